@@ -1,0 +1,49 @@
+# make run: the vtq tool on the bundled sample cube. make test: the whole test suite.
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test sanitize tsan bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/bin/vtq cube
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DVTQ_SANITIZE="address;undefined" -DVTQ_BUILD_BENCHMARKS=OFF
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+# The threaded tests under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DVTQ_SANITIZE=thread -DVTQ_BUILD_BENCHMARKS=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
+
+bench: build
+	@for b in $(BUILD)/bin/*_benchmark; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD)

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "support/CoreLog.h"
+#include "support/TOVAString.h"
+
+namespace common {
+
+// "COMMONMODULE": the module of every log unit and exception of the library.
+VTQ_EXPORT const TOVAString& moduleName();
+
+// The diagnostic channel of one component. Texts are built only when shouldLog() says the
+// line will be recorded.
+class VTQ_EXPORT ComponentLog {
+ public:
+  ComponentLog(const TOVAString& module, const TOVAString& component);
+
+  bool shouldLog(int verbosity) const { return m_Handler.shouldLog(verbosity); }
+  const std::string& unit() const { return m_Handler.unit(); }
+
+  // Writes the text as the one insert of message 0xc2011f00.
+  void log(const TOVAString& text, int verbosity) const;
+  void log(uint32_t messageId, int verbosity, int insertCount, const TOVAString* inserts) const;
+
+  // At verbosity 6: formats and writes the text. A null format writes an empty line.
+  template <class... Args>
+  void logf(const char* format, const Args&... args) const {
+    if (!shouldLog(6)) return;
+    TOVAString text;
+    if (format) text.build(format, args...);
+    log(text, 6);
+  }
+
+  // Formats and writes at `verbosity`, building the text only when it will be recorded.
+  template <class... Args>
+  void logAt(int verbosity, const char* format, const Args&... args) const {
+    if (!shouldLog(verbosity)) return;
+    TOVAString text;
+    text.build(format, args...);
+    log(text, verbosity);
+  }
+
+ private:
+  TOVAString m_Module;
+  TOVAString m_Component;
+  support_dll::CoreLog::ShouldLogHandler m_Handler;
+};
+
+// The static component logs of the library.
+VTQ_EXPORT const ComponentLog& viewpointLog();
+VTQ_EXPORT const ComponentLog& axisLog();
+VTQ_EXPORT const ComponentLog& axisHierarchyLog();
+VTQ_EXPORT const ComponentLog& xmlQueryProcessorLog();
+VTQ_EXPORT const ComponentLog& refCountLog();
+
+// Writes `text` as message 0xc2011f00 under the unit of (module, component) with the source
+// position, when that unit records `verbosity`.
+VTQ_EXPORT void logLine(const TOVAString& component, int verbosity, const char* source, int line,
+                        const char* function, const TOVAString& text);
+
+}  // namespace common

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+
+#include <xercesc/dom/DOM.hpp>
+
+#include "support/TOVAString.h"
+
+using xercesc::DOMDocument;
+using xercesc::DOMElement;
+using xercesc::DOMNode;
+using xercesc::DOMNodeList;
+
+// One DOM document and the operations the library reads and writes XML with. Xerces is
+// initialised on first use. No Xerces exception leaves this class.
+class VTQ_EXPORT XmlSupport {
+ public:
+  // An empty document (no root element until addAChild(nullptr, name) or parseXML).
+  XmlSupport();
+  ~XmlSupport();
+  XmlSupport(const XmlSupport&) = delete;
+  XmlSupport& operator=(const XmlSupport&) = delete;
+
+  // Replaces the document by the parsed text. False, with the document emptied, on malformed
+  // text or on a DOCTYPE (no entity expansion, no external reads). The reason is kept.
+  bool parseXML(const TOVAString& text);
+  // Why the last parseXML failed; empty after a success.
+  const TOVAString& getParseError() const;
+
+  // The root element, or null.
+  DOMElement* getDocumentElement() const;
+  // Elements of that tag name anywhere in the document, owned by the document.
+  DOMNodeList* getElementsByTagName(const TOVAString& name) const;
+  // The document serialised as text (UTF-16, no XML declaration).
+  TOVAString getXml() const;
+  // Creates an element and appends it to `parent`; with a null parent it becomes the root
+  // (replacing any former root). Returns the new element, owned by the document.
+  DOMElement* addAChild(DOMElement* parent, const TOVAString& name);
+  DOMDocument* getDocument() const;
+
+  // Attribute access. An absent attribute reads as the empty text, as 0, false or 0.0.
+  static TOVAString getAttribute(const DOMElement* element, const TOVAString& name);
+  static bool hasAttribute(const DOMElement* element, const TOVAString& name);
+  static long getNumberAttribute(const DOMElement* element, const TOVAString& name);
+  // "true"/"1" (any case) read as true, everything else as false.
+  static bool getBooleanAttribute(const DOMElement* element, const TOVAString& name);
+  static double getRealAttribute(const DOMElement* element, const TOVAString& name);
+  static void write_to(DOMElement* element, const TOVAString& name, const TOVAString& value);
+  static void write_to(DOMElement* element, const TOVAString& name, const char* value);
+  static void write_to(DOMElement* element, const TOVAString& name, int value);
+  static void write_to(DOMElement* element, const TOVAString& name, long value);
+  static void write_to(DOMElement* element, const TOVAString& name, bool value);
+
+  // The first direct child element of that name, or null.
+  static DOMElement* findChild(const DOMElement* element, const TOVAString& name);
+  static DOMElement* getFirstChildElement(const DOMElement* element);
+  // Descendant elements of that name, in document order; owned by the document.
+  static DOMNodeList* getDescendantElementsByTagName(const DOMElement* element,
+                                                     const TOVAString& name);
+  static TOVAString getNodeName(const DOMNode* node);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_pImpl;
+};

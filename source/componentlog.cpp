@@ -1,0 +1,64 @@
+#include "common/ComponentLog.h"
+
+namespace common {
+
+const TOVAString& moduleName() {
+  static const TOVAString name("COMMONMODULE");
+  return name;
+}
+
+ComponentLog::ComponentLog(const TOVAString& module, const TOVAString& component)
+    : m_Module(module),
+      m_Component(component),
+      m_Handler(support_dll::CoreLog::getUnitString(module, component)) {}
+
+void ComponentLog::log(const TOVAString& text, int verbosity) const {
+  if (!shouldLog(verbosity)) return;
+  support_dll::CoreLog::getLogObject()->log(0xC2011F00, verbosity, unit(), "componentlog", 81,
+                                            "ComponentLog::log", 1, &text);
+}
+
+void ComponentLog::log(uint32_t messageId, int verbosity, int insertCount,
+                       const TOVAString* inserts) const {
+  if (!shouldLog(verbosity)) return;
+  support_dll::CoreLog::getLogObject()->log(messageId, verbosity, unit(), "componentlog", 92,
+                                            "ComponentLog::log", insertCount, inserts);
+}
+
+// Function-level statics so that other libraries' static initialisers may log safely.
+const ComponentLog& viewpointLog() {
+  static const ComponentLog log(moduleName(), "ViewpointCommon");
+  return log;
+}
+const ComponentLog& axisLog() {
+  static const ComponentLog log(moduleName(), "AxisCommon");
+  return log;
+}
+const ComponentLog& axisHierarchyLog() {
+  static const ComponentLog log(moduleName(), "AxisHierarchyCommon");
+  return log;
+}
+const ComponentLog& xmlQueryProcessorLog() {
+  static const ComponentLog log(moduleName(), "Tovaxmlqueryprocessorcommon");
+  return log;
+}
+const ComponentLog& refCountLog() {
+  static const ComponentLog log("MEMORY", "RefCount");
+  return log;
+}
+
+void logLine(const TOVAString& component, int verbosity, const char* source, int line,
+             const char* function, const TOVAString& text) {
+  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
+  std::string unit = support_dll::CoreLog::getUnitString(moduleName(), component);
+  if (!core->shouldLog(verbosity, unit)) return;
+  core->log(0xC2011F00, verbosity, unit, source, line, function, 1, &text);
+}
+
+namespace {
+// The static component logs exist from load time on, as the rest of the library expects.
+[[maybe_unused]] const bool g_LogsCreated = (viewpointLog(), axisLog(), axisHierarchyLog(),
+                                             xmlQueryProcessorLog(), refCountLog(), true);
+}  // namespace
+
+}  // namespace common

@@ -1,0 +1,167 @@
+#include "support/RefCountImpl.h"
+
+#include <memory>
+
+#include "common/ComponentLog.h"
+
+namespace support {
+
+struct LiveCounter {
+  std::atomic<int64_t> count{0};
+};
+
+namespace {
+
+struct LiveRegistry {
+  std::mutex mutex;
+  std::map<TOVAString, std::unique_ptr<LiveCounter>> counters;
+};
+
+LiveRegistry& registry() {
+  // Never destroyed: objects may die during static destruction.
+  static LiveRegistry* const r = new LiveRegistry();
+  return *r;
+}
+
+LiveCounter* counterFor(const TOVAString& name) {
+  LiveRegistry& r = registry();
+  std::lock_guard lock(r.mutex);
+  std::unique_ptr<LiveCounter>& slot = r.counters[name];
+  if (!slot) slot = std::make_unique<LiveCounter>();
+  return slot.get();
+}
+
+}  // namespace
+
+RefCountImpl::RefCountImpl(const TOVAString& traceName, uint32_t instanceNumber)
+    : m_TraceName(traceName), m_InstanceNumber(instanceNumber), m_pLive(counterFor(traceName)) {
+  m_pLive->count.fetch_add(1, std::memory_order_relaxed);
+  trace("Created", 1);
+}
+
+RefCountImpl::~RefCountImpl() { m_pLive->count.fetch_sub(1, std::memory_order_relaxed); }
+
+void RefCountImpl::trace(const char* event, int32_t count) const {
+  const common::ComponentLog& log = common::refCountLog();
+  bool created = event[0] == 'C';
+  bool destroyed = event[0] == 'D';
+  int verbosity = (created || destroyed) ? 5 : 6;
+  if (!log.shouldLog(verbosity)) return;
+  TOVAString text;
+  if (created || destroyed)
+    text.build("%s: Instance %d (%p): %s", m_TraceName, m_InstanceNumber,
+               static_cast<const void*>(this), event);
+  else
+    text.build("%s: Instance %d (%p): Refcount %s to %d", m_TraceName, m_InstanceNumber,
+               static_cast<const void*>(this), event, count);
+  log.log(text, verbosity);
+}
+
+uint32_t RefCountImpl::use() {
+  int32_t count = m_Count.load(std::memory_order_relaxed);
+  do {
+    if (count <= 0) {
+      // A dead object stays dead: reviving it would free it twice.
+      support_dll::AssertionFailure("RefCountImpl::getRefCount() != 0", "refcountimpl", 53);
+      return 0;
+    }
+  } while (!m_Count.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel,
+                                          std::memory_order_relaxed));
+  trace("raised", count + 1);
+  return static_cast<uint32_t>(count + 1);
+}
+
+int32_t RefCountImpl::use_if_at_least(int32_t minimum) {
+  int32_t count = m_Count.load(std::memory_order_relaxed);
+  do {
+    if (count < minimum) return 0;
+  } while (!m_Count.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel,
+                                          std::memory_order_relaxed));
+  trace("raised", count + 1);
+  return count + 1;
+}
+
+uint32_t RefCountImpl::unuse() {
+  int32_t count = m_Count.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  trace("lowered", count);
+  if (count == 0) {
+    trace("Destroyed", 0);
+    delete this;
+  }
+  return static_cast<uint32_t>(count);
+}
+
+StrongRef::StrongRef(const TOVAString& traceName, uint32_t instanceNumber)
+    : RefCountImpl(traceName, instanceNumber), m_pWeakRef(nullptr) {
+  m_pWeakRef = new WeakRef(this, TOVAString("Weak") + traceName, instanceNumber);
+  use();
+}
+
+StrongRef::~StrongRef() {
+  // Normally released by the teardown in unuse(); this covers an object destroyed otherwise.
+  if (m_pWeakRef) {
+    m_pWeakRef->detach();
+    m_pWeakRef->unuse();
+  }
+}
+
+uint32_t StrongRef::unuse() {
+  uint32_t count = RefCountImpl::unuse();
+  if (count != 1) return count;
+  // Only the self-reference is left: cut the companion loose, then let go of ourselves.
+  WeakRef* weak = std::exchange(m_pWeakRef, nullptr);
+  weak->detach();
+  weak->unuse();
+  return RefCountImpl::unuse();
+}
+
+WeakRefBase* StrongRef::getWeakRef() {
+  if (m_pWeakRef == nullptr) return nullptr;
+  m_pWeakRef->use();
+  return m_pWeakRef;
+}
+
+WeakRef::WeakRef(StrongRef* target, const TOVAString& traceName, uint32_t instanceNumber)
+    : RefCountImpl(traceName, instanceNumber), m_pTarget(target) {}
+
+void WeakRef::detach() {
+  std::lock_guard lock(m_Mutex);
+  m_pTarget = nullptr;
+}
+
+StrongRefBase* WeakRef::lock() {
+  std::lock_guard lock(m_Mutex);
+  if (m_pTarget == nullptr) return nullptr;
+  // Only a target that still has an outside reference (count >= 2) may be handed out; below
+  // that it is being torn down, and giving a reference back would start a second teardown.
+  if (m_pTarget->use_if_at_least(2) == 0) return nullptr;
+  return m_pTarget;
+}
+
+int64_t liveObjectCount(const TOVAString& traceName) {
+  LiveRegistry& r = registry();
+  std::lock_guard lock(r.mutex);
+  auto it = r.counters.find(traceName);
+  return it == r.counters.end() ? 0 : it->second->count.load();
+}
+
+std::map<TOVAString, int64_t> liveObjectCounts() {
+  LiveRegistry& r = registry();
+  std::lock_guard lock(r.mutex);
+  std::map<TOVAString, int64_t> result;
+  for (const auto& [name, counter] : r.counters) {
+    int64_t n = counter->count.load();
+    if (n != 0) result[name] = n;
+  }
+  return result;
+}
+
+int64_t liveObjectTotal() {
+  LiveRegistry& r = registry();
+  std::lock_guard lock(r.mutex);
+  int64_t total = 0;
+  for (const auto& entry : r.counters) total += entry.second->count.load();
+  return total;
+}
+
+}  // namespace support

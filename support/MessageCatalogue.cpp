@@ -1,0 +1,44 @@
+#include "MessageCatalogue.h"
+
+namespace support_dll {
+
+// English texts of the messages the product raises or logs. %1, %2, ... stand for the inserts
+// in order; an insert that a text does not use is appended by the renderer.
+const std::vector<CatalogueEntry>& builtinCatalogue() {
+  static const std::vector<CatalogueEntry> entries = {
+      {0xC2011000, "%1"},
+      {0xC2011F00, "%1"},
+      {0xC2011001, "Invalid argument."},
+      {0xC2011007, "The operation is not supported: %1"},
+      {0xC2011016, "Invalid XML: '%1' %2 (element '%3')."},
+      {0xC2011017, "is missing or empty"},
+      {0xC2011018, "occurs more than once"},
+      {0xC201101E, "A sort specification could not be restored and was removed from the view."},
+      {0xC201101F, "A filter specification could not be restored and was removed from the view."},
+      {0xC201102B,
+       "An exception specification could not be restored and was removed from the view."},
+      {0xC201104B, "The member set belongs to hierarchy '%1', not to hierarchy '%2'."},
+      {0xC201105A, "An axis hierarchy could not be restored and was removed from its axis."},
+      {0xC201105B, "A dynamic calculation could not be restored and was removed from its axis."},
+      {0xC201105D,
+       "The active slice of hierarchy '%1' no longer exists; the default member is used "
+       "instead."},
+      {0xC201105E,
+       "Hierarchy '%1' was on no axis of the saved view; it was added to the first slice "
+       "axis."},
+      {0xC201105F,
+       "The axes of the saved view could not be restored; the view was reset to its default "
+       "layout."},
+      {0xC2011036, "Invalid signed operand after '%1'."},
+      {0xC2011037, "The operands of this operator must be numbers."},
+      {0xC2011113, "Syntax error at '%1' in '%2'."},
+      {0xC2011117, "The structure of the cube changed: %1"},
+      {0x02017066, "The expression is too deeply nested: the parser stack is exhausted."},
+      {0x42018008, "There is nothing to revert: no query has been made since the last edit."},
+      {0xC201B249, "The session manager could not be created: no session provider is registered."},
+      {0xC201B241, "Unknown provider '%1'."},
+  };
+  return entries;
+}
+
+}  // namespace support_dll
