@@ -31,20 +31,26 @@ class VTQ_EXPORT XmlSupport {
   DOMElement* getDocumentElement() const;
   // Elements of that tag name anywhere in the document, owned by the document.
   DOMNodeList* getElementsByTagName(const TOVAString& name) const;
-  // The document serialised as text (UTF-16, no XML declaration).
+  // The document serialised as text (UTF-16, no XML declaration); empty without a root.
   TOVAString getXml() const;
   // Creates an element and appends it to `parent`; with a null parent it becomes the root
-  // (replacing any former root). Returns the new element, owned by the document.
+  // (replacing any former root). Returns the new element, owned by the document. An invalid
+  // name is reported with AssertionFailure and its offending characters replaced by '_'.
   DOMElement* addAChild(DOMElement* parent, const TOVAString& name);
   DOMDocument* getDocument() const;
 
-  // Attribute access. An absent attribute reads as the empty text, as 0, false or 0.0.
+  // Attribute access; a null element has no attributes. An absent attribute reads as the
+  // empty text. The number readers take decimal text ('.' as separator, surrounding
+  // whitespace allowed) and read an absent, malformed or out-of-range value as 0 or 0.0.
   static TOVAString getAttribute(const DOMElement* element, const TOVAString& name);
   static bool hasAttribute(const DOMElement* element, const TOVAString& name);
   static long getNumberAttribute(const DOMElement* element, const TOVAString& name);
-  // "true"/"1" (any case) read as true, everything else as false.
+  // "true"/"1" (any case) read as true, everything else (absent included) as false.
   static bool getBooleanAttribute(const DOMElement* element, const TOVAString& name);
   static double getRealAttribute(const DOMElement* element, const TOVAString& name);
+  // Sets one attribute (numbers in decimal, booleans as "true"/"false"). Characters that XML
+  // cannot carry are written as U+FFFD. An invalid name is reported with AssertionFailure and
+  // replaced by a valid one, as in addAChild.
   static void write_to(DOMElement* element, const TOVAString& name, const TOVAString& value);
   static void write_to(DOMElement* element, const TOVAString& name, const char* value);
   static void write_to(DOMElement* element, const TOVAString& name, int value);

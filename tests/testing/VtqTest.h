@@ -4,10 +4,14 @@
 
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "support/CoreLog.h"
 #include "support/RefCountImpl.h"
+
+// Lets test failures show TOVAString values as UTF-8 text.
+inline void PrintTo(const TOVAString& s, std::ostream* os) { *os << '"' << s.string() << '"'; }
 
 namespace vtq_testing {
 

@@ -1,0 +1,354 @@
+#include "support/XmlSupport.h"
+
+#include <charconv>
+#include <mutex>
+#include <string>
+
+#include <xercesc/dom/DOMLSInput.hpp>
+#include <xercesc/dom/DOMLSParser.hpp>
+#include <xercesc/dom/DOMLSSerializer.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLChar.hpp>
+#include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include "support/CoreLog.h"
+
+using namespace xercesc;
+
+namespace {
+
+// Xerces is initialised once per process and never terminated: documents of other libraries
+// may outlive any one owner, and static destructors may still touch the DOM.
+bool initialiseXerces() {
+  static std::once_flag once;
+  static bool ok = false;
+  std::call_once(once, [] {
+    try {
+      XMLPlatformUtils::Initialize();
+      ok = true;
+    } catch (...) {
+      ok = false;
+    }
+  });
+  return ok;
+}
+
+DOMImplementationLS* implementation() {
+  static const XMLCh kFeatures[] = u"LS";
+  return static_cast<DOMImplementationLS*>(
+      DOMImplementationRegistry::getDOMImplementation(kFeatures));
+}
+
+TOVAString fromXMLCh(const XMLCh* text) { return text ? TOVAString(text) : TOVAString(); }
+
+// Records the first error the parser or serialiser reports, with its position.
+class FirstError : public DOMErrorHandler {
+ public:
+  bool handleError(const DOMError& error) override {
+    if (error.getSeverity() == DOMError::DOM_SEVERITY_WARNING) return true;
+    if (m_Text.empty()) {
+      const DOMLocator* where = error.getLocation();
+      if (where && where->getLineNumber() > 0)
+        m_Text.build("line %u, column %u: ", static_cast<unsigned long long>(where->getLineNumber()),
+                     static_cast<unsigned long long>(where->getColumnNumber()));
+      m_Text.append(fromXMLCh(error.getMessage()));
+      if (m_Text.empty()) m_Text = "the XML text is malformed";
+    }
+    return false;  // stop at the first error
+  }
+  const TOVAString& text() const { return m_Text; }
+  void clear() { m_Text.clear(); }
+
+ private:
+  TOVAString m_Text;
+};
+
+// XML 1.0 allows tab, LF, CR and the code points from U+0020 except surrogates, U+FFFE, U+FFFF.
+bool isXmlChar(char16_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD);
+}
+
+// Attribute values come from users' data; characters XML cannot carry become U+FFFD so that
+// the document always reads back.
+std::u16string xmlSafeText(const TOVAString& value) {
+  const std::u16string& in = value.u16();
+  size_t i = 0;
+  while (i < in.size() && isXmlChar(in[i])) ++i;
+  if (i == in.size()) return in;
+  std::u16string out(in, 0, i);
+  for (; i < in.size(); ++i) {
+    char16_t c = in[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
+        in[i + 1] <= 0xDFFF) {
+      out += c;
+      out += in[++i];
+    } else {
+      out += isXmlChar(c) ? c : u'\xFFFD';
+    }
+  }
+  return out;
+}
+
+// Element and attribute names are the library's own constants; an invalid one is a coding
+// error, reported, and replaced by a valid name so that the document stays well formed.
+std::u16string xmlName(const TOVAString& name, int line) {
+  if (!name.empty() && XMLChar1_0::isValidName(name.c_str(), name.length())) return name.u16();
+  support_dll::AssertionFailure("XMLChar1_0::isValidName(name)", "XmlSupport", line);
+  std::u16string fixed;
+  for (size_t i = 0; i < name.length(); ++i) {
+    char16_t c = name[i];
+    bool ok = fixed.empty() ? XMLChar1_0::isFirstNameChar(c) : XMLChar1_0::isNameChar(c);
+    fixed += ok ? c : u'_';
+  }
+  return fixed.empty() ? u"_" : fixed;
+}
+
+std::string asciiValue(const TOVAString& text) {
+  std::string out;
+  out.reserve(text.length());
+  for (char16_t c : text.u16()) {
+    if (c > 0x7F) return std::string();  // cannot be a number
+    out += static_cast<char>(c);
+  }
+  // XML whitespace around a number is tolerated.
+  size_t b = out.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::string();
+  size_t e = out.find_last_not_of(" \t\r\n");
+  out = out.substr(b, e - b + 1);
+  if (out.size() > 1 && out[0] == '+' && out[1] != '-') out.erase(0, 1);
+  return out;
+}
+
+}  // namespace
+
+struct XmlSupport::Impl {
+  DOMDocument* document = nullptr;
+  DOMLSParser* parser = nullptr;
+  FirstError parseErrors;
+  TOVAString parseError;
+
+  ~Impl() {
+    if (document) document->release();
+    if (parser) parser->release();
+  }
+
+  void newDocument() {
+    if (document) document->release();
+    document = nullptr;
+    try {
+      document = static_cast<DOMImplementation*>(implementation())->createDocument();
+    } catch (...) {
+      document = nullptr;
+    }
+  }
+
+  DOMLSParser* getParser() {
+    if (parser) return parser;
+    parser = implementation()->createLSParser(DOMImplementationLS::MODE_SYNCHRONOUS, nullptr);
+    DOMConfiguration* config = parser->getDomConfig();
+    // No DOCTYPE means no entity declarations: no expansion bombs and no external entities.
+    config->setParameter(XMLUni::fgDOMDisallowDoctype, true);
+    config->setParameter(XMLUni::fgXercesLoadExternalDTD, false);
+    config->setParameter(XMLUni::fgXercesDisableDefaultEntityResolution, true);
+    config->setParameter(XMLUni::fgDOMValidate, false);
+    config->setParameter(XMLUni::fgXercesSchema, false);
+    config->setParameter(XMLUni::fgXercesLoadSchema, false);
+    config->setParameter(XMLUni::fgDOMNamespaces, false);
+    config->setParameter(XMLUni::fgXercesUserAdoptsDOMDocument, true);
+    config->setParameter(XMLUni::fgDOMErrorHandler, static_cast<DOMErrorHandler*>(&parseErrors));
+    return parser;
+  }
+};
+
+XmlSupport::XmlSupport() : m_pImpl(std::make_unique<Impl>()) {
+  if (initialiseXerces()) m_pImpl->newDocument();
+}
+
+XmlSupport::~XmlSupport() = default;
+
+bool XmlSupport::parseXML(const TOVAString& text) {
+  Impl& impl = *m_pImpl;
+  impl.parseError.clear();
+  impl.parseErrors.clear();
+  if (!initialiseXerces()) {
+    impl.parseError = "the XML parser could not be initialised";
+    return false;
+  }
+  if (text.find(u'\0') != TOVAString::npos) {
+    // The parser reads up to the first null; what follows would silently be dropped.
+    impl.parseError = "the XML text contains a null character";
+    impl.newDocument();
+    return false;
+  }
+  DOMDocument* parsed = nullptr;
+  DOMLSInput* input = nullptr;
+  try {
+    DOMLSParser* parser = impl.getParser();
+    input = implementation()->createLSInput();
+    input->setStringData(text.c_str());
+    parsed = parser->parse(input);
+  } catch (const XMLException& e) {
+    impl.parseError = fromXMLCh(e.getMessage());
+  } catch (const DOMException& e) {
+    impl.parseError = fromXMLCh(e.getMessage());
+  } catch (const OutOfMemoryException&) {
+    impl.parseError = "out of memory while parsing XML";
+  } catch (...) {
+    impl.parseError = "the XML text could not be parsed";
+  }
+  if (input) input->release();
+  if (impl.parseError.empty()) impl.parseError = impl.parseErrors.text();
+  if (parsed && (!impl.parseError.empty() || parsed->getDocumentElement() == nullptr)) {
+    if (impl.parseError.empty()) impl.parseError = "the XML text has no root element";
+    parsed->release();
+    parsed = nullptr;
+  }
+  if (parsed == nullptr) {
+    if (impl.parseError.empty()) impl.parseError = "the XML text could not be parsed";
+    // The parser's own words for a refused DOCTYPE are only "invalid document structure".
+    if (text.find(TOVAString("<!DOCTYPE")) != TOVAString::npos)
+      impl.parseError.append(" (DOCTYPE declarations are not allowed)");
+    impl.newDocument();
+    return false;
+  }
+  if (impl.document) impl.document->release();
+  impl.document = parsed;
+  return true;
+}
+
+const TOVAString& XmlSupport::getParseError() const { return m_pImpl->parseError; }
+
+DOMElement* XmlSupport::getDocumentElement() const {
+  return m_pImpl->document ? m_pImpl->document->getDocumentElement() : nullptr;
+}
+
+DOMNodeList* XmlSupport::getElementsByTagName(const TOVAString& name) const {
+  return m_pImpl->document ? m_pImpl->document->getElementsByTagName(name.c_str()) : nullptr;
+}
+
+DOMDocument* XmlSupport::getDocument() const { return m_pImpl->document; }
+
+TOVAString XmlSupport::getXml() const {
+  DOMDocument* doc = m_pImpl->document;
+  if (doc == nullptr || doc->getDocumentElement() == nullptr) return TOVAString();
+  DOMLSSerializer* serializer = nullptr;
+  XMLCh* text = nullptr;
+  FirstError errors;
+  try {
+    serializer = implementation()->createLSSerializer();
+    DOMConfiguration* config = serializer->getDomConfig();
+    config->setParameter(XMLUni::fgDOMXMLDeclaration, false);
+    config->setParameter(XMLUni::fgDOMErrorHandler, static_cast<DOMErrorHandler*>(&errors));
+    text = serializer->writeToString(doc);
+  } catch (...) {
+    text = nullptr;
+  }
+  TOVAString result;
+  if (text) {
+    result = TOVAString(text);
+    XMLString::release(&text);
+  }
+  if (serializer) serializer->release();
+  return result;
+}
+
+DOMElement* XmlSupport::addAChild(DOMElement* parent, const TOVAString& name) {
+  DOMDocument* doc = parent ? parent->getOwnerDocument() : m_pImpl->document;
+  if (doc == nullptr) return nullptr;
+  try {
+    DOMElement* child = doc->createElement(xmlName(name, __LINE__).c_str());
+    if (parent) {
+      parent->appendChild(child);
+    } else {
+      if (DOMElement* old = doc->getDocumentElement()) doc->removeChild(old)->release();
+      doc->appendChild(child);
+    }
+    return child;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+TOVAString XmlSupport::getAttribute(const DOMElement* element, const TOVAString& name) {
+  if (element == nullptr) return TOVAString();
+  return fromXMLCh(element->getAttribute(name.c_str()));
+}
+
+bool XmlSupport::hasAttribute(const DOMElement* element, const TOVAString& name) {
+  return element != nullptr && element->getAttributeNode(name.c_str()) != nullptr;
+}
+
+long XmlSupport::getNumberAttribute(const DOMElement* element, const TOVAString& name) {
+  std::string text = asciiValue(getAttribute(element, name));
+  long value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return 0;
+  return value;
+}
+
+bool XmlSupport::getBooleanAttribute(const DOMElement* element, const TOVAString& name) {
+  TOVAString text = getAttribute(element, name);
+  text.toLower();
+  return text == "true" || text == "1";
+}
+
+double XmlSupport::getRealAttribute(const DOMElement* element, const TOVAString& name) {
+  std::string text = asciiValue(getAttribute(element, name));
+  double value = 0.0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return 0.0;
+  return value;
+}
+
+void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const TOVAString& value) {
+  if (element == nullptr) return;
+  try {
+    element->setAttribute(xmlName(name, __LINE__).c_str(), xmlSafeText(value).c_str());
+  } catch (...) {
+    support_dll::AssertionFailure("setAttribute succeeds", "XmlSupport", __LINE__);
+  }
+}
+
+void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const char* value) {
+  write_to(element, name, TOVAString(value));
+}
+
+void XmlSupport::write_to(DOMElement* element, const TOVAString& name, int value) {
+  write_to(element, name, static_cast<long>(value));
+}
+
+void XmlSupport::write_to(DOMElement* element, const TOVAString& name, long value) {
+  char buffer[24];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  (void)ec;
+  write_to(element, name, TOVAString(std::string(buffer, end)));
+}
+
+void XmlSupport::write_to(DOMElement* element, const TOVAString& name, bool value) {
+  write_to(element, name, TOVAString(value ? "true" : "false"));
+}
+
+DOMElement* XmlSupport::findChild(const DOMElement* element, const TOVAString& name) {
+  if (element == nullptr) return nullptr;
+  for (DOMElement* child = element->getFirstElementChild(); child;
+       child = child->getNextElementSibling())
+    if (name == child->getTagName()) return child;
+  return nullptr;
+}
+
+DOMElement* XmlSupport::getFirstChildElement(const DOMElement* element) {
+  return element ? element->getFirstElementChild() : nullptr;
+}
+
+DOMNodeList* XmlSupport::getDescendantElementsByTagName(const DOMElement* element,
+                                                        const TOVAString& name) {
+  return element ? element->getElementsByTagName(name.c_str()) : nullptr;
+}
+
+TOVAString XmlSupport::getNodeName(const DOMNode* node) {
+  return node ? fromXMLCh(node->getNodeName()) : TOVAString();
+}

@@ -1,0 +1,198 @@
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VtqTest.h"
+#include "support/CoreLog.h"
+#include "support/XmlSupport.h"
+
+namespace {
+
+using vtq_testing::VtqTest;
+
+class XmlSupportTest : public VtqTest {};
+
+// Renders an element tree as "Name(attr=value,...)[children]" for whole-tree comparisons.
+std::string render(const DOMElement* e) {
+  if (e == nullptr) return "<null>";
+  std::string out = XmlSupport::getNodeName(e).string() + "(";
+  const xercesc::DOMNamedNodeMap* attrs = e->getAttributes();
+  for (XMLSize_t i = 0; i < attrs->getLength(); ++i) {
+    if (i) out += ",";
+    out += XmlSupport::getNodeName(attrs->item(i)).string() + "=" +
+           TOVAString(attrs->item(i)->getNodeValue()).string();
+  }
+  out += ")";
+  if (XmlSupport::getFirstChildElement(e)) {
+    out += "[";
+    for (const DOMElement* c = e->getFirstElementChild(); c; c = c->getNextElementSibling())
+      out += render(c);
+    out += "]";
+  }
+  return out;
+}
+
+TEST_F(XmlSupportTest, BuiltDocumentSurvivesSerialiseAndParse) {
+  XmlSupport doc;
+  EXPECT_EQ(nullptr, doc.getDocumentElement());
+  EXPECT_TRUE(doc.getXml().empty());
+
+  DOMElement* root = doc.addAChild(nullptr, "CubeView");
+  XmlSupport::write_to(root, "Version", "11.5.8");
+  XmlSupport::write_to(root, "Count", 42);
+  XmlSupport::write_to(root, "Big", -1234567890123L);
+  XmlSupport::write_to(root, "Dirty", true);
+  XmlSupport::write_to(root, "Name", TOVAString(u"Ümlaut <&> \"quoted\" 'single' \U0001F600"));
+  XmlSupport::write_to(root, "Lines", "a\nb\tc\rd");
+  DOMElement* axis = doc.addAChild(root, "Axis");
+  XmlSupport::write_to(axis, "Type", 0);
+  doc.addAChild(axis, "AxisHierarchy");
+  doc.addAChild(root, "Axis");
+
+  TOVAString text = doc.getXml();
+  EXPECT_EQ(std::string::npos, text.string().find("<?xml")) << text.string();
+
+  XmlSupport back;
+  ASSERT_TRUE(back.parseXML(text)) << back.getParseError().string();
+  EXPECT_TRUE(back.getParseError().empty());
+  EXPECT_EQ(render(doc.getDocumentElement()), render(back.getDocumentElement()));
+  EXPECT_EQ(text, back.getXml());
+
+  const DOMElement* r = back.getDocumentElement();
+  EXPECT_EQ("11.5.8", XmlSupport::getAttribute(r, "Version"));
+  EXPECT_EQ(42, XmlSupport::getNumberAttribute(r, "Count"));
+  EXPECT_EQ(-1234567890123L, XmlSupport::getNumberAttribute(r, "Big"));
+  EXPECT_TRUE(XmlSupport::getBooleanAttribute(r, "Dirty"));
+  EXPECT_EQ(TOVAString(u"Ümlaut <&> \"quoted\" 'single' \U0001F600"),
+            XmlSupport::getAttribute(r, "Name"));
+  EXPECT_EQ("a\nb\tc\rd", XmlSupport::getAttribute(r, "Lines"));
+  EXPECT_EQ(2u, back.getElementsByTagName("Axis")->getLength());
+  EXPECT_EQ(1u, XmlSupport::getDescendantElementsByTagName(r, "AxisHierarchy")->getLength());
+  DOMElement* firstAxis = XmlSupport::findChild(r, "Axis");
+  EXPECT_EQ(firstAxis, XmlSupport::getFirstChildElement(r));
+  EXPECT_EQ(nullptr, XmlSupport::findChild(r, "AxisHierarchy"));  // not a direct child
+  EXPECT_NE(nullptr, XmlSupport::findChild(firstAxis, "AxisHierarchy"));
+}
+
+TEST_F(XmlSupportTest, AbsentAndMalformedAttributesReadAsDefaults) {
+  XmlSupport doc;
+  ASSERT_TRUE(doc.parseXML(
+      "<E empty='' n=' 17 ' plus='+5' neg='-3' junk='12abc' huge='99999999999999999999999' "
+      "r='2.5e3' rc='2,5' rbad='x' b1='TRUE' b2='1' b3='yes' b4='false'/>"));
+  const DOMElement* e = doc.getDocumentElement();
+  EXPECT_FALSE(XmlSupport::hasAttribute(e, "absent"));
+  EXPECT_TRUE(XmlSupport::hasAttribute(e, "empty"));
+  EXPECT_EQ(TOVAString(), XmlSupport::getAttribute(e, "absent"));
+  EXPECT_EQ(0, XmlSupport::getNumberAttribute(e, "absent"));
+  EXPECT_EQ(0, XmlSupport::getNumberAttribute(e, "empty"));
+  EXPECT_EQ(17, XmlSupport::getNumberAttribute(e, "n"));
+  EXPECT_EQ(5, XmlSupport::getNumberAttribute(e, "plus"));
+  EXPECT_EQ(-3, XmlSupport::getNumberAttribute(e, "neg"));
+  EXPECT_EQ(0, XmlSupport::getNumberAttribute(e, "junk"));
+  EXPECT_EQ(0, XmlSupport::getNumberAttribute(e, "huge"));
+  EXPECT_DOUBLE_EQ(2500.0, XmlSupport::getRealAttribute(e, "r"));
+  EXPECT_DOUBLE_EQ(0.0, XmlSupport::getRealAttribute(e, "rc"));
+  EXPECT_DOUBLE_EQ(0.0, XmlSupport::getRealAttribute(e, "rbad"));
+  EXPECT_DOUBLE_EQ(0.0, XmlSupport::getRealAttribute(e, "absent"));
+  EXPECT_TRUE(XmlSupport::getBooleanAttribute(e, "b1"));
+  EXPECT_TRUE(XmlSupport::getBooleanAttribute(e, "b2"));
+  EXPECT_FALSE(XmlSupport::getBooleanAttribute(e, "b3"));
+  EXPECT_FALSE(XmlSupport::getBooleanAttribute(e, "b4"));
+  EXPECT_FALSE(XmlSupport::getBooleanAttribute(e, "absent"));
+  // Null elements are tolerated by every reader.
+  EXPECT_EQ(TOVAString(), XmlSupport::getAttribute(nullptr, "x"));
+  EXPECT_EQ(nullptr, XmlSupport::findChild(nullptr, "x"));
+  EXPECT_EQ(TOVAString(), XmlSupport::getNodeName(nullptr));
+}
+
+TEST_F(XmlSupportTest, MalformedTextFailsWithReasonAndLeavesUsableObject) {
+  XmlSupport doc;
+  ASSERT_TRUE(doc.parseXML("<Root a='1'/>"));
+  const char* bad[] = {"", "   ", "<Root>", "<Root></Other>", "<a b='1' b='2'/>", "not xml",
+                       "<Root/><Second/>", "<Root a=1/>", "<Root>&undefined;</Root>"};
+  for (const char* text : bad) {
+    EXPECT_FALSE(doc.parseXML(text)) << text;
+    EXPECT_FALSE(doc.getParseError().empty()) << text;
+    EXPECT_EQ(nullptr, doc.getDocumentElement()) << text;
+  }
+  // A null character would otherwise cut the text short and hide what follows.
+  EXPECT_FALSE(doc.parseXML(TOVAString(u"<Root/>\0<junk", 13)));
+  // The same object parses and builds again afterwards.
+  EXPECT_TRUE(doc.parseXML("<?xml version='1.0' encoding='UTF-8'?><Root x='\xC3\xA9'/>"));
+  EXPECT_EQ(TOVAString(u"é"), XmlSupport::getAttribute(doc.getDocumentElement(), "x"));
+  doc.addAChild(nullptr, "Other");
+  EXPECT_EQ("<Other/>", doc.getXml());
+}
+
+TEST_F(XmlSupportTest, DoctypeAndEntitiesAreRefused) {
+  std::string secret = testing::TempDir() + "xmlsupport_secret.txt";
+  std::ofstream(secret) << "SECRET";
+  const std::string documents[] = {
+      "<!DOCTYPE Root><Root/>",
+      "<!DOCTYPE Root [<!ENTITY e 'x'>]><Root>&e;</Root>",
+      // Exponential expansion.
+      "<!DOCTYPE lolz [<!ENTITY lol 'lol'><!ENTITY lol2 '&lol;&lol;&lol;&lol;&lol;'>"
+      "<!ENTITY lol3 '&lol2;&lol2;&lol2;&lol2;&lol2;'>]><lolz>&lol3;</lolz>",
+      // External entity reading a local file.
+      "<!DOCTYPE Root [<!ENTITY xxe SYSTEM 'file://" + secret + "'>]><Root a='&xxe;'>&xxe;</Root>",
+      "<!DOCTYPE Root SYSTEM 'file://" + secret + "'><Root/>",
+      "<!DOCTYPE Root PUBLIC '-//x//y' 'http://127.0.0.1:9/none.dtd'><Root/>",
+  };
+  XmlSupport doc;
+  for (const std::string& text : documents) {
+    EXPECT_FALSE(doc.parseXML(text)) << text;
+    EXPECT_NE(std::string::npos, doc.getParseError().string().find("DOCTYPE declarations are not allowed"))
+        << doc.getParseError().string();
+    EXPECT_EQ(std::string::npos, doc.getXml().string().find("SECRET"));
+  }
+  std::remove(secret.c_str());
+}
+
+TEST_F(XmlSupportTest, UnrepresentableCharactersAndBadNamesKeepDocumentWellFormed) {
+  XmlSupport doc;
+  DOMElement* root = doc.addAChild(nullptr, "Root");
+  TOVAString value(u"a\x01" u"b");
+  value.append(static_cast<char16_t>(0xD800));  // lone surrogate
+  value.append(u"c");
+  XmlSupport::write_to(root, "V", value);
+  uint64_t before = support_dll::assertionFailureCount();
+  {
+    auto& log = captureLog(1);
+    DOMElement* odd = doc.addAChild(root, "1 bad<name");
+    ASSERT_NE(nullptr, odd);
+    EXPECT_EQ("__bad_name", XmlSupport::getNodeName(odd));
+    EXPECT_NE(std::string::npos, log.texts().find("isValidName"));
+  }
+  EXPECT_EQ(before + 1, support_dll::assertionFailureCount());
+
+  XmlSupport back;
+  ASSERT_TRUE(back.parseXML(doc.getXml())) << back.getParseError().string();
+  EXPECT_EQ(TOVAString(u"a\uFFFDb\uFFFDc"), XmlSupport::getAttribute(back.getDocumentElement(), "V"));
+}
+
+TEST_F(XmlSupportTest, ReplacingTheRootAndParsingFromSeveralThreads) {
+  XmlSupport doc;
+  doc.addAChild(nullptr, "First");
+  doc.addAChild(nullptr, "Second");
+  EXPECT_EQ("<Second/>", doc.getXml());
+
+  std::vector<std::thread> threads;
+  std::vector<int> ok(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &ok] {
+      for (int i = 0; i < 50; ++i) {
+        XmlSupport x;
+        TOVAString text;
+        text.build("<T n=\"%d\"><C/></T>", t * 1000 + i);
+        if (x.parseXML(text) &&
+            XmlSupport::getNumberAttribute(x.getDocumentElement(), "n") == t * 1000 + i &&
+            x.getXml() == text)
+          ++ok[t];
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(50, ok[t]);
+}
+
+}  // namespace
