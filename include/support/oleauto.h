@@ -40,6 +40,7 @@ typedef uint32_t ULONG;
 #define VARCMP_NULL 3
 
 #define LOCALE_USER_DEFAULT 0x0400
+#define NORM_IGNORECASE 0x00000001
 #define VARIANT_NOVALUEPROP 0x01
 #define VARIANT_ALPHABOOL 0x02
 
@@ -176,6 +177,7 @@ VTQ_EXPORT int VariantTimeToDosDateTime(DATE time, uint16_t* dosDate, uint16_t* 
 }
 
 // Error information.
+VTQ_EXPORT extern const IID IID_IUnknown;
 VTQ_EXPORT extern const IID IID_ISupportErrorInfo;
 VTQ_EXPORT extern const IID IID_IErrorInfo;
 
