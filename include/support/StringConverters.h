@@ -1,0 +1,24 @@
+#pragma once
+
+#include "support/TOVAString.h"
+#include "support/oleauto.h"
+
+// Text forms of GUIDs and reals. Reals always use '.' as decimal separator, whatever the
+// C locale of the process.
+class VTQ_EXPORT StringConverters {
+ public:
+  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case; without the braces when
+  // `withoutBraces` is set.
+  static TOVAString convertGUIDToString(const GUID& guid, bool withoutBraces = false);
+  // Reads the form above, braces optional, hexadecimal digits in either case, surrounding
+  // blanks allowed. False, with `guid` unchanged, on any other text.
+  static bool convertStringToGUID(const TOVAString& text, GUID& guid);
+
+  // The value with at most `significantDigits` significant digits (1 to 17), as printf's
+  // "%.*g" would print it in the C locale. With `maxLength` > 0 fewer digits are used when
+  // the text would be longer than that. NaN and infinities print as "NaN", "INF", "-INF".
+  static TOVAString convertRealToString(double value, int significantDigits, int maxLength = 0);
+  // Reads a decimal number ('.' separator, optional sign and exponent, surrounding blanks
+  // allowed). False, with `value` unchanged, on other text or a value out of range.
+  static bool convertStringToReal(const TOVAString& text, double& value);
+};

@@ -1,0 +1,95 @@
+#include "support/StringConverters.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+namespace {
+
+std::string narrowAscii(const TOVAString& text, bool& ok) {
+  std::string s;
+  s.reserve(text.length());
+  ok = true;
+  for (char16_t c : text.u16()) {
+    if (c > 0x7F) {
+      ok = false;
+      return s;
+    }
+    s += static_cast<char>(c);
+  }
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::string();
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+TOVAString StringConverters::convertGUIDToString(const GUID& guid, bool withoutBraces) {
+  TOVAString text;
+  text.build("%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", guid.Data1, guid.Data2,
+             guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
+             guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  if (withoutBraces) return text;
+  return TOVAString("{") + text + TOVAString("}");
+}
+
+bool StringConverters::convertStringToGUID(const TOVAString& text, GUID& guid) {
+  bool ok;
+  std::string s = narrowAscii(text, ok);
+  if (!ok) return false;
+  if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
+  if (s.size() != 36) return false;
+  uint8_t bytes[16];
+  int n = 0;
+  for (size_t i = 0; i < s.size();) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (s[i] != '-') return false;
+      ++i;
+      continue;
+    }
+    int hi = hexValue(s[i]), lo = hexValue(s[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes[n++] = static_cast<uint8_t>(hi << 4 | lo);
+    i += 2;
+  }
+  guid.Data1 = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+               static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+  guid.Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+  guid.Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
+  for (int i = 0; i < 8; ++i) guid.Data4[i] = bytes[8 + i];
+  return true;
+}
+
+TOVAString StringConverters::convertRealToString(double value, int significantDigits,
+                                                 int maxLength) {
+  if (std::isnan(value)) return TOVAString("NaN");
+  if (std::isinf(value)) return TOVAString(value < 0 ? "-INF" : "INF");
+  int digits = significantDigits < 1 ? 1 : significantDigits > 17 ? 17 : significantDigits;
+  char buffer[64];
+  for (;;) {
+    auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+    int length = static_cast<int>(r.ptr - buffer);
+    if (maxLength <= 0 || length <= maxLength || digits == 1)
+      return TOVAString(std::string(buffer, r.ptr));
+    --digits;
+  }
+}
+
+bool StringConverters::convertStringToReal(const TOVAString& text, double& value) {
+  bool ok;
+  std::string s = narrowAscii(text, ok);
+  if (!ok || s.empty()) return false;
+  size_t start = (s[0] == '+' && s.size() > 1 && s[1] != '-') ? 1 : 0;
+  double v = 0;
+  auto [end, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v);
+  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
