@@ -6,7 +6,7 @@
 #include "support/TOVAString.h"
 #include "support/oleauto.h"
 
-class ISPorticoSession;
+class ISPorticoSession;  // common/Session.h
 
 namespace common {
 

@@ -1,0 +1,307 @@
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VtqTest.h"
+#include "common/ComponentLog.h"
+#include "common/OLAPBrowsable.h"
+#include "common/ProviderLibrary.h"
+#include "common/Session.h"
+#include "common/Utilities.h"
+#include "support/CoreLog.h"
+#include "support/Exceptions.h"
+
+namespace {
+
+using vtq_testing::VtqTest;
+
+class UtilitiesTest : public VtqTest {
+ protected:
+  void TearDown() override {
+    common::unregisterSessionManager();
+    SetErrorInfo(0, nullptr);
+    VtqTest::TearDown();
+  }
+};
+
+TEST_F(UtilitiesTest, DataTypeSizesAndAssertionReports) {
+  using namespace support;
+  struct Row {
+    DataType type;
+    int32_t size;
+  };
+  const Row fixed[] = {{DT_UNKNOWN, 0}, {DT_NULL, 0},      {DT_SI8, 1},      {DT_UI8, 1},
+                       {DT_BOOLEAN, 1}, {DT_SI16, 2},      {DT_UI16, 2},     {DT_SI32, 4},
+                       {DT_UI32, 4},    {DT_FLOAT, 4},     {DT_PTR_UCS2, 4}, {DT_PTR_UTF8, 4},
+                       {DT_SI64, 8},    {DT_UI64, 8},      {DT_DOUBLE, 8},   {DT_UCS2, -1},
+                       {DT_UTF8, -1}};
+  auto& log = captureLog(1);
+  uint64_t before = support_dll::assertionFailureCount();
+  for (const Row& r : fixed) EXPECT_EQ(r.size, common::sizeOfDataType(r.type)) << r.type;
+  EXPECT_EQ(before, support_dll::assertionFailureCount());
+  EXPECT_TRUE(log.records().empty());
+
+  struct Unsized {
+    DataType type;
+    const char* text;
+    int line;
+  };
+  const Unsized unsized[] = {
+      {DT_CURRENCY, "!\"Not implemented: sizeof(currency)\"", 103},
+      {DT_DATE, "!\"Not implemented: sizeof(date/time)\"", 111},
+      {DT_TIME, "!\"Not implemented: sizeof(date/time)\"", 111},
+      {DT_DATETIME, "!\"Not implemented: sizeof(date/time)\"", 111},
+      {DT_BLOB, "!\"Not implemented: sizeof(datatype)\"", 133},
+      {DT_UCS2_VECTOR, "!\"Not implemented: sizeof(datatype)\"", 133},
+      {static_cast<DataType>(31), "!\"Not implemented: sizeof(datatype)\"", 133},
+  };
+  for (const Unsized& u : unsized) {
+    log.clear();
+    EXPECT_EQ(0, common::sizeOfDataType(u.type));
+    auto records = log.records();
+    ASSERT_EQ(1u, records.size()) << u.type;
+    EXPECT_EQ("datatypes", records[0].source);
+    EXPECT_EQ(u.line, records[0].line);
+    EXPECT_NE(std::string::npos, records[0].text.string().find(u.text)) << records[0].text.string();
+  }
+  EXPECT_EQ(before + std::size(unsized), support_dll::assertionFailureCount());
+
+  for (int t = DT_UNKNOWN; t <= DT_UCS2_VECTOR; ++t)
+    EXPECT_EQ(t >= DT_UCS2 && t <= DT_PTR_UTF8, common::isStringDataType(static_cast<DataType>(t)))
+        << t;
+}
+
+TEST_F(UtilitiesTest, CompareTwoVariantsNeedsSameTypeAndValue) {
+  VARIANT i, d, s1, s2, n1, n2;
+  for (VARIANT* v : {&i, &d, &s1, &s2, &n1, &n2}) VariantInit(v);
+  i.vt = VT_I4;
+  i.lVal = 1;
+  d.vt = VT_R8;
+  d.dblVal = 1.0;
+  s1.vt = s2.vt = VT_BSTR;
+  s1.bstrVal = SysAllocString(u"");
+  s2.bstrVal = SysAllocString(u"");
+  n1.vt = n2.vt = VT_NULL;
+  EXPECT_FALSE(common::CompareTwoVariants(i, d));
+  EXPECT_TRUE(common::CompareTwoVariants(s1, s2));
+  EXPECT_TRUE(common::CompareTwoVariants(n1, n2));
+  EXPECT_FALSE(common::CompareTwoVariants(n1, i));
+  EXPECT_TRUE(common::CompareTwoVariants(i, i));
+  VARIANT j = i;
+  j.lVal = 2;
+  EXPECT_FALSE(common::CompareTwoVariants(i, j));
+  SysFreeString(s2.bstrVal);
+  s2.bstrVal = SysAllocString(u"x");
+  EXPECT_FALSE(common::CompareTwoVariants(s1, s2));
+
+  VARIANT bad;
+  VariantInit(&bad);
+  bad.vt = 0x0FFF;
+  try {
+    common::CompareTwoVariants(bad, i);
+    ADD_FAILURE() << "an uncopyable value must raise";
+  } catch (const olap_api::COMException& e) {
+    EXPECT_EQ(static_cast<uint32_t>(DISP_E_BADVARTYPE), e.getCode());
+  }
+  for (VARIANT* v : {&s1, &s2}) VariantClear(v);
+}
+
+// A COM object that reports errors through the thread's error object.
+class FakeErrorInfo : public IErrorInfo {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return ++refs; }
+  ULONG Release() override { return --refs; }
+  HRESULT GetGUID(GUID*) override { return E_NOTIMPL; }
+  HRESULT GetSource(BSTR* s) override { *s = source ? SysAllocString(source) : nullptr; return S_OK; }
+  HRESULT GetDescription(BSTR* d) override { *d = SysAllocString(u"the server is down"); return S_OK; }
+  HRESULT GetHelpFile(BSTR* f) override { *f = SysAllocString(u"help.hlp"); return S_OK; }
+  HRESULT GetHelpContext(uint32_t* c) override { *c = 12; return S_OK; }
+  const char16_t* source = nullptr;
+  int refs = 0;
+};
+
+class FakeSession : public ISPorticoSession {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return ++refs; }
+  ULONG Release() override { return --refs; }
+  int refs = 0;
+};
+
+class FakeManager : public common::ISessionManager, public ISupportErrorInfo {
+ public:
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_ISupportErrorInfo && supportsErrorInfo) {
+      *out = static_cast<ISupportErrorInfo*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs; }
+  ULONG Release() override { return --refs; }
+  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override {
+    return iid == common::IID_ISessionManager ? S_OK : S_FALSE;  // S_FALSE: not supported
+  }
+  HRESULT GetSession(BSTR text, ISPorticoSession** s) override { return answer(text, s); }
+  HRESULT DeserializeSession(BSTR text, ISPorticoSession** s) override { return answer(text, s); }
+
+  HRESULT answer(BSTR text, ISPorticoSession** s) {
+    received = std::u16string(text, SysStringLen(text));
+    if (fail) {
+      SetErrorInfo(0, &error);
+      *s = nullptr;
+      return E_FAIL;
+    }
+    session.AddRef();
+    *s = &session;
+    return S_OK;
+  }
+
+  int refs = 0;
+  bool fail = false;
+  bool supportsErrorInfo = true;
+  std::u16string received;
+  FakeSession session;
+  FakeErrorInfo error;
+};
+
+TEST_F(UtilitiesTest, ErrorInformationComesFromTheErrorObject) {
+  FakeManager manager;
+  TOVAString description = "stale", source = "stale";
+  common::obtainErrorInformation(0, nullptr, common::IID_ISessionManager, description, source);
+  EXPECT_TRUE(description.empty() && source.empty());
+
+  manager.error.source = u"SessionServer";
+  SetErrorInfo(0, &manager.error);
+  common::obtainErrorInformation(0, static_cast<common::ISessionManager*>(&manager),
+                                 common::IID_ISessionManager, description, source);
+  EXPECT_EQ("the server is down", description);
+  EXPECT_EQ("SessionServer", source);
+  EXPECT_EQ(0, manager.refs);        // the ISupportErrorInfo face was released
+  EXPECT_EQ(0, manager.error.refs);  // the error object was handed over and released
+
+  // Not supported for that interface, or no error info on the object: both stay empty.
+  SetErrorInfo(0, &manager.error);
+  common::obtainErrorInformation(0, static_cast<common::ISessionManager*>(&manager),
+                                 IID_IErrorInfo, description, source);
+  EXPECT_TRUE(description.empty() && source.empty());
+  manager.supportsErrorInfo = false;
+  common::obtainErrorInformation(0, static_cast<common::ISessionManager*>(&manager),
+                                 common::IID_ISessionManager, description, source);
+  EXPECT_TRUE(description.empty() && source.empty());
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(0, manager.error.refs);
+
+  manager.supportsErrorInfo = true;
+  manager.error.source = nullptr;  // a null text reads as empty
+  SetErrorInfo(0, &manager.error);
+  common::obtainErrorInformation(0, static_cast<common::ISessionManager*>(&manager),
+                                 common::IID_ISessionManager, description, source);
+  EXPECT_EQ("the server is down", description);
+  EXPECT_TRUE(source.empty());
+}
+
+TEST_F(UtilitiesTest, SessionsComeFromTheRegisteredManager) {
+  // Nothing registered: the manager cannot be created.
+  for (auto call : {&common::get_session, &common::deserialize_session}) {
+    try {
+      call("PROD");
+      ADD_FAILURE() << "expected a configuration exception";
+    } catch (const olap_api::ConfigurationException& e) {
+      EXPECT_EQ(0xC201B249u, e.getCode());
+      EXPECT_EQ("COMMONMODULE", e.getModule());
+      EXPECT_NE(std::string::npos, e.getMessage().string().find("session"));
+    }
+  }
+  common::registerSessionManager([] { return nullptr; });
+  EXPECT_THROW(common::get_session("PROD"), olap_api::ConfigurationException);
+
+  FakeManager manager;
+  common::registerSessionManager([&manager] {
+    manager.AddRef();
+    return static_cast<common::ISessionManager*>(&manager);
+  });
+  ISPorticoSession* s = common::get_session("PROD");
+  EXPECT_EQ(&manager.session, s);
+  EXPECT_EQ(u"PRODSERVER", manager.received);
+  EXPECT_EQ(0, manager.refs);
+  s->Release();
+  s = common::deserialize_session("serialised-text");
+  EXPECT_EQ(&manager.session, s);
+  EXPECT_EQ(u"serialised-text", manager.received);
+  s->Release();
+  EXPECT_EQ(0, manager.session.refs);
+
+  // A refused session is null, with the error's description logged at verbosity 3.
+  manager.fail = true;
+  auto& log = captureLog(3);
+  EXPECT_EQ(nullptr, common::get_session("PROD"));
+  EXPECT_EQ(nullptr, common::deserialize_session("x"));
+  auto records = log.records();
+  ASSERT_EQ(2u, records.size());
+  EXPECT_EQ(0xC2011000u, records[0].messageId);
+  EXPECT_EQ(3, records[0].verbosity);
+  EXPECT_EQ("utilities@COMMONMODULE", records[0].unit);
+  EXPECT_EQ("common::get_session", records[0].function);
+  EXPECT_EQ("the server is down", records[0].text.string());
+  EXPECT_EQ("common::deserialize_session", records[1].function);
+  EXPECT_EQ(0, manager.refs);
+  EXPECT_EQ(0, manager.error.refs);
+
+  captureLog(2);
+  EXPECT_EQ(nullptr, common::get_session("PROD"));
+  EXPECT_EQ(2u, log.records().size());
+}
+
+class FakeLibrary : public common::ProviderLibrary {
+ public:
+  common::ViewpointBase* createDerivedViewpoint(NUVA_o::Viewpoint*) override { return nullptr; }
+  ISPorticoSession* deserializeSession(const TOVAString&) override { return nullptr; }
+};
+
+TEST_F(UtilitiesTest, ProviderLibrariesByName) {
+  FakeLibrary first, second;
+  try {
+    common::createProviderLibrary("nowhere");
+    ADD_FAILURE() << "an unknown provider must raise";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC201B241u, e.getCode());
+    ASSERT_EQ(1u, e.getInserts().size());
+    EXPECT_EQ("nowhere", e.getInserts()[0]);
+    EXPECT_EQ("Unknown provider 'nowhere'.", e.getMessage().string());
+    EXPECT_NE(nullptr, dynamic_cast<const olap_api::ConfigurationException*>(&e));
+  }
+  common::registerProviderLibrary("fake", &first);
+  EXPECT_EQ(&first, common::createProviderLibrary("fake"));
+  common::registerProviderLibrary("fake", &second);
+  EXPECT_EQ(&second, common::createProviderLibrary("fake"));
+  EXPECT_THROW(common::createProviderLibrary("FAKE"), olap_api::ConfigurationException);
+
+  // Registration and lookup from several threads.
+  std::atomic<int> found{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &first, &found] {
+      TOVAString name;
+      name.build("lib%d", t);
+      for (int i = 0; i < 200; ++i) {
+        common::registerProviderLibrary(name, &first);
+        if (common::createProviderLibrary(name) == &first) ++found;
+        common::unregisterProviderLibrary(name);
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(800, found.load());
+  common::unregisterProviderLibrary("fake");
+  EXPECT_THROW(common::createProviderLibrary("fake"), olap_api::ConfigurationException);
+
+  struct Browsable : common::OLAPBrowsable {};
+  std::unique_ptr<common::OLAPBrowsable> b = std::make_unique<Browsable>();
+  EXPECT_NE(nullptr, dynamic_cast<Browsable*>(b.get()));
+}
+
+}  // namespace
