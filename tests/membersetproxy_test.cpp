@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -837,6 +838,43 @@ TEST_F(MemberSetProxyXmlTest, RestoreHandsEarlierListenersToTheRestoredSet) {
   p->restore(xml.getDocumentElement(), nullptr);
   EXPECT_EQ(before + 1, support_dll::assertionFailureCount());
   EXPECT_EQ("createMemberSetFromXML(Memberset)\naddMemberSetListener\n", journal());
+}
+
+TEST_F(MemberSetProxyXmlTest, DamagedDocumentsNeverCrashOrLeak) {
+  const std::string good =
+      "<AxisHierarchy Hierarchy='[Time].[Calendar]'><MembersetProxy Hierarchy='[Time].[Calendar]' "
+      "CreatedAs='CreateFromExpression' Expression='{a}' Expression_Language='MDX' "
+      "LevelIndex='1' MemberSetOrder='2'><QueryProperties><QueryProperty Name='IS_RANKED'/>"
+      "</QueryProperties><MemberProperties><MemberProperty UniqueName='[P].[Size]'/>"
+      "</MemberProperties><Memberset Count='4'/></MembersetProxy></AxisHierarchy>";
+  std::mt19937 random(20240611);
+  int parsed = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::string text = good;
+    const int edits = 1 + static_cast<int>(random() % 3);
+    for (int e = 0; e < edits && !text.empty(); ++e) {
+      const size_t at = random() % text.size();
+      switch (random() % 3) {
+        case 0: text.erase(at, 1 + random() % 12); break;
+        case 1: text[at] = "<>/='\"x1-"[random() % 9]; break;
+        default: text.insert(at, text.substr(random() % text.size(), random() % 16)); break;
+      }
+    }
+    XmlSupport xml;
+    if (!xml.parseXML(text)) continue;
+    DOMNodeList* list = xml.getElementsByTagName("MembersetProxy");
+    if (!list || list->getLength() == 0) continue;
+    ++parsed;
+    try {
+      auto_unuse<MemberSet> set(MemberSetProxy::createFromXML(
+          static_cast<DOMElement*>(list->item(0)), m_pHierarchy.get()));
+      XmlSupport out;
+      set->persist(out, out.addAChild(nullptr, "Out"));
+    } catch (const olap_api::ApiException&) {
+    }
+  }
+  EXPECT_GT(parsed, 20);
+  journal();
 }
 
 }  // namespace
