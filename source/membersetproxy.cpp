@@ -1,13 +1,14 @@
 #include "NUVA_o/MemberSetProxy.h"
 
 #include <algorithm>
-#include <random>
 #include <set>
 #include <utility>
 
 #include "common/ComponentLog.h"
 #include "support/CoreLog.h"
 #include "support/Exceptions.h"
+#include "support/StringConverters.h"
+#include "support/SystemSupport.h"
 
 namespace NUVA_o {
 
@@ -23,7 +24,7 @@ const TOVAString& historicalReferenceTraceName() {
   return name;
 }
 
-// Restore's lines go to the unit of an empty class name, as they always have.
+// Restore's lines are logged under a unit without a class name.
 const common::ComponentLog& restoreLog() {
   static const common::ComponentLog log(common::moduleName(), TOVAString());
   return log;
@@ -34,17 +35,8 @@ void log_restore(int verbosity, int line, const TOVAString& text) {
                   "NUVA_o::MemberSetProxy::restore", text);
 }
 
-// A random GUID as upper-case hexadecimal in braces.
 TOVAString new_guid_text() {
-  static thread_local std::mt19937_64 engine{std::random_device{}()};
-  uint64_t high = engine();
-  uint64_t low = engine();
-  high = (high & ~0xF000ull) | 0x4000ull;                    // version 4
-  low = (low & ~(0xC0ull << 56)) | (0x80ull << 56);          // variant 1
-  TOVAString text;
-  text.build("{%08llX-%04llX-%04llX-%04llX-%012llX}", high >> 32, (high >> 16) & 0xFFFF,
-             high & 0xFFFF, low >> 48, low & 0xFFFFFFFFFFFFull);
-  return text;
+  return StringConverters::convertGUIDToString(SystemSupport::GenerateGUID());
 }
 
 [[noreturn]] void raise_null_argument() {
