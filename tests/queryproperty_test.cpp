@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "NUVA_o/PropertySpecification.h"
 #include "NUVA_o/QueryPropertySetCommon.h"
 #include "VtqTest.h"
 #include "support/CoreLog.h"
+#include "support/RefCountImpl.h"
 #include "support/XmlSupport.h"
 
 using NUVA_o::QueryProperty;
@@ -107,6 +109,81 @@ TEST_F(QueryPropertyTest, RestoreAddsKnownNamesAndReportsTheRest) {
   const uint64_t before = support_dll::assertionFailureCount();
   other.restore(nullptr, nullptr);
   EXPECT_EQ(before + 1, support_dll::assertionFailureCount());
+}
+
+// ---- property specifications ----------------------------------------------------------------
+
+class CountedArgument : public support::RefCountImpl {
+ public:
+  CountedArgument() : support::RefCountImpl("CountedArgument", 0) {}
+};
+
+// Puts `object` into argument `i` as a counted argument of `kind`, handing it one reference.
+void setCounted(NUVA_o::PropertySpecification& spec, int i, olap_api::RefCount* object,
+                int kind) {
+  object->use();
+  spec.fArgs[i].vt = VT_BYREF;
+  spec.fArgs[i].byref = object;
+  spec.fArgKinds[i] = kind;
+}
+
+TEST_F(QueryPropertyTest, PropertySpecificationsCopyAndCompareTheirArguments) {
+  NUVA_o::PropertySpecification a, b;
+  EXPECT_TRUE(a == b);
+  EXPECT_EQ(-1, a.fIdentifier);
+  EXPECT_EQ(0, a.fArgCount);
+  b.CreateArray(2);
+  EXPECT_TRUE(a != b);
+  EXPECT_EQ(2, b.fArgCount);
+  EXPECT_EQ(VT_EMPTY, b.fArgs[1].vt);
+  EXPECT_EQ(2, b.fArgKinds[1]);
+
+  auto_unuse<CountedArgument> object(new CountedArgument);
+  b.fName = "TopCount";
+  b.fIdentifier = 3;
+  setCounted(b, 0, object.get(), 1);
+  b.fArgs[1].vt = VT_BSTR;
+  b.fArgs[1].bstrVal = SysAllocString(u"ten");
+  EXPECT_EQ(2, object->getRefCount());
+
+  {
+    NUVA_o::PropertySpecification copy(b);
+    EXPECT_EQ(3, object->getRefCount());
+    EXPECT_TRUE(copy == b);
+    // Values are deep copies: changing the copy's text does not change the original's.
+    EXPECT_NE(copy.fArgs[1].bstrVal, b.fArgs[1].bstrVal);
+    SysFreeString(copy.fArgs[1].bstrVal);
+    copy.fArgs[1].bstrVal = SysAllocString(u"eleven");
+    EXPECT_TRUE(copy != b);
+
+    a = copy;
+    EXPECT_EQ(4, object->getRefCount());
+    a = a;  // assigning to itself keeps everything
+    EXPECT_EQ(4, object->getRefCount());
+    EXPECT_TRUE(a == copy);
+    a = NUVA_o::PropertySpecification();
+    EXPECT_EQ(3, object->getRefCount());
+  }
+  EXPECT_EQ(2, object->getRefCount());
+
+  // Counted arguments are equal only when they designate the same object.
+  auto_unuse<CountedArgument> other(new CountedArgument);
+  NUVA_o::PropertySpecification c(b);
+  object->unuse();
+  c.fArgs[0].byref = static_cast<olap_api::RefCount*>(other.get());
+  other->use();
+  EXPECT_TRUE(c != b);
+  // A different kind is a different argument.
+  NUVA_o::PropertySpecification d(b);
+  d.fArgKinds[0] = 0;
+  EXPECT_TRUE(d != b);
+
+  // A second CreateArray releases what the first one held.
+  b.CreateArray(1);
+  EXPECT_EQ(2, object->getRefCount());  // d still holds one
+  b.DestroyArray();
+  EXPECT_EQ(0, b.fArgCount);
+  EXPECT_EQ(nullptr, b.fArgs);
 }
 
 }  // namespace
