@@ -158,7 +158,8 @@ TEST_F(QueryPropertyTest, PropertySpecificationsCopyAndCompareTheirArguments) {
 
     a = copy;
     EXPECT_EQ(4, object->getRefCount());
-    a = a;  // assigning to itself keeps everything
+    NUVA_o::PropertySpecification& alias = a;
+    a = alias;  // assigning to itself keeps everything
     EXPECT_EQ(4, object->getRefCount());
     EXPECT_TRUE(a == copy);
     a = NUVA_o::PropertySpecification();
