@@ -139,11 +139,6 @@ bool CommandManagerCommon::revert() {
   return true;
 }
 
-void CommandManagerCommon::record_package(std::unique_ptr<CommandPackage> package) {
-  KorvelSynchronized guard(m_Mutex);
-  push_command(m_UndoHistory, std::move(package), m_HistoryLimit);
-}
-
 namespace {
 std::vector<CommandManagerCommon::Entry> snapshot(const CommandManagerCommon::History& history) {
   std::vector<CommandManagerCommon::Entry> entries;

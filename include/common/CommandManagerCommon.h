@@ -76,9 +76,6 @@ class VTQ_EXPORT CommandManagerCommon : public NUVA_o::CommandManager {
   CommandManagerCommon& operator=(const CommandManagerCommon&) = delete;
 
  protected:
-  // Appends a package for a command that already ran (it is not executed again). Takes the
-  // mutex; leaves the redo history alone.
-  void record_package(std::unique_ptr<CommandPackage> package);
   // True while undo, redo or revert runs a package (on any thread; callers hold the mutex).
   bool is_replaying() const { return m_ReplayDepth > 0; }
 

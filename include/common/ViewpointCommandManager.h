@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "NUVA_o/MemberSet.h"
+#include "common/CommandManagerCommon.h"
+
+namespace common {
+
+// The command manager of a cube view (the view names it ViewpointCommon::ViewpointCommandManager).
+// Besides the view's own commands it records the member-set commands that run on the view's
+// axis hierarchies, so that one history undoes both.
+class VTQ_EXPORT ViewpointCommandManager : public CommandManagerCommon {
+ public:
+  // A member-set command in the history. Remembers what the set held before the command ran
+  // (its historical reference); undo puts exactly that back with a new command on the set,
+  // redo runs the recorded command again.
+  class VTQ_EXPORT MemberSetCommandPackage : public CommandPackage {
+   public:
+    // Holds references to the command and to `before`; neither may be null.
+    MemberSetCommandPackage(NUVA_o::MemberSetCommand* command,
+                            NUVA_o::MemberSet::HistoricalReference* before);
+    ~MemberSetCommandPackage() override;
+    void undo() override;
+
+   private:
+    NUVA_o::MemberSetCommand* m_pMemberSetCommand;
+    auto_unuse<NUVA_o::MemberSet::HistoricalReference> m_pHistoricalReference;
+  };
+
+  explicit ViewpointCommandManager(uint32_t limit);
+  ~ViewpointCommandManager() override;
+
+  // Called before a member-set command of one of the view's axis hierarchies runs. Records it
+  // unless the command was started by an undo, redo or revert of this manager (those are not
+  // new edits). A set that cannot say what it holds now (no historical reference) is reported
+  // as an assertion and the command is not recorded.
+  void recordMemberSetCommand(const NUVA_o::MemberSetCommand* command);
+};
+
+}  // namespace common
