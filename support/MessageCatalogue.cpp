@@ -31,6 +31,7 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
        "layout."},
       {0xC2011036, "Invalid signed operand after '%1'."},
       {0xC2011037, "The operands of this operator must be numbers."},
+      {0xC2011200, "A required object is missing: the provider returned none."},
       {0xC2011113, "Syntax error at '%1' in '%2'."},
       {0xC2011117, "The structure of the cube changed: %1"},
       {0x02017066, "The expression is too deeply nested: the parser stack is exhausted."},
