@@ -1,0 +1,11 @@
+#pragma once
+
+#include "NUVA_o/Expression.h"
+
+namespace NUVA_o {
+class Cube;
+}
+
+// A new, empty root expression on `cube` (which it keeps a reference to; may be null), with
+// one reference for the caller.
+extern "C" VTQ_EXPORT NUVA_o::Expression* createCommonExpression(NUVA_o::Cube* cube);

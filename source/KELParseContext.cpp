@@ -1,0 +1,192 @@
+#include "KELParseContext.h"
+
+#include <cmath>
+
+#include "KELParser.h"
+#include "common/ComponentLog.h"
+
+using common::ExpressionBase;
+
+KelParseContext::KelParseContext(KELLexer& lexer) : m_Lexer(lexer) {
+  m_Stack.reserve(32);
+  m_Texts.reserve(16);
+}
+
+KelParseContext::~KelParseContext() {
+  // Nodes left by an aborted parse go with the context.
+  while (!m_Stack.empty()) m_Stack.pop_back();
+}
+
+int KelParseContext::lex(KelValue* value) {
+  if (m_bEndSeen) return KT_YYEOF;
+  if (m_pFailure) return KT_KELerror;
+  try {
+    int token = m_Lexer.nextToken();
+    value->number = 0.0;
+    value->type = 0;
+    value->count = 0;
+    value->text = -1;
+    switch (token) {
+      case KT_END:
+        m_bEndSeen = true;
+        break;
+      case KT_NUMBER:
+        value->number = m_Lexer.takeNumberValue();
+        break;
+      case KT_IDENT: case KT_NAME1: case KT_LEVEL_NAME: case KT_MEMBER_NAME:
+      case KT_MEASURE_NAME: case KT_DIMENSION_NAME3: case KT_DIMENSION_NAME:
+        value->text = static_cast<int>(m_Texts.size());
+        m_Texts.emplace_back(m_Lexer.getTokenText());
+        break;
+      default:
+        break;
+    }
+    return token;
+  } catch (const ExceptionCommon& e) {
+    // The lexer has logged it; the parser unwinds through its error path and the caller
+    // throws it again.
+    m_pFailure.reset(e.duplicate());
+    return KT_KELerror;
+  }
+}
+
+void KelParseContext::syntax_error(const char* message) {
+  if (m_pFailure) return;
+  if (std::string_view(message).find("exhausted") != std::string_view::npos) {
+    m_bExhausted = true;
+    return;
+  }
+  record_failure(0xC2011113);
+}
+
+void KelParseContext::record_failure(uint32_t code) {
+  if (m_pFailure) return;
+  auto failure = std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), code);
+  if (code == 0xC2011113) {
+    TOVAString& input = m_Lexer.getInput();
+    size_t start = m_Lexer.tokenStart();
+    size_t end = m_Lexer.position();
+    TOVAString token = start < end ? input.substr(start, end - start) : TOVAString();
+    failure->addStringInsert(token);
+    failure->addStringInsert(input);
+  }
+  failure->log();
+  m_pFailure = std::move(failure);
+}
+
+void KelParseContext::fail(std::unique_ptr<ExceptionCommon> failure) {
+  if (m_pFailure) return;
+  failure->log();
+  m_pFailure = std::move(failure);
+}
+
+ExpressionBase* KelParseContext::top(size_t depth) const {
+  if (m_Stack.size() <= depth) return nullptr;
+  return m_Stack[m_Stack.size() - 1 - depth].get();
+}
+
+void KelParseContext::leaf(int type) {
+  auto_unuse<ExpressionBase> node(ExpressionBase::createNode(nullptr));
+  node->setType(static_cast<NUVA_o::Expression::ExpressionType>(type));
+  m_Stack.push_back(std::move(node));
+}
+
+void KelParseContext::leaf_text(int type, int text) {
+  leaf(type);
+  if (text >= 0 && static_cast<size_t>(text) < m_Texts.size())
+    m_Stack.back()->setStringValue(m_Texts[static_cast<size_t>(text)]);
+}
+
+void KelParseContext::number(double value) {
+  leaf(NUVA_o::Expression::ET_NUMBER);
+  VARIANT& v = m_Stack.back()->getValue();
+  v.vt = VT_R8;
+  v.dblVal = value;
+}
+
+void KelParseContext::boolean(bool value) {
+  leaf(NUVA_o::Expression::ET_BOOLEAN);
+  VARIANT& v = m_Stack.back()->getValue();
+  v.vt = VT_BOOL;
+  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+void KelParseContext::pi() {
+  // The value that the printed text of pi reads back as, so that it survives a round trip.
+  static const double value = [] {
+    TOVAFormatLexer digits("3.141592654", nullptr);
+    digits.scanNumber();
+    return digits.takeNumberValue();
+  }();
+  number(value);
+}
+
+void KelParseContext::build(int type, int count) {
+  auto_unuse<ExpressionBase> node(ExpressionBase::createNode(nullptr));
+  node->setType(static_cast<NUVA_o::Expression::ExpressionType>(type));
+  // The grammar never asks for more operands than it pushed; the guard keeps a broken rule
+  // from reading below the stack.
+  size_t n = static_cast<size_t>(count < 0 ? 0 : count);
+  if (n > m_Stack.size()) {
+    support_dll::AssertionFailure("count <= node stack size", "KELParseContext.cpp", __LINE__);
+    n = m_Stack.size();
+  }
+  for (size_t i = m_Stack.size() - n; i < m_Stack.size(); ++i)
+    node->adopt_child(m_Stack[i].release());
+  m_Stack.resize(m_Stack.size() - n);
+  m_Stack.push_back(std::move(node));
+}
+
+void KelParseContext::member_value() {
+  ExpressionBase* operand = top();
+  if (operand && operand->getType() == NUVA_o::Expression::ET_MEMBER_GROUP)
+    operand->setType(NUVA_o::Expression::ET_VALUE);
+  else
+    build(NUVA_o::Expression::ET_VALUE, 1);
+}
+
+bool KelParseContext::signed_operand(int type, const char* sign) {
+  ExpressionBase* operand = top();
+  // A sign needs an operand, and a number literal too large for a double has no signed value.
+  bool bad = operand == nullptr ||
+             (operand->getType() == NUVA_o::Expression::ET_NUMBER &&
+              operand->getValue().vt == VT_R8 && !std::isfinite(operand->getValue().dblVal));
+  if (bad) {
+    auto failure = std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011036);
+    failure->addStringInsert(sign);
+    failure->addStringInsert(m_Lexer.getInput());
+    fail(std::move(failure));
+    return false;
+  }
+  build(type, 1);
+  return true;
+}
+
+bool KelParseContext::scaled_number() {
+  ExpressionBase* exponent = top(0);
+  ExpressionBase* mantissa = top(1);
+  if (!exponent || !mantissa || exponent->getType() != NUVA_o::Expression::ET_NUMBER ||
+      mantissa->getType() != NUVA_o::Expression::ET_NUMBER) {
+    fail(std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011037));
+    for (int i = 0; i < 2 && !m_Stack.empty(); ++i) m_Stack.pop_back();
+    return false;
+  }
+  double value = mantissa->getValue().dblVal * std::pow(10.0, exponent->getValue().dblVal);
+  m_Stack.pop_back();
+  m_Stack.pop_back();
+  number(value);
+  return true;
+}
+
+void KelParseContext::negate_number() {
+  ExpressionBase* operand = top();
+  if (operand && operand->getValue().vt == VT_R8)
+    operand->getValue().dblVal = -operand->getValue().dblVal;
+}
+
+void KelParseContext::finish() {
+  if (!m_Stack.empty()) {
+    m_Result = std::move(m_Stack.back());
+    m_Stack.pop_back();
+  }
+}
