@@ -93,8 +93,11 @@ void KelParseContext::leaf(int type) {
 
 void KelParseContext::leaf_text(int type, int text) {
   leaf(type);
-  if (text >= 0 && static_cast<size_t>(text) < m_Texts.size())
+  // A name leaf holds its name as text and string value, as loading it from XML gives it.
+  if (text >= 0 && static_cast<size_t>(text) < m_Texts.size()) {
     m_Stack.back()->setStringValue(m_Texts[static_cast<size_t>(text)]);
+    m_Stack.back()->setText(m_Texts[static_cast<size_t>(text)]);
+  }
 }
 
 void KelParseContext::number(double value) {

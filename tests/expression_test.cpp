@@ -1,0 +1,499 @@
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ExpressionTestCube.h"
+#include "KELLexer.h"
+#include "KELParser.h"
+#include "VtqTest.h"
+#include "common/CommonExpression.h"
+#include "support/Exceptions.h"
+#include "support/XmlSupport.h"
+
+using NUVA_o::Expression;
+using vtq_testing::ExpressionTestCube;
+
+namespace {
+
+using Holder = auto_unuse<Expression>;
+
+// Renders a tree one node a line: type, string value, number or boolean value.
+std::string dump(Expression* e, int depth = 0) {
+  std::string out(static_cast<size_t>(depth) * 2, ' ');
+  out += std::to_string(e->getType());
+  if (!e->getStringValue().empty()) out += " '" + e->getStringValue().string() + "'";
+  VARIANT& v = e->getValue();
+  if (v.vt == VT_R8) out += " =" + std::to_string(v.dblVal);
+  if (v.vt == VT_BOOL) out += v.boolVal ? " =true" : " =false";
+  out += "\n";
+  for (Expression* child : e->getExpressions()) out += dump(child, depth + 1);
+  return out;
+}
+
+// Same types, string values, values and children in order; texts too except on the roots,
+// which hold the text each was parsed from.
+bool sameTree(Expression* a, Expression* b, bool root = true) {
+  if (a->getType() != b->getType() || a->getStringValue() != b->getStringValue()) return false;
+  if (!root && a->getText() != b->getText()) return false;
+  VARIANT& x = a->getValue();
+  VARIANT& y = b->getValue();
+  if (x.vt != y.vt || (x.vt == VT_R8 && x.dblVal != y.dblVal) ||
+      (x.vt == VT_BOOL && x.boolVal != y.boolVal))
+    return false;
+  auto& p = a->getExpressions();
+  auto& q = b->getExpressions();
+  if (p.size() != q.size()) return false;
+  for (size_t i = 0; i < p.size(); ++i)
+    if (!sameTree(p[i], q[i], false)) return false;
+  return true;
+}
+
+std::vector<std::string> corpus() {
+  std::ifstream in(vtq_testing::sourceDir() + "/tests/fixtures/expressions.txt");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+// Runs `body` on a thread with a 1 MiB stack.
+void onSmallStack(const std::function<void()>& body) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 1 << 20);
+  pthread_t thread;
+  auto run = [](void* p) -> void* {
+    (*static_cast<const std::function<void()>*>(p))();
+    return nullptr;
+  };
+  ASSERT_EQ(0, pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)));
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
+
+class ExpressionTest : public vtq_testing::VtqTest {
+ protected:
+  void SetUp() override {
+    VtqTest::SetUp();
+    m_Cube.reset(new ExpressionTestCube());
+  }
+  void TearDown() override {
+    m_Cube.reset();
+    VtqTest::TearDown();
+  }
+
+  Holder parse(const std::string& text, NUVA_o::Cube* cube) {
+    Holder e(createCommonExpression(cube));
+    e->setTextAndCreateTree(text);
+    return e;
+  }
+  Holder parse(const std::string& text) { return parse(text, m_Cube.get()); }
+  std::string print(const std::string& text) { return parse(text)->getTextFromTree().string(); }
+
+  // The code of the exception that parsing `text` raises; 0 when it parses.
+  uint32_t failure(const std::string& text, NUVA_o::Cube* cube, std::vector<std::string>* inserts = nullptr) {
+    Holder e(createCommonExpression(cube));
+    try {
+      e->setTextAndCreateTree(text);
+    } catch (const olap_api::ApiException& x) {
+      if (inserts)
+        for (const TOVAString& s : x.getInserts()) inserts->push_back(s.string());
+      // The expression stays usable.
+      EXPECT_TRUE(e->setTextAndCreateTree("1 + 2"));
+      EXPECT_EQ(" 1 + 2 ", e->getTextFromTree().string());
+      return x.getCode();
+    }
+    return 0;
+  }
+  uint32_t failure(const std::string& text) { return failure(text, m_Cube.get()); }
+
+  auto_unuse<ExpressionTestCube> m_Cube;
+};
+
+// ---- lexer ----
+
+std::vector<int> tokens(const std::string& text, NUVA_o::Cube* cube, std::string* lastText = nullptr,
+                        double* lastNumber = nullptr) {
+  KELLexer lexer(TOVAString(text), cube);
+  lexer.setResolveNames(cube != nullptr);
+  std::vector<int> out;
+  for (int t = lexer.nextToken(); t != KT_END; t = lexer.nextToken()) {
+    out.push_back(t);
+    if (t == KT_NUMBER && lastNumber) *lastNumber = lexer.takeNumberValue();
+    if (lastText) *lastText = TOVAString(lexer.getTokenText()).string();
+  }
+  return out;
+}
+
+TEST_F(ExpressionTest, LexerNumbersKeywordsAndNames) {
+  std::string text;
+  double number = -1;
+  EXPECT_EQ(std::vector<int>{KT_NUMBER}, tokens("1 000.5k", nullptr, &text, &number));
+  EXPECT_EQ("1000.5", text);
+  EXPECT_EQ(1000500.0, number);
+  tokens("20%", nullptr, nullptr, &number);
+  EXPECT_EQ(0.2, number);
+  tokens("3m", nullptr, nullptr, &number);
+  EXPECT_EQ(0.003, number);
+  tokens("3M", nullptr, nullptr, &number);
+  EXPECT_EQ(3000000.0, number);
+  tokens(".5u", nullptr, nullptr, &number);
+  EXPECT_EQ(0.5e-6, number);
+
+  EXPECT_EQ(std::vector<int>{KT_SELF_AND_AFTER}, tokens("SELF_AND_AFTER", nullptr));
+  EXPECT_EQ(std::vector<int>{KT_IDENT}, tokens("SELFISH", nullptr, &text));
+  EXPECT_EQ("SELFISH", text);
+  EXPECT_EQ((std::vector<int>{KT_CROSSJOIN, KT_CROSSJOIN, KT_CROSSJOIN}),
+            tokens("crossjoin CrossJoin CROSSJOIN", nullptr));
+  EXPECT_EQ((std::vector<int>{KT_STDDEV, KT_STDDEV, KT_VARIANCEP, KT_VARIANCEP, KT_Y_T_D, KT_YTD}),
+            tokens("Stdev StdDev VarP VarianceP Y_T_D YTD", nullptr));
+  EXPECT_EQ((std::vector<int>{KT_NUMBER, KT_E, KT_NUMBER}), tokens("1E3", nullptr));
+  EXPECT_EQ((std::vector<int>{KT_NE, KT_NE, KT_LE, KT_GE, KT_LT, KT_GT}),
+            tokens("<> >< <= >= < >", nullptr));
+  EXPECT_EQ(std::vector<int>{KT_IDENT}, tokens("{Sales}}Q1}", nullptr, &text));
+  EXPECT_EQ("Sales}Q1", text);
+  EXPECT_EQ(181u, KELLexer::keywordCount());
+
+  // A bare name ends at a parenthesis or comma, which stay tokens of their own.
+  EXPECT_EQ((std::vector<int>{KT_IDENT, KT_LPAREN, KT_IDENT, KT_COMMA, KT_IDENT, KT_RPAREN}),
+            tokens("f([a].[b],c)", nullptr));
+  // Without name resolution no cube is asked.
+  KELLexer lexer("Sales {[Measures].[Sales]}", m_Cube.get());
+  lexer.setResolveNames(false);
+  EXPECT_EQ(KT_IDENT, lexer.nextToken());
+  EXPECT_EQ(KT_IDENT, lexer.nextToken());
+  EXPECT_EQ(0, m_Cube->m_Calls.load());
+  // With it, bare and braced spellings of a name reach the same terminal.
+  EXPECT_EQ((std::vector<int>{KT_MEASURE_NAME, KT_MEASURE_NAME, KT_LEVEL_NAME, KT_LEVEL_NAME,
+                              KT_MEMBER_NAME, KT_DIMENSION_NAME, KT_NAME1}),
+            tokens("Sales {Sales} Category {[Product].[Category]} {[Product].[Bikes]} {[Product]} Days",
+                   m_Cube.get()));
+}
+
+TEST_F(ExpressionTest, LexerCharacterReading) {
+  KELLexer lexer("ab", nullptr);
+  EXPECT_EQ(u'a', lexer.nextChar());
+  EXPECT_EQ(u'b', lexer.nextChar());
+  EXPECT_EQ(0, lexer.nextChar());
+  EXPECT_EQ(0, lexer.nextChar());
+  // Reads past the end are undone first, then characters are stepped back over.
+  EXPECT_EQ(0, lexer.pushBack());
+  EXPECT_EQ(0, lexer.pushBack());
+  EXPECT_EQ(u'b', lexer.pushBack());
+  EXPECT_EQ(1u, lexer.position());
+  KELLexer words("  first second", nullptr);
+  TOVAString word;
+  words.getNextWord(word);
+  EXPECT_EQ("first", word);
+  KELLexer blank("   ", nullptr);
+  blank.getNextWord(word);
+  EXPECT_EQ("   ", word);
+  KELLexer keyword("Abc", nullptr);
+  EXPECT_FALSE(keyword.matchKeyword("AB"));  // followed by a letter
+  EXPECT_EQ(0u, keyword.position());
+  EXPECT_TRUE(keyword.matchKeyword("ABC"));
+  EXPECT_EQ(TOVAString("{a}}b}"), KELLexer::quoteName("a}b"));
+}
+
+// ---- parsing and printing ----
+
+TEST_F(ExpressionTest, PrintsTheForms) {
+  EXPECT_EQ("Union (Members ( {[Product].[Category]} ) ,Members ( {[Geography].[Region]} ) , ALL) ",
+            print("Members({[Product].[Category]}) + Members({[Geography].[Region]})"));
+  EXPECT_EQ("Crossjoin (Members ( {[Product].[Category]} ) ,Members ( {[Geography].[Region]} ) ) ",
+            print("Members({[Product].[Category]}) * Members({[Geography].[Region]})"));
+  EXPECT_EQ("Count (Members ( {[Product].[Category]} ) , ExcludeEmpty) ",
+            print("Count(Members({[Product].[Category]}), EXCLUDEEMPTY)"));
+  EXPECT_EQ(" 1000500 ", print("1 000.5k"));
+  EXPECT_EQ(" 0.2 ", print("20%"));
+  EXPECT_EQ(" 1500 ", print("1.5E3"));
+  EXPECT_EQ("Members ( {[Product].[Category]} , All ) ", print("Members({[Product].[Category]}, ALL)"));
+  EXPECT_EQ("DrillDownMember (Members ( {Year} ) ,Members ( {Year} ) , All , RECURSIVE) ",
+            print("DrillDownMember(Members(Year), Members(Year), RECURSIVE, ALL)"));
+  EXPECT_EQ("Head (Members ( {Year} ) , 3 ) ", print("TopCount(Members(Year), 3)"));
+  EXPECT_EQ("Set (  {[Product].[Bikes]}  :  {[Product].[All]}  ) ",
+            print("Set({[Product].[Bikes]} : {[Product].[All]})"));
+  EXPECT_EQ("Ascendants ( {Paris} ) ", print("Ascendants(Paris)"));
+  EXPECT_EQ(" 7 \\ 2 ", print("7 \\ 2"));
+  EXPECT_EQ(" - 3 ", print("-3"));
+  EXPECT_EQ(" Native ( {x}}y} ) ", print("Native({x}}y})"));
+  EXPECT_EQ("GenerateSet ( Name = {Bike} , {[Product]} ) ",
+            print("GenerateSet(Name = {Bike}, {[Product]})"));
+  EXPECT_EQ("GenerateSet ( (  Property(  {Days}  )= 30 OR Level = 2  ) AND Property(  {Days}  )EXISTS True ) ",
+            print("GenerateSet((Property(Days) = 30 OR Level = 2) AND Property(Days) EXISTS TRUE)"));
+  EXPECT_EQ("GenerateSet ( Property(  {Days}  )< -3 ) ", print("GenerateSet(Property(Days) < -3)"));
+  // Parentheses a logical operator needs are kept; word operators stay apart from words.
+  EXPECT_EQ(" ( IsLeaf ( {Paris} ) OR IsEmpty (  {Sales}  )  ) AND IsLeaf ( {Bikes} ) ",
+            print("(IsLeaf(Paris) OR IsEmpty(Sales)) AND IsLeaf(Bikes)"));
+  EXPECT_EQ(" Aggregate (Members ( {Year} ) )  ", print("Aggregate(Members(Year))"));
+}
+
+TEST_F(ExpressionTest, BuildsTheNodesOfTheRules) {
+  EXPECT_EQ("72\n  137\n    123 '[Product].[Category]'\n    198\n  142 =10.000000\n  86\n    193 '[Measures].[Sales]'\n",
+            dump(parse("TopCount(Members({[Product].[Category]}), 10, {[Measures].[Sales]})").get()));
+  // Count of a level: one operand, one child.
+  EXPECT_EQ("184\n  123 'Year'\n", dump(parse("Count(Year)").get()));
+  EXPECT_EQ("109\n", dump(parse("Count(Dimensions)").get()));
+  EXPECT_EQ("13\n  137\n    123 'Year'\n    198\n  137\n    123 'City'\n    198\n  142 =3.000000\n",
+            dump(parse("NonEmptyCrossJoin(Members(Year), Members(City), 3)").get()));
+  EXPECT_EQ("151\n  149\n    86\n      193 'Sales'\n    142 =1.000000\n  153\n    143 =false\n",
+            dump(parse("Sales > 1 AND NOT FALSE").get()));
+}
+
+TEST_F(ExpressionTest, RankingAndAggregate) {
+  auto& log = captureLog(5);
+  Holder top = parse("TopCount(Members({[Product].[Category]}), 10, {[Measures].[Sales]})");
+  EXPECT_TRUE(top->isRankingExpression());
+  EXPECT_FALSE(parse("Filter(Members({[Product].[Category]}), {[Measures].[Sales]} > 100)")->isRankingExpression());
+  for (const char* ranking : {"TopSum(Members(Year), 1, Sales)", "BottomPercent(Members(Year), 1, Sales)",
+                              "BottomCount(Members(Year), 1, Sales)"})
+    EXPECT_TRUE(parse(ranking)->isRankingExpression()) << ranking;
+  EXPECT_NE(std::string::npos, log.texts().find("is a ranking expression"));
+  // Only direct children count: the aggregate member is the operand of the value root.
+  EXPECT_TRUE(parse("Aggregate(Members(Year))")->isAggregateExpression());
+  EXPECT_FALSE(parse("Abs(Aggregate(Members(Year)))")->isAggregateExpression());
+  EXPECT_NE(std::string::npos, log.texts().find("is not a aggregate expression"));
+}
+
+TEST_F(ExpressionTest, EmptyTextAndNativeText) {
+  struct Counter : Expression::ExpressionListener {
+    int calls = 0;
+    void expressionModified(Expression*) override { ++calls; }
+  } counter;
+  Holder e(createCommonExpression(m_Cube.get()));
+  e->addListener(&counter);
+  EXPECT_TRUE(e->setTextAndCreateTree("Sum(Members(Year))"));
+  EXPECT_EQ(1, counter.calls);
+  EXPECT_FALSE(e->setTextAndCreateTree(""));
+  EXPECT_EQ(Expression::ET_EMPTY, e->getType());
+  EXPECT_TRUE(e->getExpressions().empty());
+  EXPECT_EQ("", e->getTextFromTree().string());
+  e->setNativeText("SELECT 1");
+  EXPECT_EQ(2, counter.calls);
+  EXPECT_EQ(Expression::ET_NATIVE, e->getType());
+  EXPECT_EQ("SELECT 1", e->getStringValue().string());
+  e->setNativeText("SELECT 1");  // the same text: nothing happens
+  EXPECT_EQ(2, counter.calls);
+  e->removeListener(&counter);
+  e->setNativeText("other");
+  EXPECT_EQ(2, counter.calls);
+}
+
+TEST_F(ExpressionTest, CorpusRoundTripsThroughTextAndXml) {
+  std::vector<std::string> lines = corpus();
+  ASSERT_GE(lines.size(), 200u);
+  for (const std::string& line : lines) {
+    Holder first = parse(line);
+    TOVAString text = first->getTextFromTree();
+    Holder second = parse(text.string());
+    EXPECT_EQ(text, second->getTextFromTree()) << line;
+    EXPECT_TRUE(sameTree(first.get(), second.get())) << line;
+
+    XmlSupport xml;
+    DOMElement* element = xml.addAChild(nullptr, "Expression");
+    first->save(xml, 0, element);
+    XmlSupport reread;
+    ASSERT_TRUE(reread.parseXML(xml.getXml()));
+    Holder loaded(createCommonExpression(m_Cube.get()));
+    loaded->load(reread.getDocumentElement(), m_Cube.get());
+    EXPECT_TRUE(sameTree(first.get(), loaded.get())) << line;
+    EXPECT_EQ(text, loaded->getTextFromTree()) << line;
+  }
+}
+
+TEST_F(ExpressionTest, XmlAttributes) {
+  Holder e = parse("Filter(Members({[Product].[Category]}), Sales > 1234.56789012)");
+  XmlSupport xml;
+  DOMElement* root = xml.addAChild(nullptr, "Expression");
+  e->save(xml, 3, root);
+  EXPECT_EQ("3", XmlSupport::getAttribute(root, "Index").string());
+  EXPECT_EQ("37", XmlSupport::getAttribute(root, "ExpressionType").string());
+  DOMElement* vector = XmlSupport::findChild(root, "Vector");
+  ASSERT_NE(nullptr, vector);
+  EXPECT_EQ("ExpressionVector", XmlSupport::getAttribute(vector, "UniqueName").string());
+  DOMElement* members = XmlSupport::getFirstChildElement(vector);
+  DOMElement* level = XmlSupport::getFirstChildElement(XmlSupport::findChild(members, "Vector"));
+  // A quoted name saves its string value as its text.
+  EXPECT_EQ("123", XmlSupport::getAttribute(level, "ExpressionType").string());
+  EXPECT_EQ("[Product].[Category]", XmlSupport::getAttribute(level, "ExpressionText").string());
+  // A number saves 10 significant digits.
+  DOMNodeList* all = xml.getElementsByTagName("Expression");
+  bool found = false;
+  for (XMLSize_t i = 0; i < all->getLength(); ++i) {
+    auto* el = static_cast<DOMElement*>(all->item(i));
+    if (XmlSupport::getAttribute(el, "ExpressionType") == "142") {
+      EXPECT_EQ("1234.56789", XmlSupport::getAttribute(el, "ExpressionValue").string());
+      found = true;
+    }
+  }
+  EXPECT_TRUE(found);
+
+  // A bad type is refused with the library's exception; the node stays usable.
+  XmlSupport bad;
+  ASSERT_TRUE(bad.parseXML("<Expression ExpressionType=\"999\" ExpressionText=\"x\"/>"));
+  Holder target(createCommonExpression(nullptr));
+  EXPECT_THROW(target->load(bad.getDocumentElement(), nullptr), olap_api::InvalidXMLException);
+  ASSERT_TRUE(bad.parseXML("<Expression ExpressionType=\"142\" ExpressionValue=\"2.5\"/>"));
+  Holder number(createCommonExpression(nullptr));
+  number->load(bad.getDocumentElement(), nullptr);
+  EXPECT_EQ(" 2.5 ", number->getTextFromTree().string());
+}
+
+TEST_F(ExpressionTest, CloneCompareAndPlaceholders) {
+  Holder e = parse("Sum(Members(Year), Sales * 2)");
+  Holder copy(e->clone());
+  EXPECT_EQ(m_Cube.get(), copy->getCube());
+  EXPECT_TRUE(sameTree(e.get(), copy.get()));
+  EXPECT_EQ(e->getTextFromTree(), copy->getTextFromTree());
+  // Equality compares the child objects themselves, not their content.
+  EXPECT_FALSE(*e == *copy);
+  Expression* child = e->getExpressions()[0];
+  EXPECT_EQ(nullptr, child->getCube());
+  EXPECT_EQ(e.get(), child->GetParentExpression());
+  Holder twin(createCommonExpression(m_Cube.get()));
+  twin->setType(e->getType());
+  TOVAString text = e->getText();
+  twin->setText(text);
+  twin->setExpressions(e->getExpressions());
+  EXPECT_TRUE(*e == *twin);
+  twin->RemoveAllChildren();
+
+  Holder p(createCommonExpression(nullptr));
+  Expression* placeholder = p->AddNewChild();
+  p->setType(Expression::ET_ABS);
+  placeholder->setType(Expression::ET_PLACEHOLDER);
+  placeholder->setStringValue("[Rate]");
+  EXPECT_EQ("Abs ( <<[Rate]>> ) ", p->getTextFromTree().string());
+  placeholder->replaceNode(Expression::ET_NUMBER, "[Rate]");
+  EXPECT_EQ(Expression::ET_NUMBER, placeholder->getType());
+  // Printing turns a replaced placeholder back into the placeholder.
+  EXPECT_EQ("Abs ( <<[Rate]>> ) ", p->getTextFromTree().string());
+  EXPECT_EQ(Expression::ET_PLACEHOLDER, placeholder->getType());
+  p->RemoveChild(placeholder);
+  EXPECT_TRUE(p->getExpressions().empty());
+
+  std::vector<auto_unuse<NUVA_o::Parameter>> parameters;
+  e->resolveParameters(m_Cube.get(), parameters);
+  EXPECT_EQ(1, m_Cube->m_ParameterCalls);
+}
+
+TEST_F(ExpressionTest, KeywordlessTypesReportAnAssertion) {
+  Holder e(createCommonExpression(nullptr));
+  e->setType(static_cast<Expression::ExpressionType>(199));
+  uint64_t before = support_dll::assertionFailureCount();
+  EXPECT_EQ(" () ", e->getTextFromTree().string());
+  EXPECT_EQ(before + 1, support_dll::assertionFailureCount());
+  e->setType(Expression::ET_NUMBER);  // a number without a VT_R8 value
+  EXPECT_EQ(" 0 ", e->getTextFromTree().string());
+  EXPECT_EQ(before + 2, support_dll::assertionFailureCount());
+}
+
+// ---- bad input ----
+
+TEST_F(ExpressionTest, FailuresCarryTheirCodesAndLeaveTheExpressionUsable) {
+  std::vector<std::string> inserts;
+  EXPECT_EQ(0xC2011113u, failure("Sum(Members(Year)", m_Cube.get(), &inserts));
+  ASSERT_EQ(2u, inserts.size());
+  EXPECT_EQ("Sum(Members(Year)", inserts[1]);
+  inserts.clear();
+  EXPECT_EQ(0xC2011113u, failure("Abs(3))", m_Cube.get(), &inserts));
+  EXPECT_EQ(")", inserts.at(0));
+  inserts.clear();
+  EXPECT_EQ(0xC2011005u, failure("Sum(Members(Nowhere))", m_Cube.get(), &inserts));
+  EXPECT_EQ((std::vector<std::string>{"Sum(Members(Nowhere))", "Nowhere"}), inserts);
+  EXPECT_EQ(0xC2011037u, failure("Sales E 3"));
+  EXPECT_EQ(0xC2011036u, failure("-" + std::string(400, '9')));
+  auto_unuse<ExpressionTestCube> plain(new ExpressionTestCube(false));
+  EXPECT_EQ(0xC2011047u, failure("Aggregate(Members(Year))", plain.get()));
+  EXPECT_EQ(0xC2011047u, failure("Aggregate(Members(Year))", nullptr));
+  // Without a cube a name is only text: it cannot stand for a level.
+  EXPECT_EQ(0xC2011113u, failure("Members({[Product].[Category]})", nullptr));
+  EXPECT_EQ(0u, failure("Native(anything) + 1", nullptr));
+
+  // Regression: text after a line feed was silently dropped.
+  EXPECT_EQ(0xC2011113u, failure("Sum(Members(Year))\nAND more"));
+  EXPECT_EQ(0u, failure("Sum(Members(Year))\n  \r\n"));
+
+  // Regression: a failed parse left the process-wide parser lock held.
+  EXPECT_EQ(0xC2011113u, failure("((("));
+  bool parsed = false;
+  std::thread other([&] { parsed = parse("1 + 1", nullptr)->getType() == Expression::ET_PLUS; });
+  other.join();
+  EXPECT_TRUE(parsed);
+}
+
+TEST_F(ExpressionTest, DeepAndHostileInput) {
+  // 10,000 parentheses exhaust the parser stack.
+  EXPECT_EQ(0x02017066u, failure(std::string(10000, '(') + "1" + std::string(10000, ')')));
+  // Very long names and numbers.
+  EXPECT_EQ(0xC2011005u, failure("Sum(Members(" + std::string(100000, 'x') + "))"));
+  EXPECT_EQ(0u, failure("Native({" + std::string(100000, 'y') + "})"));
+  EXPECT_EQ(0u, failure(std::string(5000, '7') + " + 1"));
+  // Every character value, alone and inside an expression, and every prefix of a long one:
+  // parsed or refused with the library's exception, never anything else.
+  std::string sample = corpus().front();
+  for (int c = 0; c < 256; ++c) {
+    for (std::string text : {std::string(1, static_cast<char>(c)),
+                             "Sum(Members(Year), " + std::string(1, static_cast<char>(c)) + ")"}) {
+      for (NUVA_o::Cube* cube : {static_cast<NUVA_o::Cube*>(m_Cube.get()), static_cast<NUVA_o::Cube*>(nullptr)}) {
+        Holder e(createCommonExpression(cube));
+        try {
+          e->setTextAndCreateTree(text);
+        } catch (const olap_api::ApiException&) {
+        }
+      }
+    }
+  }
+  for (size_t n = 0; n <= sample.size(); ++n) {
+    Holder e(createCommonExpression(m_Cube.get()));
+    try {
+      e->setTextAndCreateTree(sample.substr(0, n));
+    } catch (const olap_api::ApiException&) {
+    }
+  }
+}
+
+TEST_F(ExpressionTest, DeepTreesNeedNoStackPerLevel) {
+  // The deepest chain the parser accepts: nearly one state per sign.
+  std::string deepest = std::string(9000, '-') + "1";
+  Holder parsed = parse(deepest);
+  // And a far deeper tree built by hand.
+  Holder built(createCommonExpression(nullptr));
+  Expression* at = built.get();
+  for (int i = 0; i < 200000; ++i) {
+    at->setType(Expression::ET_NEGATE);
+    at = at->AddNewChild();
+  }
+  at->setType(Expression::ET_NUMBER);
+  at->getValue().vt = VT_R8;
+  at->getValue().dblVal = 1;
+
+  onSmallStack([&] {
+    for (Expression* tree : {parsed.get(), built.get()}) {
+      TOVAString text = tree->getTextFromTree();
+      Holder copy(tree->clone());
+      EXPECT_EQ(text, copy->getTextFromTree());
+      EXPECT_FALSE(*copy == *tree);
+      // The DOM's own appends check ancestry per level; the parsed tree is deep enough there.
+      if (tree != parsed.get()) continue;
+      XmlSupport xml;
+      DOMElement* element = xml.addAChild(nullptr, "Expression");
+      tree->save(xml, 0, element);
+      Holder loaded(createCommonExpression(nullptr));
+      loaded->load(element, nullptr);
+      EXPECT_EQ(text, loaded->getTextFromTree());
+    }
+    // Releasing happens here too.
+    parsed.reset();
+    built.reset();
+  });
+  EXPECT_EQ(nullptr, parsed.get());
+}
+
+}  // namespace
