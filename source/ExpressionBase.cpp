@@ -9,6 +9,8 @@
 #include "KELParseContext.h"
 #include "NUVA_o/Cube.h"
 #include "common/ComponentLog.h"
+#include "common/Utilities.h"
+#include "support/StringConverters.h"
 #include "support/CoreLog.h"
 #include "support/Exceptions.h"
 
@@ -135,35 +137,14 @@ const char* suffix_of(int type) {
 }
 
 void value_clear(VARIANT& v) {
-  if (v.vt == VT_BSTR) SysFreeString(v.bstrVal);
-  v.vt = VT_EMPTY;
+  VariantClear(&v);
   v.llVal = 0;
 }
 
 void value_copy(VARIANT& to, const VARIANT& from) {
-  value_clear(to);
-  to = from;
-  if (from.vt == VT_BSTR && from.bstrVal != nullptr)
-    to.bstrVal = SysAllocStringLen(from.bstrVal, SysStringLen(from.bstrVal));
-}
-
-bool same_value(const VARIANT& a, const VARIANT& b) {
-  if (a.vt != b.vt) return false;
-  switch (a.vt) {
-    case VT_EMPTY: case VT_NULL: return true;
-    case VT_R8: case VT_DATE: return a.dblVal == b.dblVal;
-    case VT_R4: return a.fltVal == b.fltVal;
-    case VT_BOOL: return (a.boolVal != 0) == (b.boolVal != 0);
-    case VT_I1: case VT_UI1: return a.bVal == b.bVal;
-    case VT_I2: case VT_UI2: return a.iVal == b.iVal;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: return a.lVal == b.lVal;
-    case VT_BSTR: {
-      unsigned la = SysStringLen(a.bstrVal), lb = SysStringLen(b.bstrVal);
-      return la == lb && std::u16string_view(a.bstrVal ? a.bstrVal : u"", la) ==
-                             std::u16string_view(b.bstrVal ? b.bstrVal : u"", lb);
-    }
-    default: return a.llVal == b.llVal;
-  }
+  if (&to == &from) return;
+  VariantClear(&to);
+  if (FAILED(VariantCopy(&to, &from))) to.vt = VT_EMPTY;
 }
 
 // Releases the children of dying nodes one at a time, so that releasing a tree of any depth
@@ -183,11 +164,14 @@ void release_children(std::vector<Expression*>& children) {
   draining = false;
 }
 
-TOVAString real_text(double value) { return convertRealToString(value, 10, 16); }
-
 }  // namespace
 
-TOVAString convertRealToString(double value, int digits, int /*width*/) {
+namespace {
+
+// A number as printing writes it: 10 significant digits in plain decimal notation, since the
+// language reads no exponent ("1e+12" would read as the E operator with a signed operand).
+TOVAString number_text(double value) {
+  const int digits = 10;
   if (std::isnan(value)) return TOVAString("0");
   std::string out;
   if (std::signbit(value) && value != 0.0) out += '-';
@@ -199,8 +183,6 @@ TOVAString convertRealToString(double value, int digits, int /*width*/) {
     out.append(309, '0');
     return TOVAString(out);
   }
-  if (digits < 1) digits = 1;
-  if (digits > 17) digits = 17;
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, magnitude);
   std::string mantissa;
@@ -228,6 +210,8 @@ TOVAString convertRealToString(double value, int digits, int /*width*/) {
   return TOVAString(out);
 }
 
+}  // namespace
+
 ExpressionBase::ExpressionBase(NUVA_o::Cube* cube)
     : RefCountImpl(trace_name(), support::nextInstanceNumber<ExpressionBase>()),
       m_pCube(cube),
@@ -235,7 +219,7 @@ ExpressionBase::ExpressionBase(NUVA_o::Cube* cube)
       m_pParentClause(nullptr),
       m_Type(ET_EMPTY),
       m_bPlaceholderPending(false) {
-  m_Value.vt = VT_EMPTY;
+  VariantInit(&m_Value);
   m_Value.llVal = 0;
   if (m_pCube) m_pCube->use();
 }
@@ -247,7 +231,7 @@ ExpressionBase::ExpressionBase(NUVA_o::Expression* parent)
       m_pParentClause(nullptr),
       m_Type(ET_EMPTY),
       m_bPlaceholderPending(false) {
-  m_Value.vt = VT_EMPTY;
+  VariantInit(&m_Value);
   m_Value.llVal = 0;
   m_Expressions.reserve(5);
 }
@@ -542,7 +526,7 @@ void ExpressionBase::print_into(TOVAString& out) {
           value = node->m_Value.dblVal;
         else
           support_dll::AssertionFailure("VV_VT(fValue) == VT_R8", "ExpressionBase.cpp", __LINE__);
-        printer.write(real_text(value));
+        printer.write(number_text(value));
       } else if (type == ET_BOOLEAN) {
         printer.write(node->m_Value.vt == VT_BOOL && node->m_Value.boolVal ? "True" : "False");
       } else if (type == ET_PLACEHOLDER) {
@@ -706,7 +690,7 @@ bool ExpressionBase::isAggregateExpression() {
 
 bool ExpressionBase::operator==(Expression& other) {
   if (m_Type != other.getType() || m_Text != other.getText() ||
-      m_StringValue != other.getStringValue() || !same_value(m_Value, other.getValue()))
+      m_StringValue != other.getStringValue() || !CompareTwoVariants(m_Value, other.getValue()))
     return false;
   return m_Expressions == other.getExpressions();
 }
@@ -774,7 +758,8 @@ void ExpressionBase::save(XmlSupport& document, const int& index, DOMElement* el
         break;
       case ET_NUMBER:
         XmlSupport::write_to(at, "ExpressionValue",
-                             real_text(node->m_Value.vt == VT_R8 ? node->m_Value.dblVal : 0.0));
+                             StringConverters::convertRealToString(
+                                 node->m_Value.vt == VT_R8 ? node->m_Value.dblVal : 0.0, 10, 16));
         break;
       case 2: case 123: case 124: case 193: case 194: case 197:
         XmlSupport::write_to(at, "ExpressionText", node->m_StringValue);
@@ -831,10 +816,8 @@ void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
     } else if (type == ET_NUMBER) {
       value_clear(node->m_Value);
       node->m_Value.vt = VT_R8;
-      std::string text = XmlSupport::getAttribute(at, "ExpressionValue").string();
       double value = 0.0;
-      auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (r.ec != std::errc() || r.ptr != text.data() + text.size())
+      if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(at, "ExpressionValue"), value))
         value = XmlSupport::getRealAttribute(at, "ExpressionValue");
       node->m_Value.dblVal = value;
     } else if (type == 2 || type == 123 || type == 124 || type == 193 || type == 194 ||

@@ -81,7 +81,4 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
   TOVAString m_PlaceholderText;
 };
 
-// Number text as expressions print and save it: 10 significant digits, plain decimal notation.
-VTQ_EXPORT TOVAString convertRealToString(double value, int digits, int width);
-
 }  // namespace common

@@ -2,7 +2,9 @@
 
 #include <pthread.h>
 
+#include <filesystem>
 #include <fstream>
+#include <thread>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -457,6 +459,30 @@ TEST_F(ExpressionTest, DeepAndHostileInput) {
     } catch (const olap_api::ApiException&) {
     }
   }
+}
+
+// Inputs the fuzz target once tripped over, replayed as the fuzz target feeds them.
+TEST_F(ExpressionTest, FuzzRegressionInputs) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::path(vtq_testing::sourceDir()) / "fuzz" / "corpus" / "expression";
+  int replayed = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    for (NUVA_o::Cube* cube : {static_cast<NUVA_o::Cube*>(m_Cube.get()), static_cast<NUVA_o::Cube*>(nullptr)}) {
+      Holder e(createCommonExpression(cube));
+      try {
+        if (e->setTextAndCreateTree(bytes.str())) {
+          Holder copy(e->clone());
+          EXPECT_EQ(e->getTextFromTree(), copy->getTextFromTree()) << entry.path();
+        }
+      } catch (const olap_api::ApiException&) {
+      }
+    }
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 TEST_F(ExpressionTest, DeepTreesNeedNoStackPerLevel) {

@@ -1,0 +1,118 @@
+// The expression language on the shared corpus (tests/fixtures/expressions.txt) against a cube
+// that classifies the names of the sample cube: the lexer alone is the baseline of the whole
+// parse; printing and cloning are measured on the parsed trees.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ExpressionTestCube.h"
+#include "KELLexer.h"
+#include "KELParser.h"
+#include "common/CommonExpression.h"
+
+namespace {
+
+struct Corpus {
+  std::vector<TOVAString> texts;
+  int64_t bytes = 0;
+  auto_unuse<vtq_testing::ExpressionTestCube> cube{new vtq_testing::ExpressionTestCube()};
+  std::vector<auto_unuse<NUVA_o::Expression>> trees;
+
+  Corpus() {
+    std::ifstream in(std::string(VTQ_SOURCE_DIR) + "/tests/fixtures/expressions.txt");
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty()) continue;
+      texts.emplace_back(line);
+      bytes += static_cast<int64_t>(line.size());
+    }
+    for (const TOVAString& text : texts) {
+      trees.emplace_back(createCommonExpression(cube.get()));
+      trees.back()->setTextAndCreateTree(text);
+    }
+  }
+};
+
+Corpus& corpus() {
+  static Corpus* c = new Corpus();
+  return *c;
+}
+
+// What the parser asks of the lexer: every token, with number values and name texts taken.
+size_t lex_all(const Corpus& c) {
+  size_t tokens = 0;
+  for (const TOVAString& text : c.texts) {
+    KELLexer lexer(text, c.cube.get());
+    for (int t = lexer.nextToken(); t != KT_END; t = lexer.nextToken()) {
+      ++tokens;
+      if (t == KT_NUMBER) benchmark::DoNotOptimize(lexer.takeNumberValue());
+      else benchmark::DoNotOptimize(TOVAString(lexer.getTokenText()));
+    }
+  }
+  return tokens;
+}
+
+void parse_all(const Corpus& c, NUVA_o::Expression* target) {
+  for (const TOVAString& text : c.texts) benchmark::DoNotOptimize(target->setTextAndCreateTree(text));
+}
+
+void BM_Lexer(benchmark::State& state) {
+  Corpus& c = corpus();
+  for (auto _ : state) benchmark::DoNotOptimize(lex_all(c));
+  state.SetBytesProcessed(state.iterations() * c.bytes);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(c.texts.size()));
+}
+BENCHMARK(BM_Lexer)->Unit(benchmark::kMicrosecond);
+
+void BM_Parse(benchmark::State& state) {
+  Corpus& c = corpus();
+  auto_unuse<NUVA_o::Expression> target(createCommonExpression(c.cube.get()));
+  for (auto _ : state) parse_all(c, target.get());
+  state.SetBytesProcessed(state.iterations() * c.bytes);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(c.texts.size()));
+}
+BENCHMARK(BM_Parse)->Unit(benchmark::kMicrosecond);
+
+// Both in one run, alternating, so that the ratio compares like with like.
+void BM_ParseOverLexer(benchmark::State& state) {
+  Corpus& c = corpus();
+  auto_unuse<NUVA_o::Expression> target(createCommonExpression(c.cube.get()));
+  std::chrono::duration<double> lex{0}, parse{0};
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(lex_all(c));
+    auto t1 = std::chrono::steady_clock::now();
+    parse_all(c, target.get());
+    auto t2 = std::chrono::steady_clock::now();
+    lex += t1 - t0;
+    parse += t2 - t1;
+  }
+  const double n = static_cast<double>(state.iterations()) * static_cast<double>(c.texts.size());
+  state.counters["lex_us_per_expr"] = lex.count() * 1e6 / n;
+  state.counters["parse_us_per_expr"] = parse.count() * 1e6 / n;
+  state.counters["parse_over_lex"] = parse.count() / lex.count();
+}
+BENCHMARK(BM_ParseOverLexer)->Unit(benchmark::kMillisecond);
+
+void BM_GetTextFromTree(benchmark::State& state) {
+  Corpus& c = corpus();
+  for (auto _ : state)
+    for (auto& tree : c.trees) benchmark::DoNotOptimize(tree->getTextFromTree());
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(c.trees.size()));
+  state.SetBytesProcessed(state.iterations() * c.bytes);
+}
+BENCHMARK(BM_GetTextFromTree)->Unit(benchmark::kMicrosecond);
+
+void BM_Clone(benchmark::State& state) {
+  Corpus& c = corpus();
+  for (auto _ : state)
+    for (auto& tree : c.trees) auto_unuse<NUVA_o::Expression> copy(tree->clone());
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(c.trees.size()));
+}
+BENCHMARK(BM_Clone)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
