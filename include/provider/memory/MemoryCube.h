@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NUVA_o/Cube.h"
+#include "support/TOVAString.h"
+
+// The in-memory reference provider (library vtq_provider_memory). Loading the library
+// registers it as provider "memory".
+namespace memory {
+
+// "memory": the provider name of every cube of this provider.
+VTQ_EXPORT const TOVAString& providerName();
+// "MEMORYPROVIDER": the module of the provider's exceptions and log units.
+VTQ_EXPORT const TOVAString& moduleName();
+
+// A cube held in memory: a NUVA_o::Cube whose settings can be changed after it is built.
+// Dimensions, hierarchies, levels, member properties, calculations and the fields of levels and
+// measures share the cube's reference count: a reference to any of them keeps the cube alive.
+class VTQ_EXPORT MemoryCube : public NUVA_o::Cube {
+ public:
+  ~MemoryCube() override = default;
+
+  // Capability numbers of supports() (10, 12, 18 and any other number).
+  virtual void setCapability(int capability, bool on) = 0;
+  virtual void setStringColumnDisplaySize(int size) = 0;
+  virtual void setTechnicalNamesSupported(bool on) = 0;
+  virtual void setDefaultAxisNullFilter(bool on) = 0;
+  // Member sets made by the cube's hierarchies and levels since the cube was built.
+  virtual uint64_t getMemberSetsCreated() const = 0;
+  // Number of fact rows.
+  virtual long getFactCount() const = 0;
+  // Calls connectionClosing on every connection listener (a copy of the list is walked, so
+  // listeners may remove themselves).
+  virtual void closeConnection() = 0;
+};
+
+// Reads a cube definition file (XML naming dimensions, hierarchies, levels, member tables,
+// measures and the fact table; CSV paths are relative to the file). Returns the cube with one
+// reference for the caller. A missing or broken definition or CSV file throws an exception of
+// the olap_api family whose message names the file, the line and the problem; nothing of a
+// failed load survives.
+VTQ_EXPORT MemoryCube* loadCube(const std::string& path);
+
+// The unique names of the members of a set, in the set's order. A library proxy is asked
+// through its server set (which is created when needed). Throws InvalidArgumentException
+// for a null set or a set of another provider.
+VTQ_EXPORT std::vector<TOVAString> memberUniqueNames(const NUVA_o::MemberSet* set);
+
+// Builds a cube in code. Unique names: dimension "[D]"; hierarchy "[D].[H]", or "[D]" when
+// the hierarchy is named like its dimension; level "<hierarchy>.[L]"; member "<hierarchy>"
+// followed by the member's path below the All member ("[Product].[Bikes].[Road]"); All
+// member "<hierarchy>.[All]"; measure "[Measures].[M]". Every call that names an unknown
+// object, or repeats one, throws InvalidArgumentException; a builder that threw stays usable.
+class VTQ_EXPORT CubeBuilder {
+ public:
+  explicit CubeBuilder(const TOVAString& cubeName);
+  ~CubeBuilder();
+  CubeBuilder(const CubeBuilder&) = delete;
+  CubeBuilder& operator=(const CubeBuilder&) = delete;
+
+  // A dimension whose facts are identified by leaf keys (e.g. "2024-01").
+  void addDimension(const TOVAString& name);
+  // A hierarchy of the dimension with its levels from the top down. The first hierarchy of a
+  // dimension is its default unless another is added with isDefault. With `hasAll` the
+  // hierarchy has an All level (level 0) holding the All member. Returns the unique name.
+  TOVAString addHierarchy(const TOVAString& dimension, const TOVAString& name,
+                    const std::vector<TOVAString>& levels, bool isDefault = false,
+                    bool hasAll = true);
+  // Places a leaf key of the hierarchy's dimension under `path` (one member name per level
+  // below All, top first). Members are created as paths name them, in order of appearance.
+  // A key placed twice in one hierarchy throws.
+  void addPath(const TOVAString& hierarchyUniqueName, const TOVAString& leafKey,
+               const std::vector<TOVAString>& path);
+  // Captions default to the member names.
+  void setCaption(const TOVAString& memberUniqueName, const TOVAString& caption);
+  // Declares a member property of a level ("<level>.[P]").
+  void addLevelProperty(const TOVAString& levelUniqueName, const TOVAString& property);
+  void setMemberProperty(const TOVAString& memberUniqueName, const TOVAString& property,
+                         const TOVAString& value);
+  // Default: the All member, or the first member of a hierarchy without All.
+  void setDefaultMember(const TOVAString& hierarchyUniqueName, const TOVAString& memberUniqueName);
+  // A measure of the Measures dimension (created with the first measure). The first measure
+  // is the default member unless another is added with isDefault.
+  void addMeasure(const TOVAString& name, bool isDefault = false);
+  // A calculation of a hierarchy ("<hierarchy>.[name]").
+  void addCalculation(const TOVAString& hierarchyUniqueName, const TOVAString& name,
+                      const TOVAString& expression, NUVA_o::CalculationFormat format);
+  // The leaf index of a key of a dimension, or -1.
+  int32_t leafIndex(const TOVAString& dimension, const TOVAString& key) const;
+  // A fact row: one leaf key per dimension (in the order the dimensions were added, Measures
+  // excluded) and one value per measure (in order). Unknown keys throw.
+  void addFact(const std::vector<TOVAString>& keys, const std::vector<double>& values);
+  // The same with leaf indexes (leafIndex), for bulk loading.
+  void addFact(const std::vector<int32_t>& leafIndexes, const std::vector<double>& values);
+
+  void setCapability(int capability, bool on);
+  void setStringColumnDisplaySize(int size);
+  void setTechnicalNamesSupported(bool on);
+  void setDefaultAxisNullFilter(bool on);
+
+  // The cube, with one reference for the caller. Throws when a hierarchy leaves a leaf key
+  // of its dimension unplaced. The builder is empty afterwards.
+  MemoryCube* build();
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_pState;
+};
+
+}  // namespace memory

@@ -1,0 +1,42 @@
+#pragma once
+
+// A small reader of comma-separated tables: a header line, then one record per line. Fields
+// may be quoted with '"' ("" stands for one quote inside) and then hold commas and line breaks.
+
+#include <string>
+#include <vector>
+
+#include "support/TOVAString.h"
+
+namespace memory {
+
+class CsvTable {
+ public:
+  // Reads the whole file. Throws (InvalidArgumentException) naming the file, the line and the
+  // problem for a missing file, a missing header, an unterminated quote or a record whose
+  // number of fields differs from the header's.
+  static CsvTable read(const std::string& path);
+
+  const std::string& path() const { return m_Path; }
+  const std::vector<TOVAString>& header() const { return m_Header; }
+  // Index of a header column, or -1.
+  int column(const TOVAString& name) const;
+  size_t rowCount() const { return m_Rows.size(); }
+  const std::vector<TOVAString>& row(size_t i) const { return m_Rows[i]; }
+  // The line of the file on which record i starts (the header is line 1).
+  int line(size_t i) const { return m_Lines[i]; }
+
+ private:
+  std::string m_Path;
+  std::vector<TOVAString> m_Header;
+  std::vector<std::vector<TOVAString>> m_Rows;
+  std::vector<int> m_Lines;
+};
+
+// Raises the CSV exception: "<file>, line <line>: <problem>".
+[[noreturn]] void csvError(const std::string& path, int line, const TOVAString& problem);
+
+// Parses a whole field as a finite decimal number; false when it is not one.
+bool parseNumber(const TOVAString& text, double& out);
+
+}  // namespace memory

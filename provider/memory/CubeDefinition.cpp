@@ -1,0 +1,447 @@
+// Reads a cube definition file: an XML document that names the cube's dimensions,
+// hierarchies, levels, member tables, measures and fact table (see examples/sales/ and the
+// README of this directory for the format).
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+
+#include "Csv.h"
+#include "MemoryCubeImpl.h"
+
+namespace memory {
+
+namespace {
+
+// The line of each start tag of the text, in document order (which is also the order of a
+// depth-first walk of the DOM's elements). Comments, CDATA sections, processing instructions
+// and declarations hold no start tags.
+std::vector<int> start_tag_lines(const std::string& text) {
+  std::vector<int> lines;
+  int line = 1;
+  size_t i = 0;
+  auto skip_to = [&](const char* end) {
+    const size_t length = std::strlen(end);
+    while (i < text.size() && text.compare(i, length, end) != 0) {
+      if (text[i] == '\n') ++line;
+      ++i;
+    }
+    i = std::min(text.size(), i + length);
+  };
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\n') ++line;
+    if (c != '<') {
+      ++i;
+      continue;
+    }
+    if (text.compare(i, 4, "<!--") == 0) {
+      skip_to("-->");
+    } else if (text.compare(i, 9, "<![CDATA[") == 0) {
+      skip_to("]]>");
+    } else if (text.compare(i, 2, "<?") == 0) {
+      skip_to("?>");
+    } else if (text.compare(i, 2, "<!") == 0 || text.compare(i, 2, "</") == 0) {
+      skip_to(">");
+    } else {
+      lines.push_back(line);
+      // Attribute values may hold '>' and line breaks.
+      char quote = 0;
+      for (++i; i < text.size(); ++i) {
+        if (text[i] == '\n') ++line;
+        if (quote) {
+          if (text[i] == quote) quote = 0;
+        } else if (text[i] == '"' || text[i] == '\'') {
+          quote = text[i];
+        } else if (text[i] == '>') {
+          ++i;
+          break;
+        }
+      }
+    }
+  }
+  return lines;
+}
+
+struct LevelDefinition {
+  TOVAString name;
+  int column = -1;
+  int captionColumn = -1;
+  std::vector<std::pair<TOVAString, int>> properties;  // name, column
+};
+
+class DefinitionReader {
+ public:
+  explicit DefinitionReader(std::string path) : m_Path(std::move(path)) {}
+
+  MemoryCube* load();
+
+ private:
+  [[noreturn]] void fail(const DOMElement* element, const TOVAString& problem) const {
+    raise<InvalidXMLExceptionImpl>(MEMORY_E_DEFINITION, TOVAString(m_Path), line_of(element), problem);
+  }
+  template <class... Args>
+  [[noreturn]] void failf(const DOMElement* element, const char* format, const Args&... args) const {
+    fail(element, TOVAString().build(format, args...));
+  }
+  int line_of(const DOMElement* element) const {
+    auto it = m_Lines.find(element);
+    return it == m_Lines.end() ? 0 : it->second;
+  }
+  void index_lines(const std::string& text, DOMElement* root);
+
+  TOVAString required(const DOMElement* element, const char* attribute) const {
+    TOVAString value = XmlSupport::getAttribute(element, attribute);
+    if (value.empty())
+      failf(element, "element '%s' needs the attribute '%s'", XmlSupport::getNodeName(element), attribute);
+    return value;
+  }
+  bool flag(const DOMElement* element, const char* attribute, bool byDefault) const {
+    if (!XmlSupport::hasAttribute(element, attribute)) return byDefault;
+    const TOVAString value = XmlSupport::getAttribute(element, attribute);
+    if (value == "true") return true;
+    if (value == "false") return false;
+    failf(element, "attribute '%s' must be true or false, not '%s'", attribute, value);
+  }
+  void check_attributes(const DOMElement* element, std::initializer_list<const char*> allowed) const;
+  std::vector<DOMElement*> children(const DOMElement* element) const;
+  std::string table_path(const TOVAString& table) const;
+  int table_column(const DOMElement* element, const CsvTable& table, const TOVAString& column) const {
+    const int index = table.column(column);
+    if (index < 0)
+      failf(element, "table '%s' has no column '%s'", TOVAString(table.path()), column);
+    return index;
+  }
+  NUVA_o::CalculationFormat format(const DOMElement* element) const;
+
+  void read_cube_settings(const DOMElement* cube);
+  void read_dimension(const DOMElement* dimension);
+  void read_measures(const DOMElement* measures);
+  void read_calculation(const DOMElement* calculation, const TOVAString& hierarchyUniqueName);
+  void read_facts(const DOMElement* facts);
+
+  std::string m_Path;
+  std::unordered_map<const DOMElement*, int> m_Lines;
+  std::unique_ptr<CubeBuilder> m_pBuilder;
+  // Dimensions in order with the bottom level names of their hierarchies.
+  std::vector<std::pair<TOVAString, std::vector<TOVAString>>> m_Dimensions;
+  // Measure elements with their fact columns.
+  std::vector<std::pair<const DOMElement*, TOVAString>> m_Measures;
+};
+
+void DefinitionReader::index_lines(const std::string& text, DOMElement* root) {
+  const std::vector<int> lines = start_tag_lines(text);
+  std::vector<DOMElement*> order;
+  std::vector<DOMElement*> stack{root};
+  while (!stack.empty()) {
+    DOMElement* element = stack.back();
+    stack.pop_back();
+    order.push_back(element);
+    std::vector<DOMElement*> kids;
+    for (DOMElement* child = element->getFirstElementChild(); child; child = child->getNextElementSibling())
+      kids.push_back(child);
+    stack.insert(stack.end(), kids.rbegin(), kids.rend());
+  }
+  // A mismatch would only come from markup the scanner does not know; lines are then left out.
+  if (order.size() != lines.size()) return;
+  for (size_t i = 0; i < order.size(); ++i) m_Lines.emplace(order[i], lines[i]);
+}
+
+void DefinitionReader::check_attributes(const DOMElement* element,
+                                        std::initializer_list<const char*> allowed) const {
+  const xercesc::DOMNamedNodeMap* attributes = element->getAttributes();
+  for (XMLSize_t i = 0; attributes && i < attributes->getLength(); ++i) {
+    const TOVAString name = XmlSupport::getNodeName(attributes->item(i));
+    bool known = false;
+    for (const char* a : allowed) known = known || name == a;
+    if (!known)
+      failf(element, "element '%s' has an unknown attribute '%s'", XmlSupport::getNodeName(element), name);
+  }
+}
+
+std::vector<DOMElement*> DefinitionReader::children(const DOMElement* element) const {
+  std::vector<DOMElement*> out;
+  for (DOMElement* child = element->getFirstElementChild(); child; child = child->getNextElementSibling())
+    out.push_back(child);
+  return out;
+}
+
+std::string DefinitionReader::table_path(const TOVAString& table) const {
+  std::filesystem::path path(table.string());
+  if (path.is_relative()) path = std::filesystem::path(m_Path).parent_path() / path;
+  return path.string();
+}
+
+NUVA_o::CalculationFormat DefinitionReader::format(const DOMElement* element) const {
+  const TOVAString text = XmlSupport::getAttribute(element, "format");
+  if (text.empty() || text == "default") return NUVA_o::CF_DEFAULT;
+  if (text == "number") return NUVA_o::CF_NUMBER;
+  if (text == "percent") return NUVA_o::CF_PERCENT;
+  failf(element, "unknown calculation format '%s' (default, number or percent)", text);
+}
+
+void DefinitionReader::read_cube_settings(const DOMElement* cube) {
+  check_attributes(cube, {"name", "aggregateKeyword", "multipleHierarchyQuery", "parameters",
+                          "stringColumnDisplaySize", "technicalNames", "defaultAxisNullFilter"});
+  m_pBuilder = std::make_unique<CubeBuilder>(required(cube, "name"));
+  m_pBuilder->setCapability(NUVA_o::Cube::SUPPORTS_AGGREGATE, flag(cube, "aggregateKeyword", true));
+  m_pBuilder->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY,
+                            flag(cube, "multipleHierarchyQuery", true));
+  m_pBuilder->setCapability(NUVA_o::Cube::SUPPORTS_PARAMETERS, flag(cube, "parameters", false));
+  m_pBuilder->setTechnicalNamesSupported(flag(cube, "technicalNames", false));
+  m_pBuilder->setDefaultAxisNullFilter(flag(cube, "defaultAxisNullFilter", false));
+  if (XmlSupport::hasAttribute(cube, "stringColumnDisplaySize")) {
+    double size = 0;
+    if (!parseNumber(XmlSupport::getAttribute(cube, "stringColumnDisplaySize"), size) ||
+        size != static_cast<int>(size) || size < -1)
+      failf(cube, "stringColumnDisplaySize must be a whole number of at least -1");
+    m_pBuilder->setStringColumnDisplaySize(static_cast<int>(size));
+  }
+}
+
+void DefinitionReader::read_dimension(const DOMElement* element) {
+  check_attributes(element, {"name", "table", "key"});
+  const TOVAString name = required(element, "name");
+  const CsvTable table = CsvTable::read(table_path(required(element, "table")));
+  const int key = table_column(element, table, required(element, "key"));
+  try {
+    m_pBuilder->addDimension(name);
+  } catch (const olap_api::ApiException& e) {
+    fail(element, e.getMessage());
+  }
+  std::vector<TOVAString> bottomLevels;
+  for (DOMElement* hierarchyElement : children(element)) {
+    if (XmlSupport::getNodeName(hierarchyElement) != "Hierarchy")
+      failf(hierarchyElement, "unknown element '%s' in a dimension", XmlSupport::getNodeName(hierarchyElement));
+    check_attributes(hierarchyElement, {"name", "default", "all", "defaultMember"});
+    const TOVAString hierarchyName = required(hierarchyElement, "name");
+    std::vector<LevelDefinition> levels;
+    std::vector<const DOMElement*> calculations;
+    for (DOMElement* levelElement : children(hierarchyElement)) {
+      const TOVAString tag = XmlSupport::getNodeName(levelElement);
+      if (tag == "Calculation") {
+        calculations.push_back(levelElement);
+        continue;
+      }
+      if (tag != "Level") failf(levelElement, "unknown element '%s' in a hierarchy", tag);
+      check_attributes(levelElement, {"name", "column", "captionColumn"});
+      LevelDefinition level;
+      level.name = required(levelElement, "name");
+      level.column = table_column(levelElement, table, required(levelElement, "column"));
+      if (XmlSupport::hasAttribute(levelElement, "captionColumn"))
+        level.captionColumn = table_column(levelElement, table, required(levelElement, "captionColumn"));
+      for (DOMElement* propertyElement : children(levelElement)) {
+        if (XmlSupport::getNodeName(propertyElement) != "Property")
+          failf(propertyElement, "unknown element '%s' in a level", XmlSupport::getNodeName(propertyElement));
+        check_attributes(propertyElement, {"name", "column"});
+        level.properties.emplace_back(required(propertyElement, "name"),
+                                      table_column(propertyElement, table, required(propertyElement, "column")));
+      }
+      levels.push_back(std::move(level));
+    }
+    if (levels.empty()) failf(hierarchyElement, "hierarchy '%s' has no levels", hierarchyName);
+    std::vector<TOVAString> levelNames;
+    for (const auto& level : levels) levelNames.push_back(level.name);
+    TOVAString uniqueName;
+    const bool hasAll = flag(hierarchyElement, "all", true);
+    const bool isDefault = flag(hierarchyElement, "default", false);
+    try {
+      uniqueName = m_pBuilder->addHierarchy(name, hierarchyName, levelNames, isDefault, hasAll);
+      for (size_t l = 0; l < levels.size(); ++l)
+        for (const auto& property : levels[l].properties)
+          m_pBuilder->addLevelProperty(uniqueName + TOVAString(".") + bracket(levels[l].name), property.first);
+    } catch (const olap_api::ApiException& e) {
+      fail(hierarchyElement, e.getMessage());
+    }
+    std::vector<TOVAString> path(levels.size());
+    for (size_t r = 0; r < table.rowCount(); ++r) {
+      const auto& row = table.row(r);
+      try {
+        for (size_t l = 0; l < levels.size(); ++l) {
+          path[l] = row[static_cast<size_t>(levels[l].column)];
+          if (path[l].empty())
+            csvError(table.path(), table.line(r),
+                     TOVAString().build("column '%s' of level '%s' is empty", table.header()[static_cast<size_t>(levels[l].column)], levels[l].name));
+        }
+        if (row[static_cast<size_t>(key)].empty())
+          csvError(table.path(), table.line(r), TOVAString().build("the key column '%s' is empty", table.header()[static_cast<size_t>(key)]));
+        m_pBuilder->addPath(uniqueName, row[static_cast<size_t>(key)], path);
+        TOVAString member = uniqueName;
+        for (size_t l = 0; l < levels.size(); ++l) {
+          member.append(".").append(bracket(path[l]));
+          if (levels[l].captionColumn >= 0)
+            m_pBuilder->setCaption(member, row[static_cast<size_t>(levels[l].captionColumn)]);
+          for (const auto& property : levels[l].properties)
+            m_pBuilder->setMemberProperty(member, property.first, row[static_cast<size_t>(property.second)]);
+        }
+      } catch (const InvalidArgumentExceptionImpl& e) {
+        if (e.getCode() == MEMORY_E_CSV) throw;
+        csvError(table.path(), table.line(r), e.getMessage());
+      }
+    }
+    if (XmlSupport::hasAttribute(hierarchyElement, "defaultMember")) {
+      try {
+        m_pBuilder->setDefaultMember(uniqueName, XmlSupport::getAttribute(hierarchyElement, "defaultMember"));
+      } catch (const olap_api::ApiException& e) {
+        fail(hierarchyElement, e.getMessage());
+      }
+    }
+    for (const DOMElement* calculation : calculations) read_calculation(calculation, uniqueName);
+    bottomLevels.push_back(levels.back().name);
+  }
+  if (bottomLevels.empty()) failf(element, "dimension '%s' has no hierarchy", name);
+  m_Dimensions.emplace_back(name, std::move(bottomLevels));
+}
+
+void DefinitionReader::read_calculation(const DOMElement* element, const TOVAString& hierarchyUniqueName) {
+  check_attributes(element, {"name", "expression", "format"});
+  const TOVAString name = required(element, "name");
+  const TOVAString expression = required(element, "expression");
+  const NUVA_o::CalculationFormat calculationFormat = format(element);
+  try {
+    m_pBuilder->addCalculation(hierarchyUniqueName, name, expression, calculationFormat);
+  } catch (const InvalidArgumentExceptionImpl& e) {
+    fail(element, e.getMessage());
+  }
+}
+
+void DefinitionReader::read_measures(const DOMElement* element) {
+  check_attributes(element, {});
+  std::vector<const DOMElement*> calculations;
+  for (DOMElement* child : children(element)) {
+    const TOVAString tag = XmlSupport::getNodeName(child);
+    if (tag == "Calculation") {
+      calculations.push_back(child);
+      continue;
+    }
+    if (tag != "Measure") failf(child, "unknown element '%s' in Measures", tag);
+    check_attributes(child, {"name", "column", "default"});
+    const TOVAString name = required(child, "name");
+    const TOVAString column = required(child, "column");
+    const bool isDefault = flag(child, "default", false);
+    try {
+      m_pBuilder->addMeasure(name, isDefault);
+    } catch (const InvalidArgumentExceptionImpl& e) {
+      fail(child, e.getMessage());
+    }
+    m_Measures.emplace_back(child, column);
+  }
+  if (m_Measures.empty()) failf(element, "Measures has no Measure");
+  for (const DOMElement* calculation : calculations) read_calculation(calculation, "[Measures]");
+}
+
+void DefinitionReader::read_facts(const DOMElement* element) {
+  check_attributes(element, {"table"});
+  const CsvTable table = CsvTable::read(table_path(required(element, "table")));
+  std::vector<int> keyColumns(m_Dimensions.size(), -1);
+  for (DOMElement* keyElement : children(element)) {
+    if (XmlSupport::getNodeName(keyElement) != "Key")
+      failf(keyElement, "unknown element '%s' in Facts", XmlSupport::getNodeName(keyElement));
+    check_attributes(keyElement, {"dimension", "column", "level"});
+    const TOVAString dimension = required(keyElement, "dimension");
+    size_t d = 0;
+    while (d < m_Dimensions.size() && m_Dimensions[d].first != dimension) ++d;
+    if (d == m_Dimensions.size()) failf(keyElement, "unknown dimension '%s'", dimension);
+    if (keyColumns[d] >= 0) failf(keyElement, "dimension '%s' has two keys", dimension);
+    keyColumns[d] = table_column(keyElement, table, required(keyElement, "column"));
+    // The keys name leaves: the bottom level of every hierarchy of the dimension.
+    if (XmlSupport::hasAttribute(keyElement, "level")) {
+      const TOVAString level = XmlSupport::getAttribute(keyElement, "level");
+      for (const TOVAString& bottom : m_Dimensions[d].second)
+        if (bottom != level)
+          failf(keyElement, "unknown level '%s': the bottom level of dimension '%s' is '%s'", level,
+                dimension, bottom);
+    }
+  }
+  for (size_t d = 0; d < m_Dimensions.size(); ++d)
+    if (keyColumns[d] < 0) failf(element, "Facts has no key of dimension '%s'", m_Dimensions[d].first);
+  std::vector<int> valueColumns;
+  for (const auto& [measureElement, column] : m_Measures) valueColumns.push_back(table_column(measureElement, table, column));
+
+  std::vector<int32_t> keys(m_Dimensions.size());
+  std::vector<double> values(valueColumns.size());
+  for (size_t r = 0; r < table.rowCount(); ++r) {
+    const auto& row = table.row(r);
+    for (size_t d = 0; d < keys.size(); ++d) {
+      const TOVAString& key = row[static_cast<size_t>(keyColumns[d])];
+      keys[d] = m_pBuilder->leafIndex(m_Dimensions[d].first, key);
+      if (keys[d] < 0)
+        csvError(table.path(), table.line(r),
+                 TOVAString().build("unknown %s '%s' in column '%s'", m_Dimensions[d].first, key,
+                                    table.header()[static_cast<size_t>(keyColumns[d])]));
+    }
+    for (size_t m = 0; m < values.size(); ++m) {
+      const TOVAString& text = row[static_cast<size_t>(valueColumns[m])];
+      if (!parseNumber(text, values[m]))
+        csvError(table.path(), table.line(r),
+                 TOVAString().build("'%s' in column '%s' is not a number", text,
+                                    table.header()[static_cast<size_t>(valueColumns[m])]));
+    }
+    m_pBuilder->addFact(keys, values);
+  }
+}
+
+MemoryCube* DefinitionReader::load() {
+  std::ifstream in(m_Path, std::ios::binary);
+  if (!in)
+    raise<InvalidArgumentExceptionImpl>(MEMORY_E_DEFINITION_FILE, TOVAString(m_Path), std::strerror(errno));
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  const std::string text = buffer.str();
+
+  XmlSupport xml;
+  if (!xml.parseXML(TOVAString(text))) {
+    // The parser reports "line L, column C: problem".
+    const std::string error = xml.getParseError().string();
+    int line = 0;
+    if (std::sscanf(error.c_str(), "line %d", &line) != 1) line = 0;
+    raise<MalformedXMLExceptionImpl>(MEMORY_E_DEFINITION_XML, TOVAString(m_Path), line, xml.getParseError());
+  }
+  DOMElement* root = xml.getDocumentElement();
+  if (!root)
+    raise<MalformedXMLExceptionImpl>(MEMORY_E_DEFINITION_XML, TOVAString(m_Path), 0, "the document is empty");
+  index_lines(text, root);
+  if (XmlSupport::getNodeName(root) != "Cube")
+    failf(root, "the root element is '%s'; a cube definition starts with 'Cube'", XmlSupport::getNodeName(root));
+  read_cube_settings(root);
+
+  const DOMElement* facts = nullptr;
+  const DOMElement* measures = nullptr;
+  for (DOMElement* child : children(root)) {
+    const TOVAString tag = XmlSupport::getNodeName(child);
+    if (tag == "Dimension") {
+      if (measures || facts) failf(child, "dimensions come before Measures and Facts");
+      read_dimension(child);
+    } else if (tag == "Measures") {
+      if (measures) failf(child, "a second Measures element");
+      measures = child;
+      read_measures(child);
+    } else if (tag == "Facts") {
+      if (facts) failf(child, "a second Facts element");
+      facts = child;
+    } else {
+      failf(child, "unknown element '%s' in Cube", tag);
+    }
+  }
+  if (m_Dimensions.empty()) failf(root, "the cube has no Dimension");
+  if (!measures) failf(root, "the cube has no Measures");
+  if (!facts) failf(root, "the cube has no Facts");
+  read_facts(facts);
+  try {
+    return m_pBuilder->build();
+  } catch (const InvalidArgumentExceptionImpl& e) {
+    fail(root, e.getMessage());
+  }
+}
+
+}  // namespace
+
+MemoryCube* loadCube(const std::string& path) {
+  DefinitionReader reader(path);
+  return reader.load();
+}
+
+}  // namespace memory
