@@ -1,0 +1,254 @@
+// Cube definition files and the builder's refusals: the sample cube as shipped, and broken
+// definitions and tables that must fail with a message naming the file, the line and the
+// problem, leaving nothing behind.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "NUVA_o/Cube.h"
+#include "VtqTest.h"
+#include "provider/memory/MemoryCube.h"
+#include "support/Exceptions.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+void replace(std::string& text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  ASSERT_NE(std::string::npos, at) << from;
+  text.replace(at, from.size(), to);
+}
+
+class MemoryDefinitionTest : public vtq_testing::VtqTest {
+ protected:
+  void SetUp() override {
+    VtqTest::SetUp();
+    m_Dir = fs::path(::testing::TempDir()) /
+            ("memory_definition_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(m_Dir);
+    fs::create_directories(m_Dir);
+    for (const char* name : {"shop.cube.xml", "months.csv", "stores.csv", "facts.csv"})
+      fs::copy_file(fs::path(vtq_testing::sourceDir()) / "tests/fixtures/memory" / name, m_Dir / name);
+  }
+  void TearDown() override {
+    fs::remove_all(m_Dir);
+    VtqTest::TearDown();
+  }
+
+  // Applies `edit` to a copy of the fixture file `name`, loads the cube and returns the
+  // message of the exception it must throw.
+  template <class Exception = olap_api::ApiException>
+  std::string load_failure(const char* name, const std::string& from, const std::string& to) {
+    std::string text = read_file(m_Dir / name);
+    replace(text, from, to);
+    write_file(m_Dir / name, text);
+    return load_failure<Exception>();
+  }
+  template <class Exception = olap_api::ApiException>
+  std::string load_failure() {
+    try {
+      auto_unuse<memory::MemoryCube> cube(memory::loadCube((m_Dir / "shop.cube.xml").string()));
+      ADD_FAILURE() << "the broken definition loaded";
+    } catch (const Exception& e) {
+      return e.getMessage().string();
+    }
+    return "";
+  }
+  std::string path(const char* name) const { return (m_Dir / name).string(); }
+
+  fs::path m_Dir;
+};
+
+TEST_F(MemoryDefinitionTest, TheSampleCubeHasTheDocumentedShape) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  EXPECT_EQ(TOVAString("Sales"), cube->getName());
+  EXPECT_GE(cube->getFactCount(), 10000);
+  std::string hierarchies;
+  for (NUVA_o::Dimension* dimension : cube->getDimensions())
+    for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
+      long members = 0;
+      for (int l = 0; l < hierarchy->getLevelCount(); ++l) members += hierarchy->getLevel(l)->getMemberCount();
+      hierarchies += dimension->getUniqueName().string() + " " + hierarchy->getUniqueName().string() + " " +
+                     std::to_string(hierarchy->getLevelCount()) + " " + std::to_string(members) + "\n";
+    }
+  EXPECT_EQ("[Time] [Time].[Calendar] 4 52\n"
+            "[Time] [Time].[Fiscal] 4 53\n"
+            "[Product] [Product] 4 43\n"
+            "[Geography] [Geography] 4 27\n"
+            "[Measures] [Measures] 1 3\n",
+            hierarchies);
+  EXPECT_EQ(TOVAString("[Time].[Calendar]"), cube->getDimensionByName("Time")->getDefaultHierarchy()->getUniqueName());
+
+  auto check_member = [&](const char* hierarchyName, const char* member, const char* caption, int level) {
+    auto_unuse<NUVA_o::Hierarchy> hierarchy(cube->getHierarchyByUniqueName(hierarchyName));
+    ASSERT_TRUE(hierarchy) << hierarchyName;
+    auto_unuse<NUVA_o::Member> m(hierarchy->getDefaultMember());
+    m->moveTo(member);
+    EXPECT_EQ(0, m->getMemberType()) << member;
+    EXPECT_EQ(TOVAString(caption), m->getCaption()) << member;
+    EXPECT_EQ(level, m->getLevelNumber()) << member;
+  };
+  check_member("[Time].[Calendar]", "[Time].[Calendar].[All]", "All", 0);
+  check_member("[Time].[Calendar]", "[Time].[Calendar].[2024].[Q1].[Jan]", "Jan", 3);
+  check_member("[Time].[Calendar]", "[Time].[Calendar].[2025].[Q4].[Dec]", "Dec", 3);
+  check_member("[Time].[Fiscal]", "[Time].[Fiscal].[FY2024].[Q1].[Jul]", "Jul", 3);
+  check_member("[Time].[Fiscal]", "[Time].[Fiscal].[FY2024].[Q3].[Jan]", "Jan", 3);
+  check_member("[Product]", "[Product].[All]", "All", 0);
+  check_member("[Product]", "[Product].[Bikes].[Road]", "Road", 2);
+  check_member("[Geography]", "[Geography].[Europe].[France].[Paris]", "Paris", 3);
+  check_member("[Measures]", "[Measures].[Quantity]", "Quantity", 0);
+
+  auto_unuse<NUVA_o::Hierarchy> measures(cube->getHierarchyByUniqueName("[Measures]"));
+  auto_unuse<NUVA_o::Member> sales(measures->getDefaultMember());
+  EXPECT_EQ(TOVAString("[Measures].[Sales]"), sales->getUniqueName());
+  auto_unuse<NUVA_o::Hierarchy> product(cube->getHierarchyByUniqueName("[Product]"));
+  EXPECT_EQ(TOVAString("[Product].[Category]"), product->getLevel(1)->getUniqueName());
+  EXPECT_EQ(TOVAString("[Product].[Item]"), product->getLevel(3)->getUniqueName());
+  EXPECT_TRUE(cube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY));
+
+  TOVAString token;
+  EXPECT_EQ(6, cube->classifyName("Sales", token));
+  EXPECT_EQ(4, cube->classifyName("[Product].[Category]", token));
+  EXPECT_EQ(8u, cube->classifyBracedName("[Product].[Category]", 0));
+  EXPECT_EQ(16u, cube->classifyBracedName("Sales", 0));
+}
+
+// The line of the first occurrence of `text` in a fixture file.
+int line_of(const fs::path& file, const std::string& text) {
+  const std::string content = read_file(file);
+  const size_t at = content.find(text);
+  EXPECT_NE(std::string::npos, at) << text;
+  return 1 + static_cast<int>(std::count(content.begin(), content.begin() + static_cast<long>(at), '\n'));
+}
+
+TEST_F(MemoryDefinitionTest, BrokenDefinitionsNameTheFileTheLineAndTheProblem) {
+  const std::string cube = path("shop.cube.xml");
+  auto at = [&](const char* file, int line) { return path(file) + ", line " + std::to_string(line) + ": "; };
+
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidXMLException>(
+                                   "shop.cube.xml", "level=\"Month\"", "level=\"Day\"")
+                                   .find(at("shop.cube.xml", line_of(cube, "level=\"Day\"")) +
+                                         "unknown level 'Day': the bottom level of dimension 'Time' is 'Month'"));
+  SetUp();
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidXMLException>("shop.cube.xml", "column=\"days\"", "column=\"weekdays\"")
+                .find(at("shop.cube.xml", line_of(cube, "weekdays")) + "table '" + path("months.csv") +
+                      "' has no column 'weekdays'"));
+  SetUp();
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidXMLException>("shop.cube.xml", "all=\"false\"", "al=\"false\"")
+                .find(at("shop.cube.xml", line_of(cube, "al=\"false\"")) +
+                      "element 'Hierarchy' has an unknown attribute 'al'"));
+  SetUp();
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidXMLException>("shop.cube.xml", "default=\"true\"/>", "default=\"yes\"/>")
+                .find("attribute 'default' must be true or false, not 'yes'"));
+  SetUp();
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidXMLException>(
+                                   "shop.cube.xml", "<Measures>", "<Measures><Bogus/>")
+                                   .find("unknown element 'Bogus' in Measures"));
+  SetUp();
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidXMLException>("shop.cube.xml", "<Key dimension=\"Store\" column=\"store\"/>", "")
+                .find("Facts has no key of dimension 'Store'"));
+  SetUp();
+  // Malformed XML: the parser's line comes through.
+  const std::string malformed =
+      load_failure<olap_api::MalformedXMLException>("shop.cube.xml", "</Measures>", "</Measure>");
+  EXPECT_NE(std::string::npos, malformed.find(at("shop.cube.xml", line_of(cube, "</Measure>")))) << malformed;
+  SetUp();
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidArgumentException>("shop.cube.xml", "stores.csv", "nostores.csv")
+                .find(path("nostores.csv") + ", line 0: cannot open the file"));
+}
+
+TEST_F(MemoryDefinitionTest, BrokenTablesNameTheRecordsLine) {
+  auto at = [&](const char* file, int line) { return path(file) + ", line " + std::to_string(line) + ": "; };
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>("facts.csv", "12.25", "12.x5")
+                                   .find(at("facts.csv", 4) + "'12.x5' in column 'revenue' is not a number"));
+  SetUp();
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>("facts.csv", "2025-01,South", "2025-01,West")
+                                   .find(at("facts.csv", 6) + "unknown Store 'West' in column 'store'"));
+  SetUp();
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>("stores.csv", "South,Spain", "South")
+                                   .find(at("stores.csv", 3) + "the record has 1 fields; the header has 2"));
+  SetUp();
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>("stores.csv", "\"Main, Street\"", "\"Main, Street")
+                                   .find(at("stores.csv", 4) + "a quoted field is not closed"));
+  SetUp();
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidArgumentException>("months.csv", "2025-01,2025", "2024-01,2025")
+                .find(at("months.csv", 5) + "Invalid cube: key '2024-01' is placed twice in hierarchy '[Time].[Calendar]'"));
+  SetUp();
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>("months.csv", "2024-07,2024,Jul", "2024-07,,Jul")
+                                   .find(at("months.csv", 4) + "column 'year' of level 'Year' is empty"));
+}
+
+TEST_F(MemoryDefinitionTest, TheBuilderRefusesBrokenCubesAndStaysUsable) {
+  memory::CubeBuilder b("Tiny");
+  b.addDimension("Place");
+  EXPECT_THROW(b.addDimension("Place"), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addDimension("Measures"), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addHierarchy("Nowhere", "H", {"L"}), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addHierarchy("Place", "Place", {}), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addHierarchy("Place", "Place", {"A", "A"}), olap_api::InvalidArgumentException);
+  EXPECT_EQ(TOVAString("[Place]"), b.addHierarchy("Place", "Place", {"Country", "City"}));
+  EXPECT_EQ(TOVAString("[Place].[Flat]"), b.addHierarchy("Place", "Flat", {"City"}, true, false));
+  EXPECT_THROW(b.addHierarchy("Place", "Other", {"City"}, true), olap_api::InvalidArgumentException);
+  b.addPath("[Place]", "oslo", {"Norway", "Oslo"});
+  b.addPath("[Place].[Flat]", "oslo", {"Oslo"});
+  b.addPath("[Place]", "bergen", {"Norway", "Bergen"});
+  EXPECT_THROW(b.addPath("[Place]", "oslo", {"Norway", "Oslo"}), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addPath("[Place]", "tromso", {"Tromso"}), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addPath("[Place]", "x", {"All", "X"}), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addPath("[Place]", "", {"Norway", "Nowhere"}), olap_api::InvalidArgumentException);
+  EXPECT_EQ(-1, b.leafIndex("Place", "tromso")) << "a refused path left a key behind";
+  EXPECT_EQ(1, b.leafIndex("Place", "bergen"));
+  EXPECT_THROW(b.setCaption("[Place].[Sweden]", "S"), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.setMemberProperty("[Place].[Norway]", "Size", "1"), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.setDefaultMember("[Place]", "[Place].[Sweden]"), olap_api::InvalidArgumentException);
+  b.addMeasure("Count");
+  EXPECT_THROW(b.addMeasure("Count"), olap_api::InvalidArgumentException);
+  b.addMeasure("Weight", true);
+  EXPECT_THROW(b.addMeasure("Size", true), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addFact(std::vector<TOVAString>{"tromso"}, {1, 2}), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addFact(std::vector<TOVAString>{"oslo"}, {1}), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addFact(std::vector<int32_t>{7}, {1, 2}), olap_api::InvalidArgumentException);
+  b.addFact(std::vector<TOVAString>{"oslo"}, {1, 2});
+  EXPECT_THROW(b.addMeasure("Late"), olap_api::InvalidArgumentException);
+  EXPECT_THROW(b.addDimension("Late"), olap_api::InvalidArgumentException);
+  // The flat hierarchy does not place "bergen" yet.
+  try {
+    auto_unuse<memory::MemoryCube> cube(b.build());
+    ADD_FAILURE() << "built a cube with an unplaced key";
+  } catch (const olap_api::InvalidArgumentException& e) {
+    EXPECT_EQ("Invalid cube: hierarchy '[Place].[Flat]' does not place key 'bergen' of dimension 'Place'",
+              e.getMessage().string());
+  }
+  b.addPath("[Place].[Flat]", "bergen", {"Bergen"});
+  auto_unuse<memory::MemoryCube> cube(b.build());
+  EXPECT_EQ(1, cube->getFactCount());
+  EXPECT_EQ(TOVAString("[Place].[Flat]"), cube->getDimensionByName("Place")->getDefaultHierarchy()->getUniqueName());
+  auto_unuse<NUVA_o::Hierarchy> measures(cube->getHierarchyByUniqueName("[Measures]"));
+  auto_unuse<NUVA_o::Member> weight(measures->getDefaultMember());
+  EXPECT_EQ(TOVAString("[Measures].[Weight]"), weight->getUniqueName());
+}
+
+}  // namespace
