@@ -11,6 +11,8 @@
 #include "NUVA_o/MemberSet.h"
 #include "VtqTest.h"
 #include "common/CreationRecord.h"
+#include "common/ProviderLibrary.h"
+#include "common/ViewpointBase.h"
 #include "provider/memory/MemoryCube.h"
 #include "support/Exceptions.h"
 
@@ -588,6 +590,19 @@ TEST_P(MemoryCubeTest, CalculatedMembersRoundTripAndListenersHearOfChanges) {
   m_Cube->closeConnection();
   EXPECT_EQ(1, listener.closing);
   EXPECT_THROW(m_Cube->executeQuery(nullptr), olap_api::UnsupportedOperationException);
+}
+
+TEST_P(MemoryCubeTest, TheProviderNameLeadsToTheRegisteredProviderLibrary) {
+  TOVAString name;
+  m_Cube->getProviderName(name);
+  common::ProviderLibrary* library = common::createProviderLibrary(name);
+  ASSERT_NE(nullptr, library);
+  std::unique_ptr<common::ViewpointBase> companion(library->createDerivedViewpoint(nullptr));
+  ASSERT_TRUE(companion);
+  EXPECT_FALSE(companion->isQueryTooLarge());
+  companion->dirty();
+  EXPECT_THROW(companion->executeQuery(), olap_api::UnsupportedOperationException);
+  EXPECT_EQ(nullptr, library->deserializeSession("session"));
 }
 
 INSTANTIATE_TEST_SUITE_P(BuiltAndRead, MemoryCubeTest, ::testing::Values(Source::Builder, Source::File),

@@ -12,16 +12,14 @@ namespace {
 // refuses with a clear exception rather than returning an empty result.
 class MemoryViewpoint final : public common::ViewpointBase {
  public:
-  explicit MemoryViewpoint(NUVA_o::Viewpoint* view) : m_pView(view) {}
+  // The view owns its companion; the companion does not need the view until it evaluates it.
+  explicit MemoryViewpoint(NUVA_o::Viewpoint*) {}
   NUVA_o::ViewResultSet* executeQuery() override {
     raise<UnsupportedOperationExceptionImpl>(MEMORY_E_UNSUPPORTED, "query execution");
   }
   void interrupt() override {}
   void dirty() override {}
   bool isQueryTooLarge() override { return false; }
-
- private:
-  NUVA_o::Viewpoint* m_pView;  // the view owns this companion
 };
 
 class MemoryProviderLibrary final : public common::ProviderLibrary {
