@@ -1,0 +1,93 @@
+// The vtq tool as a user runs it: output, exit status, error line, reference-count trace.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "VtqTest.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs build/bin/vtq (beside this test program) with `arguments`.
+ToolRun vtq(const std::string& arguments) {
+  const fs::path exe = fs::read_symlink("/proc/self/exe").parent_path() / "vtq";
+  // Test cases run as parallel processes: each needs its own file.
+  const fs::path err = fs::path(::testing::TempDir()) / ("vtq_tool_test." + std::to_string(getpid()) + ".err");
+  const std::string command = "'" + exe.string() + "' " + arguments + " 2>'" + err.string() + "'";
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(err);
+  run.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  fs::remove(err);
+  return run;
+}
+
+class VtqToolTest : public vtq_testing::VtqTest {};
+
+TEST_F(VtqToolTest, CubeListsTheHierarchiesOfTheSampleCube) {
+  const ToolRun run = vtq("cube");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("[Time]\t[Time].[Calendar]\t4\t52\n"
+            "[Time]\t[Time].[Fiscal]\t4\t53\n"
+            "[Product]\t[Product]\t4\t43\n"
+            "[Geography]\t[Geography]\t4\t27\n"
+            "[Measures]\t[Measures]\t1\t3\n",
+            run.out);
+  EXPECT_EQ("", run.err);
+
+  const ToolRun other = vtq("--cube '" + vtq_testing::sourceDir() + "/tests/fixtures/memory/shop.cube.xml' cube");
+  EXPECT_EQ(0, other.status) << other.err;
+  EXPECT_EQ("[Time]\t[Time].[Calendar]\t3\t7\n[Time]\t[Time].[Season]\t2\t5\n[Store]\t[Store]\t3\t6\n"
+            "[Measures]\t[Measures]\t1\t2\n",
+            other.out);
+}
+
+TEST_F(VtqToolTest, UsageErrorsAndLibraryFailuresHaveTheirOwnStatus) {
+  EXPECT_EQ(1, vtq("").status);
+  EXPECT_EQ(1, vtq("nosuchcommand").status);
+  EXPECT_EQ(1, vtq("cube -v banana").status);
+  EXPECT_EQ(1, vtq("cube --cube /nonexistent/cube.xml").status);
+  EXPECT_EQ(0, vtq("--help").status);
+
+  const fs::path broken = fs::path(::testing::TempDir()) / ("vtq_tool_test." + std::to_string(getpid()) + ".cube.xml");
+  std::ofstream(broken) << "<Cube name=\"x\">\n  <Dimension name=\"D\"/>\n</Cube>\n";
+  const ToolRun run = vtq("cube --cube '" + broken.string() + "'");
+  EXPECT_EQ(2, run.status);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ("error 0xC2031003: " + broken.string() + ", line 2: element 'Dimension' needs the attribute 'table'\n",
+            run.err);
+  fs::remove(broken);
+}
+
+TEST_F(VtqToolTest, TheTraceShowsEveryCreatedObjectDestroyed) {
+  const ToolRun run = vtq("-v 6 cube");
+  ASSERT_EQ(0, run.status);
+  size_t created = 0, destroyed = 0;
+  for (size_t at = 0; (at = run.err.find("): Created", at)) != std::string::npos; ++at) ++created;
+  for (size_t at = 0; (at = run.err.find("): Destroyed", at)) != std::string::npos; ++at) ++destroyed;
+  EXPECT_GT(created, 0u) << run.err;
+  EXPECT_EQ(created, destroyed) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("MemoryCube: Instance 0")) << run.err;
+}
+
+}  // namespace

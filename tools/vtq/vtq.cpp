@@ -1,0 +1,92 @@
+// vtq: the command-line face of the library. Exit status: 0 success, 1 usage error, 2 a
+// failure of the library ("error 0xXXXXXXXX: <message>" on stderr).
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+#include "NUVA_o/Cube.h"
+#include "olap_api/Exceptions.h"
+#include "provider/memory/MemoryCube.h"
+#include "support/CoreLog.h"
+#include "support/RefCountImpl.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kUsageError = 1;
+constexpr int kLibraryError = 2;
+
+// The bundled sample cube: installed beside the tool (<prefix>/share/vtq/...) or, in a build
+// tree, in the source tree the tool was built from.
+std::string default_cube_path() {
+  const fs::path relative = fs::path("examples") / "sales" / "sales.cube.xml";
+  std::error_code error;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const fs::path installed = exe.parent_path().parent_path() / "share" / "vtq" / relative;
+    if (fs::exists(installed, error)) return installed.string();
+  }
+  return (fs::path(VTQ_SOURCE_DIR) / relative).string();
+}
+
+// `vtq cube`: one line per hierarchy: dimension, hierarchy, number of levels, number of members.
+void print_cube(NUVA_o::Cube* cube, std::ostream& out) {
+  for (NUVA_o::Dimension* dimension : cube->getDimensions())
+    for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
+      long members = 0;
+      for (int l = 0; l < hierarchy->getLevelCount(); ++l) members += hierarchy->getLevel(l)->getMemberCount();
+      out << dimension->getUniqueName().string() << '\t' << hierarchy->getUniqueName().string() << '\t'
+          << hierarchy->getLevelCount() << '\t' << members << '\n';
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"vtq: explore cubes with the vtq_common library"};
+  app.set_help_all_flag("--help-all", "Show the help of every command");
+  app.require_subcommand(1);
+
+  std::string cubePath;
+  // Failures reach the user as the error line; the log adds to it only when asked.
+  int verbosity = 1;
+  app.add_option("--cube", cubePath, "Cube definition file (default: the bundled sample cube)")
+      ->check(CLI::ExistingFile);
+  app.add_option("-v,--verbosity", verbosity, "Log verbosity on stderr (1 errors, 3 warnings, 6 detail)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 9));
+  app.fallthrough();
+
+  CLI::App* cubeCommand = app.add_subcommand("cube", "List the cube's hierarchies: dimension, hierarchy, "
+                                                     "levels, members (tab-separated)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? 0 : kUsageError;
+  }
+
+  support_dll::CoreLog::getLogObject()->setVerbosity(verbosity);
+  if (cubePath.empty()) cubePath = default_cube_path();
+
+  try {
+    auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
+    if (*cubeCommand) print_cube(cube.get(), std::cout);
+  } catch (const olap_api::ApiException& e) {
+    std::cout.flush();
+    std::fprintf(stderr, "error 0x%08X: %s\n", e.getCode(), e.getMessage().string().c_str());
+    return kLibraryError;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return kLibraryError;
+  }
+  std::cout.flush();
+  return std::cout ? 0 : kLibraryError;
+}
