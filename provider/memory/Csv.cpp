@@ -31,52 +31,70 @@ int CsvTable::column(const TOVAString& name) const {
   return -1;
 }
 
-CsvTable CsvTable::read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) csvError(path, 0, TOVAString().build("cannot open the file (%s)", std::strerror(errno)));
+int CsvReader::column(const TOVAString& name) const {
+  for (size_t i = 0; i < m_Header.size(); ++i)
+    if (m_Header[i] == name) return static_cast<int>(i);
+  return -1;
+}
+
+CsvReader::CsvReader(std::string path) : m_Path(std::move(path)) {
+  std::ifstream in(m_Path, std::ios::binary);
+  if (!in) csvError(m_Path, 0, TOVAString().build("cannot open the file (%s)", std::strerror(errno)));
   std::ostringstream buffer;
   buffer << in.rdbuf();
-  const std::string text = buffer.str();
+  m_Text = buffer.str();
+  if (m_Text.compare(0, 3, "\xEF\xBB\xBF") == 0) m_Position = 3;
+  int line = 0;
+  if (!next_record(m_Header, line)) csvError(m_Path, 1, "the file has no header line");
+  for (size_t a = 0; a < m_Header.size(); ++a)
+    for (size_t b = a + 1; b < m_Header.size(); ++b)
+      if (m_Header[a] == m_Header[b])
+        csvError(m_Path, line, TOVAString().build("column '%s' appears twice in the header", m_Header[a]));
+}
 
-  CsvTable table;
-  table.m_Path = path;
-  size_t i = 0;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) i = 3;
-  int line = 1;
-  bool haveHeader = false;
-  std::vector<TOVAString> fields;
-  std::string field;
+bool CsvReader::next(std::vector<TOVAString>& fields, int& line) {
+  if (!next_record(fields, line)) return false;
+  if (fields.size() != m_Header.size())
+    csvError(m_Path, line,
+             TOVAString().build("the record has %u fields; the header has %u", fields.size(), m_Header.size()));
+  return true;
+}
+
+bool CsvReader::next_record(std::vector<TOVAString>& fields, int& line) {
+  const std::string& text = m_Text;
+  size_t& i = m_Position;
   while (i < text.size()) {
-    const int recordLine = line;
+    const int recordLine = m_Line;
     fields.clear();
     bool blank = true;
-    // One record.
     for (;;) {
-      field.clear();
+      m_Field.clear();
       if (i < text.size() && text[i] == '"') {
         blank = false;
         ++i;
         for (;;) {
-          if (i >= text.size()) csvError(path, recordLine, "a quoted field is not closed");
+          if (i >= text.size()) csvError(m_Path, recordLine, "a quoted field is not closed");
           const char c = text[i++];
           if (c == '"') {
             if (i < text.size() && text[i] == '"') {
-              field += '"';
+              m_Field += '"';
               ++i;
               continue;
             }
             break;
           }
-          if (c == '\n') ++line;
-          field += c;
+          if (c == '\n') ++m_Line;
+          m_Field += c;
         }
         if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
-          csvError(path, line, "unexpected text after a quoted field");
+          csvError(m_Path, m_Line, "unexpected text after a quoted field");
       } else {
-        while (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') field += text[i++];
-        if (!field.empty()) blank = false;
+        const size_t start = i;
+        while (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') ++i;
+        m_Field.assign(text, start, i - start);
+        if (!m_Field.empty()) blank = false;
       }
-      fields.emplace_back(field);
+      fields.emplace_back(m_Field);
       if (i < text.size() && text[i] == ',') {
         blank = false;
         ++i;
@@ -87,26 +105,26 @@ CsvTable CsvTable::read(const std::string& path) {
     if (i < text.size() && text[i] == '\r') ++i;
     if (i < text.size() && text[i] == '\n') {
       ++i;
-      ++line;
+      ++m_Line;
     }
     if (blank) continue;  // empty lines carry no record
-    if (!haveHeader) {
-      table.m_Header = fields;
-      for (size_t a = 0; a < fields.size(); ++a)
-        for (size_t b = a + 1; b < fields.size(); ++b)
-          if (fields[a] == fields[b])
-            csvError(path, recordLine, TOVAString().build("column '%s' appears twice in the header", fields[a]));
-      haveHeader = true;
-      continue;
-    }
-    if (fields.size() != table.m_Header.size())
-      csvError(path, recordLine,
-               TOVAString().build("the record has %u fields; the header has %u", fields.size(),
-                                  table.m_Header.size()));
-    table.m_Rows.push_back(fields);
-    table.m_Lines.push_back(recordLine);
+    line = recordLine;
+    return true;
   }
-  if (!haveHeader) csvError(path, 1, "the file has no header line");
+  return false;
+}
+
+CsvTable CsvTable::read(const std::string& path) {
+  CsvReader reader(path);
+  CsvTable table;
+  table.m_Path = path;
+  table.m_Header = reader.header();
+  std::vector<TOVAString> fields;
+  int line = 0;
+  while (reader.next(fields, line)) {
+    table.m_Rows.push_back(fields);
+    table.m_Lines.push_back(line);
+  }
   return table;
 }
 

@@ -10,6 +10,29 @@
 
 namespace memory {
 
+// Reads a table record by record, so that large fact tables are never held as text.
+class CsvReader {
+ public:
+  // Opens the file and reads the header. Throws like CsvTable::read.
+  explicit CsvReader(std::string path);
+  const std::string& path() const { return m_Path; }
+  const std::vector<TOVAString>& header() const { return m_Header; }
+  int column(const TOVAString& name) const;
+  // The next record, or false at the end; `line` is the line it starts on.
+  bool next(std::vector<TOVAString>& fields, int& line);
+
+ private:
+  // The next record with any number of fields; false at the end of the text.
+  bool next_record(std::vector<TOVAString>& fields, int& line);
+
+  std::string m_Path;
+  std::string m_Text;
+  size_t m_Position = 0;
+  int m_Line = 1;
+  std::vector<TOVAString> m_Header;
+  std::string m_Field;
+};
+
 class CsvTable {
  public:
   // Reads the whole file. Throws (InvalidArgumentException) naming the file, the line and the

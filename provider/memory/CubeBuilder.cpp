@@ -439,8 +439,11 @@ std::unique_ptr<HierarchyImpl> make_hierarchy(DimensionImpl* dimension, const Di
       }
     }
   }
-  for (size_t i = 0; i < hierarchy->m_Members.size(); ++i)
+  for (size_t i = 0; i < hierarchy->m_Members.size(); ++i) {
     hierarchy->m_MemberIndex.emplace(hierarchy->m_Members[i].uniqueName, static_cast<int32_t>(i));
+    // The first member wins when two names differ only in letter case.
+    hierarchy->m_UpperMemberIndex.emplace(upper(hierarchy->m_Members[i].uniqueName), static_cast<int32_t>(i));
+  }
   hierarchy->m_DefaultMember = spec.defaultMember >= 0 ? newIndex[static_cast<size_t>(spec.defaultMember)] : 0;
   return hierarchy;
 }

@@ -109,7 +109,8 @@ class DefinitionReader {
   void check_attributes(const DOMElement* element, std::initializer_list<const char*> allowed) const;
   std::vector<DOMElement*> children(const DOMElement* element) const;
   std::string table_path(const TOVAString& table) const;
-  int table_column(const DOMElement* element, const CsvTable& table, const TOVAString& column) const {
+  template <class Table>
+  int table_column(const DOMElement* element, const Table& table, const TOVAString& column) const {
     const int index = table.column(column);
     if (index < 0)
       failf(element, "table '%s' has no column '%s'", TOVAString(table.path()), column);
@@ -335,7 +336,7 @@ void DefinitionReader::read_measures(const DOMElement* element) {
 
 void DefinitionReader::read_facts(const DOMElement* element) {
   check_attributes(element, {"table"});
-  const CsvTable table = CsvTable::read(table_path(required(element, "table")));
+  CsvReader table(table_path(required(element, "table")));
   std::vector<int> keyColumns(m_Dimensions.size(), -1);
   for (DOMElement* keyElement : children(element)) {
     if (XmlSupport::getNodeName(keyElement) != "Key")
@@ -363,20 +364,21 @@ void DefinitionReader::read_facts(const DOMElement* element) {
 
   std::vector<int32_t> keys(m_Dimensions.size());
   std::vector<double> values(valueColumns.size());
-  for (size_t r = 0; r < table.rowCount(); ++r) {
-    const auto& row = table.row(r);
+  std::vector<TOVAString> row;
+  int line = 0;
+  while (table.next(row, line)) {
     for (size_t d = 0; d < keys.size(); ++d) {
       const TOVAString& key = row[static_cast<size_t>(keyColumns[d])];
       keys[d] = m_pBuilder->leafIndex(m_Dimensions[d].first, key);
       if (keys[d] < 0)
-        csvError(table.path(), table.line(r),
+        csvError(table.path(), line,
                  TOVAString().build("unknown %s '%s' in column '%s'", m_Dimensions[d].first, key,
                                     table.header()[static_cast<size_t>(keyColumns[d])]));
     }
     for (size_t m = 0; m < values.size(); ++m) {
       const TOVAString& text = row[static_cast<size_t>(valueColumns[m])];
       if (!parseNumber(text, values[m]))
-        csvError(table.path(), table.line(r),
+        csvError(table.path(), line,
                  TOVAString().build("'%s' in column '%s' is not a number", text,
                                     table.header()[static_cast<size_t>(valueColumns[m])]));
     }

@@ -74,9 +74,8 @@ int32_t HierarchyImpl::findMember(const TOVAString& uniqueName) const {
   auto it = m_MemberIndex.find(uniqueName);
   if (it != m_MemberIndex.end()) return it->second;
   // Unique names are compared without regard to case as a second chance.
-  for (const auto& [name, index] : m_MemberIndex)
-    if (name.compare(uniqueName, 0) == 0) return index;
-  return -1;
+  auto upperIt = m_UpperMemberIndex.find(upper(uniqueName));
+  return upperIt == m_UpperMemberIndex.end() ? -1 : upperIt->second;
 }
 
 void HierarchyImpl::getMemberProperties(std::vector<NUVA_o::MemberProperty*>& out) const {

@@ -196,6 +196,8 @@ class HierarchyImpl final : public NUVA_o::Hierarchy {
   std::vector<std::unique_ptr<LevelImpl>> m_Levels;
   std::vector<MemberNode> m_Members;
   std::unordered_map<TOVAString, int32_t> m_MemberIndex;
+  // Upper-cased unique names, for look-ups without regard to case.
+  std::unordered_map<TOVAString, int32_t> m_UpperMemberIndex;
   int32_t m_DefaultMember = 0;
   bool m_HasAll = true;
   // Leaf position of each leaf key of the dimension, and the leaf member at each position.
