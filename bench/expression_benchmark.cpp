@@ -3,7 +3,7 @@
 // parse; printing and cloning are measured on the parsed trees.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -48,7 +48,7 @@ size_t lex_all(const Corpus& c) {
     for (int t = lexer.nextToken(); t != KT_END; t = lexer.nextToken()) {
       ++tokens;
       if (t == KT_NUMBER) benchmark::DoNotOptimize(lexer.takeNumberValue());
-      else benchmark::DoNotOptimize(TOVAString(lexer.getTokenText()));
+      else benchmark::DoNotOptimize(lexer.takeTokenText());
     }
   }
   return tokens;
@@ -75,24 +75,33 @@ void BM_Parse(benchmark::State& state) {
 }
 BENCHMARK(BM_Parse)->Unit(benchmark::kMicrosecond);
 
-// Both in one run, alternating, so that the ratio compares like with like.
+double thread_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Both in one run, alternating, so that the ratio compares like with like; timed in thread
+// CPU time so that other processes on the machine do not tilt it.
 void BM_ParseOverLexer(benchmark::State& state) {
   Corpus& c = corpus();
   auto_unuse<NUVA_o::Expression> target(createCommonExpression(c.cube.get()));
-  std::chrono::duration<double> lex{0}, parse{0};
+  double lex = 0, parse = 0;
   for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
+    double t0 = thread_seconds();
     benchmark::DoNotOptimize(lex_all(c));
-    auto t1 = std::chrono::steady_clock::now();
+    double t1 = thread_seconds();
     parse_all(c, target.get());
-    auto t2 = std::chrono::steady_clock::now();
+    double t2 = thread_seconds();
     lex += t1 - t0;
     parse += t2 - t1;
   }
   const double n = static_cast<double>(state.iterations()) * static_cast<double>(c.texts.size());
-  state.counters["lex_us_per_expr"] = lex.count() * 1e6 / n;
-  state.counters["parse_us_per_expr"] = parse.count() * 1e6 / n;
-  state.counters["parse_over_lex"] = parse.count() / lex.count();
+  state.counters["lex_us_per_expr"] = lex * 1e6 / n;
+  state.counters["parse_us_per_expr"] = parse * 1e6 / n;
+  state.counters["lex_MB_per_s"] = static_cast<double>(state.iterations()) * static_cast<double>(c.bytes) / lex / 1e6;
+  state.counters["parse_MB_per_s"] = static_cast<double>(state.iterations()) * static_cast<double>(c.bytes) / parse / 1e6;
+  state.counters["parse_over_lex"] = parse / lex;
 }
 BENCHMARK(BM_ParseOverLexer)->Unit(benchmark::kMillisecond);
 

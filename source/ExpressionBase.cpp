@@ -150,8 +150,9 @@ void value_copy(VARIANT& to, const VARIANT& from) {
 // Releases the children of dying nodes one at a time, so that releasing a tree of any depth
 // takes no stack per level: a node dying while the queue drains only adds its children to it.
 void release_children(std::vector<Expression*>& children) {
-  thread_local std::vector<Expression*> pending;
-  thread_local bool draining = false;
+  if (children.empty()) return;
+  static thread_local std::vector<Expression*> pending __attribute__((tls_model("initial-exec")));
+  static thread_local bool draining __attribute__((tls_model("initial-exec"))) = false;
   pending.insert(pending.end(), children.begin(), children.end());
   children.clear();
   if (draining) return;
@@ -164,7 +165,63 @@ void release_children(std::vector<Expression*>& children) {
   draining = false;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VTQ_NODE_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VTQ_NODE_POOL 0
+#endif
+#endif
+#ifndef VTQ_NODE_POOL
+#define VTQ_NODE_POOL 1
+#endif
+
+// Freed node blocks of this thread, reused for the next nodes; bounded, and handed back to
+// the heap when the thread ends. (Off under AddressSanitizer, which should see every node.)
+struct NodePool {
+  static constexpr size_t kLimit = 4096;
+  std::vector<void*> blocks;
+  ~NodePool() {
+    for (void* block : blocks) ::operator delete(block);
+  }
+};
+
+NodePool& node_pool() {
+  static thread_local NodePool pool;
+  return pool;
+}
+
 }  // namespace
+
+void* ExpressionBase::operator new(size_t size) {
+#if VTQ_NODE_POOL
+  if (size == sizeof(ExpressionBase)) {
+    NodePool& pool = node_pool();
+    if (!pool.blocks.empty()) {
+      void* block = pool.blocks.back();
+      pool.blocks.pop_back();
+      return block;
+    }
+  }
+#endif
+  return ::operator new(size);
+}
+
+void ExpressionBase::operator delete(void* block, size_t size) {
+#if VTQ_NODE_POOL
+  if (size == sizeof(ExpressionBase)) {
+    NodePool& pool = node_pool();
+    if (pool.blocks.size() < NodePool::kLimit) {
+      if (pool.blocks.capacity() == 0) pool.blocks.reserve(NodePool::kLimit);
+      pool.blocks.push_back(block);
+      return;
+    }
+  }
+#else
+  (void)size;
+#endif
+  ::operator delete(block);
+}
 
 namespace {
 
@@ -224,7 +281,7 @@ ExpressionBase::ExpressionBase(NUVA_o::Cube* cube)
   if (m_pCube) m_pCube->use();
 }
 
-ExpressionBase::ExpressionBase(NUVA_o::Expression* parent)
+ExpressionBase::ExpressionBase(NUVA_o::Expression* parent, size_t reserve)
     : RefCountImpl(trace_name(), support::nextInstanceNumber<ExpressionBase>()),
       m_pCube(nullptr),
       m_pParentExpression(parent),
@@ -233,7 +290,7 @@ ExpressionBase::ExpressionBase(NUVA_o::Expression* parent)
       m_bPlaceholderPending(false) {
   VariantInit(&m_Value);
   m_Value.llVal = 0;
-  m_Expressions.reserve(5);
+  if (reserve > 0) m_Expressions.reserve(reserve);
 }
 
 ExpressionBase::~ExpressionBase() {
@@ -242,8 +299,8 @@ ExpressionBase::~ExpressionBase() {
   if (m_pCube) m_pCube->unuse();
 }
 
-ExpressionBase* ExpressionBase::createNode(NUVA_o::Expression* parent) {
-  return new ExpressionBase(parent);
+ExpressionBase* ExpressionBase::createNode(size_t children) {
+  return new ExpressionBase(static_cast<NUVA_o::Expression*>(nullptr), children);
 }
 
 void ExpressionBase::adopt_contents(ExpressionBase& node) {

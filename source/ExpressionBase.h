@@ -16,6 +16,10 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
   // A root on `cube` (borrowed; may be null).
   explicit ExpressionBase(NUVA_o::Cube* cube);
 
+  // Nodes come and go by the thousand while parsing; each thread keeps a few freed ones.
+  static void* operator new(size_t size);
+  static void operator delete(void* block, size_t size);
+
   void save(XmlSupport& document, const int& index, DOMElement* element) override;
   void load(DOMElement* element, NUVA_o::Cube* cube) override;
   NUVA_o::Expression* clone() override;
@@ -51,15 +55,17 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
   void removeListener(ExpressionListener* listener) const override;
   void notify_listeners() const override;
 
-  // A detached node for the parser and for loading: no cube, no parent, room for 5 children.
-  static ExpressionBase* createNode(NUVA_o::Expression* parent);
+  // A detached node for the parser: no cube, no parent, room for `children` children.
+  static ExpressionBase* createNode(size_t children);
   // Moves `node`'s type, values and children into this root (used when a parse completes).
   void adopt_contents(ExpressionBase& node);
+  void take_text(TOVAString&& text) { m_Text = std::move(text); }
   // Appends `child`, taking over the caller's reference.
   void adopt_child(ExpressionBase* child);
 
  protected:
-  explicit ExpressionBase(NUVA_o::Expression* parent);
+  // A child of `parent` (not owned) with room for `reserve` children.
+  explicit ExpressionBase(NUVA_o::Expression* parent, size_t reserve = 5);
   ~ExpressionBase() override;
   void replace_parameter_with_value(const NUVA_o::Parameter* parameter, bool replace) override;
 

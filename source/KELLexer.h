@@ -14,6 +14,9 @@ class VTQ_EXPORT KELLexer : public TOVAFormatLexer {
   // know and for AGGREGATE on a cube without that capability.
   virtual int nextToken();
 
+  // Hands the text of the last name token over to the caller (the parser keeps it).
+  TOVAString takeTokenText() { return std::move(m_TokenText); }
+
   // Where the last token started in the input.
   size_t tokenStart() const { return m_TokenStart; }
 

@@ -36,7 +36,7 @@ int KelParseContext::lex(KelValue* value) {
       case KT_IDENT: case KT_NAME1: case KT_LEVEL_NAME: case KT_MEMBER_NAME:
       case KT_MEASURE_NAME: case KT_DIMENSION_NAME3: case KT_DIMENSION_NAME:
         value->text = static_cast<int>(m_Texts.size());
-        m_Texts.emplace_back(m_Lexer.getTokenText());
+        m_Texts.push_back(m_Lexer.takeTokenText());
         break;
       default:
         break;
@@ -86,7 +86,7 @@ ExpressionBase* KelParseContext::top(size_t depth) const {
 }
 
 void KelParseContext::leaf(int type) {
-  auto_unuse<ExpressionBase> node(ExpressionBase::createNode(nullptr));
+  auto_unuse<ExpressionBase> node(ExpressionBase::createNode(0));
   node->setType(static_cast<NUVA_o::Expression::ExpressionType>(type));
   m_Stack.push_back(std::move(node));
 }
@@ -95,8 +95,9 @@ void KelParseContext::leaf_text(int type, int text) {
   leaf(type);
   // A name leaf holds its name as text and string value, as loading it from XML gives it.
   if (text >= 0 && static_cast<size_t>(text) < m_Texts.size()) {
-    m_Stack.back()->setStringValue(m_Texts[static_cast<size_t>(text)]);
-    m_Stack.back()->setText(m_Texts[static_cast<size_t>(text)]);
+    TOVAString& name = m_Texts[static_cast<size_t>(text)];
+    m_Stack.back()->setStringValue(name);
+    m_Stack.back()->take_text(std::move(name));
   }
 }
 
@@ -125,11 +126,11 @@ void KelParseContext::pi() {
 }
 
 void KelParseContext::build(int type, int count) {
-  auto_unuse<ExpressionBase> node(ExpressionBase::createNode(nullptr));
+  size_t n = static_cast<size_t>(count < 0 ? 0 : count);
+  auto_unuse<ExpressionBase> node(ExpressionBase::createNode(n));
   node->setType(static_cast<NUVA_o::Expression::ExpressionType>(type));
   // The grammar never asks for more operands than it pushed; the guard keeps a broken rule
   // from reading below the stack.
-  size_t n = static_cast<size_t>(count < 0 ? 0 : count);
   if (n > m_Stack.size()) {
     support_dll::AssertionFailure("count <= node stack size", "KELParseContext.cpp", __LINE__);
     n = m_Stack.size();

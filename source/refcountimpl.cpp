@@ -1,5 +1,6 @@
 #include "support/RefCountImpl.h"
 
+#include <cstring>
 #include <memory>
 
 #include "common/ComponentLog.h"
@@ -24,11 +25,26 @@ LiveRegistry& registry() {
 }
 
 LiveCounter* counterFor(const TOVAString& name) {
+  // Counters and their names live as long as the process, so each thread may remember the
+  // last few it used and skip the registry lock when a class creates many objects
+  // (expression nodes). The cache is trivially constructible: no per-access initialisation.
+  struct Cached {
+    const TOVAString* name;
+    LiveCounter* counter;
+  };
+  static thread_local Cached cache[4] __attribute__((tls_model("initial-exec")));
+  static thread_local unsigned next __attribute__((tls_model("initial-exec")));
+  const size_t bytes = name.size() * sizeof(char16_t);
+  for (const Cached& c : cache)
+    if (c.counter && c.name->size() == name.size() &&
+        std::memcmp(c.name->data(), name.data(), bytes) == 0)
+      return c.counter;
   LiveRegistry& r = registry();
   std::lock_guard lock(r.mutex);
-  std::unique_ptr<LiveCounter>& slot = r.counters[name];
-  if (!slot) slot = std::make_unique<LiveCounter>();
-  return slot.get();
+  auto it = r.counters.try_emplace(name).first;
+  if (!it->second) it->second = std::make_unique<LiveCounter>();
+  cache[next++ % 4] = Cached{&it->first, it->second.get()};
+  return it->second.get();
 }
 
 }  // namespace
