@@ -187,7 +187,7 @@ struct NodePool {
 };
 
 NodePool& node_pool() {
-  static thread_local NodePool pool;
+  static thread_local NodePool pool __attribute__((tls_model("initial-exec")));
   return pool;
 }
 

@@ -15,6 +15,7 @@
 #include "KELParser.h"
 #include "VtqTest.h"
 #include "common/CommonExpression.h"
+#include "provider/memory/MemoryCube.h"
 #include "support/Exceptions.h"
 #include "support/XmlSupport.h"
 
@@ -520,6 +521,59 @@ TEST_F(ExpressionTest, DeepTreesNeedNoStackPerLevel) {
     built.reset();
   });
   EXPECT_EQ(nullptr, parsed.get());
+}
+
+// The same language against the reference provider's sample cube, which classifies names from
+// its own unique names.
+class SampleCubeExpressionTest : public vtq_testing::VtqTest {
+ protected:
+  void SetUp() override {
+    VtqTest::SetUp();
+    m_Cube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  }
+  void TearDown() override {
+    m_Cube.reset();
+    VtqTest::TearDown();
+  }
+  Holder parse(const std::string& text) {
+    Holder e(createCommonExpression(m_Cube.get()));
+    e->setTextAndCreateTree(text);
+    return e;
+  }
+  auto_unuse<memory::MemoryCube> m_Cube;
+};
+
+TEST_F(SampleCubeExpressionTest, CorpusParsesAndRoundTrips) {
+  for (const std::string& line : corpus()) {
+    Holder first = parse(line);
+    TOVAString text = first->getTextFromTree();
+    Holder second = parse(text.string());
+    EXPECT_EQ(text, second->getTextFromTree()) << line;
+    EXPECT_TRUE(sameTree(first.get(), second.get())) << line;
+  }
+  EXPECT_TRUE(parse("TopCount(Members({[Product].[Category]}), 10, {[Measures].[Sales]})")->isRankingExpression());
+  EXPECT_FALSE(parse("Filter(Members({[Product].[Category]}), {[Measures].[Sales]} > 100)")->isRankingExpression());
+  // A bare name and the same name in braces reach the same terminal.
+  EXPECT_EQ(dump(parse("Members({[Product].[Category]})").get()), dump(parse("Members([Product].[Category])").get()));
+  EXPECT_EQ("86\n  193 '[Measures].[Sales]'\n", dump(parse("[Measures].[Sales]").get()));
+}
+
+TEST_F(SampleCubeExpressionTest, AggregateNeedsTheCapability) {
+  EXPECT_TRUE(parse("Aggregate(Members({[Product].[Category]}))")->isAggregateExpression());
+  m_Cube->setCapability(10, false);
+  Holder e(createCommonExpression(m_Cube.get()));
+  try {
+    e->setTextAndCreateTree("Aggregate(Members({[Product].[Category]}))");
+    ADD_FAILURE() << "AGGREGATE accepted without capability 10";
+  } catch (const olap_api::InvalidExpressionException& x) {
+    EXPECT_EQ(0xC2011047u, x.getCode());
+  }
+  try {
+    e->setTextAndCreateTree("Sum(Members({[Product].[Colour]}))");
+    ADD_FAILURE() << "an unknown name was accepted";
+  } catch (const olap_api::InvalidExpressionException& x) {
+    EXPECT_EQ(0xC2011113u, x.getCode());  // an unknown braced name is a plain name
+  }
 }
 
 }  // namespace
