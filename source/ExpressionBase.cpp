@@ -176,6 +176,7 @@ void release_children(std::vector<Expression*>& children) {
 #define VTQ_NODE_POOL 1
 #endif
 
+#if VTQ_NODE_POOL
 // Freed node blocks of this thread, reused for the next nodes; bounded, and handed back to
 // the heap when the thread ends. (Off under AddressSanitizer, which should see every node.)
 struct NodePool {
@@ -190,6 +191,8 @@ NodePool& node_pool() {
   static thread_local NodePool pool __attribute__((tls_model("initial-exec")));
   return pool;
 }
+
+#endif
 
 }  // namespace
 
