@@ -1,5 +1,7 @@
 #include "ExpressionBase.h"
 
+#include "common/CommonExpression.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -904,4 +906,9 @@ void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
 
 extern "C" VTQ_EXPORT NUVA_o::Expression* createCommonExpression(NUVA_o::Cube* cube) {
   return new common::ExpressionBase(cube);
+}
+
+extern "C" VTQ_EXPORT const char* expressionTypeKeyword(int type) {
+  const char* keyword = common::keyword_of(type);
+  return keyword ? keyword : "";
 }

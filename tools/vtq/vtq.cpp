@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "NUVA_o/Cube.h"
+#include "expr_command.h"
 #include "olap_api/Exceptions.h"
 #include "provider/memory/MemoryCube.h"
 #include "support/CoreLog.h"
@@ -65,6 +66,9 @@ int main(int argc, char** argv) {
   CLI::App* cubeCommand = app.add_subcommand("cube", "List the cube's hierarchies: dimension, hierarchy, "
                                                      "levels, members (tab-separated)");
 
+  ExprCommand exprCommand;
+  exprCommand.add_to(app);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -76,8 +80,13 @@ int main(int argc, char** argv) {
   if (cubePath.empty()) cubePath = default_cube_path();
 
   try {
-    auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
-    if (*cubeCommand) print_cube(cube.get(), std::cout);
+    if (exprCommand.selected() && exprCommand.noCube) {
+      exprCommand.run(nullptr, std::cout);
+    } else {
+      auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
+      if (*cubeCommand) print_cube(cube.get(), std::cout);
+      if (exprCommand.selected()) exprCommand.run(cube.get(), std::cout);
+    }
   } catch (const olap_api::ApiException& e) {
     std::cout.flush();
     std::fprintf(stderr, "error 0x%08X: %s\n", e.getCode(), e.getMessage().string().c_str());

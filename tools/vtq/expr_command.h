@@ -1,0 +1,23 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace NUVA_o {
+class Cube;
+}
+
+// `vtq expr TEXT [--no-cube]`: parses an expression and prints its text, its kind and its tree.
+struct ExprCommand {
+  CLI::App* command = nullptr;
+  std::string text;
+  bool noCube = false;
+
+  void add_to(CLI::App& app);
+  bool selected() const { return command != nullptr && command->parsed(); }
+  // Prints "text: ", "ranking: ", "aggregate: " and the tree. Throws the library's exception
+  // when the text does not parse.
+  void run(NUVA_o::Cube* cube, std::ostream& out) const;
+};
