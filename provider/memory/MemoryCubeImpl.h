@@ -298,6 +298,8 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   void setDefaultAxisNullFilter(bool on) override { m_bDefaultAxisNullFilter = on; }
   uint64_t getMemberSetsCreated() const override { return m_MemberSetsCreated.load(); }
   long getFactCount() const override { return static_cast<long>(m_Facts.rowCount()); }
+  void setQueryCellLimit(uint64_t cells) override { m_QueryCellLimit = cells; }
+  uint64_t getQueryCellLimit() const override { return m_QueryCellLimit.load(); }
   void closeConnection() override;
 
   uint32_t use() override { return RefCountImpl::use(); }
@@ -331,6 +333,7 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   std::atomic<bool> m_bTechnicalNames{false};
   std::atomic<bool> m_bDefaultAxisNullFilter{false};
   mutable std::atomic<uint64_t> m_MemberSetsCreated{0};
+  std::atomic<uint64_t> m_QueryCellLimit{DEFAULT_QUERY_CELL_LIMIT};
 
   std::mutex m_ListenerMutex;
   std::vector<ConnectionListener*> m_ConnectionListeners;

@@ -33,6 +33,10 @@ class VTQ_EXPORT MemoryCube : public NUVA_o::Cube {
   virtual uint64_t getMemberSetsCreated() const = 0;
   // Number of fact rows.
   virtual long getFactCount() const = 0;
+  // Grid queries of more cells than this are refused as too large.
+  static constexpr uint64_t DEFAULT_QUERY_CELL_LIMIT = 4000000;
+  virtual void setQueryCellLimit(uint64_t cells) = 0;
+  virtual uint64_t getQueryCellLimit() const = 0;
   // Calls connectionClosing on every connection listener (a copy of the list is walked, so
   // listeners may remove themselves).
   virtual void closeConnection() = 0;

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "NUVA_o/ViewResultSet.h"
+#include "provider/memory/MemoryCube.h"
+#include "support/TOVAString.h"
+
+// Grid queries of the memory provider: what a cube view's companion evaluates, also callable
+// directly. A grid has one axis per view axis (axis 0 the columns, axis 1 the rows, further
+// axes pages); each axis holds the cross join of one member list per hierarchy, the last
+// hierarchy varying fastest. A cell is the sum of the measure over the fact rows that lie under
+// every coordinate of the cell and of the slicer; a cell no fact row reaches is empty.
+namespace memory {
+
+// The members of one hierarchy taking part in a query.
+struct GridCoordinate {
+  TOVAString hierarchy;              // hierarchy unique name
+  std::vector<TOVAString> members;   // member unique names of that hierarchy
+};
+
+struct GridAxis {
+  std::vector<GridCoordinate> hierarchies;  // cross joined in this order
+};
+
+struct GridQuery {
+  std::vector<GridAxis> axes;
+  // Each coordinate restricts every cell to the facts under any of its members; an All member
+  // restricts nothing. A [Measures] coordinate names the measure (exactly one member).
+  std::vector<GridCoordinate> slicer;
+};
+
+// The measure comes from the [Measures] hierarchy on an axis (each tuple then names its own),
+// else from the slicer, else it is the default measure of the cube.
+
+class MemoryAxisChunk;
+class MemoryCellDataChunk;
+
+// The result of a grid query. Fetches deliver chunks on the calling thread:
+// - fetchChunks(handler, axis, first, count): the tuples [first, first + count) of that axis,
+//   in MemoryAxisChunk pieces of at most AXIS_CHUNK_TUPLES tuples; axis CELLS (-1) asks for
+//   cells as fetchChunksRange does.
+// - fetchChunksRange(handler, first, count): the cells of ordinals [first, first + count), in
+//   MemoryCellDataChunk pieces of at most CELL_CHUNK_CELLS cells.
+// The range is clipped to what exists; an empty range delivers one empty chunk, so the last
+// flag is always seen. Delivery stops when the handler answers false. A negative first or
+// count, an unknown axis or a null handler throws InvalidArgumentException; a closed result set
+// throws RunTimeException.
+class VTQ_EXPORT MemoryResultSet : public NUVA_o::ViewResultSet {
+ public:
+  static constexpr long CELLS = -1;
+  static constexpr long AXIS_CHUNK_TUPLES = 256;
+  static constexpr long CELL_CHUNK_CELLS = 4096;
+
+  ~MemoryResultSet() override = default;
+
+  virtual int getAxisCount() const = 0;
+  // Throws InvalidArgumentException for an unknown axis.
+  virtual long getTupleCount(int axis) const = 0;
+  // Product of the tuple counts; a cell's ordinal is the sum over axes of its tuple index
+  // times the product of the tuple counts of the axes before (columns vary fastest).
+  virtual long getCellCount() const = 0;
+  // Unique names of the hierarchies of an axis, in order.
+  virtual std::vector<TOVAString> getAxisHierarchies(int axis) const = 0;
+  // Unique names of the slicer's members, and the measure of cells not laid out by an axis.
+  virtual std::vector<TOVAString> getSlicer() const = 0;
+  // Tells the listeners (once) that the result set is closed; later fetches throw.
+  virtual void close() = 0;
+  virtual bool isClosed() const = 0;
+};
+
+// Tuples of one axis. Indexes given to the getters are relative to the chunk.
+class VTQ_EXPORT MemoryAxisChunk : public NUVA_o::AxisChunk {
+ public:
+  ~MemoryAxisChunk() override = default;
+  virtual int getAxis() const = 0;
+  // Index in the axis of the chunk's first tuple.
+  virtual long getFirstTuple() const = 0;
+  virtual long getTupleCount() const = 0;
+  // Tuples of the whole axis.
+  virtual long getAxisTupleCount() const = 0;
+  virtual int getHierarchyCount() const = 0;
+  virtual const TOVAString& getHierarchyUniqueName(int hierarchy) const = 0;
+  // Throw InvalidArgumentException for indexes out of range.
+  virtual const TOVAString& getMemberUniqueName(long tuple, int hierarchy) const = 0;
+  virtual const TOVAString& getMemberCaption(long tuple, int hierarchy) const = 0;
+  virtual int getMemberLevel(long tuple, int hierarchy) const = 0;
+};
+
+// Cell values. Indexes given to the getters are relative to the chunk.
+class VTQ_EXPORT MemoryCellDataChunk : public NUVA_o::CellDataChunk {
+ public:
+  ~MemoryCellDataChunk() override = default;
+  // Ordinal of the chunk's first cell.
+  virtual long getFirstCell() const = 0;
+  virtual long getCellCount() const = 0;
+  // Cells of the whole result.
+  virtual long getTotalCellCount() const = 0;
+  // Throw InvalidArgumentException for an index out of range. An empty cell has value 0.
+  virtual bool isEmpty(long cell) const = 0;
+  virtual double getValue(long cell) const = 0;
+};
+
+// Number of cells a query would produce (saturating), after resolving its names. Throws
+// InvalidArgumentException for unknown hierarchies or members or a malformed query.
+VTQ_EXPORT uint64_t countGridCells(MemoryCube* cube, const GridQuery& query);
+
+// Evaluates the query. The result set comes with one reference for the caller. Throws
+// InvalidArgumentException for unknown hierarchies or members or a malformed query,
+// QueryTooLargeException above the cube's cell limit, RunTimeException when `interrupt` (may be
+// null) becomes true during the evaluation.
+VTQ_EXPORT MemoryResultSet* executeGridQuery(MemoryCube* cube, const GridQuery& query,
+                                             const std::atomic<bool>* interrupt = nullptr);
+
+}  // namespace memory

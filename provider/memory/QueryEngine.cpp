@@ -1,0 +1,398 @@
+// Grid queries: resolution of names and aggregation of the columnar facts in one pass.
+
+#include "QueryEngine.h"
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <unordered_set>
+
+#include "support/CoreLog.h"
+
+namespace memory {
+
+void registerQueryMessages() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    support_dll::CoreLog* log = support_dll::CoreLog::getLogObject();
+    log->registerMessage(MEMORY_E_UNKNOWN_HIERARCHY, "The cube has no hierarchy '%1'.");
+    log->registerMessage(MEMORY_E_QUERY, "Invalid grid query: %1");
+    log->registerMessage(MEMORY_E_QUERY_TOO_LARGE,
+                         "The query asks for %1 cells; the cube allows at most %2.");
+    log->registerMessage(MEMORY_E_INTERRUPTED, "The query was interrupted.");
+    log->registerMessage(MEMORY_E_RESULT_CLOSED, "The result set is closed.");
+    log->registerMessage(MEMORY_E_RESULT_RANGE, "%1 %2 is out of range.");
+  });
+}
+
+namespace {
+
+constexpr uint64_t kSaturated = std::numeric_limits<uint64_t>::max();
+
+uint64_t saturating_multiply(uint64_t a, uint64_t b) {
+  if (a == 0 || b == 0) return 0;
+  return a > kSaturated / b ? kSaturated : a * b;
+}
+
+ResolvedCoordinate resolve_coordinate(const CubeImpl& cube, const GridCoordinate& coordinate,
+                                      std::unordered_set<const HierarchyImpl*>& used) {
+  ResolvedCoordinate out;
+  out.hierarchy = cube.findHierarchy(coordinate.hierarchy);
+  if (!out.hierarchy)
+    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_UNKNOWN_HIERARCHY, coordinate.hierarchy);
+  if (!used.insert(out.hierarchy).second)
+    raise_query<InvalidArgumentExceptionImpl>(
+        MEMORY_E_QUERY, TOVAString().build("hierarchy '%s' is used twice", coordinate.hierarchy));
+  const auto& dimensions = cube.dimensions();
+  for (size_t d = 0; d < dimensions.size(); ++d)
+    if (dimensions[d].get() == out.hierarchy->dimension()) out.dimension = d;
+  out.isMeasures = out.hierarchy->dimension()->m_IsMeasures;
+  out.members.reserve(coordinate.members.size());
+  for (const TOVAString& name : coordinate.members) {
+    const int32_t index = out.hierarchy->findMember(name);
+    if (index < 0)
+      raise<InvalidArgumentExceptionImpl>(MEMORY_E_UNKNOWN_MEMBER, coordinate.hierarchy, name);
+    out.members.push_back(index);
+  }
+  return out;
+}
+
+// Fact rows per block between two looks at the interrupt flag.
+constexpr size_t kBlock = 4096;
+constexpr int64_t kNone = -1;
+
+// The cell offsets that one dimension's leaf keys contribute: per leaf either one offset
+// (dense) or a list of them (when members of a list overlap). Leaves outside the query have
+// none.
+struct DimensionLookup {
+  const int32_t* keys = nullptr;
+  bool dense = true;
+  std::vector<int64_t> offset;    // dense: offset or kNone
+  std::vector<uint32_t> begin;    // otherwise: offsets of leaf k are all[begin[k], begin[k+1])
+  std::vector<int64_t> all;
+};
+
+struct MeasureTerm {
+  const double* values;
+  int64_t offset;
+};
+
+// Leaf keys of the dimension under each member of the list: per leaf key, the list indexes
+// whose member covers it.
+std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
+                                            const ResolvedCoordinate& coordinate) {
+  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
+  const size_t leaves = dimension.m_LeafKeys.size();
+  std::vector<int32_t> keyAt(hierarchy.m_LeafMember.size(), -1);
+  for (size_t key = 0; key < hierarchy.m_LeafPosition.size() && key < leaves; ++key) {
+    const int32_t position = hierarchy.m_LeafPosition[key];
+    if (position >= 0 && static_cast<size_t>(position) < keyAt.size())
+      keyAt[static_cast<size_t>(position)] = static_cast<int32_t>(key);
+  }
+  std::vector<std::vector<uint32_t>> out(leaves);
+  for (size_t i = 0; i < coordinate.members.size(); ++i) {
+    const MemberNode& member = hierarchy.member(coordinate.members[i]);
+    for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p) {
+      const int32_t key = keyAt[static_cast<size_t>(p)];
+      if (key >= 0) out[static_cast<size_t>(key)].push_back(static_cast<uint32_t>(i));
+    }
+  }
+  return out;
+}
+
+class Aggregator {
+ public:
+  Aggregator(CubeImpl* cube, const ResolvedQuery& query, GridData& grid,
+             const std::atomic<bool>* interrupt)
+      : m_Cube(*cube), m_Query(query), m_Grid(grid), m_pInterrupt(interrupt) {}
+
+  void run() {
+    plan();
+    const size_t rows = m_Cube.facts().rowCount();
+    if (m_Grid.values.empty() || m_Terms.empty()) return;
+    bool allDense = true;
+    for (const DimensionLookup& lookup : m_Lookups) allDense = allDense && lookup.dense;
+    std::vector<int64_t> cell(kBlock);
+    for (size_t base = 0; base < rows; base += kBlock) {
+      if (m_pInterrupt && m_pInterrupt->load(std::memory_order_relaxed))
+        raise_query<RunTimeExceptionImpl>(MEMORY_E_INTERRUPTED);
+      const size_t n = std::min(kBlock, rows - base);
+      if (allDense)
+        accumulate_dense(base, n, cell.data());
+      else
+        accumulate_general(base, n);
+    }
+  }
+
+ private:
+  void plan() {
+    const auto& dimensions = m_Cube.dimensions();
+    const FactTable& facts = m_Cube.facts();
+    // Key column of each dimension: the dimensions besides Measures, in order.
+    std::vector<int> keyColumn(dimensions.size(), -1);
+    int column = 0;
+    for (size_t d = 0; d < dimensions.size(); ++d)
+      if (!dimensions[d]->m_IsMeasures) keyColumn[d] = column++;
+
+    struct Part {
+      const ResolvedCoordinate* coordinate;
+      uint64_t multiplier;  // 0 for a slicer coordinate
+    };
+    std::vector<std::vector<Part>> parts(dimensions.size());
+    const ResolvedCoordinate* measureSlicer = nullptr;
+    const ResolvedCoordinate* measureAxis = nullptr;
+    uint64_t measureMultiplier = 0;
+    for (size_t a = 0; a < m_Query.axes.size(); ++a) {
+      const ResolvedAxis& axis = m_Query.axes[a];
+      for (size_t h = 0; h < axis.hierarchies.size(); ++h) {
+        const uint64_t multiplier = axis.strides[h] * m_Grid.cellStrides[a];
+        if (axis.hierarchies[h].isMeasures) {
+          measureAxis = &axis.hierarchies[h];
+          measureMultiplier = multiplier;
+        } else {
+          parts[axis.hierarchies[h].dimension].push_back({&axis.hierarchies[h], multiplier});
+        }
+      }
+    }
+    for (const ResolvedCoordinate& coordinate : m_Query.slicer) {
+      if (coordinate.isMeasures)
+        measureSlicer = &coordinate;
+      else
+        parts[coordinate.dimension].push_back({&coordinate, 0});
+    }
+
+    auto measureColumn = [&](int32_t member) -> const double* {
+      if (member < 0 || static_cast<size_t>(member) >= facts.values.size())
+        raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
+      return facts.values[static_cast<size_t>(member)].data();
+    };
+    if (measureAxis) {
+      for (size_t i = 0; i < measureAxis->members.size(); ++i)
+        m_Terms.push_back({measureColumn(measureAxis->members[i]),
+                           static_cast<int64_t>(i * measureMultiplier)});
+    } else if (measureSlicer) {
+      m_Terms.push_back({measureColumn(measureSlicer->members.front()), 0});
+    } else {
+      const HierarchyImpl* measures = nullptr;
+      for (const auto& dimension : dimensions)
+        if (dimension->m_IsMeasures && !dimension->m_Hierarchies.empty())
+          measures = dimension->m_Hierarchies.front().get();
+      if (!measures || measures->memberCount() == 0)
+        raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "the cube has no measure");
+      m_Terms.push_back({measureColumn(measures->m_DefaultMember), 0});
+      m_Grid.slicer.push_back(measures->member(measures->m_DefaultMember).uniqueName);
+    }
+
+    for (size_t d = 0; d < dimensions.size(); ++d) {
+      if (parts[d].empty()) continue;
+      const DimensionImpl& dimension = *dimensions[d];
+      const size_t leaves = dimension.m_LeafKeys.size();
+      std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
+      bool restricts = false;
+      for (const Part& part : parts[d]) {
+        const auto cover = covering(dimension, *part.coordinate);
+        for (size_t key = 0; key < leaves; ++key) {
+          std::vector<int64_t>& mine = offsets[key];
+          if (mine.empty()) continue;
+          const std::vector<uint32_t>& under = cover[key];
+          if (part.multiplier == 0) {
+            // A slicer coordinate keeps the leaf when any of its members covers it.
+            if (under.empty()) {
+              mine.clear();
+              restricts = true;
+            }
+            continue;
+          }
+          restricts = true;
+          std::vector<int64_t> next;
+          next.reserve(mine.size() * under.size());
+          for (int64_t base : mine)
+            for (uint32_t i : under) next.push_back(base + static_cast<int64_t>(i * part.multiplier));
+          mine.swap(next);
+        }
+      }
+      if (!restricts) continue;  // an All slicer member: every fact row qualifies
+      DimensionLookup lookup;
+      lookup.keys = facts.keys[static_cast<size_t>(keyColumn[d])].data();
+      size_t widest = 0;
+      for (const auto& list : offsets) widest = std::max(widest, list.size());
+      lookup.dense = widest <= 1;
+      if (lookup.dense) {
+        lookup.offset.resize(leaves);
+        for (size_t key = 0; key < leaves; ++key)
+          lookup.offset[key] = offsets[key].empty() ? kNone : offsets[key].front();
+      } else {
+        lookup.begin.reserve(leaves + 1);
+        for (const auto& list : offsets) {
+          lookup.begin.push_back(static_cast<uint32_t>(lookup.all.size()));
+          lookup.all.insert(lookup.all.end(), list.begin(), list.end());
+        }
+        lookup.begin.push_back(static_cast<uint32_t>(lookup.all.size()));
+      }
+      m_Lookups.push_back(std::move(lookup));
+    }
+  }
+
+  void accumulate_dense(size_t base, size_t n, int64_t* cell) {
+    std::fill(cell, cell + n, 0);
+    for (const DimensionLookup& lookup : m_Lookups) {
+      const int64_t* offset = lookup.offset.data();
+      const int32_t* keys = lookup.keys + base;
+      for (size_t i = 0; i < n; ++i) {
+        const int64_t v = offset[keys[i]];
+        // Either negative marks the row as outside the grid.
+        cell[i] = (cell[i] | v) < 0 ? kNone : cell[i] + v;
+      }
+    }
+    double* values = m_Grid.values.data();
+    uint8_t* filled = m_Grid.filled.data();
+    for (const MeasureTerm& term : m_Terms) {
+      const double* x = term.values + base;
+      const int64_t shift = term.offset;
+      for (size_t i = 0; i < n; ++i) {
+        if (cell[i] < 0) continue;
+        const int64_t c = cell[i] + shift;
+        values[c] += x[i];
+        filled[c] = 1;
+      }
+    }
+  }
+
+  // Rows whose leaves fall under several members of a list reach several cells: walk the
+  // combinations of the offsets of every dimension.
+  void accumulate_general(size_t base, size_t n) {
+    const size_t groups = m_Lookups.size();
+    std::vector<const int64_t*> first(groups), last(groups), at(groups);
+    double* values = m_Grid.values.data();
+    uint8_t* filled = m_Grid.filled.data();
+    for (size_t i = 0; i < n; ++i) {
+      const size_t row = base + i;
+      int64_t fixed = 0;
+      size_t lists = 0;
+      bool outside = false;
+      for (const DimensionLookup& lookup : m_Lookups) {
+        const auto key = static_cast<size_t>(lookup.keys[row]);
+        if (lookup.dense) {
+          const int64_t v = lookup.offset[key];
+          if (v < 0) {
+            outside = true;
+            break;
+          }
+          fixed += v;
+        } else {
+          const int64_t* b = lookup.all.data() + lookup.begin[key];
+          const int64_t* e = lookup.all.data() + lookup.begin[key + 1];
+          if (b == e) {
+            outside = true;
+            break;
+          }
+          first[lists] = b;
+          last[lists] = e;
+          at[lists] = b;
+          ++lists;
+        }
+      }
+      if (outside) continue;
+      for (;;) {
+        int64_t cell = fixed;
+        for (size_t g = 0; g < lists; ++g) cell += *at[g];
+        for (const MeasureTerm& term : m_Terms) {
+          values[cell + term.offset] += term.values[row];
+          filled[cell + term.offset] = 1;
+        }
+        size_t g = 0;
+        while (g < lists && ++at[g] == last[g]) {
+          at[g] = first[g];
+          ++g;
+        }
+        if (g == lists) break;
+      }
+    }
+  }
+
+  CubeImpl& m_Cube;
+  const ResolvedQuery& m_Query;
+  GridData& m_Grid;
+  const std::atomic<bool>* m_pInterrupt;
+  std::vector<DimensionLookup> m_Lookups;
+  std::vector<MeasureTerm> m_Terms;
+};
+
+CubeImpl* require_cube(MemoryCube* cube) {
+  auto* impl = dynamic_cast<CubeImpl*>(cube);
+  if (!impl) {
+    InvalidArgumentExceptionImpl e(moduleName(), 0xC2011001);
+    e.setNULL();
+    e.log();
+    throw e;
+  }
+  return impl;
+}
+
+}  // namespace
+
+ResolvedQuery resolve_query(const CubeImpl& cube, const GridQuery& query) {
+  ResolvedQuery out;
+  std::unordered_set<const HierarchyImpl*> used;
+  for (const GridAxis& axis : query.axes) {
+    ResolvedAxis resolved;
+    for (const GridCoordinate& coordinate : axis.hierarchies) {
+      resolved.hierarchies.push_back(resolve_coordinate(cube, coordinate, used));
+    }
+    resolved.strides.assign(resolved.hierarchies.size(), 1);
+    uint64_t stride = 1;
+    for (size_t h = resolved.hierarchies.size(); h-- > 0;) {
+      resolved.strides[h] = stride;
+      stride = saturating_multiply(stride, resolved.hierarchies[h].members.size());
+    }
+    resolved.tupleCount = stride;
+    out.cellCount = saturating_multiply(out.cellCount, stride);
+    out.axes.push_back(std::move(resolved));
+  }
+  for (const GridCoordinate& coordinate : query.slicer) {
+    out.slicer.push_back(resolve_coordinate(cube, coordinate, used));
+    const ResolvedCoordinate& last = out.slicer.back();
+    if (last.isMeasures && last.members.size() != 1)
+      raise_query<InvalidArgumentExceptionImpl>(
+          MEMORY_E_QUERY, "a [Measures] slicer names exactly one measure");
+    if (last.members.empty())
+      raise_query<InvalidArgumentExceptionImpl>(
+          MEMORY_E_QUERY, TOVAString().build("the slicer names no member of '%s'", coordinate.hierarchy));
+  }
+  return out;
+}
+
+std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
+                                              const std::atomic<bool>* interrupt) {
+  const uint64_t limit = cube->getQueryCellLimit();
+  if (query.cellCount > limit)
+    raise_query<QueryTooLargeExceptionImpl>(MEMORY_E_QUERY_TOO_LARGE, query.cellCount, limit);
+  auto grid = std::make_shared<GridData>();
+  grid->cube = auto_unuse<CubeImpl>::share(cube);
+  grid->cellStrides.resize(query.axes.size());
+  uint64_t stride = 1;
+  for (size_t a = 0; a < query.axes.size(); ++a) {
+    grid->cellStrides[a] = stride;
+    stride *= query.axes[a].tupleCount;
+  }
+  for (const ResolvedCoordinate& coordinate : query.slicer)
+    for (int32_t member : coordinate.members)
+      grid->slicer.push_back(coordinate.hierarchy->member(member).uniqueName);
+  grid->values.assign(static_cast<size_t>(query.cellCount), 0.0);
+  grid->filled.assign(static_cast<size_t>(query.cellCount), 0);
+  Aggregator(cube, query, *grid, interrupt).run();
+  grid->axes = std::move(query.axes);
+  return grid;
+}
+
+uint64_t countGridCells(MemoryCube* cube, const GridQuery& query) {
+  return resolve_query(*require_cube(cube), query).cellCount;
+}
+
+MemoryResultSet* executeGridQuery(MemoryCube* cube, const GridQuery& query,
+                                  const std::atomic<bool>* interrupt) {
+  CubeImpl* impl = require_cube(cube);
+  return make_result_set(evaluate_grid(impl, resolve_query(*impl, query), interrupt));
+}
+
+}  // namespace memory

@@ -1,0 +1,87 @@
+#pragma once
+
+// Private side of grid queries: name resolution, aggregation over the columnar facts, and the
+// result set with its chunks.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "MemoryCubeImpl.h"
+#include "provider/memory/MemoryQuery.h"
+
+namespace memory {
+
+// Exceptions of grid queries (module "MEMORYPROVIDER").
+enum : uint32_t {
+  MEMORY_E_UNKNOWN_HIERARCHY = 0xC2031020,  // %1 hierarchy
+  MEMORY_E_QUERY = 0xC2031021,              // %1 problem
+  MEMORY_E_QUERY_TOO_LARGE = 0xC2031022,    // %1 cells, %2 limit
+  MEMORY_E_INTERRUPTED = 0xC2031023,
+  MEMORY_E_RESULT_CLOSED = 0xC2031024,
+  MEMORY_E_RESULT_RANGE = 0xC2031025,       // %1 what, %2 value
+};
+
+// Registers the texts of the codes above (idempotent).
+void registerQueryMessages();
+
+template <class E, class... Inserts>
+[[noreturn]] void raise_query(uint32_t code, const Inserts&... inserts) {
+  registerMessages();
+  registerQueryMessages();
+  support::raise<E>(moduleName(), code, inserts...);
+}
+
+// One hierarchy of a query with the indexes of its members.
+struct ResolvedCoordinate {
+  const HierarchyImpl* hierarchy = nullptr;
+  size_t dimension = 0;  // index in CubeImpl::dimensions()
+  bool isMeasures = false;
+  std::vector<int32_t> members;
+};
+
+struct ResolvedAxis {
+  std::vector<ResolvedCoordinate> hierarchies;
+  // Tuples of the axis (saturating), and per hierarchy the tuple distance between two of its
+  // members: the last hierarchy varies fastest.
+  uint64_t tupleCount = 1;
+  std::vector<uint64_t> strides;
+};
+
+struct ResolvedQuery {
+  std::vector<ResolvedAxis> axes;
+  std::vector<ResolvedCoordinate> slicer;
+  uint64_t cellCount = 1;  // saturating
+};
+
+// Throws InvalidArgumentException for unknown names, a hierarchy used twice, a [Measures]
+// slicer without exactly one member.
+ResolvedQuery resolve_query(const CubeImpl& cube, const GridQuery& query);
+
+// A computed grid, shared by a result set and the chunks cut from it.
+struct GridData {
+  auto_unuse<CubeImpl> cube;  // keeps the hierarchies of the coordinates alive
+  std::vector<ResolvedAxis> axes;
+  std::vector<uint64_t> cellStrides;  // per axis: cells between two of its tuples
+  std::vector<TOVAString> slicer;     // slicer members and the measure when no axis has one
+  std::vector<double> values;
+  std::vector<uint8_t> filled;        // 1 where a fact row reached the cell
+
+  // The member index of hierarchy `h` in tuple `t` of axis `a`.
+  int32_t member(size_t a, uint64_t t, size_t h) const {
+    const ResolvedAxis& axis = axes[a];
+    const ResolvedCoordinate& c = axis.hierarchies[h];
+    return c.members[static_cast<size_t>((t / axis.strides[h]) % c.members.size())];
+  }
+};
+
+// Aggregates the facts into the grid. Refuses grids above the cube's cell limit; checks
+// `interrupt` (may be null) between blocks of rows.
+std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
+                                              const std::atomic<bool>* interrupt);
+
+// A result set over the grid, with one reference for the caller.
+MemoryResultSet* make_result_set(std::shared_ptr<const GridData> grid);
+
+}  // namespace memory

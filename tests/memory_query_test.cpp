@@ -1,0 +1,483 @@
+// Grid queries of the memory provider: sums checked against the sample CSV files, upper levels,
+// slicers, measures, refusals, interruption, chunk delivery and closing.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "VtqTest.h"
+#include "common/SynchronousChunkHandlerCommon.h"
+#include "provider/memory/MemoryCube.h"
+#include "provider/memory/MemoryQuery.h"
+#include "support/Exceptions.h"
+
+namespace {
+
+using memory::GridAxis;
+using memory::GridCoordinate;
+using memory::GridQuery;
+using memory::MemoryResultSet;
+
+std::string sample_dir() { return vtq_testing::sourceDir() + "/examples/sales/"; }
+
+// Rows of a CSV file without its header (the sample files have no quoted fields).
+std::vector<std::vector<std::string>> read_csv(const std::string& name) {
+  std::ifstream in(sample_dir() + name);
+  EXPECT_TRUE(in.good()) << name;
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    std::vector<std::string> fields;
+    std::stringstream s(line);
+    std::string field;
+    while (std::getline(s, field, ',')) fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// The sample facts joined with their products, months and cities.
+struct Fact {
+  std::string year, month, category, subcategory, item, region, country;
+  double sales, quantity, cost;
+};
+
+std::vector<Fact> sample_facts() {
+  std::map<std::string, std::vector<std::string>> products, cities, months;
+  for (auto& row : read_csv("products.csv")) products[row[0]] = row;
+  for (auto& row : read_csv("cities.csv")) cities[row[0]] = row;
+  for (auto& row : read_csv("months.csv")) months[row[0]] = row;
+  std::vector<Fact> facts;
+  for (auto& row : read_csv("facts.csv")) {
+    const auto& product = products.at(row[1]);
+    const auto& city = cities.at(row[2]);
+    const auto& month = months.at(row[0]);
+    facts.push_back({month[1], month[3], product[2], product[1], row[1], city[2], city[1],
+                     std::stod(row[3]), std::stod(row[4]), std::stod(row[5])});
+  }
+  return facts;
+}
+
+GridCoordinate coordinate(const TOVAString& hierarchy, std::vector<TOVAString> members) {
+  return GridCoordinate{hierarchy, std::move(members)};
+}
+
+// Every cell as "column|row=value" (empty cells as "-"), reading chunks as a consumer would.
+struct Grid {
+  std::vector<std::string> columns, rows;
+  std::vector<std::string> cells;  // ordinal order
+  std::string at(size_t row, size_t column) const { return cells[row * columns.size() + column]; }
+};
+
+std::string number(double v) {
+  std::ostringstream out;
+  out.precision(15);
+  out << v;
+  return out.str();
+}
+
+std::vector<std::string> axis_captions(MemoryResultSet* result, int axis) {
+  std::vector<std::string> out;
+  auto_unuse<SynchronousChunkHandlerCommon> handler(new SynchronousChunkHandlerCommon(result, axis, 0, -1));
+  handler->StartFetch();
+  while (auto_unuse<NUVA_o::Chunk> chunk{handler->GetChunk()}) {
+    auto* tuples = dynamic_cast<memory::MemoryAxisChunk*>(chunk.get());
+    EXPECT_NE(nullptr, tuples);
+    if (!tuples) break;
+    EXPECT_EQ(axis, tuples->getAxis());
+    EXPECT_EQ(static_cast<long>(out.size()), tuples->getFirstTuple());
+    for (long t = 0; t < tuples->getTupleCount(); ++t) {
+      std::string caption;
+      for (int h = 0; h < tuples->getHierarchyCount(); ++h)
+        caption += (h ? "|" : "") + tuples->getMemberCaption(t, h).string();
+      out.push_back(caption);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> cell_texts(MemoryResultSet* result) {
+  std::vector<std::string> out;
+  auto_unuse<SynchronousChunkHandlerCommon> handler(new SynchronousChunkHandlerCommon(result, 0, -1));
+  handler->StartFetch();
+  while (auto_unuse<NUVA_o::Chunk> chunk{handler->GetChunk()}) {
+    auto* cells = dynamic_cast<memory::MemoryCellDataChunk*>(chunk.get());
+    EXPECT_NE(nullptr, cells);
+    if (!cells) break;
+    EXPECT_EQ(static_cast<long>(out.size()), cells->getFirstCell());
+    for (long c = 0; c < cells->getCellCount(); ++c)
+      out.push_back(cells->isEmpty(c) ? "-" : number(cells->getValue(c)));
+  }
+  return out;
+}
+
+Grid read_grid(MemoryResultSet* result) {
+  Grid grid;
+  grid.columns = axis_captions(result, 0);
+  grid.rows = result->getAxisCount() > 1 ? axis_captions(result, 1) : std::vector<std::string>{""};
+  grid.cells = cell_texts(result);
+  EXPECT_EQ(grid.columns.size() * grid.rows.size(), grid.cells.size());
+  return grid;
+}
+
+// Compares a grid with sums keyed by (row caption, column caption); absent keys are empty.
+void expect_sums(const Grid& grid, const std::map<std::pair<std::string, std::string>, double>& sums) {
+  for (size_t r = 0; r < grid.rows.size(); ++r)
+    for (size_t c = 0; c < grid.columns.size(); ++c) {
+      auto it = sums.find({grid.rows[r], grid.columns[c]});
+      if (it == sums.end()) {
+        EXPECT_EQ("-", grid.at(r, c)) << grid.rows[r] << " / " << grid.columns[c];
+      } else {
+        ASSERT_NE("-", grid.at(r, c)) << grid.rows[r] << " / " << grid.columns[c];
+        EXPECT_NEAR(it->second, std::stod(grid.at(r, c)), 1e-6 * std::max(1.0, std::fabs(it->second)))
+            << grid.rows[r] << " / " << grid.columns[c];
+      }
+    }
+}
+
+class MemoryQueryTest : public vtq_testing::VtqTest {
+ protected:
+  void SetUp() override {
+    VtqTest::SetUp();
+    m_pCube.reset(memory::loadCube(sample_dir() + "sales.cube.xml"));
+  }
+  void TearDown() override {
+    m_pCube.reset();
+    VtqTest::TearDown();
+  }
+
+  auto_unuse<MemoryResultSet> run(const GridQuery& query) {
+    return auto_unuse<MemoryResultSet>(memory::executeGridQuery(m_pCube.get(), query));
+  }
+
+  static const std::vector<TOVAString>& years() {
+    static const std::vector<TOVAString> names{"[Time].[Calendar].[2023]", "[Time].[Calendar].[2024]",
+                                               "[Time].[Calendar].[2025]"};
+    return names;
+  }
+  static const std::vector<TOVAString>& categories() {
+    static const std::vector<TOVAString> names{"[Product].[Bikes]", "[Product].[Components]",
+                                               "[Product].[Clothing]", "[Product].[Accessories]"};
+    return names;
+  }
+
+  auto_unuse<memory::MemoryCube> m_pCube;
+};
+
+TEST_F(MemoryQueryTest, SumsByCategoryAndYearEqualTheCsvFiles) {
+  const auto facts = sample_facts();
+  ASSERT_GT(facts.size(), 10000u);
+
+  GridQuery query;
+  query.axes.push_back(GridAxis{{coordinate("[Time].[Calendar]", years())}});
+  query.axes.push_back(GridAxis{{coordinate("[Product]", categories())}});
+  auto result = run(query);
+  EXPECT_EQ(2, result->getAxisCount());
+  EXPECT_EQ(3, result->getTupleCount(0));
+  EXPECT_EQ(4, result->getTupleCount(1));
+  EXPECT_EQ(12, result->getCellCount());
+  EXPECT_EQ(std::vector<TOVAString>{"[Measures].[Sales]"}, result->getSlicer());
+  std::map<std::pair<std::string, std::string>, double> sales;
+  for (const Fact& f : facts) sales[{f.category, f.year}] += f.sales;
+  expect_sums(read_grid(result.get()), sales);
+
+  // Leaf levels on both axes with a region slicer and another measure: Quantity of
+  // Subcategory by Month in Europe, months of 2024 only.
+  std::vector<TOVAString> subcategories;
+  std::map<std::string, std::string> subcategoryOf;
+  for (auto& row : read_csv("products.csv")) subcategoryOf[row[1]] = row[2];
+  for (auto& [sub, category] : subcategoryOf)
+    subcategories.push_back(TOVAString().build("[Product].[%s].[%s]", category.c_str(), sub.c_str()));
+  std::vector<TOVAString> months;
+  const char* const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (int m = 0; m < 12; ++m)
+    months.push_back(TOVAString().build("[Time].[Calendar].[2024].[Q%d].[%s]", m / 3 + 1, names[m]));
+  GridQuery detail;
+  detail.axes.push_back(GridAxis{{coordinate("[Time].[Calendar]", months)}});
+  detail.axes.push_back(GridAxis{{coordinate("[Product]", subcategories)}});
+  detail.slicer.push_back(coordinate("[Geography]", {"[Geography].[Europe]"}));
+  detail.slicer.push_back(coordinate("[Measures]", {"[Measures].[Quantity]"}));
+  auto detailed = run(detail);
+  EXPECT_EQ((std::vector<TOVAString>{"[Geography].[Europe]", "[Measures].[Quantity]"}), detailed->getSlicer());
+  std::map<std::pair<std::string, std::string>, double> quantity;
+  for (const Fact& f : facts)
+    if (f.region == "Europe" && f.year == "2024") quantity[{f.subcategory, f.month}] += f.quantity;
+  expect_sums(read_grid(detailed.get()), quantity);
+}
+
+TEST_F(MemoryQueryTest, UpperLevelsAggregateTheirDescendantsAndMeasuresMayLieOnAnAxis) {
+  const auto facts = sample_facts();
+  double total = 0, bikes = 0, bikesCost = 0, road = 0, europe2025 = 0;
+  for (const Fact& f : facts) {
+    total += f.sales;
+    if (f.category == "Bikes") bikes += f.sales, bikesCost += f.cost;
+    if (f.subcategory == "Road") road += f.sales;
+    if (f.region == "Europe" && f.year == "2025") europe2025 += f.sales;
+  }
+  // Overlapping members on one axis: a fact row of a road bike reaches three rows.
+  GridQuery query;
+  query.axes.push_back(GridAxis{{coordinate("[Measures]", {"[Measures].[Sales]", "[Measures].[Cost]"})}});
+  query.axes.push_back(GridAxis{{coordinate("[Product]", {"[Product].[All]", "[Product].[Bikes]",
+                                                         "[Product].[Bikes].[Road]"})}});
+  Grid grid = read_grid(run(query).get());
+  EXPECT_EQ((std::vector<std::string>{"Sales", "Cost"}), grid.columns);
+  EXPECT_EQ((std::vector<std::string>{"All", "Bikes", "Road"}), grid.rows);
+  EXPECT_NEAR(total, std::stod(grid.at(0, 0)), 1e-3);
+  EXPECT_NEAR(bikes, std::stod(grid.at(1, 0)), 1e-3);
+  EXPECT_NEAR(bikesCost, std::stod(grid.at(1, 1)), 1e-3);
+  EXPECT_NEAR(road, std::stod(grid.at(2, 0)), 1e-3);
+
+  // Two hierarchies cross joined on one axis, the last varying fastest, and the same
+  // dimension restricted twice (calendar year on the axis, fiscal All in the slicer).
+  GridQuery crossed;
+  crossed.axes.push_back(GridAxis{{coordinate("[Geography]", {"[Geography].[Europe]", "[Geography].[Pacific]"}),
+                                   coordinate("[Time].[Calendar]", {"[Time].[Calendar].[2024]", "[Time].[Calendar].[2025]"})}});
+  crossed.slicer.push_back(coordinate("[Time].[Fiscal]", {"[Time].[Fiscal].[All]"}));
+  Grid cross = read_grid(run(crossed).get());
+  EXPECT_EQ((std::vector<std::string>{"Europe|2024", "Europe|2025", "Pacific|2024", "Pacific|2025"}), cross.columns);
+  EXPECT_NEAR(europe2025, std::stod(cross.at(0, 1)), 1e-3);
+
+  // A slicer of two members keeps the facts under either.
+  GridQuery either;
+  either.axes.push_back(GridAxis{{coordinate("[Product]", {"[Product].[All]"})}});
+  either.slicer.push_back(coordinate("[Product].[Product]", {}));  // unknown hierarchy name
+  EXPECT_THROW(run(either), olap_api::InvalidArgumentException);
+  either.slicer = {coordinate("[Time].[Calendar]", {"[Time].[Calendar].[2023]", "[Time].[Calendar].[2025]"})};
+  double twoYears = 0;
+  for (const Fact& f : facts)
+    if (f.year != "2024") twoYears += f.sales;
+  EXPECT_NEAR(twoYears, std::stod(read_grid(run(either).get()).at(0, 0)), 1e-3);
+}
+
+TEST_F(MemoryQueryTest, EmptyCellsStayEmptyAndBadQueriesAreRefused) {
+  memory::CubeBuilder b("Tiny");
+  b.addDimension("Store");
+  b.addHierarchy("Store", "Store", {"Country", "Store"});
+  b.addPath("[Store]", "N", {"Norway", "N"});
+  b.addPath("[Store]", "S", {"Spain", "S"});
+  b.addMeasure("Units");
+  b.addFact(std::vector<TOVAString>{"N"}, {0});
+  b.addFact(std::vector<TOVAString>{"N"}, {0});
+  auto_unuse<memory::MemoryCube> tiny(b.build());
+  GridQuery query;
+  query.axes.push_back(GridAxis{{coordinate("[Store]", {"[Store].[Norway]", "[Store].[Spain]"})}});
+  auto_unuse<MemoryResultSet> result(memory::executeGridQuery(tiny.get(), query));
+  // Facts summing to zero give 0; no facts give an empty cell.
+  EXPECT_EQ((std::vector<std::string>{"0", "-"}), cell_texts(result.get()));
+
+  try {
+    GridQuery bad = query;
+    bad.axes[0].hierarchies[0].members.push_back("[Store].[Italy]");
+    memory::executeGridQuery(tiny.get(), bad);
+    FAIL() << "unknown member accepted";
+  } catch (const olap_api::InvalidArgumentException& e) {
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("[Store].[Italy]"));
+  }
+  GridQuery twice = query;
+  twice.slicer.push_back(coordinate("[Store]", {"[Store].[All]"}));
+  EXPECT_THROW(memory::executeGridQuery(tiny.get(), twice), olap_api::InvalidArgumentException);
+  GridQuery twoMeasures = query;
+  twoMeasures.slicer.push_back(coordinate("[Measures]", {}));
+  EXPECT_THROW(memory::executeGridQuery(tiny.get(), twoMeasures), olap_api::InvalidArgumentException);
+  EXPECT_THROW(memory::executeGridQuery(nullptr, query), olap_api::InvalidArgumentException);
+  // The cube still answers after the refusals.
+  auto_unuse<MemoryResultSet> again(memory::executeGridQuery(tiny.get(), query));
+  EXPECT_EQ(2, again->getCellCount());
+}
+
+TEST_F(MemoryQueryTest, GridsAboveTheCellLimitAreRefused) {
+  GridQuery query;
+  query.axes.push_back(GridAxis{{coordinate("[Time].[Calendar]", years())}});
+  query.axes.push_back(GridAxis{{coordinate("[Product]", categories())}});
+  EXPECT_EQ(memory::MemoryCube::DEFAULT_QUERY_CELL_LIMIT, m_pCube->getQueryCellLimit());
+  EXPECT_EQ(12u, memory::countGridCells(m_pCube.get(), query));
+  m_pCube->setQueryCellLimit(11);
+  try {
+    run(query);
+    FAIL() << "a grid of 12 cells passed a limit of 11";
+  } catch (const olap_api::QueryTooLargeException& e) {
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("12"));
+  }
+  m_pCube->setQueryCellLimit(12);
+  EXPECT_EQ(12, run(query)->getCellCount());
+}
+
+// A cube of `rows` facts over 100 products and 120 months, with a fixed seed.
+memory::MemoryCube* big_cube(size_t rows) {
+  memory::CubeBuilder b("Big");
+  b.addDimension("Time");
+  b.addHierarchy("Time", "Time", {"Year", "Month"});
+  std::vector<int32_t> months, products;
+  for (int m = 0; m < 120; ++m) {
+    const std::string key = std::to_string(2000 + m / 12) + "-" + std::to_string(m % 12 + 1);
+    b.addPath("[Time]", key, {std::to_string(2000 + m / 12), std::to_string(m % 12 + 1)});
+    months.push_back(b.leafIndex("Time", key));
+  }
+  b.addDimension("Product");
+  b.addHierarchy("Product", "Product", {"Group", "Item"});
+  for (int p = 0; p < 100; ++p) {
+    b.addPath("[Product]", "P" + std::to_string(p), {"G" + std::to_string(p % 10), "P" + std::to_string(p)});
+    products.push_back(b.leafIndex("Product", "P" + std::to_string(p)));
+  }
+  b.addMeasure("Sales");
+  uint64_t seed = 42;
+  for (size_t i = 0; i < rows; ++i) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    b.addFact({months[(seed >> 33) % 120], products[(seed >> 45) % 100]}, {1.0});
+  }
+  return b.build();
+}
+
+TEST_F(MemoryQueryTest, InterruptStopsARunningEvaluation) {
+  auto_unuse<memory::MemoryCube> big(big_cube(2000000));
+  GridQuery query;
+  std::vector<TOVAString> groups;
+  for (int g = 0; g < 10; ++g) groups.push_back(TOVAString().build("[Product].[G%d]", g));
+  query.axes.push_back(GridAxis{{coordinate("[Product]", groups)}});
+
+  std::atomic<bool> stop{true};
+  try {
+    memory::executeGridQuery(big.get(), query, &stop);
+    FAIL() << "an interrupted query returned";
+  } catch (const olap_api::RunTimeException& e) {
+    EXPECT_EQ(0xC2031023u, e.getCode());
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("interrupted"));
+  }
+
+  // From another thread, while the evaluation runs (repeated until it lands mid-run).
+  bool interrupted = false;
+  for (int attempt = 0; attempt < 20 && !interrupted; ++attempt) {
+    stop = false;
+    std::atomic<bool> started{false};
+    std::thread interrupter([&] {
+      while (!started) std::this_thread::yield();
+      stop = true;
+    });
+    try {
+      started = true;
+      auto_unuse<MemoryResultSet> result(memory::executeGridQuery(big.get(), query, &stop));
+    } catch (const olap_api::RunTimeException&) {
+      interrupted = true;
+    }
+    interrupter.join();
+  }
+  EXPECT_TRUE(interrupted);
+  stop = false;
+  auto_unuse<MemoryResultSet> result(memory::executeGridQuery(big.get(), query, &stop));
+  double total = 0;
+  for (const std::string& cell : cell_texts(result.get())) total += std::stod(cell);
+  EXPECT_EQ(2000000.0, total);
+}
+
+struct CountingListener : NUVA_o::ViewResultSet::ViewResultSetListener {
+  NUVA_o::ViewResultSet* resultSet = nullptr;
+  bool removeSelf = false;
+  int closed = 0;
+  void viewResultSetClosed() override {
+    ++closed;
+    if (removeSelf) resultSet->removeListener(this);
+  }
+};
+
+TEST_F(MemoryQueryTest, ChunksAreCutToSizeAndClosingTellsTheListeners) {
+  auto_unuse<memory::MemoryCube> big(big_cube(1000));
+  std::vector<TOVAString> items, months;
+  for (int p = 0; p < 100; ++p) items.push_back(TOVAString().build("[Product].[G%d].[P%d]", p % 10, p));
+  for (int m = 0; m < 120; ++m) months.push_back(TOVAString().build("[Time].[%d].[%d]", 2000 + m / 12, m % 12 + 1));
+  GridQuery query;
+  query.axes.push_back(GridAxis{{coordinate("[Time]", months)}});
+  query.axes.push_back(GridAxis{{coordinate("[Product]", items)}});
+  auto_unuse<MemoryResultSet> result(memory::executeGridQuery(big.get(), query));
+  ASSERT_EQ(12000, result->getCellCount());
+
+  auto_unuse<SynchronousChunkHandlerCommon> rows(new SynchronousChunkHandlerCommon(result.get(), 1, 250, 60));
+  rows->StartFetch();
+  auto_unuse<NUVA_o::Chunk> first{rows->GetChunk()};
+  auto* tuples = dynamic_cast<memory::MemoryAxisChunk*>(first.get());
+  ASSERT_NE(nullptr, tuples);
+  // Only 100 rows exist: the request is clipped to an empty range and flagged last.
+  EXPECT_EQ(0, tuples->getTupleCount());
+  EXPECT_EQ(nullptr, auto_unuse<NUVA_o::Chunk>(rows->GetChunk()).get());
+
+  auto_unuse<SynchronousChunkHandlerCommon> columns(new SynchronousChunkHandlerCommon(result.get(), 0, 100, -1));
+  columns->StartFetch();
+  auto_unuse<NUVA_o::Chunk> c{columns->GetChunk()};
+  auto* monthChunk = dynamic_cast<memory::MemoryAxisChunk*>(c.get());
+  ASSERT_NE(nullptr, monthChunk);
+  EXPECT_EQ(100, monthChunk->getFirstTuple());
+  EXPECT_EQ(20, monthChunk->getTupleCount());
+  EXPECT_EQ(120, monthChunk->getAxisTupleCount());
+  EXPECT_EQ("[Time]", monthChunk->getHierarchyUniqueName(0).string());
+  EXPECT_EQ("[Time].[2008].[5]", monthChunk->getMemberUniqueName(0, 0).string());
+  EXPECT_EQ(2, monthChunk->getMemberLevel(0, 0));
+  EXPECT_THROW(monthChunk->getMemberCaption(20, 0), olap_api::InvalidArgumentException);
+  EXPECT_THROW(monthChunk->getMemberCaption(0, 1), olap_api::InvalidArgumentException);
+
+  // All cells in pieces of at most 4096, the last one flagged; their values add up to the facts.
+  struct Recorder : SynchronousChunkHandlerCommon {
+    using SynchronousChunkHandlerCommon::SynchronousChunkHandlerCommon;
+    std::vector<std::pair<long, bool>> seen;
+    bool handleChunk(NUVA_o::Chunk* chunk, bool last) override {
+      seen.emplace_back(dynamic_cast<memory::MemoryCellDataChunk*>(chunk)->getCellCount(), last);
+      return SynchronousChunkHandlerCommon::handleChunk(chunk, last);
+    }
+  };
+  auto_unuse<Recorder> cells(new Recorder(result.get(), 0, -1));
+  cells->StartFetch();
+  EXPECT_EQ((std::vector<std::pair<long, bool>>{{4096, false}, {4096, false}, {3808, true}}), cells->seen);
+  double sum = 0;
+  while (auto_unuse<NUVA_o::Chunk> chunk{cells->GetChunk()}) {
+    auto* data = dynamic_cast<memory::MemoryCellDataChunk*>(chunk.get());
+    EXPECT_EQ(12000, data->getTotalCellCount());
+    for (long i = 0; i < data->getCellCount(); ++i) sum += data->getValue(i);
+  }
+  EXPECT_EQ(1000.0, sum);
+
+  // A cancelled handler stops the delivery after the chunk it refused.
+  auto_unuse<Recorder> cancelled(new Recorder(result.get(), MemoryResultSet::CELLS, 0, -1));
+  cancelled->CancelChunks();
+  cancelled->StartFetch();
+  EXPECT_EQ(1u, cancelled->seen.size());
+
+  // Bad requests.
+  auto_unuse<Recorder> badAxis(new Recorder(result.get(), 2, 0, -1));
+  EXPECT_THROW(badAxis->StartFetch(), olap_api::InvalidArgumentException);
+  auto_unuse<Recorder> badFirst(new Recorder(result.get(), -5, 10));
+  EXPECT_THROW(badFirst->StartFetch(), olap_api::InvalidArgumentException);
+  EXPECT_THROW(result->fetchChunksRange(nullptr, 0, 1), olap_api::InvalidArgumentException);
+
+  // Closing: every listener once, one removing itself while told, one removed before; chunks
+  // cut before stay readable, new fetches are refused.
+  CountingListener a, b, removed;
+  b.resultSet = result.get();
+  b.removeSelf = true;
+  result->addListener(&a);
+  result->addListener(&b);
+  result->addListener(&removed);
+  result->removeListener(&removed);
+  EXPECT_FALSE(result->isClosed());
+  result->close();
+  result->close();
+  EXPECT_TRUE(result->isClosed());
+  EXPECT_EQ(1, a.closed);
+  EXPECT_EQ(1, b.closed);
+  EXPECT_EQ(0, removed.closed);
+  EXPECT_EQ("[Time].[2008].[5]", monthChunk->getMemberUniqueName(0, 0).string());
+  auto_unuse<Recorder> late(new Recorder(result.get(), 0, -1));
+  try {
+    late->StartFetch();
+    FAIL() << "a closed result set delivered";
+  } catch (const olap_api::RunTimeException& e) {
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("closed"));
+  }
+  result->removeListener(&a);
+}
+
+}  // namespace
