@@ -1,0 +1,284 @@
+// Grid query of the memory provider against the same aggregation done by SQLite over the same
+// fact rows in an in-memory database: 2,000,000 facts, Product at Subcategory on rows and Time
+// at Month on columns, the sum of Sales in each cell. The query is run through the provider's
+// grid engine (what a cube view's companion evaluates) and its cells are read back in chunks;
+// SQLite joins the dimension tables and groups on their keys, and its rows are stepped through.
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NUVA_o/ViewResultSet.h"
+#include "provider/memory/MemoryCube.h"
+#include "provider/memory/MemoryQuery.h"
+#include "support/RefCountImpl.h"
+
+namespace {
+
+constexpr size_t kFacts = 2000000;
+constexpr int kYears = 10, kCategories = 5, kSubcategories = 8, kItems = 25, kCities = 40;
+
+struct Item {
+  std::string name, subcategory, category;
+};
+struct Month {
+  std::string key, year, quarter, name;
+};
+
+// The generated data, the cube built from it and the same rows in SQLite.
+struct Fixture {
+  std::vector<Item> items;
+  std::vector<Month> months;
+  std::vector<std::string> cities;
+  std::vector<int32_t> factMonth, factItem, factCity;
+  std::vector<double> factSales;
+  auto_unuse<memory::MemoryCube> cube;
+  sqlite3* db = nullptr;
+  memory::GridQuery query;
+
+  Fixture() {
+    for (int c = 0; c < kCategories; ++c)
+      for (int s = 0; s < kSubcategories; ++s)
+        for (int i = 0; i < kItems; ++i)
+          items.push_back({"I" + std::to_string(c) + "." + std::to_string(s) + "." + std::to_string(i),
+                           "S" + std::to_string(c) + "." + std::to_string(s), "C" + std::to_string(c)});
+    const char* names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int y = 0; y < kYears; ++y)
+      for (int m = 0; m < 12; ++m) {
+        char key[16];
+        std::snprintf(key, sizeof key, "%d-%02d", 2010 + y, m + 1);
+        months.push_back({key, std::to_string(2010 + y), "Q" + std::to_string(m / 3 + 1), names[m]});
+      }
+    for (int c = 0; c < kCities; ++c) cities.push_back("City" + std::to_string(c));
+
+    uint64_t seed = 20240601;
+    auto next = [&seed] {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      return seed >> 33;
+    };
+    factMonth.resize(kFacts);
+    factItem.resize(kFacts);
+    factCity.resize(kFacts);
+    factSales.resize(kFacts);
+    for (size_t r = 0; r < kFacts; ++r) {
+      factMonth[r] = static_cast<int32_t>(next() % months.size());
+      factItem[r] = static_cast<int32_t>(next() % items.size());
+      factCity[r] = static_cast<int32_t>(next() % cities.size());
+      factSales[r] = static_cast<double>(next() % 100000) / 100.0;
+    }
+    build_cube();
+    build_database();
+    for (const Month& m : months)
+      monthNames.push_back(TOVAString("[Time].[Calendar].[") + TOVAString(m.year) + "].[" +
+                           TOVAString(m.quarter) + "].[" + TOVAString(m.name) + "]");
+    std::vector<TOVAString> subcategories;
+    for (size_t i = 0; i < items.size(); i += kItems)
+      subcategories.push_back(TOVAString("[Product].[") + TOVAString(items[i].category) + "].[" +
+                              TOVAString(items[i].subcategory) + "]");
+    query.axes.push_back(memory::GridAxis{{memory::GridCoordinate{"[Time].[Calendar]", monthNames}}});
+    query.axes.push_back(memory::GridAxis{{memory::GridCoordinate{"[Product]", subcategories}}});
+  }
+  ~Fixture() { sqlite3_close(db); }
+
+  void build_cube() {
+    memory::CubeBuilder b("Generated");
+    b.addDimension("Time");
+    b.addHierarchy("Time", "Calendar", {"Year", "Quarter", "Month"});
+    for (const Month& m : months) b.addPath("[Time].[Calendar]", m.key, {m.year, m.quarter, m.name});
+    b.addDimension("Product");
+    b.addHierarchy("Product", "Product", {"Category", "Subcategory", "Item"});
+    for (const Item& i : items) b.addPath("[Product]", i.name, {i.category, i.subcategory, i.name});
+    b.addDimension("Geography");
+    b.addHierarchy("Geography", "Geography", {"City"});
+    for (const std::string& c : cities) b.addPath("[Geography]", c, {c});
+    b.addMeasure("Sales");
+    std::vector<int32_t> monthLeaf, itemLeaf, cityLeaf;
+    for (const Month& m : months) monthLeaf.push_back(b.leafIndex("Time", m.key));
+    for (const Item& i : items) itemLeaf.push_back(b.leafIndex("Product", i.name));
+    for (const std::string& c : cities) cityLeaf.push_back(b.leafIndex("Geography", c));
+    std::vector<int32_t> keys(3);
+    std::vector<double> values(1);
+    for (size_t r = 0; r < kFacts; ++r) {
+      keys[0] = monthLeaf[static_cast<size_t>(factMonth[r])];
+      keys[1] = itemLeaf[static_cast<size_t>(factItem[r])];
+      keys[2] = cityLeaf[static_cast<size_t>(factCity[r])];
+      values[0] = factSales[r];
+      b.addFact(keys, values);
+    }
+    cube.reset(b.build());
+  }
+
+  void exec(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+      std::fprintf(stderr, "sqlite: %s\n", error ? error : "?");
+      std::abort();
+    }
+  }
+
+  void build_database() {
+    sqlite3_open(":memory:", &db);
+    exec("CREATE TABLE months(month_id INTEGER PRIMARY KEY, month TEXT, quarter TEXT, year TEXT);"
+         "CREATE TABLE products(item_id INTEGER PRIMARY KEY, item TEXT, subcategory TEXT, category TEXT);"
+         "CREATE TABLE cities(city_id INTEGER PRIMARY KEY, city TEXT);"
+         "CREATE TABLE facts(month_id INTEGER, item_id INTEGER, city_id INTEGER, sales REAL);"
+         "BEGIN");
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO months VALUES(?,?,?,?)", -1, &s, nullptr);
+    for (size_t i = 0; i < months.size(); ++i) {
+      sqlite3_bind_int(s, 1, static_cast<int>(i));
+      sqlite3_bind_text(s, 2, months[i].key.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 3, months[i].quarter.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 4, months[i].year.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    sqlite3_prepare_v2(db, "INSERT INTO products VALUES(?,?,?,?)", -1, &s, nullptr);
+    for (size_t i = 0; i < items.size(); ++i) {
+      sqlite3_bind_int(s, 1, static_cast<int>(i));
+      sqlite3_bind_text(s, 2, items[i].name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 3, items[i].subcategory.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 4, items[i].category.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    sqlite3_prepare_v2(db, "INSERT INTO cities VALUES(?,?)", -1, &s, nullptr);
+    for (size_t i = 0; i < cities.size(); ++i) {
+      sqlite3_bind_int(s, 1, static_cast<int>(i));
+      sqlite3_bind_text(s, 2, cities[i].c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    sqlite3_prepare_v2(db, "INSERT INTO facts VALUES(?,?,?,?)", -1, &s, nullptr);
+    for (size_t r = 0; r < kFacts; ++r) {
+      sqlite3_bind_int(s, 1, factMonth[r]);
+      sqlite3_bind_int(s, 2, factItem[r]);
+      sqlite3_bind_int(s, 3, factCity[r]);
+      sqlite3_bind_double(s, 4, factSales[r]);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    exec("COMMIT");
+  }
+
+  std::vector<TOVAString> monthNames;
+};
+
+Fixture& fixture() {
+  static Fixture f;
+  return f;
+}
+
+// Reads every cell of a result in chunks, as a consumer would.
+class SummingHandler final : public NUVA_o::ChunkHandler {
+ public:
+  uint32_t use() override { return 1; }
+  uint32_t unuse() override { return 1; }
+  bool handleChunk(NUVA_o::Chunk* chunk, bool) override {
+    auto* cells = static_cast<memory::MemoryCellDataChunk*>(chunk);
+    for (long i = 0; i < cells->getCellCount(); ++i)
+      if (!cells->isEmpty(i)) {
+        total += cells->getValue(i);
+        ++filled;
+      }
+    chunk->unuse();
+    return true;
+  }
+  NUVA_o::Chunk* GetChunk() override { return nullptr; }
+  void CancelChunks() override {}
+  void StartFetch() override {}
+  double total = 0;
+  long filled = 0;
+};
+
+std::pair<double, long> run_memory(Fixture& f) {
+  auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(f.cube.get(), f.query));
+  SummingHandler handler;
+  result->fetchChunksRange(&handler, 0, result->getCellCount());
+  return {handler.total, handler.filled};
+}
+
+std::pair<double, long> run_sqlite(Fixture& f) {
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(f.db,
+                     "SELECT p.subcategory, m.month, SUM(f.sales) FROM facts f "
+                     "JOIN products p ON p.item_id = f.item_id "
+                     "JOIN months m ON m.month_id = f.month_id "
+                     "GROUP BY p.subcategory, m.month",
+                     -1, &s, nullptr);
+  double total = 0;
+  long rows = 0;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    total += sqlite3_column_double(s, 2);
+    ++rows;
+  }
+  sqlite3_finalize(s);
+  return {total, rows};
+}
+
+// Both must agree before anything is timed.
+void check_same(Fixture& f) {
+  static bool checked = false;
+  if (checked) return;
+  const auto ours = run_memory(f);
+  const auto theirs = run_sqlite(f);
+  if (ours.second != theirs.second || std::fabs(ours.first - theirs.first) > 1e-6 * std::fabs(theirs.first)) {
+    std::fprintf(stderr, "results differ: %ld cells totalling %.2f against %ld rows totalling %.2f\n",
+                 ours.second, ours.first, theirs.second, theirs.first);
+    std::abort();
+  }
+  checked = true;
+}
+
+void BM_MemoryGridQuery(benchmark::State& state) {
+  Fixture& f = fixture();
+  check_same(f);
+  for (auto _ : state) benchmark::DoNotOptimize(run_memory(f));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_MemoryGridQuery)->Unit(benchmark::kMillisecond);
+
+void BM_SqliteGroupBy(benchmark::State& state) {
+  Fixture& f = fixture();
+  check_same(f);
+  for (auto _ : state) benchmark::DoNotOptimize(run_sqlite(f));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_SqliteGroupBy)->Unit(benchmark::kMillisecond);
+
+// Both in one run, alternating, so that the ratio compares like with like. Goal: at most 0.5.
+void BM_MemoryOverSqlite(benchmark::State& state) {
+  Fixture& f = fixture();
+  check_same(f);
+  std::chrono::duration<double> ours{0}, theirs{0};
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(run_memory(f));
+    auto t1 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(run_sqlite(f));
+    auto t2 = std::chrono::steady_clock::now();
+    ours += t1 - t0;
+    theirs += t2 - t1;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["memory_ms"] = ours.count() * 1e3 / n;
+  state.counters["sqlite_ms"] = theirs.count() * 1e3 / n;
+  state.counters["memory_over_sqlite"] = ours.count() / theirs.count();
+}
+BENCHMARK(BM_MemoryOverSqlite)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
