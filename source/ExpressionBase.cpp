@@ -151,60 +151,46 @@ void value_copy(VARIANT& to, const VARIANT& from) {
 
 // Releases the children of dying nodes one at a time, so that releasing a tree of any depth
 // takes no stack per level: a node dying while the queue drains only adds its children to it.
-void release_children(std::vector<Expression*>& children) {
-  if (children.empty()) return;
-  static thread_local std::vector<Expression*> pending __attribute__((tls_model("initial-exec")));
-  static thread_local bool draining __attribute__((tls_model("initial-exec"))) = false;
-  pending.insert(pending.end(), children.begin(), children.end());
-  children.clear();
-  if (draining) return;
-  draining = true;
-  while (!pending.empty()) {
-    Expression* child = pending.back();
-    pending.pop_back();
-    if (child) child->unuse();
-  }
-  draining = false;
-}
+static thread_local bool t_ReleaseQueueGone __attribute__((tls_model("initial-exec"))) = false;
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VTQ_NODE_POOL 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VTQ_NODE_POOL 0
-#endif
-#endif
-#ifndef VTQ_NODE_POOL
-#define VTQ_NODE_POOL 1
-#endif
-
-#if VTQ_NODE_POOL
-// Freed node blocks of this thread, reused for the next nodes; bounded, and handed back to
-// the heap when the thread ends. (Off under AddressSanitizer, which should see every node.)
-struct NodePool {
-  static constexpr size_t kLimit = 4096;
-  std::vector<void*> blocks;
-  ~NodePool() {
-    for (void* block : blocks) ::operator delete(block);
-  }
+struct ReleaseQueue {
+  std::vector<Expression*> pending;
+  bool draining = false;
+  ~ReleaseQueue() { t_ReleaseQueueGone = true; }
 };
 
-NodePool& node_pool() {
-  static thread_local NodePool pool __attribute__((tls_model("initial-exec")));
-  return pool;
+void release_children(std::vector<Expression*>& children) {
+  if (children.empty()) return;
+  if (t_ReleaseQueueGone) {
+    // The thread is ending (static destructors): release directly.
+    std::vector<Expression*> list;
+    list.swap(children);
+    for (Expression* child : list)
+      if (child) child->unuse();
+    return;
+  }
+  static thread_local ReleaseQueue queue __attribute__((tls_model("initial-exec")));
+  queue.pending.insert(queue.pending.end(), children.begin(), children.end());
+  children.clear();
+  if (queue.draining) return;
+  queue.draining = true;
+  while (!queue.pending.empty()) {
+    Expression* child = queue.pending.back();
+    queue.pending.pop_back();
+    if (child) child->unuse();
+  }
+  queue.draining = false;
 }
-
-#endif
 
 }  // namespace
 
 void* ExpressionBase::operator new(size_t size) {
 #if VTQ_NODE_POOL
   if (size == sizeof(ExpressionBase)) {
-    NodePool& pool = node_pool();
-    if (!pool.blocks.empty()) {
-      void* block = pool.blocks.back();
-      pool.blocks.pop_back();
+    NodePool* pool = node_pool();
+    if (pool && !pool->blocks.empty()) {
+      void* block = pool->blocks.back();
+      pool->blocks.pop_back();
       return block;
     }
   }
@@ -215,10 +201,10 @@ void* ExpressionBase::operator new(size_t size) {
 void ExpressionBase::operator delete(void* block, size_t size) {
 #if VTQ_NODE_POOL
   if (size == sizeof(ExpressionBase)) {
-    NodePool& pool = node_pool();
-    if (pool.blocks.size() < NodePool::kLimit) {
-      if (pool.blocks.capacity() == 0) pool.blocks.reserve(NodePool::kLimit);
-      pool.blocks.push_back(block);
+    NodePool* pool = node_pool();
+    if (pool && pool->blocks.size() < NodePool::kLimit) {
+      if (pool->blocks.capacity() == 0) pool->blocks.reserve(NodePool::kLimit);
+      pool->blocks.push_back(block);
       return;
     }
   }
