@@ -23,9 +23,6 @@ int KelParseContext::lex(KelValue* value) {
   try {
     int token = m_Lexer.nextToken();
     value->number = 0.0;
-    value->type = 0;
-    value->count = 0;
-    value->text = -1;
     switch (token) {
       case KT_END:
         m_bEndSeen = true;

@@ -21,7 +21,7 @@
 %define api.pure full
 %define api.prefix {kel}
 %define api.token.prefix {KT_}
-%define api.value.type {struct KelValue}
+%define api.value.type {union KelValue}
 %define parse.error simple
 %parse-param {KelParseContext* ctx}
 %lex-param {KelParseContext* ctx}
@@ -34,7 +34,8 @@
 }
 
 %code requires {
-struct KelValue {
+// One field per symbol kind: the parser copies values on every step, so they stay small.
+union KelValue {
   double number;  // NUMBER: the scanned value
   int type;       // operators: the node type they build
   int count;      // lists: the number of nodes left on the node stack
