@@ -353,7 +353,7 @@ TEST_F(MemoryQueryTest, InterruptStopsARunningEvaluation) {
 
   // From another thread, while the evaluation runs (repeated until it lands mid-run).
   bool interrupted = false;
-  for (int attempt = 0; attempt < 20 && !interrupted; ++attempt) {
+  for (int attempt = 0; attempt < 200 && !interrupted; ++attempt) {
     stop = false;
     std::atomic<bool> started{false};
     std::thread interrupter([&] {
