@@ -77,11 +77,8 @@ struct MeasureTerm {
   int64_t offset;
 };
 
-// Leaf keys of the dimension under each member of the list: per leaf key, the list indexes
-// whose member covers it.
-std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
-                                            const ResolvedCoordinate& coordinate) {
-  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
+// Leaf key of each leaf position of the hierarchy (-1 for a position no key of the dimension has).
+std::vector<int32_t> keys_by_position(const DimensionImpl& dimension, const HierarchyImpl& hierarchy) {
   const size_t leaves = dimension.m_LeafKeys.size();
   std::vector<int32_t> keyAt(hierarchy.m_LeafMember.size(), -1);
   for (size_t key = 0; key < hierarchy.m_LeafPosition.size() && key < leaves; ++key) {
@@ -89,7 +86,47 @@ std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
     if (position >= 0 && static_cast<size_t>(position) < keyAt.size())
       keyAt[static_cast<size_t>(position)] = static_cast<int32_t>(key);
   }
-  std::vector<std::vector<uint32_t>> out(leaves);
+  return keyAt;
+}
+
+// Per leaf key of the dimension, the index in the list of the member that covers it (-1 for
+// none). False when members of the list overlap, so that a leaf has several.
+bool covering_once(const DimensionImpl& dimension, const ResolvedCoordinate& coordinate,
+                   std::vector<int32_t>& out) {
+  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
+  const std::vector<int32_t> keyAt = keys_by_position(dimension, hierarchy);
+  out.assign(dimension.m_LeafKeys.size(), -1);
+  for (size_t i = 0; i < coordinate.members.size(); ++i) {
+    const MemberNode& member = hierarchy.member(coordinate.members[i]);
+    for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p) {
+      const int32_t key = keyAt[static_cast<size_t>(p)];
+      if (key < 0) continue;
+      if (out[static_cast<size_t>(key)] >= 0) return false;
+      out[static_cast<size_t>(key)] = static_cast<int32_t>(i);
+    }
+  }
+  return true;
+}
+
+// Per leaf key of the dimension, 1 when a member of the list covers it.
+std::vector<uint8_t> covered(const DimensionImpl& dimension, const ResolvedCoordinate& coordinate) {
+  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
+  const std::vector<int32_t> keyAt = keys_by_position(dimension, hierarchy);
+  std::vector<uint8_t> out(dimension.m_LeafKeys.size(), 0);
+  for (int32_t index : coordinate.members) {
+    const MemberNode& member = hierarchy.member(index);
+    for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p)
+      if (keyAt[static_cast<size_t>(p)] >= 0) out[static_cast<size_t>(keyAt[static_cast<size_t>(p)])] = 1;
+  }
+  return out;
+}
+
+// Per leaf key of the dimension, the list indexes whose member covers it.
+std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
+                                            const ResolvedCoordinate& coordinate) {
+  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
+  const std::vector<int32_t> keyAt = keys_by_position(dimension, hierarchy);
+  std::vector<std::vector<uint32_t>> out(dimension.m_LeafKeys.size());
   for (size_t i = 0; i < coordinate.members.size(); ++i) {
     const MemberNode& member = hierarchy.member(coordinate.members[i]);
     for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p) {
@@ -102,6 +139,11 @@ std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
 
 class Aggregator {
  public:
+  struct Part {
+    const ResolvedCoordinate* coordinate;
+    uint64_t multiplier;  // 0 for a slicer coordinate
+  };
+
   Aggregator(CubeImpl* cube, const ResolvedQuery& query, GridData& grid,
              const std::atomic<bool>* interrupt)
       : m_Cube(*cube), m_Query(query), m_Grid(grid), m_pInterrupt(interrupt) {}
@@ -134,10 +176,6 @@ class Aggregator {
     for (size_t d = 0; d < dimensions.size(); ++d)
       if (!dimensions[d]->m_IsMeasures) keyColumn[d] = column++;
 
-    struct Part {
-      const ResolvedCoordinate* coordinate;
-      uint64_t multiplier;  // 0 for a slicer coordinate
-    };
     std::vector<std::vector<Part>> parts(dimensions.size());
     const ResolvedCoordinate* measureSlicer = nullptr;
     const ResolvedCoordinate* measureAxis = nullptr;
@@ -187,6 +225,7 @@ class Aggregator {
       if (parts[d].empty()) continue;
       const DimensionImpl& dimension = *dimensions[d];
       const size_t leaves = dimension.m_LeafKeys.size();
+      if (plan_dense(dimension, parts[d], facts.keys[static_cast<size_t>(keyColumn[d])].data())) continue;
       std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
       bool restricts = false;
       for (const Part& part : parts[d]) {
@@ -231,6 +270,39 @@ class Aggregator {
       }
       m_Lookups.push_back(std::move(lookup));
     }
+  }
+
+  // The lookup of a dimension whose lists do not overlap, built without per-leaf lists. False
+  // (nothing added) when a list on an axis has overlapping members.
+  bool plan_dense(const DimensionImpl& dimension, const std::vector<Part>& parts, const int32_t* keys) {
+    const size_t leaves = dimension.m_LeafKeys.size();
+    DimensionLookup lookup;
+    lookup.keys = keys;
+    lookup.offset.assign(leaves, 0);
+    bool restricts = false;
+    std::vector<int32_t> cover;
+    for (const Part& part : parts) {
+      if (part.multiplier == 0) {
+        // A slicer keeps a leaf under any of its members, overlapping or not.
+        const std::vector<uint8_t> kept = covered(dimension, *part.coordinate);
+        for (size_t key = 0; key < leaves; ++key)
+          if (!kept[key]) {
+            lookup.offset[key] = kNone;
+            restricts = true;
+          }
+        continue;
+      }
+      if (!covering_once(dimension, *part.coordinate, cover)) return false;
+      restricts = true;
+      for (size_t key = 0; key < leaves; ++key) {
+        int64_t& offset = lookup.offset[key];
+        offset = (offset < 0 || cover[key] < 0)
+                     ? kNone
+                     : offset + static_cast<int64_t>(static_cast<uint64_t>(cover[key]) * part.multiplier);
+      }
+    }
+    if (restricts) m_Lookups.push_back(std::move(lookup));
+    return true;
   }
 
   void accumulate_dense(size_t base, size_t n, int64_t* cell) {
