@@ -9,6 +9,7 @@ namespace support {
 
 struct LiveCounter {
   std::atomic<int64_t> count{0};
+  const TOVAString* name = nullptr;  // the registry's key, which never moves
 };
 
 namespace {
@@ -42,7 +43,10 @@ LiveCounter* counterFor(const TOVAString& name) {
   LiveRegistry& r = registry();
   std::lock_guard lock(r.mutex);
   auto it = r.counters.try_emplace(name).first;
-  if (!it->second) it->second = std::make_unique<LiveCounter>();
+  if (!it->second) {
+    it->second = std::make_unique<LiveCounter>();
+    it->second->name = &it->first;
+  }
   cache[next++ % 4] = Cached{&it->first, it->second.get()};
   return it->second.get();
 }
@@ -50,7 +54,8 @@ LiveCounter* counterFor(const TOVAString& name) {
 }  // namespace
 
 RefCountImpl::RefCountImpl(const TOVAString& traceName, uint32_t instanceNumber)
-    : m_TraceName(traceName), m_InstanceNumber(instanceNumber), m_pLive(counterFor(traceName)) {
+    : m_pTraceName(nullptr), m_InstanceNumber(instanceNumber), m_pLive(counterFor(traceName)) {
+  m_pTraceName = m_pLive->name;
   m_pLive->count.fetch_add(1, std::memory_order_relaxed);
   trace("Created", 1);
 }
@@ -65,10 +70,10 @@ void RefCountImpl::trace(const char* event, int32_t count) const {
   if (!log.shouldLog(verbosity)) return;
   TOVAString text;
   if (created || destroyed)
-    text.build("%s: Instance %d (%p): %s", m_TraceName, m_InstanceNumber,
+    text.build("%s: Instance %d (%p): %s", *m_pTraceName, m_InstanceNumber,
                static_cast<const void*>(this), event);
   else
-    text.build("%s: Instance %d (%p): Refcount %s to %d", m_TraceName, m_InstanceNumber,
+    text.build("%s: Instance %d (%p): Refcount %s to %d", *m_pTraceName, m_InstanceNumber,
                static_cast<const void*>(this), event, count);
   log.log(text, verbosity);
 }

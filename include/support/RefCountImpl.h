@@ -25,7 +25,7 @@ class VTQ_EXPORT RefCountImpl : public virtual olap_api::RefCount {
   virtual int32_t getRefCount() const { return m_Count.load(std::memory_order_acquire); }
   virtual uint32_t getInstanceNumber() const { return m_InstanceNumber; }
 
-  const TOVAString& getTraceName() const { return m_TraceName; }
+  const TOVAString& getTraceName() const { return *m_pTraceName; }
 
   RefCountImpl(const RefCountImpl&) = delete;
   RefCountImpl& operator=(const RefCountImpl&) = delete;
@@ -38,7 +38,8 @@ class VTQ_EXPORT RefCountImpl : public virtual olap_api::RefCount {
   void trace(const char* event, int32_t count) const;
 
  private:
-  TOVAString m_TraceName;
+  // Interned for the life of the process: one name per class, not one copy per object.
+  const TOVAString* m_pTraceName;
   uint32_t m_InstanceNumber;
   std::atomic<int32_t> m_Count{1};
   LiveCounter* m_pLive;
