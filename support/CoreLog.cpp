@@ -1,5 +1,6 @@
 #include "support/CoreLog.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <shared_mutex>
@@ -60,12 +61,13 @@ bool CoreLog::ShouldLogHandler::shouldLog(int verbosity) const {
   CoreLog* log = CoreLog::getLogObject();
   uint64_t generation = log->generation();
   uint64_t cached = m_Cached.load(std::memory_order_acquire);
-  if ((cached >> 8) != generation) {
-    int threshold = log->thresholdFor(m_Unit);
-    cached = (generation << 8) | static_cast<uint64_t>(threshold & 0xFF);
+  if ((cached >> 16) != generation) {
+    // The threshold is kept offset by 0x8000 so that a negative one (log nothing) survives.
+    int threshold = std::clamp(log->thresholdFor(m_Unit), -0x8000, 0x7FFF);
+    cached = (generation << 16) | static_cast<uint64_t>(threshold + 0x8000);
     m_Cached.store(cached, std::memory_order_release);
   }
-  return verbosity <= static_cast<int>(cached & 0xFF);
+  return verbosity <= static_cast<int>(cached & 0xFFFF) - 0x8000;
 }
 
 void CoreLog::get(TOVAString& out, uint32_t messageId, int insertCount,

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cctype>
+#include <charconv>
+#include <clocale>
 #include <cstdio>
-#include <cwctype>
+#include <cstring>
 
 #include "support/oleauto.h"
 
@@ -56,21 +59,68 @@ char32_t nextUtf16(std::u16string_view text, size_t& i) {
   return c;
 }
 
+// Case mapping is fixed here rather than taken from the C library, whose answer depends on
+// the process locale: names must compare the same whatever locale the application set.
+// Covers ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic; other letters map to themselves.
 char16_t upperOf(char16_t c) {
   if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-  wint_t u = std::towupper(static_cast<wint_t>(c));
-  return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
+  if (c < 0x100) {
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+    return c == 0xFF ? char16_t(0x178) : c;
+  }
+  if (c < 0x180) {
+    bool oddIsLower = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+    bool evenIsLower = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((oddIsLower && (c & 1)) || (evenIsLower && !(c & 1))) return static_cast<char16_t>(c - 1);
+    return c;
+  }
+  if (c >= 0x3AC && c <= 0x3CE) {
+    if (c == 0x3AC) return 0x386;
+    if (c >= 0x3AD && c <= 0x3AF) return static_cast<char16_t>(c - 0x25);
+    if (c == 0x3C2) return 0x3A3;  // final sigma
+    if (c >= 0x3B1 && c <= 0x3CB) return static_cast<char16_t>(c - 0x20);
+    if (c == 0x3CC) return 0x38C;
+    if (c >= 0x3CD) return static_cast<char16_t>(c - 0x3F);
+    return c;
+  }
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+  if (((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x4FF)) &&
+      (c & 1))
+    return static_cast<char16_t>(c - 1);
+  return c;
 }
 
 char16_t lowerOf(char16_t c) {
   if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  wint_t l = std::towlower(static_cast<wint_t>(c));
-  return l <= 0xFFFF ? static_cast<char16_t>(l) : c;
+  if (c < 0x100) return (c >= 0xC0 && c <= 0xDE && c != 0xD7) ? static_cast<char16_t>(c + 0x20) : c;
+  if (c == 0x178) return 0xFF;
+  if (c < 0x180) {
+    bool evenIsUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+    bool oddIsUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((evenIsUpper && !(c & 1)) || (oddIsUpper && (c & 1))) return static_cast<char16_t>(c + 1);
+    return c;
+  }
+  if (c >= 0x386 && c <= 0x3AB) {
+    if (c == 0x386) return 0x3AC;
+    if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 0x25);
+    if (c == 0x38C) return 0x3CC;
+    if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 0x3F);
+    if ((c >= 0x391 && c <= 0x3A1) || (c >= 0x3A3 && c <= 0x3AB)) return static_cast<char16_t>(c + 0x20);
+    return c;
+  }
+  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 0x20);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
+  if (((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x4FF)) &&
+      !(c & 1))
+    return static_cast<char16_t>(c + 1);
+  return c;
 }
 
 // One parsed conversion specification.
 struct Spec {
   bool left = false, plus = false, space = false, alt = false, zero = false;
+  bool wide = false;  // an l, ll, j, z or t length modifier: 64-bit conversions
   int width = -1;
   int precision = -1;
   char conv = 0;
@@ -131,17 +181,42 @@ std::u16string formatInteger(unsigned long long magnitude, bool negative, const 
   return asciiToUtf16(body.data(), body.size());
 }
 
+// Always with '.' as decimal separator: formatted numbers end up in documents and data, and
+// must not change with the C locale the application chose.
 std::u16string formatReal(double v, const Spec& spec) {
-  std::string f = "%";
-  if (spec.plus) f += '+';
-  if (spec.space) f += ' ';
-  if (spec.alt) f += '#';
-  if (spec.precision >= 0) f += "." + std::to_string(std::min(spec.precision, 60));
-  f += spec.conv;
+  int precision = spec.precision >= 0 ? std::min(spec.precision, 60) : 6;
   char buf[512];
-  int n = std::snprintf(buf, sizeof buf, f.c_str(), v);
-  if (n < 0) return u"(?)";
-  return asciiToUtf16(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
+  std::string text;
+  if (!spec.alt) {
+    char lower = static_cast<char>(spec.conv | 0x20);
+    std::chars_format format = lower == 'f'   ? std::chars_format::fixed
+                               : lower == 'e' ? std::chars_format::scientific
+                                              : std::chars_format::general;
+    auto r = std::to_chars(buf, buf + sizeof buf, v, format, precision);
+    if (r.ec != std::errc()) return u"(?)";
+    text.assign(buf, r.ptr);
+    if (!text.empty() && text[0] != '-') {
+      if (spec.plus) text.insert(0, 1, '+');
+      else if (spec.space) text.insert(0, 1, ' ');
+    }
+  } else {
+    std::string f = "%";
+    if (spec.plus) f += '+';
+    if (spec.space) f += ' ';
+    f += "#." + std::to_string(precision);
+    f += spec.conv;
+    int n = std::snprintf(buf, sizeof buf, f.c_str(), v);
+    if (n < 0) return u"(?)";
+    text.assign(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
+    const char* point = std::localeconv()->decimal_point;
+    if (point && point[0] && std::strcmp(point, ".") != 0) {
+      size_t at = text.find(point);
+      if (at != std::string::npos) text.replace(at, std::strlen(point), ".");
+    }
+  }
+  if (spec.conv >= 'A' && spec.conv <= 'Z')
+    for (char& ch : text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return asciiToUtf16(text.data(), text.size());
 }
 
 std::u16string argText(const FormatArg& a, int precision) {
@@ -156,7 +231,12 @@ std::u16string argText(const FormatArg& a, int precision) {
       break;
     default: s = u"(?)"; break;
   }
-  if (precision >= 0 && static_cast<size_t>(precision) < s.size()) s.resize(precision);
+  if (precision >= 0 && static_cast<size_t>(precision) < s.size()) {
+    size_t n = static_cast<size_t>(precision);
+    // Never keep half of a surrogate pair.
+    if (n > 0 && s[n - 1] >= 0xD800 && s[n - 1] <= 0xDBFF) --n;
+    s.resize(n);
+  }
   return s;
 }
 
@@ -224,8 +304,12 @@ void formatImpl(std::u16string& out, std::basic_string_view<Char> format,
     }
     while (i < n && (format[i] == 'l' || format[i] == 'h' || format[i] == 'z' ||
                      format[i] == 'j' || format[i] == 't' || format[i] == 'L' ||
-                     format[i] == 'I' || format[i] == '6' || format[i] == '4'))
+                     format[i] == 'I' || format[i] == '6' || format[i] == '4')) {
+      if (format[i] == 'l' || format[i] == 'z' || format[i] == 'j' || format[i] == 't' ||
+          format[i] == '6')
+        spec.wide = true;
       ++i;
+    }
     if (i >= n) {
       // A cut-off specification prints as written.
       for (size_t k = start; k < n; ++k) out += static_cast<char16_t>(format[k]);
@@ -263,9 +347,9 @@ void formatImpl(std::u16string& out, std::basic_string_view<Char> format,
       case 'o': {
         unsigned long long v = 0;
         if (a.m_Kind == FormatArg::FA_SIGNED) {
-          // Negative values print as their two's complement in the width of an int, as
-          // the same call would in C for an int argument.
-          v = (a.m_Signed < 0 && a.m_Signed >= INT32_MIN)
+          // Negative values print as their two's complement in the width of an int, or of
+          // a 64-bit integer with a length modifier, as the same call would in C.
+          v = (a.m_Signed < 0 && a.m_Signed >= INT32_MIN && !spec.wide)
                   ? static_cast<unsigned long long>(static_cast<uint32_t>(a.m_Signed))
                   : static_cast<unsigned long long>(a.m_Signed);
         } else if (a.m_Kind == FormatArg::FA_UNSIGNED) {
@@ -349,6 +433,7 @@ size_t vsnuprintf(char16_t* buffer, size_t capacity, std::string_view format,
   std::u16string text;
   formatImpl(text, format, args);
   size_t n = std::min(text.size(), capacity - 1);
+  if (n < text.size() && n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
   std::copy_n(text.data(), n, buffer);
   buffer[n] = 0;
   return n;

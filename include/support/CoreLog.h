@@ -64,7 +64,7 @@ class VTQ_EXPORT CoreLog {
 
    private:
     std::string m_Unit;
-    mutable std::atomic<uint64_t> m_Cached{0};  // generation << 8 | threshold; 0 = unknown
+    mutable std::atomic<uint64_t> m_Cached{0};  // generation << 16 | threshold + 0x8000; 0 = unknown
   };
 
   static CoreLog* getLogObject();
