@@ -1,0 +1,59 @@
+#pragma once
+
+// Runs the registered benchmarks and prints, for each pair (candidate, baseline), the ratio of
+// their real times per iteration measured in this run.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vtq_bench {
+
+class RecordingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median stands for the benchmark; otherwise its one run does.
+    for (const Run& r : runs) {
+      std::string name = r.run_name.str();
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+        m_Times[name] = r.GetAdjustedRealTime();
+        m_Medians.insert(name);
+      } else if (r.run_type == Run::RT_Iteration && r.iterations > 0 && !m_Medians.count(name)) {
+        m_Times[name] = r.GetAdjustedRealTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double time(const std::string& name) const {
+    auto it = m_Times.find(name);
+    return it == m_Times.end() ? 0.0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> m_Times;
+  std::set<std::string> m_Medians;
+};
+
+inline int runWithRatios(int argc, char** argv,
+                         const std::vector<std::pair<std::string, std::string>>& pairs,
+                         double goal) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RecordingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const auto& [candidate, baseline] : pairs) {
+    double c = reporter.time(candidate), b = reporter.time(baseline);
+    if (c > 0 && b > 0)
+      std::printf("ratio %s / %s = %.2f (goal <= %.2f)\n", candidate.c_str(), baseline.c_str(),
+                  c / b, goal);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace vtq_bench
