@@ -1,0 +1,602 @@
+#include "axiscommon.h"
+
+#include <algorithm>
+
+#include "NUVA_o/Cube.h"
+#include "NUVA_o/Tuple.h"
+#include "axishierarchycommon.h"
+#include "common/ComponentLog.h"
+#include "common/ViewpointFactory.h"
+#include "support/StringConverters.h"
+#include "support/SystemSupport.h"
+#include "support/CoreLog.h"
+#include "support/Exceptions.h"
+
+namespace common {
+
+namespace {
+
+const char* const kVersion = "11.5.8";
+const char* const kHidden = "HIDDEN";
+
+[[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle) {
+  InvalidXMLExceptionImpl e(moduleName(), 0xC2011016);
+  e.addStringInsert(attribute);
+  e.addHandleInsert(handle);
+  e.addStringInsert("Axis");
+  e.log();
+  throw e;
+}
+
+[[noreturn]] void raise_unsupported(const char* what) {
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
+}
+
+TOVAString catalogue_text(uint32_t id) {
+  TOVAString text;
+  support_dll::CoreLog::getLogObject()->get(text, id, 0, nullptr);
+  return text;
+}
+
+AxisHierarchyCommon* as_common(NUVA_o::AxisHierarchy* axisHierarchy) {
+  return dynamic_cast<AxisHierarchyCommon*>(axisHierarchy);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// AxisProperty
+
+AxisCommon::AxisProperty::AxisProperty(AxisCommon* parent, const TOVAString& name,
+                                       const TOVAString& description, bool value)
+    : support::RefCountImpl("AxisCommon::AxisProperty",
+                            support::nextInstanceNumber<AxisProperty>()),
+      m_Name(name),
+      m_Description(description),
+      m_Value(value) {
+  setParent(parent);
+}
+
+void AxisCommon::AxisProperty::setParent(AxisCommon* parent) {
+  m_pParent.reset(parent ? parent->getWeakRef() : nullptr);
+}
+
+void AxisCommon::AxisProperty::setPropertyValue(const SmartCommonVariant& value) {
+  if (value == m_Value) return;
+  m_Value = value;
+  if (!m_pParent) return;
+  auto_unuse<support::StrongRefBase> parent(m_pParent->lock());
+  if (auto* axis = dynamic_cast<AxisCommon*>(parent.get())) axis->propertyChanged(this);
+}
+
+NUVA_o::MetaDataProperty* AxisCommon::AxisProperty::cloneProperty() const {
+  auto* copy = new AxisProperty(nullptr, m_Name, m_Description, false);
+  copy->m_Value = m_Value;
+  copy->m_pParent = m_pParent;
+  return copy;
+}
+
+void AxisCommon::AxisProperty::persist(XmlSupport& xml, DOMElement* parent) const {
+  DOMElement* element = xml.addAChild(parent, "AxisProperty");
+  XmlSupport::write_to(element, "Name", m_Name);
+  XmlSupport::write_to(element, "Description", m_Description);
+  if (m_Value.Type() != support::DT_BOOLEAN)
+    support_dll::AssertionFailure("support::DT_BOOLEAN == m_Value.Type()", __FILE__, __LINE__);
+  XmlSupport::write_to(element, "Type", "Bool");
+  XmlSupport::write_to(element, "Value", m_Value.Boolean() ? "True" : "False");
+}
+
+void AxisCommon::AxisProperty::restore(DOMElement* element, NUVA_o::Cube*) {
+  if (!element) return;
+  m_Name = XmlSupport::getAttribute(element, "Name");
+  m_Description = XmlSupport::getAttribute(element, "Description");
+  if (XmlSupport::getAttribute(element, "Type") != "Bool")
+    support_dll::AssertionFailure("type == XML_BOOL_VAL", __FILE__, __LINE__);
+  m_Value = SmartCommonVariant(false);
+  if (XmlSupport::getAttribute(element, "Value") == "True") setPropertyValue(SmartCommonVariant(true));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+AxisCommon::AxisCommon(AxisType type, ViewpointCommandExecutioner* executioner)
+    : support::StrongRef("AxisCommon", support::nextInstanceNumber<AxisCommon>()),
+      m_pExecutioner(executioner),
+      m_Guid(SystemSupport::GenerateGUID()),
+      m_AxisType(type) {
+  m_UniqueName.build("Axis%u", getInstanceNumber());
+  if (type == AT_SLICE)
+    m_Properties.emplace_back(new AxisProperty(this, kHidden, TOVAString(), false));
+}
+
+AxisCommon::AxisCommon(ViewpointCommandExecutioner* executioner)
+    : support::StrongRef("AxisCommon", support::nextInstanceNumber<AxisCommon>()),
+      m_pExecutioner(executioner) {
+  m_UniqueName.build("Axis%u", getInstanceNumber());
+}
+
+AxisCommon::AxisCommon(const AxisCommon& other)
+    : olap_api::RefCount(),
+      support::StrongRefBase(),
+      NUVA_o::Axis(),
+      support::StrongRef("AxisCommon", support::nextInstanceNumber<AxisCommon>()),
+      NUVA_o::AxisHierarchy::AxisHierarchyListener(),
+      NUVA_o::SubTotal::SubTotalListener(),
+      NUVA_o::DynamicCalculation::DynamicCalculationListener(),
+      m_Guid(SystemSupport::GenerateGUID()),
+      m_Name(other.m_Name),
+      m_AxisType(other.m_AxisType),
+      m_AxisHierarchies(other.m_AxisHierarchies),
+      m_bNullFilter(other.m_bNullFilter),
+      m_bHidden(other.m_bHidden),
+      m_RepairDetails(other.m_RepairDetails) {
+  m_UniqueName.build("Axis%u", getInstanceNumber());
+  for (auto& axisHierarchy : m_AxisHierarchies) listen_to(axisHierarchy.get());
+  copy_properties_from(other);
+  for (auto& subTotal : other.m_SubTotals) m_SubTotals.emplace_back(subTotal->clone());
+  for (auto& calculation : other.m_DynamicCalculations)
+    m_DynamicCalculations.emplace_back(calculation->clone());
+}
+
+void AxisCommon::copy_properties_from(const AxisCommon& other) {
+  // A copied property reports to the axis that holds it, never to the source axis.
+  for (auto& property : other.m_Properties) {
+    auto_unuse<NUVA_o::MetaDataProperty> copy(property->cloneProperty());
+    if (auto* own = dynamic_cast<AxisProperty*>(copy.get())) own->setParent(this);
+    m_Properties.push_back(std::move(copy));
+  }
+}
+
+AxisCommon::~AxisCommon() {
+  for (auto& axisHierarchy : m_AxisHierarchies) stop_listening_to(axisHierarchy.get());
+  for (auto& subTotal : m_SubTotals) subTotal->removeListener(this);
+  for (auto& calculation : m_DynamicCalculations) calculation->removeListener(this);
+  notify_listeners(AxisListener::AE_AXIS_DESTROYED);
+}
+
+NUVA_o::Axis* AxisCommon::s_CreateAxisFromXML(DOMElement* element, NUVA_o::Cube* cube,
+                                              ViewpointCommandExecutioner* executioner) {
+  if (!element || !cube) return nullptr;
+  auto_unuse<AxisCommon> axis(new AxisCommon(executioner));
+  axis->restore(element, cube);
+  return axis.release();
+}
+
+NUVA_o::Axis* AxisCommon::clone() const {
+  auto_unuse<AxisCommon> copy(new AxisCommon(m_pExecutioner));
+  copy->m_pExecutioner = nullptr;
+  copy->m_AxisType = m_AxisType;
+  copy->m_Name = m_Name;
+  copy->m_bNullFilter = m_bNullFilter;
+  copy->m_bHidden = m_bHidden;
+  copy->m_RepairDetails = m_RepairDetails;
+  copy->m_Guid = SystemSupport::GenerateGUID();
+  copy->copy_properties_from(*this);
+  for (auto& axisHierarchy : m_AxisHierarchies) {
+    auto_unuse<NUVA_o::AxisHierarchy> cloned(axisHierarchy->clone());
+    copy->listen_to(cloned.get());
+    copy->m_AxisHierarchies.push_back(std::move(cloned));
+  }
+  // The clone owns its subtotals and calculations, so it reports their changes too.
+  for (auto& subTotal : m_SubTotals) {
+    auto_unuse<NUVA_o::SubTotal> cloned(subTotal->clone());
+    cloned->addListener(copy.get());
+    copy->m_SubTotals.push_back(std::move(cloned));
+  }
+  for (auto& calculation : m_DynamicCalculations) {
+    auto_unuse<NUVA_o::DynamicCalculation> cloned(calculation->clone());
+    cloned->addListener(copy.get());
+    copy->m_DynamicCalculations.push_back(std::move(cloned));
+  }
+  return copy.release();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listeners
+
+void AxisCommon::notify_listeners(AxisListener::AxisEvent event) const {
+  // A listener may edit the view (and so this axis's listeners) from inside its call: walk a
+  // copy and call out without holding the lock.
+  std::vector<AxisListener*> listeners;
+  {
+    KorvelSynchronizedRead lock(m_ListenerLock);
+    listeners = m_Listeners;
+  }
+  for (AxisListener* listener : listeners) listener->axisChanged(this, event);
+}
+
+void AxisCommon::addListener(AxisListener* listener) const {
+  KorvelSynchronizedWrite lock(m_ListenerLock);
+  m_Listeners.push_back(listener);
+}
+
+void AxisCommon::removeListener(AxisListener* listener) const {
+  KorvelSynchronizedWrite lock(m_ListenerLock);
+  m_Listeners.erase(std::remove(m_Listeners.begin(), m_Listeners.end(), listener),
+                    m_Listeners.end());
+}
+
+void AxisCommon::listen_to(NUVA_o::AxisHierarchy* axisHierarchy) {
+  if (auto* common = as_common(axisHierarchy)) common->addListener(this);
+}
+
+void AxisCommon::stop_listening_to(NUVA_o::AxisHierarchy* axisHierarchy) {
+  if (auto* common = as_common(axisHierarchy)) common->removeListener(this);
+}
+
+void AxisCommon::activeMemberChanged(const NUVA_o::MemberCommand*) {
+  if (m_AxisType == AT_SLICE) notify_listeners(AxisListener::AE_ACTIVE_MEMBERS_CHANGED);
+}
+
+void AxisCommon::activeSliceMemberSetChanged(const NUVA_o::MemberSetCommand*) {
+  if (m_AxisType == AT_SLICE) notify_listeners(AxisListener::AE_ACTIVE_MEMBERS_CHANGED);
+}
+
+void AxisCommon::activeViewSetChanged(const NUVA_o::MemberSetCommand*) {
+  if (m_AxisType == AT_VIEW) notify_listeners(AxisListener::AE_ACTIVE_MEMBERS_CHANGED);
+}
+
+bool AxisCommon::activeViewSetInactivated(TOVAString uniqueName) {
+  const unsigned position = getAxisHierarchyPosition(uniqueName);
+  if (position == 0xFFFFFFFF) return false;
+  auto_unuse<NUVA_o::AxisHierarchy> removed(removeAxisHierarchy(uniqueName));
+  if (!removed) return false;
+  NUVA_o::Hierarchy* hierarchy = removed->getHierarchy();
+  NUVA_o::Dimension* dimension = hierarchy ? hierarchy->getDimension() : nullptr;
+  NUVA_o::Hierarchy* replacement = dimension ? dimension->getDefaultHierarchy() : nullptr;
+  if (replacement) addAxisHierarchy(replacement, position);
+  notify_listeners(AxisListener::AE_HIERARCHY_REPLACED);
+  return true;
+}
+
+void AxisCommon::executingCommand(const NUVA_o::MemberSetCommand* command) {
+  std::vector<AxisListener*> listeners;
+  {
+    KorvelSynchronizedRead lock(m_ListenerLock);
+    listeners = m_Listeners;
+  }
+  for (AxisListener* listener : listeners) listener->executingCommand(command);
+}
+
+void AxisCommon::subTotalChanged(const NUVA_o::SubTotal*) {
+  notify_listeners(AxisListener::AE_SUBTOTAL_CHANGED);
+}
+
+void AxisCommon::dynamicCalculationChanged(const NUVA_o::DynamicCalculation*) {
+  notify_listeners(AxisListener::AE_DYNAMIC_CALCULATION_CHANGED);
+}
+
+void AxisCommon::propertyChanged(const NUVA_o::MetaDataProperty* property) {
+  if (!property || property->getPropertyName() != kHidden) return;
+  m_bHidden = property->getPropertyValueRef().Boolean();
+  notify_listeners(AxisListener::AE_PROPERTY_CHANGED);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hierarchies
+
+void AxisCommon::getAxisProperties(std::vector<auto_unuse<NUVA_o::MetaDataProperty>>& out) const {
+  out = m_Properties;
+}
+
+NUVA_o::AxisHierarchy* AxisCommon::getAxisHierarchy(const TOVAString& uniqueName) const {
+  for (auto& axisHierarchy : m_AxisHierarchies)
+    if (axisHierarchy->getUniqueName() == uniqueName) return axisHierarchy.share();
+  return nullptr;
+}
+
+unsigned AxisCommon::getAxisHierarchyPosition(const TOVAString& uniqueName) const {
+  for (size_t i = 0; i < m_AxisHierarchies.size(); ++i)
+    if (m_AxisHierarchies[i]->getUniqueName() == uniqueName) return unsigned(i);
+  return 0xFFFFFFFF;
+}
+
+void AxisCommon::addAxisHierarchy(NUVA_o::AxisHierarchy* axisHierarchy, unsigned position) {
+  if (!axisHierarchy) {
+    support_dll::AssertionFailure("pAxisHierarchy != NULL", __FILE__, __LINE__);
+    return;
+  }
+  if (position > m_AxisHierarchies.size()) {
+    support_dll::AssertionFailure("nPosition <= m_AxisHierarchies.size( )", __FILE__, __LINE__);
+    return;
+  }
+  m_AxisHierarchies.insert(m_AxisHierarchies.begin() + position,
+                           auto_unuse<NUVA_o::AxisHierarchy>::share(axisHierarchy));
+  listen_to(axisHierarchy);
+  validate_dynamic_calculations();
+}
+
+void AxisCommon::addAxisHierarchy(NUVA_o::Hierarchy* hierarchy, unsigned position) {
+  auto_unuse<NUVA_o::AxisHierarchy> axisHierarchy(new AxisHierarchyCommon(hierarchy));
+  addAxisHierarchy(axisHierarchy.get(), position);
+}
+
+void AxisCommon::addAxisHierarchy(NUVA_o::Hierarchy* hierarchy) {
+  addAxisHierarchy(hierarchy, unsigned(m_AxisHierarchies.size()));
+}
+
+NUVA_o::AxisHierarchy* AxisCommon::removeAxisHierarchy(const TOVAString& uniqueName) {
+  const unsigned position = getAxisHierarchyPosition(uniqueName);
+  if (position == 0xFFFFFFFF) {
+    support_dll::AssertionFailure("pHierarchy", __FILE__, __LINE__);
+    return nullptr;
+  }
+  auto_unuse<NUVA_o::AxisHierarchy> removed = std::move(m_AxisHierarchies[position]);
+  m_AxisHierarchies.erase(m_AxisHierarchies.begin() + position);
+  stop_listening_to(removed.get());
+  validate_dynamic_calculations();
+  return removed.release();
+}
+
+void AxisCommon::clearAxisHierarchies() {
+  for (auto& axisHierarchy : m_AxisHierarchies) stop_listening_to(axisHierarchy.get());
+  m_AxisHierarchies.clear();
+  validate_dynamic_calculations();
+}
+
+void AxisCommon::moveAxisHierarchy(const TOVAString& uniqueName, unsigned position) {
+  if (!(position < m_AxisHierarchies.size() && m_AxisHierarchies.size() > 1)) {
+    support_dll::AssertionFailure(
+        "nPosition < m_AxisHierarchies.size( ) && m_AxisHierarchies.size( ) > 1", __FILE__,
+        __LINE__);
+    return;
+  }
+  const unsigned from = getAxisHierarchyPosition(uniqueName);
+  if (from == 0xFFFFFFFF) return;
+  auto_unuse<NUVA_o::AxisHierarchy> moved = std::move(m_AxisHierarchies[from]);
+  m_AxisHierarchies.erase(m_AxisHierarchies.begin() + from);
+  m_AxisHierarchies.insert(m_AxisHierarchies.begin() + position, std::move(moved));
+}
+
+void AxisCommon::setAxisNullFilter(bool nullFilter) {
+  if (nullFilter == m_bNullFilter) return;
+  m_bNullFilter = nullFilter;
+  notify_listeners(AxisListener::AE_NULL_FILTER_CHANGED);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Subtotals and dynamic calculations
+
+NUVA_o::SubTotal* AxisCommon::addAxisSubTotal(NUVA_o::SubTotal::SubTotalPosition,
+                                              NUVA_o::SubTotal::SubTotalType,
+                                              NUVA_o::SubTotal::SubTotalOperation) {
+  raise_unsupported("adding a subtotal to an axis (subtotals are not available yet)");
+}
+
+void AxisCommon::removeAxisSubTotal(const NUVA_o::SubTotal* subTotal) {
+  auto it = std::find(m_SubTotals.begin(), m_SubTotals.end(), subTotal);
+  if (it == m_SubTotals.end()) return;
+  auto_unuse<NUVA_o::SubTotal> removed = std::move(*it);
+  m_SubTotals.erase(it);
+  removed->removeListener(this);
+  notify_listeners(AxisListener::AE_SUBTOTAL_REMOVED);
+}
+
+bool AxisCommon::tuple_matches_axis(const NUVA_o::Tuple* tuple, TOVAString* missing) const {
+  if (!tuple) return false;
+  const std::vector<TOVAString> names = tuple->getHierarchyUniqueNames();
+  if (names.size() != m_AxisHierarchies.size()) return false;
+  for (const TOVAString& name : names) {
+    if (getAxisHierarchyPosition(name) == 0xFFFFFFFF) {
+      if (missing) *missing = name;
+      return false;
+    }
+  }
+  return true;
+}
+
+void AxisCommon::validate_dynamic_calculations() {
+  const char* const function = "common::AxisCommon::validate_dynamic_calculations";
+  for (auto& calculation : m_DynamicCalculations) {
+    const NUVA_o::Tuple* tuple = calculation->getTuple();
+    const size_t count = tuple ? tuple->getHierarchyUniqueNames().size() : 0;
+    TOVAString text;
+    if (!tuple || count != m_AxisHierarchies.size()) {
+      text.build("Disabling Dynamic Calculation %s because the number of Hierarchies on the Axis "
+                 "does not match the calculation tuple",
+                 calculation->getUniqueName());
+      logLine("AxisCommon", 4, __FILE__, __LINE__, function, text);
+      calculation->setActive(false);
+      continue;
+    }
+    TOVAString missing;
+    const bool active = tuple_matches_axis(tuple, &missing);
+    if (active)
+      text.build("Activating Dynamic Calculation %s", calculation->getUniqueName());
+    else
+      text.build("Disabling Dynamic Calculation %s because Hierarchy %s is not present on the axis",
+                 calculation->getUniqueName(), missing);
+    logLine("AxisCommon", 4, __FILE__, __LINE__, function, text);
+    calculation->setActive(active);
+  }
+}
+
+void AxisCommon::addDynamicCalculation(NUVA_o::DynamicCalculation* calculation) {
+  if (!calculation) return;
+  m_DynamicCalculations.push_back(auto_unuse<NUVA_o::DynamicCalculation>::share(calculation));
+  calculation->addListener(this);
+  validate_dynamic_calculations();
+  if (calculation->isActive()) notify_listeners(AxisListener::AE_DYNAMIC_CALCULATION_ADDED);
+}
+
+NUVA_o::DynamicCalculation* AxisCommon::addDynamicCalculation(const NUVA_o::Tuple* tuple,
+                                                              NUVA_o::DynamicCalculationType) {
+  if (!tuple) {
+    InvalidArgumentExceptionImpl e(moduleName());
+    e.addStringInsert("Axis");
+    e.addStringInsert("addDynamicCalculation");
+    e.addNumericInsert(1);
+    e.setNULL();
+    e.log();
+    throw e;
+  }
+  raise_unsupported("creating a dynamic calculation (dynamic calculations are not available yet)");
+}
+
+void AxisCommon::removeDynamicCalculation(const NUVA_o::DynamicCalculation* calculation) {
+  auto it = std::find(m_DynamicCalculations.begin(), m_DynamicCalculations.end(), calculation);
+  if (!calculation || it == m_DynamicCalculations.end()) return;
+  auto_unuse<NUVA_o::DynamicCalculation> removed = std::move(*it);
+  m_DynamicCalculations.erase(it);
+  removed->removeListener(this);
+  notify_listeners(AxisListener::AE_DYNAMIC_CALCULATION_REMOVED);
+}
+
+void AxisCommon::clearDynamicCalculations() {
+  while (!m_DynamicCalculations.empty()) {
+    auto_unuse<NUVA_o::DynamicCalculation> removed = std::move(m_DynamicCalculations.front());
+    m_DynamicCalculations.erase(m_DynamicCalculations.begin());
+    removed->removeListener(this);
+    notify_listeners(AxisListener::AE_DYNAMIC_CALCULATION_REMOVED);
+  }
+}
+
+void AxisCommon::calculationRemoved(const NUVA_o::Calculation* calculation) {
+  if (!calculation) return;
+  const TOVAString& name = calculation->getUniqueName();
+  for (size_t i = 0; i < m_DynamicCalculations.size();) {
+    const NUVA_o::Tuple* tuple = m_DynamicCalculations[i]->getTuple();
+    if (tuple && tuple->contains(name)) {
+      // Dropped without an event, but never left with this axis as its listener.
+      m_DynamicCalculations[i]->removeListener(this);
+      m_DynamicCalculations.erase(m_DynamicCalculations.begin() + i);
+    } else {
+      ++i;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// XML
+
+void AxisCommon::persist(XmlSupport& xml, DOMElement* parent) const {
+  if (!parent) {
+    support_dll::AssertionFailure("pParent != NULL", __FILE__, __LINE__);
+    return;
+  }
+  DOMElement* element = xml.addAChild(parent, "Axis");
+  XmlSupport::write_to(element, "Version", kVersion);
+  XmlSupport::write_to(element, "Guid", StringConverters::convertGUIDToString(m_Guid, false));
+  XmlSupport::write_to(element, "Name", m_Name);
+  XmlSupport::write_to(element, "AxisType", m_AxisType == AT_VIEW ? "View" : "Slice");
+  XmlSupport::write_to(element, "NullFilter", m_bNullFilter);
+
+  DOMElement* properties = xml.addAChild(element, "AxisProperties");
+  for (auto& property : m_Properties) {
+    auto* persistable = dynamic_cast<const NUVA_o::Persistable*>(property.get());
+    if (!persistable) {
+      support_dll::AssertionFailure("NULL != property", __FILE__, __LINE__);
+      continue;
+    }
+    persistable->persist(xml, properties);
+  }
+  DOMElement* hierarchies = xml.addAChild(element, "AxisHierarchies");
+  for (auto& axisHierarchy : m_AxisHierarchies) axisHierarchy->persist(xml, hierarchies);
+  DOMElement* calculations = xml.addAChild(element, "DynamicCalculations");
+  for (auto& calculation : m_DynamicCalculations) calculation->persist(xml, calculations);
+  DOMElement* subTotals = xml.addAChild(element, "Subtotals");
+  for (auto& subTotal : m_SubTotals) subTotal->persist(xml, subTotals);
+}
+
+void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
+  if (!element) return;
+  const TOVAString type = XmlSupport::getAttribute(element, "AxisType");
+  if (type == "View")
+    m_AxisType = AT_VIEW;
+  else if (type == "Slice")
+    m_AxisType = AT_SLICE;
+  else
+    raise_restore_exception("AxisType", 0xC2011017);
+
+  const TOVAString guid = XmlSupport::getAttribute(element, "Guid");
+  if (guid.empty()) m_Guid = SystemSupport::GenerateGUID();
+  else StringConverters::convertStringToGUID(guid, m_Guid);
+  m_Name = XmlSupport::getAttribute(element, "Name");
+  m_bNullFilter = XmlSupport::getBooleanAttribute(element, "NullFilter");
+
+  if (DOMElement* properties = XmlSupport::findChild(element, "AxisProperties")) {
+    DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(properties, "AxisProperty");
+    for (XMLSize_t i = 0; list && i < list->getLength(); ++i) {
+      DOMNode* node = list->item(i);
+      if (!node || node->getNodeType() != DOMNode::ELEMENT_NODE) {
+        support_dll::AssertionFailure("! \"Error accessing AxisProperty element\"", __FILE__,
+                                      __LINE__);
+        continue;
+      }
+      auto_unuse<AxisProperty> property(new AxisProperty(this, TOVAString(), TOVAString(), false));
+      m_Properties.emplace_back(property.share());
+      property->restore(static_cast<DOMElement*>(node), cube);
+    }
+  } else {
+    support_dll::AssertionFailure("! \"Axis Properties Element not found\"", __FILE__, __LINE__);
+  }
+
+  DOMNodeList* hierarchies = XmlSupport::getDescendantElementsByTagName(element, "AxisHierarchy");
+  const XMLSize_t hierarchyCount = hierarchies ? hierarchies->getLength() : 0;
+  axisLog().logAt(4, "Axis definition has %u AxisHierarchies", unsigned(hierarchyCount));
+  for (XMLSize_t i = 0; i < hierarchyCount; ++i) {
+    TOVAString problem;
+    try {
+      auto_unuse<NUVA_o::AxisHierarchy> axisHierarchy(AxisHierarchyCommon::s_CreateAxisHierarchyFromXML(
+          static_cast<DOMElement*>(hierarchies->item(i)), cube));
+      if (!axisHierarchy) continue;
+      const auto& details = axisHierarchy->getRepairDetails();
+      m_RepairDetails.insert(m_RepairDetails.end(), details.begin(), details.end());
+      listen_to(axisHierarchy.get());
+      m_AxisHierarchies.push_back(std::move(axisHierarchy));
+      continue;
+    } catch (const olap_api::ApiException& e) {
+      problem = e.getMessage();
+    } catch (...) {
+      problem = catalogue_text(0xC201105A);
+    }
+    axisLog().log(problem, 3);
+    m_RepairDetails.push_back(problem);
+  }
+
+  DOMNodeList* calculations =
+      XmlSupport::getDescendantElementsByTagName(element, "DynamicCalculation");
+  const XMLSize_t calculationCount = calculations ? calculations->getLength() : 0;
+  axisLog().logAt(4, "Axis definition has %u Dynamic Calculations", unsigned(calculationCount));
+  for (XMLSize_t i = 0; i < calculationCount; ++i) {
+    // Dynamic calculations cannot be restored by this version: each one becomes a repair note.
+    const TOVAString problem = catalogue_text(0xC201105B);
+    axisLog().log(problem, 3);
+    m_RepairDetails.push_back(problem);
+  }
+
+  DOMNodeList* subTotals = XmlSupport::getDescendantElementsByTagName(element, "Subtotal");
+  const XMLSize_t subTotalCount = subTotals ? subTotals->getLength() : 0;
+  axisLog().logAt(4, "Axis definition has %u AxisSubtotals", unsigned(subTotalCount));
+  if (subTotalCount > 0) raise_unsupported("restoring the subtotals of an axis (subtotals are not available yet)");
+
+  validate_dynamic_calculations();
+}
+
+}  // namespace common
+
+// ---------------------------------------------------------------------------------------------
+// Entry points
+
+extern "C" NUVA_o::Axis* copyCommonAxis(NUVA_o::Axis* axis) {
+  if (auto* common = dynamic_cast<common::AxisCommon*>(axis)) return common->clone();
+  support_dll::AssertionFailure("! \"Error copying Axis\"", __FILE__, __LINE__);
+  return nullptr;
+}
+
+namespace common {
+
+bool compare_axes_for_same_dimension(const NUVA_o::Axis& a, const NUVA_o::Axis& b) {
+  for (auto& first : a.getAxisHierarchies()) {
+    NUVA_o::Hierarchy* h1 = first->getHierarchy();
+    if (!h1) continue;
+    for (auto& second : b.getAxisHierarchies()) {
+      NUVA_o::Hierarchy* h2 = second->getHierarchy();
+      if (h2 && h1->getDimension()->getUniqueName() == h2->getDimension()->getUniqueName())
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace common

@@ -1,0 +1,367 @@
+#include "axishierarchycommon.h"
+
+#include <algorithm>
+
+#include "NUVA_o/MemberSetProxy.h"
+#include "common/ComponentLog.h"
+#include "common/CreationRecord.h"
+#include "support/StringConverters.h"
+#include "support/SystemSupport.h"
+#include "support/CoreLog.h"
+#include "support/Exceptions.h"
+
+namespace common {
+
+namespace {
+
+const char* const kVersion = "11.5.8";
+
+[[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle,
+                                          const char* element) {
+  InvalidXMLExceptionImpl e(moduleName(), 0xC2011016);
+  e.addStringInsert(attribute);
+  e.addHandleInsert(handle);
+  e.addStringInsert(element);
+  e.log();
+  throw e;
+}
+
+[[noreturn]] void raise_invalid_pointer(const char* operation, const char* pointer) {
+  InvalidPointerExceptionImpl e(moduleName());
+  e.addStringInsert("AxisHierarchyCommon");
+  e.addStringInsert(operation);
+  e.addStringInsert(pointer);
+  e.log();
+  throw e;
+}
+
+// A command works on the provider's set behind a proxy, which carries the proxy's GUID.
+bool is_same_set(const NUVA_o::MemberSet* commandSet, const NUVA_o::MemberSet* set) {
+  if (!commandSet || !set) return false;
+  return commandSet == set || commandSet->getGuid() == set->getGuid();
+}
+
+}  // namespace
+
+AxisHierarchyCommon::AxisHierarchyCommon(NUVA_o::Hierarchy* hierarchy)
+    : support::StrongRef("AxisHierarchyCommon", support::nextInstanceNumber<AxisHierarchyCommon>()),
+      m_Guid(SystemSupport::GenerateGUID()),
+      m_pHierarchy(auto_unuse<NUVA_o::Hierarchy>::share(hierarchy)) {
+  if (!hierarchy) support_dll::AssertionFailure("pHierarchy != NULL", __FILE__, __LINE__);
+  axisHierarchyLog().logAt(5, "AxisHierarchyCommon[%u] created for %s", getInstanceNumber(),
+                           hierarchy ? hierarchy->getUniqueName() : TOVAString());
+}
+
+AxisHierarchyCommon::AxisHierarchyCommon()
+    : support::StrongRef("AxisHierarchyCommon", support::nextInstanceNumber<AxisHierarchyCommon>()) {}
+
+AxisHierarchyCommon::~AxisHierarchyCommon() {
+  if (m_pActiveSlice) m_pActiveSlice->removeMemberListener(this);
+  if (m_pViewMemberSet) m_pViewMemberSet->removeMemberSetListener(this);
+  if (m_pActiveSliceMemberSet) m_pActiveSliceMemberSet->removeMemberSetListener(this);
+}
+
+NUVA_o::AxisHierarchy* AxisHierarchyCommon::s_CreateAxisHierarchyFromXML(DOMElement* element,
+                                                                         NUVA_o::Cube* cube) {
+  if (!element || !cube) return nullptr;
+  auto_unuse<AxisHierarchyCommon> created(new AxisHierarchyCommon());
+  created->restore(element, cube);
+  return created.release();
+}
+
+const TOVAString& AxisHierarchyCommon::getUniqueName() const {
+  if (!m_pHierarchy) {
+    support_dll::AssertionFailure("m_pHierarchy", __FILE__, __LINE__);
+    raise_invalid_pointer("getUniqueName", "m_pHierarchy");
+  }
+  return m_pHierarchy->getUniqueName();
+}
+
+NUVA_o::MemberSet* AxisHierarchyCommon::make_member_set(int32_t levelIndex,
+                                                        NUVA_o::CreateSetAs kind,
+                                                        const char* suffix) const {
+  const TOVAString& name = getUniqueName();
+  CreationRecord record(name, levelIndex, kind);
+  auto_unuse<NUVA_o::MemberSet> set(new NUVA_o::MemberSetProxy(m_pHierarchy.get(), record));
+  TOVAString setName = name;
+  setName.append(suffix);
+  set->setName(setName);
+  set->addMemberSetListener(const_cast<AxisHierarchyCommon*>(this));
+  return set.release();
+}
+
+NUVA_o::MemberSet* AxisHierarchyCommon::getViewMemberSet() const {
+  KorvelSynchronized lock(m_Mutex);
+  if (!m_pViewMemberSet)
+    m_pViewMemberSet.reset(make_member_set(0, NUVA_o::CS_CREATEALL, " view set"));
+  return m_pViewMemberSet.share();
+}
+
+NUVA_o::MemberSet* AxisHierarchyCommon::getActiveSliceMemberSet() const {
+  KorvelSynchronized lock(m_Mutex);
+  if (!m_pActiveSliceMemberSet)
+    m_pActiveSliceMemberSet.reset(make_member_set(-1, NUVA_o::CS_CREATEEMPTY, " active slice set"));
+  return m_pActiveSliceMemberSet.share();
+}
+
+NUVA_o::Member* AxisHierarchyCommon::getActiveSlice() const {
+  KorvelSynchronized lock(m_Mutex);
+  if (!m_pActiveSlice) {
+    if (!m_pHierarchy) raise_invalid_pointer("getActiveSlice", "m_pHierarchy");
+    auto_unuse<NUVA_o::Member> member(m_pHierarchy->getDefaultMember());
+    if (!member) raise_invalid_pointer("getActiveSlice", "m_pActiveSlice");
+    member->addMemberListener(const_cast<AxisHierarchyCommon*>(this));
+    m_pActiveSlice = std::move(member);
+  }
+  return m_pActiveSlice.share();
+}
+
+bool AxisHierarchyCommon::activeSliceIsDefault() const {
+  KorvelSynchronized lock(m_Mutex);
+  return !m_pActiveSlice || m_pActiveSlice->isDefaultMember();
+}
+
+void AxisHierarchyCommon::resetActiveSlice() {
+  if (m_pHierarchy && m_pActiveSlice) {
+    auto_unuse<NUVA_o::Member> defaultMember(m_pHierarchy->getDefaultMember());
+    if (defaultMember) m_pActiveSlice->moveTo(defaultMember.get());
+  }
+  if (m_pActiveSliceMemberSet) {
+    auto_unuse<NUVA_o::MemberSetCommand> command(m_pActiveSliceMemberSet->createCommand());
+    command->makeEmpty();
+    command->execute();
+  }
+}
+
+void AxisHierarchyCommon::resetActiveViewMemberSet() {
+  if (!m_pViewMemberSet) return;
+  {
+    auto_unuse<NUVA_o::MemberSetCommand> command(m_pViewMemberSet->createCommand());
+    command->makeEmpty();
+    command->execute();
+  }
+  initialise_active_set();
+}
+
+void AxisHierarchyCommon::initialise_active_set() {
+  if (!m_pViewMemberSet) {
+    support_dll::AssertionFailure("m_pViewMemberSet", __FILE__, __LINE__);
+    return;
+  }
+  NUVA_o::Level* level = m_pHierarchy ? m_pHierarchy->getFirstLevel() : nullptr;
+  if (!level) {
+    support_dll::AssertionFailure("pLevel != NULL", __FILE__, __LINE__);
+    return;
+  }
+  auto_unuse<NUVA_o::MemberSet> all(level->createMemberSet(NUVA_o::CS_CREATEALL));
+  all->setRestricted(true);
+  auto_unuse<NUVA_o::MemberSetCommand> command(m_pViewMemberSet->createCommand());
+  command->addMemberSet(all.get());
+  command->execute();
+}
+
+NUVA_o::AxisHierarchy* AxisHierarchyCommon::clone() const {
+  auto_unuse<AxisHierarchyCommon> copy(new AxisHierarchyCommon(m_pHierarchy.get()));
+  if (m_pViewMemberSet) {
+    auto_unuse<NUVA_o::MemberSet> set(copy->getViewMemberSet());
+    set->assign(m_pViewMemberSet.get());
+  }
+  if (m_pActiveSlice) {
+    auto_unuse<NUVA_o::Member> slice(copy->getActiveSlice());
+    slice->moveTo(m_pActiveSlice.get());
+  }
+  if (m_pActiveSliceMemberSet) {
+    auto_unuse<NUVA_o::MemberSet> set(copy->getActiveSliceMemberSet());
+    set->assign(m_pActiveSliceMemberSet.get());
+  }
+  copy->m_RepairDetails = m_RepairDetails;
+  return copy.release();
+}
+
+void AxisHierarchyCommon::addListener(AxisHierarchyListener* listener) const {
+  KorvelSynchronized lock(m_Mutex);
+  m_Listeners.push_back(listener);
+}
+
+void AxisHierarchyCommon::removeListener(AxisHierarchyListener* listener) const {
+  KorvelSynchronized lock(m_Mutex);
+  m_Listeners.erase(std::remove(m_Listeners.begin(), m_Listeners.end(), listener),
+                    m_Listeners.end());
+}
+
+// Notifications walk a copy so that a listener may add or remove listeners from inside its call.
+std::vector<NUVA_o::AxisHierarchy::AxisHierarchyListener*>
+AxisHierarchyCommon::listeners_snapshot() const {
+  return m_Listeners;
+}
+
+void AxisHierarchyCommon::preMemberSetCommandExecute(const NUVA_o::MemberSetCommand* command) {
+  KorvelSynchronized lock(m_Mutex);
+  for (AxisHierarchyListener* listener : listeners_snapshot()) listener->executingCommand(command);
+}
+
+void AxisHierarchyCommon::memberSetChanged(const NUVA_o::MemberSetCommand* command, bool& out) {
+  KorvelSynchronized lock(m_Mutex);
+  const bool slice = command && m_pActiveSliceMemberSet &&
+                     is_same_set(command->getCommandMemberSet(), m_pActiveSliceMemberSet.get());
+  for (AxisHierarchyListener* listener : listeners_snapshot()) {
+    if (slice)
+      listener->activeSliceMemberSetChanged(command);
+    else
+      listener->activeViewSetChanged(command);
+  }
+  out = false;
+}
+
+void AxisHierarchyCommon::memberChanged(const NUVA_o::MemberCommand* command) {
+  // The member that calls us must outlive its own callback, so a replaced active slice is
+  // released only when this function returns.
+  auto_unuse<NUVA_o::Member> replaced;
+  KorvelSynchronized lock(m_Mutex);
+  if (m_pActiveSlice && m_pActiveSlice->getMemberType() == NUVA_o::Member::MT_UNRESOLVED) {
+    NUVA_o::Hierarchy* hierarchy = m_pActiveSlice->getHierarchy();
+    if (!hierarchy) {
+      support_dll::AssertionFailure("! \"Error getting default hierarchy from member\"", __FILE__,
+                                    __LINE__);
+    } else {
+      auto_unuse<NUVA_o::Member> replacement(hierarchy->getDefaultMember());
+      if (replacement) {
+        m_pActiveSlice->removeMemberListener(this);
+        replaced = std::move(m_pActiveSlice);
+        replacement->addMemberListener(this);
+        m_pActiveSlice = std::move(replacement);
+      }
+    }
+  }
+  for (AxisHierarchyListener* listener : listeners_snapshot()) listener->activeMemberChanged(command);
+}
+
+void AxisHierarchyCommon::memberDestroyed(const NUVA_o::Member*) {
+  support_dll::AssertionFailure("!\"AxisHierarchyCommon::memberDestroyed\"", __FILE__, __LINE__);
+}
+
+void AxisHierarchyCommon::memberSetDestroyed(const NUVA_o::MemberSet*) {
+  support_dll::AssertionFailure("!\"AxisHierarchyCommon::memberSetDestroyed\"", __FILE__, __LINE__);
+}
+
+bool AxisHierarchyCommon::inactivated() {
+  KorvelSynchronized lock(m_Mutex);
+  use();
+  const TOVAString name = m_pHierarchy ? m_pHierarchy->getUniqueName() : TOVAString();
+  size_t refused = 0;
+  while (refused < m_Listeners.size()) {
+    const size_t before = m_Listeners.size();
+    if (m_Listeners[refused]->activeViewSetInactivated(name)) {
+      // A listener that let go has left the list; one that did not cannot be asked again.
+      if (m_Listeners.size() >= before) ++refused;
+    } else {
+      ++refused;
+    }
+  }
+  // Besides the reference taken above only the self-reference of a strong object is left:
+  // nobody else holds the axis hierarchy. The caller's finish call releases ours.
+  if (getRefCount() == 2) return true;
+  unuse();
+  return false;
+}
+
+bool AxisHierarchyCommon::memberSetInactivated() { return inactivated(); }
+bool AxisHierarchyCommon::memberInactivated() { return inactivated(); }
+void AxisHierarchyCommon::memberSetListenerFinish() { unuse(); }
+void AxisHierarchyCommon::memberListenerFinish() { unuse(); }
+
+void AxisHierarchyCommon::persist(XmlSupport& xml, DOMElement* parent) const {
+  if (!parent) {
+    support_dll::AssertionFailure("pParent != NULL", __FILE__, __LINE__);
+    return;
+  }
+  DOMElement* element = xml.addAChild(parent, "AxisHierarchy");
+  XmlSupport::write_to(element, "Version", kVersion);
+  XmlSupport::write_to(element, "Guid", StringConverters::convertGUIDToString(m_Guid, false));
+  XmlSupport::write_to(element, "Hierarchy", getUniqueName());
+  KorvelSynchronized lock(m_Mutex);
+  if (m_pViewMemberSet) m_pViewMemberSet->persist(xml, xml.addAChild(element, "ActiveView"));
+  if (m_pActiveSlice && !m_pActiveSlice->isDefaultMember())
+    XmlSupport::write_to(element, "ActiveSlice", m_pActiveSlice->getUniqueName());
+  if (m_pActiveSliceMemberSet)
+    m_pActiveSliceMemberSet->persist(xml, xml.addAChild(element, "ActiveSliceMemberSet"));
+}
+
+NUVA_o::MemberSet* AxisHierarchyCommon::restore_member_set(DOMElement* element, const char* tag) {
+  DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(element, tag);
+  const XMLSize_t count = list ? list->getLength() : 0;
+  if (count == 0) return nullptr;
+  if (count > 1) raise_restore_exception(tag, 0xC2011018, "AxisHierarchy");
+  DOMElement* holder = static_cast<DOMElement*>(list->item(0));
+  DOMElement* setElement = XmlSupport::getFirstChildElement(holder);
+  if (!setElement) raise_restore_exception(tag, 0xC2011017, "AxisHierarchy");
+  auto_unuse<NUVA_o::MemberSet> set(
+      NUVA_o::MemberSetProxy::createFromXML(setElement, m_pHierarchy.get()));
+  if (!set) raise_restore_exception(tag, 0xC2011017, "AxisHierarchy");
+  return set.release();
+}
+
+void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
+  if (!element) return;
+  if (!cube) {
+    support_dll::AssertionFailure("pCube != NULL", __FILE__, __LINE__);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011019);
+  }
+  const TOVAString guid = XmlSupport::getAttribute(element, "Guid");
+  if (guid.empty() || !StringConverters::convertStringToGUID(guid, m_Guid)) m_Guid = SystemSupport::GenerateGUID();
+
+  const TOVAString name = XmlSupport::getAttribute(element, "Hierarchy");
+  if (name.empty()) raise_restore_exception("Hierarchy", 0xC2011017, "AxisHierarchy");
+  // A hierarchy standing for a parameter's value is resolved when parameters are restored.
+  auto_unuse<NUVA_o::Hierarchy> hierarchy(cube->getHierarchyByUniqueName(name));
+  if (!hierarchy) support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC201101A, "AxisHierarchy", name);
+
+  // Restore into locals first, so that a damaged element leaves the object as it was.
+  auto_unuse<NUVA_o::Hierarchy> previousHierarchy = std::move(m_pHierarchy);
+  m_pHierarchy = std::move(hierarchy);
+  auto_unuse<NUVA_o::MemberSet> view, sliceSet;
+  auto_unuse<NUVA_o::Member> slice;
+  std::vector<TOVAString> repairs;
+  try {
+    view.reset(restore_member_set(element, "ActiveView"));
+    const TOVAString sliceName = XmlSupport::getAttribute(element, "ActiveSlice");
+    if (!sliceName.empty()) {
+      slice.reset(m_pHierarchy->getDefaultMember());
+      if (slice) {
+        slice->moveTo(sliceName);
+        if (slice->getMemberType() == NUVA_o::Member::MT_UNRESOLVED) {
+          slice.reset(m_pHierarchy->getDefaultMember());
+          TOVAString text;
+          TOVAString insert = m_pHierarchy->getName();
+          support_dll::CoreLog::getLogObject()->get(text, 0xC201105D, 1, &insert);
+          axisHierarchyLog().log(text, 3);
+          repairs.push_back(text);
+        }
+      }
+    }
+    sliceSet.reset(restore_member_set(element, "ActiveSliceMemberSet"));
+  } catch (...) {
+    m_pHierarchy = std::move(previousHierarchy);
+    throw;
+  }
+
+  KorvelSynchronized lock(m_Mutex);
+  if (view) {
+    if (m_pViewMemberSet) m_pViewMemberSet->removeMemberSetListener(this);
+    view->addMemberSetListener(this);
+    m_pViewMemberSet = std::move(view);
+  }
+  if (slice) {
+    if (m_pActiveSlice) m_pActiveSlice->removeMemberListener(this);
+    slice->addMemberListener(this);
+    m_pActiveSlice = std::move(slice);
+  }
+  if (sliceSet) {
+    if (m_pActiveSliceMemberSet) m_pActiveSliceMemberSet->removeMemberSetListener(this);
+    sliceSet->addMemberSetListener(this);
+    m_pActiveSliceMemberSet = std::move(sliceSet);
+  }
+  m_RepairDetails.insert(m_RepairDetails.end(), repairs.begin(), repairs.end());
+}
+
+}  // namespace common
