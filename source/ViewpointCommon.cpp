@@ -1,0 +1,600 @@
+#include "ViewpointCommon.h"
+
+#include <algorithm>
+
+#include "NUVA_o/AxisHierarchy.h"
+#include "NUVA_o/DynamicCalculation.h"
+#include "NUVA_o/MemberSet.h"
+#include "NUVA_o/SubTotal.h"
+#include "NUVA_o/Tuple.h"
+#include "axiscommon.h"
+#include "common/ComponentLog.h"
+#include "common/ProviderLibrary.h"
+#include "common/ViewpointFactory.h"
+#include "support/StringConverters.h"
+#include "support/SystemSupport.h"
+#include "support/CoreLog.h"
+#include "support/Exceptions.h"
+
+namespace common {
+
+namespace {
+
+const char* const kSource = "ViewpointCommon";
+
+[[noreturn]] void raise_unsupported(const char* what) {
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
+}
+
+bool is_member_level_property(NUVA_o::QueryProperty p) {
+  return (p >= NUVA_o::IS_CALCULATION && p <= NUVA_o::IS_DRILLED) || p == NUVA_o::UNRESTRICTED;
+}
+
+}  // namespace
+
+ViewpointCommon::ViewpointCommon()
+    : support::StrongRef("ViewpointCommon", support::nextInstanceNumber<ViewpointCommon>()),
+      m_Guid(SystemSupport::GenerateGUID()) {
+  m_UniqueName.build("Viewpoint %ld", long(getInstanceNumber()));
+}
+
+ViewpointCommon::~ViewpointCommon() {
+  try {
+    disconnect(true);
+  } catch (...) {
+    support_dll::AssertionFailure("!\"~Viewpoint\"", __FILE__, __LINE__);
+  }
+}
+
+void ViewpointCommon::require_bound(const char* operation) const {
+  if (m_pCube) return;
+  support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC2011008, operation);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Binding
+
+bool ViewpointCommon::common_initialise(NUVA_o::Cube* cube) {
+  // Checked before anything is dropped: a refused call leaves a bound view as it was.
+  if (!cube || m_pCube) {
+    support_dll::AssertionFailure("pCube && m_pCube == NULL", __FILE__, __LINE__);
+    return false;
+  }
+  m_pDerivedViewpoint.reset();
+  dirty_viewpoint(true);
+
+  m_pCube = auto_unuse<NUVA_o::Cube>::share(cube);
+  m_bCubeListening = cube->addListener(this);
+  cube->addConnectionListener(this);
+  clear_viewpoint();
+  try {
+    TOVAString providerName;
+    cube->getProviderName(providerName);
+    ProviderLibrary* library = createProviderLibrary(providerName);
+    m_pDerivedViewpoint.reset(library->createDerivedViewpoint(this));
+  } catch (...) {
+    // A view that cannot evaluate itself stays unbound.
+    disconnect(true);
+    throw;
+  }
+  // Parameter listening comes with the parameter support of the view.
+  return true;
+}
+
+void ViewpointCommon::clear_viewpoint() {
+  for (auto& axis : m_Axes) axis->removeListener(this);
+  m_Axes.clear();
+  drop_clauses(m_Sorts, m_ActiveSorts);
+  drop_clauses(m_Filters, m_ActiveFilters);
+  drop_clauses(m_ExceptionSpecifications, m_ActiveExceptionSpecifications);
+  if (m_pResultSet) {
+    TOVAString text;
+    text.build("Viewpoint[%u]::clear_viewpoint: Removing ViewResultSetListener interface %X from "
+               "ViewResultSet",
+               getInstanceNumber(), static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this));
+    logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::clear_viewpoint", text);
+    m_pResultSet->removeListener(this);
+    m_pResultSet.reset();
+  }
+}
+
+template <class T>
+void ViewpointCommon::drop_clauses(std::vector<auto_unuse<T>>& all,
+                                   std::vector<auto_unuse<T>>& active) {
+  for (auto& clause : all) clause->removeListener(this);
+  all.clear();
+  active.clear();
+}
+
+void ViewpointCommon::initialise(NUVA_o::Cube* cube, unsigned viewAxes, unsigned sliceAxes) {
+  if (common_initialise(cube)) initialize_all_to_default(viewAxes, sliceAxes);
+}
+
+void ViewpointCommon::initialize_all_to_default(unsigned viewAxes, unsigned sliceAxes) {
+  uint32_t code = 0;
+  if (viewAxes < 1) code = 0xC2011027;
+  else if (viewAxes > 2) code = 0xC2011028;
+  else if (sliceAxes < 1) code = 0xC2011029;
+  if (code) {
+    disconnect(true);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), code);
+  }
+  if (m_pCube) initialize_axes(viewAxes, sliceAxes);
+}
+
+void ViewpointCommon::initialize_axes(unsigned viewAxes, unsigned sliceAxes) {
+  for (auto& axis : m_Axes) axis->removeListener(this);
+  m_Axes.clear();
+  const bool nullFilter = m_pCube->getDefaultAxisNullFilter();
+  for (unsigned i = 0; i < viewAxes + sliceAxes; ++i) {
+    auto_unuse<NUVA_o::Axis> axis(new AxisCommon(
+        i < viewAxes ? NUVA_o::Axis::AT_VIEW : NUVA_o::Axis::AT_SLICE, this));
+    axis->setAxisNullFilter(nullFilter);
+    m_Axes.push_back(std::move(axis));
+  }
+  initialize_orientation();
+  for (auto& axis : m_Axes) axis->addListener(this);
+}
+
+void ViewpointCommon::initialize_orientation() {
+  const unsigned sliceAxis = countViewAxes();
+  if (sliceAxis >= m_Axes.size()) return;
+  const bool multiple = m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY);
+  for (NUVA_o::Dimension* dimension : m_pCube->getDimensions()) {
+    if (multiple)
+      add_all_axis_hierarchies(dimension, sliceAxis);
+    else if (NUVA_o::Hierarchy* hierarchy = dimension ? dimension->getDefaultHierarchy() : nullptr)
+      m_Axes[sliceAxis]->addAxisHierarchy(hierarchy);
+  }
+}
+
+void ViewpointCommon::add_all_axis_hierarchies(NUVA_o::Dimension* dimension, unsigned axis) {
+  if (!dimension) {
+    support_dll::AssertionFailure("pDim != NULL", __FILE__, __LINE__);
+    return;
+  }
+  if (axis >= m_Axes.size()) return;
+  for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
+    if (viewpointLog().shouldLog(5)) {
+      TOVAString text;
+      text.build("Viewpoint[%u] creating AxisHierarchy [%s] on Axis #%u", getInstanceNumber(),
+                 hierarchy->getUniqueName(), axis);
+      viewpointLog().log(text, 6);
+    }
+    m_Axes[axis]->addAxisHierarchy(hierarchy);
+  }
+}
+
+void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
+  if (!common_initialise(cube)) return;
+  XmlSupport document;
+  DOMNodeList* list = document.parseXML(xml) ? document.getElementsByTagName("CubeView") : nullptr;
+  if (!list || list->getLength() != 1) {
+    if (list) support_dll::AssertionFailure("pList->getLength( ) == 1", __FILE__, __LINE__);
+    // A view that could not be restored is left unbound rather than half built.
+    disconnect(true);
+    support::raise<MalformedXMLExceptionImpl>(moduleName(), 0xC2011020);
+  }
+  restore(static_cast<DOMElement*>(list->item(0)), m_pCube.get());
+}
+
+void ViewpointCommon::disconnect(bool connectionListener) {
+  if (!m_pCube) return;
+  clear_viewpoint();
+  if (m_bCubeListening) {
+    m_pCube->removeListener(this);
+    m_bCubeListening = false;
+  }
+  if (connectionListener) m_pCube->removeConnectionListener(this);
+  // The provider's companion evaluates this view on this cube: it goes with the binding.
+  m_pDerivedViewpoint.reset();
+  m_pCube.reset();
+}
+
+unsigned ViewpointCommon::countViewAxes() const {
+  return unsigned(std::count_if(m_Axes.begin(), m_Axes.end(), [](const auto& axis) {
+    return axis->getAxisType() == NUVA_o::Axis::AT_VIEW;
+  }));
+}
+
+unsigned ViewpointCommon::countSliceAxes() const {
+  return unsigned(std::count_if(m_Axes.begin(), m_Axes.end(), [](const auto& axis) {
+    return axis->getAxisType() == NUVA_o::Axis::AT_SLICE;
+  }));
+}
+
+NUVA_o::Viewpoint* ViewpointCommon::clone() const {
+  require_bound("clone");
+  auto_unuse<ViewpointCommon> copy(new ViewpointCommon());
+  copy->common_initialise(m_pCube.get());
+  for (auto& axis : m_Axes) {
+    auto_unuse<NUVA_o::Axis> cloned(axis->clone());
+    // The cloned axis works for the new view, not for this one.
+    if (auto* common = dynamic_cast<AxisCommon*>(cloned.get()))
+      common->setCommandExecutioner(copy.get());
+    cloned->addListener(copy.get());
+    copy->m_Axes.push_back(std::move(cloned));
+  }
+  auto clone_clauses = [&](const auto& from, auto& all) {
+    for (auto& clause : from) {
+      auto cloned = auto_unuse<std::remove_reference_t<decltype(*clause)>>(clause->clone());
+      cloned->addListener(copy.get());
+      all.push_back(std::move(cloned));
+    }
+  };
+  clone_clauses(m_ExceptionSpecifications, copy->m_ExceptionSpecifications);
+  clone_clauses(m_Filters, copy->m_Filters);
+  clone_clauses(m_Sorts, copy->m_Sorts);
+  copy->update_active_specifications();
+  copy->m_QueryProperties = m_QueryProperties;
+  copy->m_nNextSortSolveOrder = m_nNextSortSolveOrder;
+  copy->m_nNextFilterOrder = m_nNextFilterOrder;
+  copy->m_nNextExceptionSolveOrder = m_nNextExceptionSolveOrder;
+  copy->m_nNextQueryNumber = m_nNextQueryNumber;
+  copy->m_nCurrentQueryNumber = m_nCurrentQueryNumber;
+  return copy.release();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations completed by later parts of the library
+
+void ViewpointCommon::persist(XmlSupport&, DOMElement*) const {
+  raise_unsupported("persisting a cube view (CubeView documents are not available yet)");
+}
+
+void ViewpointCommon::restore(DOMElement*, NUVA_o::Cube*) {
+  raise_unsupported("restoring a cube view (CubeView documents are not available yet)");
+}
+
+TOVAString ViewpointCommon::toXML() const {
+  raise_unsupported("writing a cube view as XML (CubeView documents are not available yet)");
+}
+
+NUVA_o::ViewResultSet* ViewpointCommon::query() const {
+  require_bound("query");
+  raise_unsupported("querying a cube view (queries are not available yet)");
+}
+
+void ViewpointCommon::interrupt() {
+  require_bound("interrupt");
+  raise_unsupported("interrupting a query (queries are not available yet)");
+}
+
+void ViewpointCommon::revert() {
+  require_bound("revert");
+  raise_unsupported("reverting a cube view (the command history is not available yet)");
+}
+
+void ViewpointCommon::execute(ViewpointCommand*) {
+  require_bound("execute");
+  raise_unsupported("executing a cube view command (the command history is not available yet)");
+}
+
+void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarchy,
+                                        NUVA_o::Axis* axis, unsigned position) {
+  require_bound("moveAxisHierarchy");
+  const TOVAString name = axisHierarchy ? axisHierarchy->getUniqueName() : TOVAString();
+  if (!axisHierarchy || !find_axis_containing_hierarchy(name))
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011045, name);
+  moveAxisHierarchy(name, axis, position);
+}
+
+void ViewpointCommon::moveAxisHierarchy(const TOVAString&, NUVA_o::Axis*, unsigned) {
+  require_bound("moveAxisHierarchy");
+  raise_unsupported("moving an axis hierarchy (the command history is not available yet)");
+}
+
+void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
+                                          const NUVA_o::AxisHierarchy* second) {
+  require_bound("swapAxisHierarchies");
+  for (const NUVA_o::AxisHierarchy* one : {first, second}) {
+    const TOVAString name = one ? one->getUniqueName() : TOVAString();
+    if (!one || !find_axis_containing_hierarchy(name))
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011045, name);
+  }
+  swapAxisHierarchies(first->getUniqueName(), second->getUniqueName());
+}
+
+void ViewpointCommon::swapAxisHierarchies(const TOVAString&, const TOVAString&) {
+  require_bound("swapAxisHierarchies");
+  raise_unsupported("swapping axis hierarchies (the command history is not available yet)");
+}
+
+void ViewpointCommon::swapAxes(NUVA_o::Axis* first, NUVA_o::Axis* second) {
+  require_bound("swapAxes");
+  KorvelSynchronizedWrite lock(m_Lock);
+  if (!viewpoint_contains_axis(first) || !viewpoint_contains_axis(second))
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
+  raise_unsupported("swapping axes (the command history is not available yet)");
+}
+
+NUVA_o::Sort* ViewpointCommon::addSort(const NUVA_o::Tuple* tuple, NUVA_o::Sort::Direction, bool) {
+  require_bound("addSort");
+  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011013);
+  raise_unsupported("adding a sort (sorts are not available yet)");
+}
+
+void ViewpointCommon::removeSort(const NUVA_o::Sort* sort) {
+  if (!sort) return;
+  require_bound("removeSort");
+  raise_unsupported("removing a sort (sorts are not available yet)");
+}
+
+NUVA_o::Filter* ViewpointCommon::addFilter(const NUVA_o::Tuple* tuple,
+                                           const NUVA_o::Expression* expression) {
+  require_bound("addFilter");
+  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011014);
+  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC201110E);
+  raise_unsupported("adding a filter (filters are not available yet)");
+}
+
+void ViewpointCommon::removeFilter(const NUVA_o::Filter* filter) {
+  if (!filter) return;
+  require_bound("removeFilter");
+  raise_unsupported("removing a filter (filters are not available yet)");
+}
+
+NUVA_o::ExceptionSpecification* ViewpointCommon::addExceptionSpecification(
+    const NUVA_o::Tuple*, const NUVA_o::Expression* expression, int) {
+  require_bound("addExceptionSpecification");
+  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC201110E);
+  raise_unsupported(
+      "adding an exception specification (exception specifications are not available yet)");
+}
+
+void ViewpointCommon::removeExceptionSpecification(
+    const NUVA_o::ExceptionSpecification* specification) {
+  if (!specification) return;
+  require_bound("removeExceptionSpecification");
+  raise_unsupported(
+      "removing an exception specification (exception specifications are not available yet)");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Query properties
+
+void ViewpointCommon::addQueryProperty(NUVA_o::QueryProperty property) {
+  KorvelSynchronizedWrite lock(m_Lock);
+  if (is_member_level_property(property)) {
+    for (auto& axis : m_Axes)
+      for (auto& axisHierarchy : axis->getAxisHierarchies()) {
+        auto_unuse<NUVA_o::MemberSet> set(axisHierarchy->getViewMemberSet());
+        set->addQueryProperty(property);
+      }
+  }
+  if (!m_QueryProperties.insert(property).second) return;
+  TOVAString text;
+  text.build("Adding QueryProperty %s", getQueryPropertyName(property));
+  logLine("CubeView", 4, kSource, __LINE__, "common::ViewpointCommon::addQueryProperty", text);
+  dirty_viewpoint(true);
+}
+
+void ViewpointCommon::removeQueryProperty(NUVA_o::QueryProperty property) {
+  KorvelSynchronizedWrite lock(m_Lock);
+  if (m_QueryProperties.find(property) == m_QueryProperties.end()) return;
+  TOVAString text;
+  text.build("Removing QueryProperty %s", getQueryPropertyName(property));
+  logLine("CubeView", 4, kSource, __LINE__, "common::ViewpointCommon::removeQueryProperty", text);
+  m_QueryProperties.erase(property);
+  dirty_viewpoint(true);
+}
+
+bool ViewpointCommon::hasQueryProperty(NUVA_o::QueryProperty property) const {
+  KorvelSynchronizedRead lock(m_Lock);
+  return _hasQueryProperty(property);
+}
+
+bool ViewpointCommon::_hasQueryProperty(NUVA_o::QueryProperty property) const {
+  return m_QueryProperties.count(property) != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dirty state, lookups and clause activity
+
+void ViewpointCommon::dirty_viewpoint(bool removeListener) {
+  viewpointLog().logAt(5, "Viewpoint[%u]::dirty_query(%d)", getInstanceNumber(),
+                       int(removeListener));
+  if (m_pDerivedViewpoint) m_pDerivedViewpoint->dirty();
+  if (m_pResultSet && removeListener) {
+    TOVAString text;
+    text.build("Viewpoint[%u]::dirty_query: Removing ViewResultSetListener interface %X from "
+               "ViewResultSet",
+               getInstanceNumber(), static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this));
+    logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::dirty_viewpoint", text);
+    m_pResultSet->removeListener(this);
+  }
+  m_pResultSet.reset();
+}
+
+bool ViewpointCommon::viewpoint_contains_axis(const NUVA_o::Axis* axis) const {
+  return axis && std::find(m_Axes.begin(), m_Axes.end(), axis) != m_Axes.end();
+}
+
+NUVA_o::Axis* ViewpointCommon::find_axis_containing_hierarchy(const TOVAString& uniqueName) const {
+  for (auto& axis : m_Axes)
+    if (axis->getAxisHierarchyPosition(uniqueName) != 0xFFFFFFFF) return axis.get();
+  return nullptr;
+}
+
+NUVA_o::SubTotal* ViewpointCommon::find_subtotal(const TOVAString& uniqueName,
+                                                 unsigned& axis) const {
+  for (unsigned i = 0; i < m_Axes.size(); ++i)
+    for (auto& subTotal : m_Axes[i]->getAxisSubTotals())
+      if (subTotal->getUniqueName() == uniqueName) {
+        axis = i;
+        return subTotal.get();
+      }
+  return nullptr;
+}
+
+NUVA_o::DynamicCalculation* ViewpointCommon::find_dynamic_calculation(const TOVAString& uniqueName,
+                                                                      unsigned& axis) const {
+  for (unsigned i = 0; i < m_Axes.size(); ++i)
+    for (auto& calculation : m_Axes[i]->getDynamicCalculations())
+      if (calculation->getUniqueName() == uniqueName) {
+        axis = i;
+        return calculation.get();
+      }
+  return nullptr;
+}
+
+ClauseActivityScope ViewpointCommon::optional_clause_active(
+    const NUVA_o::OptionalCubeViewClause* clause, unsigned& axis) const {
+  axis = 0xFFFFFFFF;
+  const NUVA_o::Tuple* tuple = clause ? clause->getTuple() : nullptr;
+  if (!tuple) return CAS_VIEW;
+  unsigned found = 0xFFFFFFFF;
+  size_t calculations = 0;
+  bool referenced = false;
+  for (const TOVAString& name : tuple->getDynamicCalculationUniqueNames()) {
+    referenced = true;
+    unsigned at = 0;
+    NUVA_o::DynamicCalculation* calculation = find_dynamic_calculation(name, at);
+    if (!calculation || !calculation->isActive()) return CAS_INACTIVE;
+    if (found != 0xFFFFFFFF && found != at) return CAS_INACTIVE;
+    found = at;
+    ++calculations;
+  }
+  for (const TOVAString& name : tuple->getSubTotalUniqueNames()) {
+    referenced = true;
+    unsigned at = 0;
+    NUVA_o::SubTotal* subTotal = find_subtotal(name, at);
+    if (!subTotal) return CAS_INACTIVE;
+    if (subTotal->getPosition() == 0 || subTotal->getPosition() == 1) {
+      axis = at;
+      return CAS_AXIS;
+    }
+    if (found != 0xFFFFFFFF && found != at) return CAS_INACTIVE;
+    found = at;
+  }
+  const std::vector<TOVAString> names = tuple->getHierarchyUniqueNames();
+  if (names.empty() && referenced) {
+    axis = found;
+    return CAS_AXIS;
+  }
+  ClauseActivityScope scope = CAS_INACTIVE;
+  for (unsigned i = 0; i < m_Axes.size(); ++i) {
+    const NUVA_o::Axis* candidate = m_Axes[i].get();
+    if (candidate->getAxisType() != NUVA_o::Axis::AT_VIEW) continue;
+    if (names.size() + calculations != candidate->getAxisHierarchies().size()) continue;
+    bool all = true;
+    for (const TOVAString& name : names)
+      if (candidate->getAxisHierarchyPosition(name) == 0xFFFFFFFF) all = false;
+    if (all) {
+      axis = i;
+      scope = CAS_AXIS;
+    }
+  }
+  return scope;
+}
+
+template <class T>
+void ViewpointCommon::update_active(const std::vector<auto_unuse<T>>& all,
+                                    std::vector<auto_unuse<T>>& active) {
+  active.clear();
+  for (auto& clause : all) {
+    unsigned axis = 0;
+    const bool on = optional_clause_active(clause.get(), axis) != CAS_INACTIVE;
+    clause->setActive(on);
+    if (on) active.push_back(clause);
+  }
+}
+
+void ViewpointCommon::update_active_specifications() {
+  update_active(m_Sorts, m_ActiveSorts);
+  update_active(m_Filters, m_ActiveFilters);
+  update_active(m_ExceptionSpecifications, m_ActiveExceptionSpecifications);
+}
+
+template <class T>
+std::vector<auto_unuse<T>> ViewpointCommon::active_on_axis(const std::vector<auto_unuse<T>>& all,
+                                                           unsigned axis) const {
+  std::vector<auto_unuse<T>> result;
+  for (auto& clause : all) {
+    unsigned at = 0;
+    if (optional_clause_active(clause.get(), at) == CAS_AXIS && at == axis) result.push_back(clause);
+  }
+  return result;
+}
+
+std::vector<auto_unuse<NUVA_o::Sort>> ViewpointCommon::getActiveSorts(unsigned axis) const {
+  return active_on_axis(m_Sorts, axis);
+}
+std::vector<auto_unuse<NUVA_o::Filter>> ViewpointCommon::getActiveFilters(unsigned axis) const {
+  return active_on_axis(m_Filters, axis);
+}
+std::vector<auto_unuse<NUVA_o::ExceptionSpecification>>
+ViewpointCommon::getActiveExceptionSpecifications(unsigned axis) const {
+  return active_on_axis(m_ExceptionSpecifications, axis);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listener faces
+
+bool ViewpointCommon::connectionClosing() {
+  disconnect(false);
+  return true;
+}
+
+NUVA_o::Calculation::CalculationEventHandler* ViewpointCommon::doYouCareAboutThis(
+    NUVA_o::Calculation*) {
+  use();
+  return this;
+}
+
+void ViewpointCommon::stopListening() {
+  support_dll::AssertionFailure("! \"ViewpointCommon::stopListening\"", __FILE__, __LINE__);
+}
+
+void ViewpointCommon::axisChanged(const NUVA_o::Axis* axis, AxisEvent event) {
+  if (event == AE_AXIS_DESTROYED) {
+    support_dll::AssertionFailure("Axis::AxisListener::AE_AXIS_DESTROYED != event", __FILE__,
+                                  __LINE__);
+  } else if (event == AE_PROPERTY_CHANGED && axis && axis->isHidden()) {
+    for (auto& axisHierarchy : axis->getAxisHierarchies()) axisHierarchy->resetActiveSlice();
+  }
+  dirty_viewpoint(true);
+}
+
+void ViewpointCommon::executingCommand(const NUVA_o::MemberSetCommand*) {
+  // Member-set edits are recorded once the view keeps a command history.
+}
+
+void ViewpointCommon::optionalCubeViewClauseChanged(const NUVA_o::OptionalCubeViewClause* clause) {
+  if (clause && clause->isActive()) dirty_viewpoint(true);
+}
+
+void ViewpointCommon::viewResultSetClosed() {
+  viewpointLog().logAt(5, "Viewpoint[%u]::viewResultSetClosed", getInstanceNumber());
+  dirty_viewpoint(false);
+}
+
+void ViewpointCommon::removeSpecs(const NUVA_o::Calculation* calculation) {
+  if (!calculation) return;
+  const TOVAString& name = calculation->getUniqueName();
+  bool erased = false;
+  auto drop = [&](auto& all) {
+    for (size_t i = 0; i < all.size();) {
+      const NUVA_o::Tuple* tuple = all[i]->getTuple();
+      if (tuple && tuple->contains(name)) {
+        all[i]->removeListener(this);
+        all.erase(all.begin() + i);
+        erased = true;
+      } else {
+        ++i;
+      }
+    }
+  };
+  drop(m_Sorts);
+  drop(m_Filters);
+  drop(m_ExceptionSpecifications);
+  if (erased) update_active_specifications();
+  for (auto& axis : m_Axes) axis->calculationRemoved(calculation);
+  dirty_viewpoint(true);
+}
+
+}  // namespace common
+
+extern "C" NUVA_o::Viewpoint* createCommonViewpoint() {
+  return new (std::nothrow) common::ViewpointCommon();
+}

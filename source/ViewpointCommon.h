@@ -1,0 +1,180 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "NUVA_o/Axis.h"
+#include "NUVA_o/Cube.h"
+#include "NUVA_o/OptionalCubeViewClause.h"
+#include "NUVA_o/QueryPropertySetCommon.h"
+#include "NUVA_o/ViewResultSet.h"
+#include "NUVA_o/Viewpoint.h"
+#include "common/ViewpointBase.h"
+#include "common/ViewpointCommandExecutioner.h"
+#include "support/Locks.h"
+#include "support/RefCountImpl.h"
+#include "support/oleauto.h"
+
+namespace common {
+
+// Where a sort, filter or exception specification applies.
+enum ClauseActivityScope { CAS_INACTIVE = 0, CAS_AXIS = 1, CAS_VIEW = 2 };
+
+// The cube view. Unbound after construction; bound to a cube by initialise or clone; unbound
+// again by disconnect or when the cube's connection closes. Every edit makes it dirty (drops the
+// result set of the last query).
+class ViewpointCommon : public NUVA_o::Viewpoint,
+                        public ViewpointCommandExecutioner,
+                        public NUVA_o::Cube::ConnectionListener,
+                        public NUVA_o::Cube::Listener,
+                        public NUVA_o::Axis::AxisListener,
+                        public NUVA_o::OptionalCubeViewClause::OptionalCubeViewClauseListener,
+                        public NUVA_o::ViewResultSet::ViewResultSetListener,
+                        public NUVA_o::Calculation::CalculationEventHandler,
+                        public support::StrongRef {
+ public:
+  ViewpointCommon();
+
+  // Persistable
+  void persist(XmlSupport& xml, DOMElement* parent) const override;
+  void restore(DOMElement* element, NUVA_o::Cube* cube) override;
+
+  // Viewpoint
+  NUVA_o::Cube* getCube() const override { return m_pCube.get(); }
+  NUVA_o::ViewResultSet* query() const override;
+  void interrupt() override;
+  void revert() override;
+  TOVAString toXML() const override;
+  const TOVAString& getUniqueName() const override { return m_UniqueName; }
+  const std::vector<auto_unuse<NUVA_o::Axis>>& getAxes() const override { return m_Axes; }
+  void moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarchy, NUVA_o::Axis* axis,
+                         unsigned position) override;
+  void moveAxisHierarchy(const TOVAString& uniqueName, NUVA_o::Axis* axis,
+                         unsigned position) override;
+  void swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
+                           const NUVA_o::AxisHierarchy* second) override;
+  void swapAxisHierarchies(const TOVAString& first, const TOVAString& second) override;
+  void swapAxes(NUVA_o::Axis* first, NUVA_o::Axis* second) override;
+  const std::vector<auto_unuse<NUVA_o::Sort>>& getSorts() const override { return m_Sorts; }
+  NUVA_o::Sort* addSort(const NUVA_o::Tuple* tuple, NUVA_o::Sort::Direction direction,
+                        bool unused) override;
+  void removeSort(const NUVA_o::Sort* sort) override;
+  const std::vector<auto_unuse<NUVA_o::Filter>>& getFilters() const override { return m_Filters; }
+  NUVA_o::Filter* addFilter(const NUVA_o::Tuple* tuple, const NUVA_o::Expression* expression) override;
+  void removeFilter(const NUVA_o::Filter* filter) override;
+  const std::vector<auto_unuse<NUVA_o::ExceptionSpecification>>& getExceptionSpecifications()
+      const override {
+    return m_ExceptionSpecifications;
+  }
+  NUVA_o::ExceptionSpecification* addExceptionSpecification(const NUVA_o::Tuple* tuple,
+                                                            const NUVA_o::Expression* expression,
+                                                            int banding) override;
+  void removeExceptionSpecification(const NUVA_o::ExceptionSpecification* specification) override;
+  void addQueryProperty(NUVA_o::QueryProperty property) override;
+  void removeQueryProperty(NUVA_o::QueryProperty property) override;
+  bool hasQueryProperty(NUVA_o::QueryProperty property) const override;
+  const std::vector<TOVAString>& getRepairDetails() const override { return m_RepairDetails; }
+  void initialise(NUVA_o::Cube* cube, const TOVAString& xml) override;
+  void initialise(NUVA_o::Cube* cube, unsigned viewAxes, unsigned sliceAxes) override;
+  unsigned countViewAxes() const override;
+  unsigned countSliceAxes() const override;
+  NUVA_o::Viewpoint* clone() const override;
+  void disconnect(bool connectionListener) override;
+  bool _hasQueryProperty(NUVA_o::QueryProperty property) const override;
+
+  // Further public operations.
+  const NUVA_o::QueryPropertySet& getQueryProperties() const { return m_QueryProperties; }
+  ViewpointBase* getDerivedViewpoint() const { return m_pDerivedViewpoint.get(); }
+  const GUID& getGUID() const { return m_Guid; }
+  const std::vector<auto_unuse<NUVA_o::Sort>>& getActiveSorts() const { return m_ActiveSorts; }
+  const std::vector<auto_unuse<NUVA_o::Filter>>& getActiveFilters() const {
+    return m_ActiveFilters;
+  }
+  const std::vector<auto_unuse<NUVA_o::ExceptionSpecification>>&
+  getActiveExceptionSpecifications() const {
+    return m_ActiveExceptionSpecifications;
+  }
+  std::vector<auto_unuse<NUVA_o::Sort>> getActiveSorts(unsigned axis) const;
+  std::vector<auto_unuse<NUVA_o::Filter>> getActiveFilters(unsigned axis) const;
+  std::vector<auto_unuse<NUVA_o::ExceptionSpecification>> getActiveExceptionSpecifications(
+      unsigned axis) const;
+
+  // ViewpointCommandExecutioner
+  void execute(ViewpointCommand* command) override;
+  // Cube::ConnectionListener
+  bool connectionClosing() override;
+  // Cube::Listener
+  NUVA_o::Calculation::CalculationEventHandler* doYouCareAboutThis(
+      NUVA_o::Calculation* calculation) override;
+  void cubeChanged(NUVA_o::CubeEvent*) override {}
+  void stopListening() override;
+  // Axis::AxisListener
+  void axisChanged(const NUVA_o::Axis* axis, AxisEvent event) override;
+  void executingCommand(const NUVA_o::MemberSetCommand* command) override;
+  // OptionalCubeViewClauseListener
+  void optionalCubeViewClauseChanged(const NUVA_o::OptionalCubeViewClause* clause) override;
+  // ViewResultSetListener
+  void viewResultSetClosed() override;
+  // CalculationEventHandler
+  void expressionChanged(const NUVA_o::Calculation*) override { dirty_viewpoint(true); }
+  void calculationRemoved(const NUVA_o::Calculation*) override {}
+  void captionChanged(const NUVA_o::Calculation*) override {}
+  void finish() override { unuse(); }
+  void removeSpecs(const NUVA_o::Calculation* calculation) override;
+
+  // Internal steps.
+  void update_active_specifications();
+  void dirty_viewpoint(bool removeListener);
+  bool viewpoint_contains_axis(const NUVA_o::Axis* axis) const;
+  // Borrowed; null when no axis holds an axis hierarchy of that name.
+  NUVA_o::Axis* find_axis_containing_hierarchy(const TOVAString& uniqueName) const;
+  // Borrowed, with the index of the axis that holds it; null when none.
+  NUVA_o::SubTotal* find_subtotal(const TOVAString& uniqueName, unsigned& axis) const;
+  NUVA_o::DynamicCalculation* find_dynamic_calculation(const TOVAString& uniqueName,
+                                                       unsigned& axis) const;
+  ClauseActivityScope optional_clause_active(const NUVA_o::OptionalCubeViewClause* clause,
+                                             unsigned& axis) const;
+
+ protected:
+  ~ViewpointCommon() override;
+
+ private:
+  // False (with an assertion report) when the cube is null or the view is already bound.
+  bool common_initialise(NUVA_o::Cube* cube);
+  void clear_viewpoint();
+  void initialize_all_to_default(unsigned viewAxes, unsigned sliceAxes);
+  void initialize_axes(unsigned viewAxes, unsigned sliceAxes);
+  void initialize_orientation();
+  void add_all_axis_hierarchies(NUVA_o::Dimension* dimension, unsigned axis);
+  // Throws CubeViewStateException naming `operation` while the view is unbound.
+  void require_bound(const char* operation) const;
+  template <class T>
+  void update_active(const std::vector<auto_unuse<T>>& all, std::vector<auto_unuse<T>>& active);
+  template <class T>
+  std::vector<auto_unuse<T>> active_on_axis(const std::vector<auto_unuse<T>>& all,
+                                            unsigned axis) const;
+  template <class T>
+  void drop_clauses(std::vector<auto_unuse<T>>& all, std::vector<auto_unuse<T>>& active);
+
+  bool m_bCubeListening = false;
+  auto_unuse<NUVA_o::Cube> m_pCube;
+  mutable auto_unuse<NUVA_o::ViewResultSet> m_pResultSet;
+  TOVAString m_UniqueName;
+  GUID m_Guid{};
+  std::vector<auto_unuse<NUVA_o::Axis>> m_Axes;
+  std::unique_ptr<ViewpointBase> m_pDerivedViewpoint;
+  std::vector<auto_unuse<NUVA_o::Sort>> m_Sorts, m_ActiveSorts;
+  std::vector<auto_unuse<NUVA_o::Filter>> m_Filters, m_ActiveFilters;
+  std::vector<auto_unuse<NUVA_o::ExceptionSpecification>> m_ExceptionSpecifications,
+      m_ActiveExceptionSpecifications;
+  uint32_t m_nNextSortSolveOrder = 1;
+  uint32_t m_nNextFilterOrder = 1;
+  uint32_t m_nNextExceptionSolveOrder = 1;
+  NUVA_o::QueryPropertySetCommon m_QueryProperties;
+  mutable ReadWriteLock m_Lock;
+  uint32_t m_nNextQueryNumber = 1;
+  uint32_t m_nCurrentQueryNumber = 0;
+  std::vector<TOVAString> m_RepairDetails;
+};
+
+}  // namespace common
