@@ -532,7 +532,9 @@ ViewpointCommon::getActiveExceptionSpecifications(unsigned axis) const {
 // Listener faces
 
 bool ViewpointCommon::connectionClosing() {
-  disconnect(false);
+  // Leave the connection listeners too: a view that stayed registered after its cube closed
+  // would be called again after its death by the next close.
+  disconnect(true);
   return true;
 }
 

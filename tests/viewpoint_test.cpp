@@ -221,6 +221,10 @@ TEST_P(ViewpointTest, ClosingTheConnectionUnbindsTheView) {
   // Bound again afterwards, and released while bound.
   m_pView->initialise(m_pCube.get(), 1, 1);
   EXPECT_EQ(2u, m_pView->getAxes().size());
+  // A closed view no longer listens: closing again after its death reaches nobody.
+  m_pCube->closeConnection();
+  m_pView.reset();
+  m_pCube->closeConnection();
 }
 
 INSTANTIATE_TEST_SUITE_P(MultipleHierarchies, ViewpointTest, ::testing::Bool(),
