@@ -67,6 +67,7 @@ bool ViewpointCommon::common_initialise(NUVA_o::Cube* cube) {
   m_bCubeListening = cube->addListener(this);
   cube->addConnectionListener(this);
   clear_viewpoint();
+  m_pCommandManager = std::make_unique<ViewpointCommandManager>(10);
   try {
     TOVAString providerName;
     cube->getProviderName(providerName);
@@ -96,6 +97,7 @@ void ViewpointCommon::clear_viewpoint() {
     m_pResultSet->removeListener(this);
     m_pResultSet.reset();
   }
+  m_pCommandManager.reset();
 }
 
 template <class T>
@@ -262,12 +264,16 @@ void ViewpointCommon::interrupt() {
 
 void ViewpointCommon::revert() {
   require_bound("revert");
-  raise_unsupported("reverting a cube view (the command history is not available yet)");
+  viewpointLog().logAt(4, "Viewpoint[%u]: Reverting state...", getInstanceNumber());
+  KorvelSynchronizedWrite lock(m_Lock);
+  if (!m_pCommandManager->revert())
+    support::raise<CubeViewStateExceptionImpl>(moduleName(), 0x42018008);
+  dirty_viewpoint(true);
 }
 
-void ViewpointCommon::execute(ViewpointCommand*) {
+void ViewpointCommon::execute(ViewpointCommand* command) {
   require_bound("execute");
-  raise_unsupported("executing a cube view command (the command history is not available yet)");
+  m_pCommandManager->execute(command);
 }
 
 void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarchy,
@@ -558,8 +564,8 @@ void ViewpointCommon::axisChanged(const NUVA_o::Axis* axis, AxisEvent event) {
   dirty_viewpoint(true);
 }
 
-void ViewpointCommon::executingCommand(const NUVA_o::MemberSetCommand*) {
-  // Member-set edits are recorded once the view keeps a command history.
+void ViewpointCommon::executingCommand(const NUVA_o::MemberSetCommand* command) {
+  if (m_pCommandManager) m_pCommandManager->recordMemberSetCommand(command);
 }
 
 void ViewpointCommon::optionalCubeViewClauseChanged(const NUVA_o::OptionalCubeViewClause* clause) {

@@ -11,6 +11,7 @@
 #include "NUVA_o/Viewpoint.h"
 #include "common/ViewpointBase.h"
 #include "common/ViewpointCommandExecutioner.h"
+#include "common/ViewpointCommandManager.h"
 #include "support/Locks.h"
 #include "support/RefCountImpl.h"
 #include "support/oleauto.h"
@@ -23,7 +24,7 @@ enum ClauseActivityScope { CAS_INACTIVE = 0, CAS_AXIS = 1, CAS_VIEW = 2 };
 // The cube view. Unbound after construction; bound to a cube by initialise or clone; unbound
 // again by disconnect or when the cube's connection closes. Every edit makes it dirty (drops the
 // result set of the last query).
-class ViewpointCommon : public NUVA_o::Viewpoint,
+class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
                         public ViewpointCommandExecutioner,
                         public NUVA_o::Cube::ConnectionListener,
                         public NUVA_o::Cube::Listener,
@@ -85,6 +86,8 @@ class ViewpointCommon : public NUVA_o::Viewpoint,
   // Further public operations.
   const NUVA_o::QueryPropertySet& getQueryProperties() const { return m_QueryProperties; }
   ViewpointBase* getDerivedViewpoint() const { return m_pDerivedViewpoint.get(); }
+  // Owned by the view; null while it is unbound.
+  ViewpointCommandManager* getCommandManager() const { return m_pCommandManager.get(); }
   const GUID& getGUID() const { return m_Guid; }
   const std::vector<auto_unuse<NUVA_o::Sort>>& getActiveSorts() const { return m_ActiveSorts; }
   const std::vector<auto_unuse<NUVA_o::Filter>>& getActiveFilters() const {
@@ -157,6 +160,7 @@ class ViewpointCommon : public NUVA_o::Viewpoint,
   void drop_clauses(std::vector<auto_unuse<T>>& all, std::vector<auto_unuse<T>>& active);
 
   bool m_bCubeListening = false;
+  std::unique_ptr<ViewpointCommandManager> m_pCommandManager;
   auto_unuse<NUVA_o::Cube> m_pCube;
   mutable auto_unuse<NUVA_o::ViewResultSet> m_pResultSet;
   TOVAString m_UniqueName;
