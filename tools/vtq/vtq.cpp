@@ -12,6 +12,7 @@
 #include "expr_command.h"
 #include "olap_api/Exceptions.h"
 #include "provider/memory/MemoryCube.h"
+#include "shell_command.h"
 #include "support/CoreLog.h"
 #include "support/RefCountImpl.h"
 
@@ -69,6 +70,15 @@ int main(int argc, char** argv) {
   ExprCommand exprCommand;
   exprCommand.add_to(app);
 
+  CLI::App* shellCommand = app.add_subcommand(
+      "shell", "A command shell over one cube view; reads commands from standard input (.help lists them)");
+  vtq::ShellOptions shellOptions;
+  bool multipleHierarchies = false;
+  shellCommand->add_flag("--bail", shellOptions.bail, "Stop at the first failing command with status 2");
+  shellCommand->add_flag("--multiple-hierarchies", multipleHierarchies,
+                         "Let several hierarchies of one dimension take part in the view (without it "
+                         "the shell's cube answers as one that does not support that)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -86,6 +96,12 @@ int main(int argc, char** argv) {
       auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
       if (*cubeCommand) print_cube(cube.get(), std::cout);
       if (exprCommand.selected()) exprCommand.run(cube.get(), std::cout);
+      if (*shellCommand) {
+        cube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, multipleHierarchies);
+        const int status = vtq::runShell(cube.get(), std::cin, std::cout, std::cerr, shellOptions);
+        std::cout.flush();
+        return status;
+      }
     }
   } catch (const olap_api::ApiException& e) {
     std::cout.flush();
