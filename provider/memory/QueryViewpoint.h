@@ -1,0 +1,16 @@
+#pragma once
+
+namespace NUVA_o {
+class Viewpoint;
+}
+namespace common {
+class ViewpointBase;
+}
+
+namespace memory {
+
+// The provider's companion of a cube view, owned by the view: evaluates the view as a grid
+// query. Keeps a plain pointer to the view, which outlives it.
+common::ViewpointBase* createMemoryViewpoint(NUVA_o::Viewpoint* view);
+
+}  // namespace memory

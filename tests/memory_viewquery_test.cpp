@@ -1,0 +1,214 @@
+// The memory provider's companion of a cube view: the view's layout, view member sets and
+// active slices evaluated on the sample cube, checked against sums of the CSV files.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "NUVA_o/Axis.h"
+#include "NUVA_o/AxisHierarchy.h"
+#include "NUVA_o/Cube.h"
+#include "NUVA_o/MemberSet.h"
+#include "NUVA_o/Viewpoint.h"
+#include "VtqTest.h"
+#include "common/ProviderLibrary.h"
+#include "common/ViewpointBase.h"
+#include "common/ViewpointFactory.h"
+#include "provider/memory/MemoryCube.h"
+#include "provider/memory/MemoryQuery.h"
+#include "support/Exceptions.h"
+
+namespace {
+
+std::string sample_dir() { return vtq_testing::sourceDir() + "/examples/sales/"; }
+
+std::vector<std::vector<std::string>> read_csv(const std::string& name) {
+  std::ifstream in(sample_dir() + name);
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream s(line);
+    std::string field;
+    while (std::getline(s, field, ',')) fields.push_back(field);
+    if (!fields.empty()) rows.push_back(fields);
+  }
+  return rows;
+}
+
+// Sum of a fact column (3 sales, 4 quantity) by (category, year), for facts in `region` (or any).
+std::map<std::pair<std::string, std::string>, double> csv_sums(size_t column, const std::string& region) {
+  std::map<std::string, std::string> category, regionOf, year;
+  for (auto& row : read_csv("products.csv")) category[row[0]] = row[2];
+  for (auto& row : read_csv("cities.csv")) regionOf[row[0]] = row[2];
+  for (auto& row : read_csv("months.csv")) year[row[0]] = row[1];
+  std::map<std::pair<std::string, std::string>, double> sums;
+  for (auto& row : read_csv("facts.csv"))
+    if (region.empty() || regionOf.at(row[2]) == region)
+      sums[{category.at(row[1]), year.at(row[0])}] += std::stod(row[column]);
+  return sums;
+}
+
+// Every cell of a result keyed by (column caption, row caption).
+std::map<std::pair<std::string, std::string>, double> read_result(memory::MemoryResultSet* result) {
+  struct Collect final : NUVA_o::ChunkHandler {
+    uint32_t use() override { return 1; }
+    uint32_t unuse() override { return 1; }
+    bool handleChunk(NUVA_o::Chunk* chunk, bool) override {
+      chunks.emplace_back(chunk);
+      return true;
+    }
+    NUVA_o::Chunk* GetChunk() override { return nullptr; }
+    void CancelChunks() override {}
+    void StartFetch() override {}
+    std::vector<auto_unuse<NUVA_o::Chunk>> chunks;
+  } columns, rows, cells;
+  result->fetchChunks(&columns, 0, 0, 0x7fffffff);
+  result->fetchChunks(&rows, 1, 0, 0x7fffffff);
+  result->fetchChunksRange(&cells, 0, 0x7fffffff);
+  auto captions = [](Collect& c) {
+    std::vector<std::string> out;
+    for (auto& chunk : c.chunks) {
+      auto* tuples = dynamic_cast<memory::MemoryAxisChunk*>(chunk.get());
+      for (long t = 0; t < tuples->getTupleCount(); ++t) out.push_back(tuples->getMemberCaption(t, 0).string());
+    }
+    return out;
+  };
+  const auto columnCaptions = captions(columns), rowCaptions = captions(rows);
+  std::map<std::pair<std::string, std::string>, double> out;
+  for (auto& chunk : cells.chunks) {
+    auto* data = dynamic_cast<memory::MemoryCellDataChunk*>(chunk.get());
+    for (long i = 0; i < data->getCellCount(); ++i) {
+      const auto ordinal = static_cast<size_t>(data->getFirstCell() + i);
+      if (!data->isEmpty(i))
+        out[{columnCaptions[ordinal % columnCaptions.size()], rowCaptions[ordinal / columnCaptions.size()]}] =
+            data->getValue(i);
+    }
+  }
+  return out;
+}
+
+void expect_same(const std::map<std::pair<std::string, std::string>, double>& expected,
+                 const std::map<std::pair<std::string, std::string>, double>& actual) {
+  ASSERT_EQ(expected.size(), actual.size());
+  for (auto& [key, value] : expected) {
+    auto it = actual.find(key);
+    ASSERT_NE(actual.end(), it) << key.first << " / " << key.second;
+    EXPECT_NEAR(value, it->second, 1e-6 * std::max(1.0, value)) << key.first << " / " << key.second;
+  }
+}
+
+class MemoryViewQueryTest : public vtq_testing::VtqTest {
+ protected:
+  void SetUp() override {
+    VtqTest::SetUp();
+    m_pCube.reset(memory::loadCube(sample_dir() + "sales.cube.xml"));
+    m_pView.reset(createCommonViewpoint());
+    m_pView->initialise(m_pCube.get(), 2, 1);
+    m_pCompanion.reset(common::createProviderLibrary("memory")->createDerivedViewpoint(m_pView.get()));
+  }
+  void TearDown() override {
+    m_pCompanion.reset();
+    m_pView.reset();
+    m_pCube.reset();
+    VtqTest::TearDown();
+  }
+
+  NUVA_o::Axis* axis(size_t i) { return m_pView->getAxes()[i].get(); }
+
+  // Takes the hierarchy off the slice axis and puts it at the end of a view axis, with the
+  // members of one level as its view member set.
+  void lay_out(const TOVAString& hierarchy, size_t viewAxis, int level) {
+    auto_unuse<NUVA_o::AxisHierarchy> moved(axis(2)->removeAxisHierarchy(hierarchy));
+    ASSERT_TRUE(moved);
+    axis(viewAxis)->addAxisHierarchy(moved.get(), static_cast<unsigned>(axis(viewAxis)->getAxisHierarchies().size()));
+    auto_unuse<NUVA_o::MemberSet> members(moved->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
+    auto_unuse<NUVA_o::MemberSet> viewSet(moved->getViewMemberSet());
+    auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
+    command->makeEmpty();
+    command->addMemberSet(members.get());
+    command->execute();
+  }
+
+  void slice(const TOVAString& hierarchy, const TOVAString& member) {
+    auto_unuse<NUVA_o::AxisHierarchy> slicer(axis(2)->getAxisHierarchy(hierarchy));
+    auto_unuse<NUVA_o::Member> active(slicer->getActiveSlice());
+    active->moveTo(member);
+  }
+
+  auto_unuse<memory::MemoryResultSet> query() {
+    NUVA_o::ViewResultSet* result = m_pCompanion->executeQuery();
+    auto* memoryResult = dynamic_cast<memory::MemoryResultSet*>(result);
+    EXPECT_NE(nullptr, memoryResult);
+    return auto_unuse<memory::MemoryResultSet>(memoryResult);
+  }
+
+  auto_unuse<memory::MemoryCube> m_pCube;
+  auto_unuse<NUVA_o::Viewpoint> m_pView;
+  std::unique_ptr<common::ViewpointBase> m_pCompanion;
+};
+
+TEST_F(MemoryViewQueryTest, CategoryByYearEqualsTheCsvSums) {
+  lay_out("[Product]", 0, 1);
+  lay_out("[Time].[Calendar]", 1, 1);
+  EXPECT_FALSE(m_pCompanion->isQueryTooLarge());
+  auto result = query();
+  EXPECT_EQ(std::vector<TOVAString>{"[Product]"}, result->getAxisHierarchies(0));
+  EXPECT_EQ(std::vector<TOVAString>{"[Time].[Calendar]"}, result->getAxisHierarchies(1));
+  EXPECT_EQ(4, result->getTupleCount(0));
+  EXPECT_EQ(3, result->getTupleCount(1));
+  expect_same(csv_sums(3, ""), read_result(result.get()));
+
+  // The active slices of the slice axis restrict the cells and choose the measure.
+  slice("[Geography]", "[Geography].[Europe]");
+  slice("[Measures]", "[Measures].[Quantity]");
+  auto sliced = query();
+  const auto slicer = sliced->getSlicer();
+  EXPECT_NE(slicer.end(), std::find(slicer.begin(), slicer.end(), TOVAString("[Geography].[Europe]")));
+  EXPECT_NE(slicer.end(), std::find(slicer.begin(), slicer.end(), TOVAString("[Measures].[Quantity]")));
+  expect_same(csv_sums(4, "Europe"), read_result(sliced.get()));
+  // The first result is unchanged by the later query.
+  expect_same(csv_sums(3, ""), read_result(result.get()));
+}
+
+TEST_F(MemoryViewQueryTest, TooLargeViewsAndInterruptionsAreRefused) {
+  lay_out("[Product]", 0, 3);
+  lay_out("[Time].[Calendar]", 1, 3);
+  const long cells = 26L * 36L;
+  m_pCube->setQueryCellLimit(cells);
+  EXPECT_FALSE(m_pCompanion->isQueryTooLarge());
+  m_pCube->setQueryCellLimit(cells - 1);
+  EXPECT_TRUE(m_pCompanion->isQueryTooLarge());
+  EXPECT_THROW(m_pCompanion->executeQuery(), olap_api::QueryTooLargeException);
+  m_pCube->setQueryCellLimit(memory::MemoryCube::DEFAULT_QUERY_CELL_LIMIT);
+
+  // An interrupt before the query does not stop it.
+  m_pCompanion->interrupt();
+  EXPECT_EQ(cells, query()->getCellCount());
+
+  // An interrupt from another thread while queries run stops one of them.
+  std::atomic<bool> done{false};
+  std::thread interrupter([&] {
+    while (!done) m_pCompanion->interrupt();
+  });
+  bool interrupted = false;
+  for (int i = 0; i < 2000 && !interrupted; ++i) {
+    try {
+      query();
+    } catch (const olap_api::RunTimeException& e) {
+      EXPECT_EQ(0xC2031023u, e.getCode());
+      interrupted = true;
+    }
+  }
+  done = true;
+  interrupter.join();
+  EXPECT_TRUE(interrupted);
+  EXPECT_EQ(cells, query()->getCellCount());
+}
+
+}  // namespace
