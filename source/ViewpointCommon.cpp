@@ -8,6 +8,7 @@
 #include "NUVA_o/SubTotal.h"
 #include "NUVA_o/Tuple.h"
 #include "axiscommon.h"
+#include "viewpointcommands.h"
 #include "common/ComponentLog.h"
 #include "common/ProviderLibrary.h"
 #include "common/ViewpointFactory.h"
@@ -24,6 +25,12 @@ const char* const kSource = "ViewpointCommon";
 
 [[noreturn]] void raise_unsupported(const char* what) {
   support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
+}
+
+// The instance number that log lines show for an axis.
+uint32_t instance_of(const NUVA_o::Axis* axis) {
+  auto* counted = dynamic_cast<const support::RefCountImpl*>(axis);
+  return counted ? counted->getInstanceNumber() : 0;
 }
 
 bool is_member_level_property(NUVA_o::QueryProperty p) {
@@ -285,9 +292,15 @@ void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarc
   moveAxisHierarchy(name, axis, position);
 }
 
-void ViewpointCommon::moveAxisHierarchy(const TOVAString&, NUVA_o::Axis*, unsigned) {
+void ViewpointCommon::moveAxisHierarchy(const TOVAString& uniqueName, NUVA_o::Axis* axis,
+                                        unsigned position) {
   require_bound("moveAxisHierarchy");
-  raise_unsupported("moving an axis hierarchy (the command history is not available yet)");
+  auto target = std::find(m_Axes.begin(), m_Axes.end(), axis);
+  if (!axis || target == m_Axes.end())
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+  auto_unuse<MoveAxisHierarchyCommand> command(new MoveAxisHierarchyCommand(
+      this, uniqueName, uint32_t(target - m_Axes.begin()), position));
+  execute(command.get());
 }
 
 void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
@@ -301,9 +314,26 @@ void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
   swapAxisHierarchies(first->getUniqueName(), second->getUniqueName());
 }
 
-void ViewpointCommon::swapAxisHierarchies(const TOVAString&, const TOVAString&) {
+void ViewpointCommon::swapAxisHierarchies(const TOVAString& first, const TOVAString& second) {
   require_bound("swapAxisHierarchies");
-  raise_unsupported("swapping axis hierarchies (the command history is not available yet)");
+  const bool firstPlaced = find_axis_containing_hierarchy(first) != nullptr;
+  const bool secondPlaced = find_axis_containing_hierarchy(second) != nullptr;
+  if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY) &&
+      firstPlaced != secondPlaced) {
+    // One of them comes onto the axes in place of the other: they must be of one dimension.
+    auto_unuse<NUVA_o::Hierarchy> one(m_pCube->getHierarchyByUniqueName(first));
+    auto_unuse<NUVA_o::Hierarchy> other(m_pCube->getHierarchyByUniqueName(second));
+    if (!one || !other)
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001,
+                                                   "swapAxisHierarchies", "CubeView",
+                                                   one ? 2 : 1);
+    const TOVAString& dimension = one->getDimension()->getUniqueName();
+    if (dimension != other->getDimension()->getUniqueName())
+      support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC2011046, dimension);
+  }
+  auto_unuse<SwapAxisHierarchiesCommand> command(
+      new SwapAxisHierarchiesCommand(this, first, second));
+  execute(command.get());
 }
 
 void ViewpointCommon::swapAxes(NUVA_o::Axis* first, NUVA_o::Axis* second) {
@@ -311,7 +341,172 @@ void ViewpointCommon::swapAxes(NUVA_o::Axis* first, NUVA_o::Axis* second) {
   KorvelSynchronizedWrite lock(m_Lock);
   if (!viewpoint_contains_axis(first) || !viewpoint_contains_axis(second))
     support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
-  raise_unsupported("swapping axes (the command history is not available yet)");
+  auto_unuse<SwapAxesCommand> command(new SwapAxesCommand(this, first, second));
+  execute(command.get());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Moving and swapping, as the commands run them
+
+void ViewpointCommon::internal_move_axis_hierarchy(const TOVAString& uniqueName,
+                                                   NUVA_o::Axis* axis, unsigned position) {
+  viewpointLog().logAt(4, "Moving hierarchy %s to position %ld on axis %ld", uniqueName,
+                       long(position), long(instance_of(axis)));
+  if (!viewpoint_contains_axis(axis))
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+  auto alter_position = [&](unsigned to) {
+    viewpointLog().logAt(6, "Altering invalid axis hierarchy position argument from %u to %u",
+                         position, to);
+    position = to;
+  };
+
+  NUVA_o::Axis* source = find_axis_containing_hierarchy(uniqueName);
+  if (source == axis) {
+    const size_t count = axis->getAxisHierarchies().size();
+    if (count > 1) {
+      if (position >= count) {
+        support_dll::AssertionFailure("nIndex < pAxis->getAxisHierarchies( ).size( )", __FILE__,
+                                      __LINE__);
+        alter_position(unsigned(count - 1));
+      }
+      axis->moveAxisHierarchy(uniqueName, position);
+    }
+  } else if (source) {
+    if (source->getAxisHierarchies().size() == 1 &&
+        source->getAxisType() == NUVA_o::Axis::AT_VIEW)
+      viewpointLog().logAt(4, "Moving AxisHierarchy %s leaves Axis %u in an empty state",
+                           uniqueName, instance_of(source));
+    const size_t count = axis->getAxisHierarchies().size();
+    if (position > count) {
+      support_dll::AssertionFailure("nIndex <= pAxis->getAxisHierarchies( ).size( )", __FILE__,
+                                    __LINE__);
+      alter_position(unsigned(count));
+    }
+    auto_unuse<NUVA_o::AxisHierarchy> moved(source->removeAxisHierarchy(uniqueName));
+    axis->addAxisHierarchy(moved.get(), position);
+    if (source->getAxisType() == axis->getAxisType()) {
+      if (axis->isHidden() && !source->isHidden()) moved->resetActiveSlice();
+    } else if (source->getAxisType() == NUVA_o::Axis::AT_VIEW) {
+      moved->resetActiveViewMemberSet();
+    } else {
+      moved->resetActiveSlice();
+    }
+  } else {
+    auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(uniqueName));
+    if (!hierarchy)
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011035, uniqueName);
+    if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY)) {
+      const TOVAString& dimension = hierarchy->getDimension()->getUniqueName();
+      bool removed = false;
+      for (unsigned a = 0; a < m_Axes.size() && !removed; ++a) {
+        NUVA_o::Axis* holder = m_Axes[a].get();
+        const auto& placed = holder->getAxisHierarchies();
+        for (unsigned p = 0; p < placed.size(); ++p) {
+          if (placed[p]->getHierarchy()->getDimension()->getUniqueName() != dimension) continue;
+          const TOVAString name = placed[p]->getUniqueName();
+          viewpointLog().logAt(4,
+                               "ViewpointCommon[%u]: Removing AxisHierarchy %s from Axis %u due "
+                               "to mutually exclusive hierarchy restrictions (adding hierarchy "
+                               "%s)",
+                               getInstanceNumber(), name, a, uniqueName);
+          if (holder == axis && position > p) --position;
+          auto_unuse<NUVA_o::AxisHierarchy> dropped(holder->removeAxisHierarchy(name));
+          removed = true;
+          break;
+        }
+      }
+    }
+    // The axis refuses a position past its end; clamped here so that a hierarchy pushed off
+    // above is never lost without its replacement arriving.
+    const size_t count = axis->getAxisHierarchies().size();
+    if (position > count) {
+      support_dll::AssertionFailure("nIndex <= pAxis->getAxisHierarchies( ).size( )", __FILE__,
+                                    __LINE__);
+      alter_position(unsigned(count));
+    }
+    axis->addAxisHierarchy(hierarchy.get(), position);
+  }
+  update_active_specifications();
+  dirty_viewpoint(true);
+}
+
+void ViewpointCommon::internal_swap_axis_hierarchies(const TOVAString& first,
+                                                     const TOVAString& second) {
+  if (first == second) return;
+  auto_unuse<NUVA_o::Hierarchy> firstHierarchy(m_pCube->getHierarchyByUniqueName(first));
+  auto_unuse<NUVA_o::Hierarchy> secondHierarchy(m_pCube->getHierarchyByUniqueName(second));
+  if (!firstHierarchy || !secondHierarchy)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001,
+                                                 "swapAxisHierarchies", "CubeView",
+                                                 firstHierarchy ? 2 : 1);
+  NUVA_o::Axis* firstAxis = find_axis_containing_hierarchy(first);
+  NUVA_o::Axis* secondAxis = find_axis_containing_hierarchy(second);
+  if (!firstAxis && !secondAxis) return;
+  const unsigned firstPosition = firstAxis ? firstAxis->getAxisHierarchyPosition(first) : 0;
+  const unsigned secondPosition = secondAxis ? secondAxis->getAxisHierarchyPosition(second) : 0;
+
+  auto_unuse<NUVA_o::AxisHierarchy> firstMoved(
+      firstAxis ? firstAxis->removeAxisHierarchy(first) : nullptr);
+  if (secondAxis) {
+    if (firstMoved)
+      secondAxis->addAxisHierarchy(firstMoved.get(), secondPosition);
+    else
+      secondAxis->addAxisHierarchy(firstHierarchy.get(), secondPosition);
+  }
+  auto_unuse<NUVA_o::AxisHierarchy> secondMoved(
+      secondAxis ? secondAxis->removeAxisHierarchy(second) : nullptr);
+  if (firstAxis) {
+    if (secondMoved)
+      firstAxis->addAxisHierarchy(secondMoved.get(), firstPosition);
+    else
+      firstAxis->addAxisHierarchy(secondHierarchy.get(), firstPosition);
+  }
+
+  if (firstMoved && secondMoved) {
+    if (firstAxis->getAxisType() == secondAxis->getAxisType()) {
+      if (firstAxis->isHidden() != secondAxis->isHidden())
+        (secondAxis->isHidden() ? firstMoved : secondMoved)->resetActiveSlice();
+    } else {
+      // Each reset follows where the hierarchy came from.
+      for (auto* moved : {&firstMoved, &secondMoved}) {
+        NUVA_o::Axis* from = moved == &firstMoved ? firstAxis : secondAxis;
+        if (from->getAxisType() == NUVA_o::Axis::AT_VIEW)
+          (*moved)->resetActiveViewMemberSet();
+        else
+          (*moved)->resetActiveSlice();
+      }
+    }
+  }
+  update_active_specifications();
+  dirty_viewpoint(true);
+}
+
+void ViewpointCommon::internal_swap_axes(NUVA_o::Axis* first, NUVA_o::Axis* second) {
+  if (!first || !second || first->getUniqueName() == second->getUniqueName()) return;
+  // The original objects change places: commands and callers that hold them keep valid
+  // references.
+  const std::vector<auto_unuse<NUVA_o::AxisHierarchy>> firstHierarchies =
+      first->getAxisHierarchies();
+  const std::vector<auto_unuse<NUVA_o::AxisHierarchy>> secondHierarchies =
+      second->getAxisHierarchies();
+  first->clearAxisHierarchies();
+  second->clearAxisHierarchies();
+  for (unsigned i = 0; i < firstHierarchies.size(); ++i)
+    second->addAxisHierarchy(firstHierarchies[i].get(), i);
+  for (unsigned i = 0; i < secondHierarchies.size(); ++i)
+    first->addAxisHierarchy(secondHierarchies[i].get(), i);
+  if (first->getAxisType() == NUVA_o::Axis::AT_VIEW &&
+      second->getAxisType() == NUVA_o::Axis::AT_VIEW) {
+    const std::vector<auto_unuse<NUVA_o::DynamicCalculation>> firstCalculations =
+        first->getDynamicCalculations();
+    const std::vector<auto_unuse<NUVA_o::DynamicCalculation>> secondCalculations =
+        second->getDynamicCalculations();
+    first->clearDynamicCalculations();
+    second->clearDynamicCalculations();
+    for (const auto& calculation : firstCalculations) second->addDynamicCalculation(calculation.get());
+    for (const auto& calculation : secondCalculations) first->addDynamicCalculation(calculation.get());
+  }
+  dirty_viewpoint(true);
 }
 
 NUVA_o::Sort* ViewpointCommon::addSort(const NUVA_o::Tuple* tuple, NUVA_o::Sort::Direction, bool) {

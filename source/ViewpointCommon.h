@@ -34,6 +34,8 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
                         public NUVA_o::Calculation::CalculationEventHandler,
                         public support::StrongRef {
  public:
+  using ViewpointCommandManager = common::ViewpointCommandManager;
+
   ViewpointCommon();
 
   // Persistable
@@ -125,7 +127,14 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   void finish() override { unuse(); }
   void removeSpecs(const NUVA_o::Calculation* calculation) override;
 
-  // Internal steps.
+  // Internal steps; the commands call them, and they do not call back into the manager.
+  // Throws InvalidArgumentException 0xC201102C for an axis of another view, 0xC2011035 for a
+  // hierarchy the cube does not know.
+  void internal_move_axis_hierarchy(const TOVAString& uniqueName, NUVA_o::Axis* axis,
+                                    unsigned position);
+  // Throws InvalidArgumentException when the cube does not know either name.
+  void internal_swap_axis_hierarchies(const TOVAString& first, const TOVAString& second);
+  void internal_swap_axes(NUVA_o::Axis* first, NUVA_o::Axis* second);
   void update_active_specifications();
   void dirty_viewpoint(bool removeListener);
   bool viewpoint_contains_axis(const NUVA_o::Axis* axis) const;

@@ -1,7 +1,12 @@
-#include "common/ViewpointCommand.h"
+#include "viewpointcommands.h"
 
+#include <vector>
+
+#include "NUVA_o/AxisHierarchy.h"
+#include "ViewpointCommon.h"
 #include "common/ComponentLog.h"
 #include "support/CoreLog.h"
+#include "support/Exceptions.h"
 
 namespace common {
 
@@ -37,5 +42,179 @@ void ViewpointCommand::undo() {
   do_undo();
   m_bExecuted = false;
 }
+
+ViewpointCommandManager* getViewpointCommandManager(NUVA_o::Viewpoint* view) {
+  auto* common = dynamic_cast<ViewpointCommon*>(view);
+  return common ? common->getCommandManager() : nullptr;
+}
+
+namespace {
+// Unique names of the axis hierarchies on each axis, in order.
+using Layout = std::vector<std::vector<TOVAString>>;
+
+Layout layout_of(const ViewpointCommon& view) {
+  Layout layout;
+  for (const auto& axis : view.getAxes()) {
+    std::vector<TOVAString> names;
+    for (const auto& axisHierarchy : axis->getAxisHierarchies())
+      names.push_back(axisHierarchy->getUniqueName());
+    layout.push_back(std::move(names));
+  }
+  return layout;
+}
+
+uint32_t index_of_axis(const ViewpointCommon& view, const NUVA_o::Axis* axis) {
+  const auto& axes = view.getAxes();
+  for (uint32_t i = 0; i < axes.size(); ++i)
+    if (axes[i].get() == axis) return i;
+  return UINT32_MAX;
+}
+}  // namespace
+
+MoveAxisHierarchyCommand::MoveAxisHierarchyCommand(ViewpointCommon* view,
+                                                   const TOVAString& uniqueName, uint32_t toAxis,
+                                                   uint32_t toPosition)
+    : ViewpointCommand("MoveAxisHierarchyCommand", view),
+      m_UniqueName(uniqueName),
+      m_nToAxis(toAxis),
+      m_nToPosition(toPosition) {
+  note_origin();
+}
+
+void MoveAxisHierarchyCommand::note_origin() {
+  NUVA_o::Axis* source = m_pViewpoint->find_axis_containing_hierarchy(m_UniqueName);
+  m_bFromNoAxis = source == nullptr;
+  m_nFromAxis = m_bFromNoAxis ? 0 : index_of_axis(*m_pViewpoint, source);
+  m_nFromPosition = m_bFromNoAxis ? 0 : source->getAxisHierarchyPosition(m_UniqueName);
+}
+
+NUVA_o::Axis* MoveAxisHierarchyCommand::axis_at(uint32_t index) const {
+  const auto& axes = m_pViewpoint->getAxes();
+  // The layout is only ever changed by commands, so an index recorded by one is still valid
+  // when it is undone; a view rebuilt in between is refused rather than guessed at.
+  if (index >= axes.size())
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+  return axes[index].get();
+}
+
+TOVAString MoveAxisHierarchyCommand::execute_message() const {
+  return TOVAString().build(
+      "Executing command MoveAxisHierarchy; Hierarchy %s moving from Axis %u to Axis %u, from "
+      "position %u to position %u",
+      m_UniqueName, m_nFromAxis, m_nToAxis, m_nFromPosition, m_nToPosition);
+}
+
+TOVAString MoveAxisHierarchyCommand::undo_message() const {
+  return TOVAString().build(
+      "Undoing command MoveAxisHierarchy; Hierarchy %s moveing from Axis %u to Axis %u, from "
+      "position %u to position %u",
+      m_UniqueName, m_nToAxis, m_nFromAxis, m_nToPosition, m_nFromPosition);
+}
+
+TOVAString MoveAxisHierarchyCommand::getDescription() const {
+  return TOVAString().build("move %s %u %u", m_UniqueName, m_nToAxis, m_nToPosition);
+}
+
+void MoveAxisHierarchyCommand::do_execute() {
+  NUVA_o::Axis* target = axis_at(m_nToAxis);
+  note_origin();
+  m_PushedOut = TOVAString();
+  if (!m_bFromNoAxis) {
+    m_pViewpoint->internal_move_axis_hierarchy(m_UniqueName, target, m_nToPosition);
+    return;
+  }
+  // Only a hierarchy that comes onto the axes can push another one off: find out which by
+  // comparing the layouts, so that the exclusion rule lives in one place (the view).
+  Layout before = layout_of(*m_pViewpoint);
+  m_pViewpoint->internal_move_axis_hierarchy(m_UniqueName, target, m_nToPosition);
+  for (uint32_t a = 0; a < before.size(); ++a)
+    for (uint32_t p = 0; p < before[a].size(); ++p)
+      if (!m_pViewpoint->find_axis_containing_hierarchy(before[a][p])) {
+        m_PushedOut = before[a][p];
+        m_nPushedOutAxis = a;
+        m_nPushedOutPosition = p;
+        return;
+      }
+}
+
+void MoveAxisHierarchyCommand::do_undo() {
+  if (!m_bFromNoAxis) {
+    m_pViewpoint->internal_move_axis_hierarchy(m_UniqueName, axis_at(m_nFromAxis),
+                                               m_nFromPosition);
+    return;
+  }
+  NUVA_o::Axis* holder = m_pViewpoint->find_axis_containing_hierarchy(m_UniqueName);
+  if (!holder) return;
+  if (!m_PushedOut.empty()) {
+    // Bringing the pushed-out hierarchy back pushes this one off again. The view lowers the
+    // position by one when the hierarchy it removes stood before it on the same axis, so the
+    // position is given as if that one were still there.
+    NUVA_o::Axis* home = axis_at(m_nPushedOutAxis);
+    uint32_t position = m_nPushedOutPosition;
+    if (holder == home && position >= home->getAxisHierarchyPosition(m_UniqueName)) ++position;
+    m_pViewpoint->internal_move_axis_hierarchy(m_PushedOut, home, position);
+    if (!m_pViewpoint->find_axis_containing_hierarchy(m_UniqueName)) return;
+    // A cube that admits both hierarchies after all: take this one off as well.
+    holder = m_pViewpoint->find_axis_containing_hierarchy(m_UniqueName);
+  }
+  auto_unuse<NUVA_o::AxisHierarchy> removed(holder->removeAxisHierarchy(m_UniqueName));
+  m_pViewpoint->update_active_specifications();
+  m_pViewpoint->dirty_viewpoint(true);
+}
+
+SwapAxisHierarchiesCommand::SwapAxisHierarchiesCommand(ViewpointCommon* view,
+                                                       const TOVAString& first,
+                                                       const TOVAString& second)
+    : ViewpointCommand("SwapAxisHierarchiesCommand", view), m_First(first), m_Second(second) {}
+
+TOVAString SwapAxisHierarchiesCommand::execute_message() const {
+  return TOVAString().build(
+      "Executing command SwapAxisHierarchies; Hierarchy %s swapping with Hierarchy %s", m_First,
+      m_Second);
+}
+
+TOVAString SwapAxisHierarchiesCommand::undo_message() const {
+  return TOVAString().build(
+      "Undoing command SwapAxisHierarchies; Hierarchy %s swapping with Hierarchy %s", m_Second,
+      m_First);
+}
+
+TOVAString SwapAxisHierarchiesCommand::getDescription() const {
+  return TOVAString().build("swap %s %s", m_First, m_Second);
+}
+
+void SwapAxisHierarchiesCommand::do_execute() {
+  m_pViewpoint->internal_swap_axis_hierarchies(m_First, m_Second);
+}
+
+void SwapAxisHierarchiesCommand::do_undo() {
+  m_pViewpoint->internal_swap_axis_hierarchies(m_First, m_Second);
+}
+
+SwapAxesCommand::SwapAxesCommand(ViewpointCommon* view, NUVA_o::Axis* first,
+                                 NUVA_o::Axis* second)
+    : ViewpointCommand("SwapAxesCommand", view),
+      m_pFirst(auto_unuse<NUVA_o::Axis>::share(first)),
+      m_pSecond(auto_unuse<NUVA_o::Axis>::share(second)) {}
+
+TOVAString SwapAxesCommand::execute_message() const { return "Executing command SwapAxes"; }
+
+TOVAString SwapAxesCommand::undo_message() const { return "Undoing command SwapAxes"; }
+
+TOVAString SwapAxesCommand::getDescription() const {
+  return TOVAString().build("swap-axes %u %u", index_of_axis(*m_pViewpoint, m_pFirst.get()),
+                            index_of_axis(*m_pViewpoint, m_pSecond.get()));
+}
+
+void SwapAxesCommand::swap() {
+  if (!m_pViewpoint->viewpoint_contains_axis(m_pFirst.get()) ||
+      !m_pViewpoint->viewpoint_contains_axis(m_pSecond.get()))
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
+  m_pViewpoint->internal_swap_axes(m_pFirst.get(), m_pSecond.get());
+}
+
+void SwapAxesCommand::do_execute() { swap(); }
+
+void SwapAxesCommand::do_undo() { swap(); }
 
 }  // namespace common

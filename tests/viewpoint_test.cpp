@@ -114,8 +114,6 @@ TEST_P(ViewpointTest, OperationsOfLaterCapabilitiesSayTheyAreUnsupported) {
   };
   EXPECT_TRUE(unsupported([&] { m_pView->toXML(); }));
   EXPECT_TRUE(unsupported([&] { auto_unuse<NUVA_o::ViewResultSet>(m_pView->query()); }));
-  EXPECT_TRUE(unsupported(
-      [&] { m_pView->moveAxisHierarchy("[Product]", m_pView->getAxes()[0].get(), 0); }));
   // Argument checks come first.
   EXPECT_EQ(0xC2011013u, thrownCode([&] { m_pView->addSort(nullptr, {}, false); }));
   EXPECT_EQ(0xC2011014u, thrownCode([&] { m_pView->addFilter(nullptr, nullptr); }));

@@ -6,6 +6,10 @@
 #include "NUVA_o/MemberSet.h"
 #include "common/CommandManagerCommon.h"
 
+namespace NUVA_o {
+class Viewpoint;
+}
+
 namespace common {
 
 // The command manager of a cube view (the view names it ViewpointCommon::ViewpointCommandManager).
@@ -38,5 +42,9 @@ class VTQ_EXPORT ViewpointCommandManager : public CommandManagerCommon {
   // as an assertion and the command is not recorded.
   void recordMemberSetCommand(const NUVA_o::MemberSetCommand* command);
 };
+
+// The command history of a cube view made by this library: owned by the view and replaced when
+// the view is bound again; null for an unbound view or a view made elsewhere.
+VTQ_EXPORT ViewpointCommandManager* getViewpointCommandManager(NUVA_o::Viewpoint* view);
 
 }  // namespace common

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+
+#include "NUVA_o/Axis.h"
+#include "common/ViewpointCommand.h"
+#include "support/RefCountImpl.h"
+#include "support/TOVAString.h"
+
+namespace common {
+
+class ViewpointCommon;
+
+// Moves an axis hierarchy to a position on an axis of the view. Undo puts back exactly what the
+// move changed: the hierarchy's old place, or no place at all when it came from no axis, and the
+// hierarchy of the same dimension that the move pushed off the axes, if any.
+class MoveAxisHierarchyCommand : public ViewpointCommand {
+ public:
+  // Axis indices are indices in the view's axes list; `from` is taken from the view as it is now.
+  MoveAxisHierarchyCommand(ViewpointCommon* view, const TOVAString& uniqueName, uint32_t toAxis,
+                           uint32_t toPosition);
+  TOVAString getDescription() const override;
+
+  // No axis held the hierarchy before the move.
+  bool cameFromNoAxis() const { return m_bFromNoAxis; }
+  // The hierarchy that the move pushed off the axes; empty when none.
+  const TOVAString& getPushedOut() const { return m_PushedOut; }
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  void note_origin();
+  NUVA_o::Axis* axis_at(uint32_t index) const;
+
+  TOVAString m_UniqueName;
+  uint32_t m_nFromAxis = 0;
+  uint32_t m_nToAxis;
+  uint32_t m_nFromPosition = 0;
+  uint32_t m_nToPosition;
+  bool m_bFromNoAxis = false;
+  TOVAString m_PushedOut;
+  uint32_t m_nPushedOutAxis = 0;
+  uint32_t m_nPushedOutPosition = 0;
+};
+
+// Swaps two axis hierarchies (given by unique name); undo swaps them back.
+class SwapAxisHierarchiesCommand : public ViewpointCommand {
+ public:
+  SwapAxisHierarchiesCommand(ViewpointCommon* view, const TOVAString& first,
+                             const TOVAString& second);
+  TOVAString getDescription() const override;
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  TOVAString m_First;
+  TOVAString m_Second;
+};
+
+// Swaps the contents of two axes; undo swaps them back. Holds references to both axes and
+// refuses (UnsupportedOperationException 0xC201102C) when either no longer belongs to the view.
+class SwapAxesCommand : public ViewpointCommand {
+ public:
+  SwapAxesCommand(ViewpointCommon* view, NUVA_o::Axis* first, NUVA_o::Axis* second);
+  TOVAString getDescription() const override;
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  void swap();
+
+  auto_unuse<NUVA_o::Axis> m_pFirst;
+  auto_unuse<NUVA_o::Axis> m_pSecond;
+};
+
+}  // namespace common
