@@ -10,7 +10,7 @@ namespace NUVA_o {
 // A property request with typed arguments. Arguments of kind 0 or 1 carry an
 // `olap_api::RefCount*` in the VARIANT's by-reference slot (type VT_BYREF) and the
 // specification holds one reference to it; arguments of kind 2 are ordinary VARIANT values
-// that the specification owns.
+// that it owns.
 struct VTQ_EXPORT PropertySpecification {
   PropertySpecification();
   PropertySpecification(const PropertySpecification& other);
