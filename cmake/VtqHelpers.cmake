@@ -16,13 +16,13 @@ function(vtq_add_library name)
   endif()
 endfunction()
 
-# vtq_add_test(name SOURCES ... [LINK ...]): one GoogleTest suite, registered with CTest.
+# vtq_add_test(name SOURCES ... [LINK ...] [LABELS ...]): one GoogleTest suite, registered with CTest.
 function(vtq_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE vtq_testing ${ARG_LINK})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "VTQ_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "VTQ_SOURCE_DIR=${PROJECT_SOURCE_DIR}" LABELS "${ARG_LABELS}")
 endfunction()
 
 # vtq_add_benchmark(name SOURCES ... [LINK ...])

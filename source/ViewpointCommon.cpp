@@ -27,9 +27,9 @@ const char* const kSource = "ViewpointCommon";
   support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
 }
 
-// The instance number that log lines show for an axis.
-uint32_t instance_of(const NUVA_o::Axis* axis) {
-  auto* counted = dynamic_cast<const support::RefCountImpl*>(axis);
+// The instance number that log lines show for a counted object of this library or a provider.
+uint32_t instance_of(const olap_api::RefCount* object) {
+  auto* counted = dynamic_cast<const support::RefCountImpl*>(object);
   return counted ? counted->getInstanceNumber() : 0;
 }
 
@@ -95,15 +95,7 @@ void ViewpointCommon::clear_viewpoint() {
   drop_clauses(m_Sorts, m_ActiveSorts);
   drop_clauses(m_Filters, m_ActiveFilters);
   drop_clauses(m_ExceptionSpecifications, m_ActiveExceptionSpecifications);
-  if (m_pResultSet) {
-    TOVAString text;
-    text.build("Viewpoint[%u]::clear_viewpoint: Removing ViewResultSetListener interface %X from "
-               "ViewResultSet",
-               getInstanceNumber(), static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this));
-    logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::clear_viewpoint", text);
-    m_pResultSet->removeListener(this);
-    m_pResultSet.reset();
-  }
+  drop_result_sets("clear_viewpoint", true);
   m_pCommandManager.reset();
 }
 
@@ -239,8 +231,8 @@ NUVA_o::Viewpoint* ViewpointCommon::clone() const {
   copy->m_nNextSortSolveOrder = m_nNextSortSolveOrder;
   copy->m_nNextFilterOrder = m_nNextFilterOrder;
   copy->m_nNextExceptionSolveOrder = m_nNextExceptionSolveOrder;
-  copy->m_nNextQueryNumber = m_nNextQueryNumber;
-  copy->m_nCurrentQueryNumber = m_nCurrentQueryNumber;
+  copy->m_nNextQueryNumber.store(m_nNextQueryNumber.load());
+  copy->m_nCurrentQueryNumber.store(m_nCurrentQueryNumber.load());
   return copy.release();
 }
 
@@ -260,13 +252,58 @@ TOVAString ViewpointCommon::toXML() const {
 }
 
 NUVA_o::ViewResultSet* ViewpointCommon::query() const {
-  require_bound("query");
-  raise_unsupported("querying a cube view (queries are not available yet)");
+  // The first test is cheap and lock-free for the common case of asking again; the second,
+  // under the write lock, makes concurrent callers share one result set.
+  if (auto_unuse<NUVA_o::ViewResultSet> held = held_result_set()) return held.release();
+  KorvelSynchronizedWrite lock(m_Lock);
+  if (auto_unuse<NUVA_o::ViewResultSet> held = held_result_set()) return held.release();
+
+  const uint32_t number = m_nNextQueryNumber.fetch_add(1);
+  m_nCurrentQueryNumber.store(number);
+  auto_unuse<NUVA_o::ViewResultSet> closed;
+  {
+    KorvelSynchronized guard(m_ResultSetMutex);
+    closed = std::move(m_pClosedResultSet);
+  }
+  viewpointLog().logAt(4, "Viewpoint[%u]: Executing query %u", getInstanceNumber(), number);
+  if (!m_pDerivedViewpoint) support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+  for (const auto& axis : m_Axes)
+    if (axis->getAxisType() == NUVA_o::Axis::AT_VIEW && axis->getAxisHierarchies().empty())
+      support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC201102A);
+  if (m_pDerivedViewpoint->isQueryTooLarge()) {
+    QueryTooLargeExceptionImpl e(moduleName());
+    e.log();
+    throw e;
+  }
+  auto_unuse<NUVA_o::ViewResultSet> result(m_pDerivedViewpoint->executeQuery());
+  if (!result) support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+
+  auto* listener = static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(
+      const_cast<ViewpointCommon*>(this));
+  TOVAString text;
+  text.build("Viewpoint[%u]::query: Adding ViewResultSetListener interface %X to ViewResultSet[%u]",
+             getInstanceNumber(), listener, instance_of(result.get()));
+  logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::query", text);
+  result->addListener(listener);
+  viewpointLog().logAt(4, "Viewpoint[%u]: Query %u execution complete", getInstanceNumber(),
+                       number);
+  m_pCommandManager->mark();
+  {
+    KorvelSynchronized guard(m_ResultSetMutex);
+    m_pResultSet = auto_unuse<NUVA_o::ViewResultSet>::share(result.get());
+  }
+  return result.release();
+}
+
+auto_unuse<NUVA_o::ViewResultSet> ViewpointCommon::held_result_set() const {
+  KorvelSynchronized guard(m_ResultSetMutex);
+  return auto_unuse<NUVA_o::ViewResultSet>::share(m_pResultSet.get());
 }
 
 void ViewpointCommon::interrupt() {
-  require_bound("interrupt");
-  raise_unsupported("interrupting a query (queries are not available yet)");
+  viewpointLog().logAt(4, "Viewpoint[%u]: Interrupting query %u", getInstanceNumber(),
+                       m_nCurrentQueryNumber.load());
+  if (m_pDerivedViewpoint) m_pDerivedViewpoint->interrupt();
 }
 
 void ViewpointCommon::revert() {
@@ -596,15 +633,33 @@ void ViewpointCommon::dirty_viewpoint(bool removeListener) {
   viewpointLog().logAt(5, "Viewpoint[%u]::dirty_query(%d)", getInstanceNumber(),
                        int(removeListener));
   if (m_pDerivedViewpoint) m_pDerivedViewpoint->dirty();
-  if (m_pResultSet && removeListener) {
-    TOVAString text;
-    text.build("Viewpoint[%u]::dirty_query: Removing ViewResultSetListener interface %X from "
-               "ViewResultSet",
-               getInstanceNumber(), static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this));
-    logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::dirty_viewpoint", text);
-    m_pResultSet->removeListener(this);
+  if (removeListener) return drop_result_sets("dirty_query", true);
+  // The result set is announcing its closing and is still inside that notification: park it
+  // rather than release what may be its last reference under its own feet.
+  auto_unuse<NUVA_o::ViewResultSet> previous;  // released after the guard below
+  KorvelSynchronized guard(m_ResultSetMutex);
+  previous = std::move(m_pClosedResultSet);
+  if (m_pResultSet) m_pClosedResultSet = std::move(m_pResultSet);
+}
+
+void ViewpointCommon::drop_result_sets(const char* caller, bool removeListener) {
+  auto_unuse<NUVA_o::ViewResultSet> held, closed;
+  {
+    KorvelSynchronized guard(m_ResultSetMutex);
+    held = std::move(m_pResultSet);
+    closed = std::move(m_pClosedResultSet);
   }
-  m_pResultSet.reset();
+  // Outside the mutex: the result set may be notifying on another thread and make us wait.
+  if (held && removeListener) {
+    TOVAString text;
+    text.build("Viewpoint[%u]::%s: Removing ViewResultSetListener interface %X from "
+               "ViewResultSet[%u]",
+               getInstanceNumber(), caller,
+               static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this),
+               instance_of(held.get()));
+    logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::drop_result_sets", text);
+    held->removeListener(this);
+  }
 }
 
 bool ViewpointCommon::viewpoint_contains_axis(const NUVA_o::Axis* axis) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -158,6 +159,11 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   void initialize_axes(unsigned viewAxes, unsigned sliceAxes);
   void initialize_orientation();
   void add_all_axis_hierarchies(NUVA_o::Dimension* dimension, unsigned axis);
+  // The held result set with a reference for the caller, or null.
+  auto_unuse<NUVA_o::ViewResultSet> held_result_set() const;
+  // Drops the held result set, leaving its listeners first when `removeListener`, and the
+  // parked closed one. `caller` names the operation in the log line.
+  void drop_result_sets(const char* caller, bool removeListener);
   // Throws CubeViewStateException naming `operation` while the view is unbound.
   void require_bound(const char* operation) const;
   template <class T>
@@ -171,7 +177,14 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   bool m_bCubeListening = false;
   std::unique_ptr<ViewpointCommandManager> m_pCommandManager;
   auto_unuse<NUVA_o::Cube> m_pCube;
+  // Guards the two result-set pointers only (never held while calling out), because listener
+  // faces on provider threads and the unlocked first test of `query` read them without the
+  // view's lock.
+  mutable KorvelMutex m_ResultSetMutex;
   mutable auto_unuse<NUVA_o::ViewResultSet> m_pResultSet;
+  // A result set that announced its closing: kept alive until its notification has surely
+  // returned, that is until the next query, dirtying or destruction.
+  mutable auto_unuse<NUVA_o::ViewResultSet> m_pClosedResultSet;
   TOVAString m_UniqueName;
   GUID m_Guid{};
   std::vector<auto_unuse<NUVA_o::Axis>> m_Axes;
@@ -185,8 +198,9 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   uint32_t m_nNextExceptionSolveOrder = 1;
   NUVA_o::QueryPropertySetCommon m_QueryProperties;
   mutable ReadWriteLock m_Lock;
-  uint32_t m_nNextQueryNumber = 1;
-  uint32_t m_nCurrentQueryNumber = 0;
+  // Atomic: `interrupt` reads the current number without the lock.
+  mutable std::atomic<uint32_t> m_nNextQueryNumber{1};
+  mutable std::atomic<uint32_t> m_nCurrentQueryNumber{0};
   std::vector<TOVAString> m_RepairDetails;
 };
 

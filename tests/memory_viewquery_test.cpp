@@ -211,4 +211,211 @@ TEST_F(MemoryViewQueryTest, TooLargeViewsAndInterruptionsAreRefused) {
   EXPECT_EQ(cells, query()->getCellCount());
 }
 
+// The cube view's own query: numbering, caching, its checks, closing, revert and interrupt.
+class ViewQueryTest : public MemoryViewQueryTest {
+ protected:
+  void move(const TOVAString& hierarchy, size_t toAxis) {
+    m_pView->moveAxisHierarchy(hierarchy, axis(toAxis),
+                               static_cast<unsigned>(axis(toAxis)->getAxisHierarchies().size()));
+  }
+
+  // The view member set becomes one level, through a command of the member set (recorded in
+  // the view's history like any other edit).
+  void set_level(const TOVAString& hierarchy, int level) {
+    auto_unuse<NUVA_o::AxisHierarchy> placed;
+    for (const auto& one : m_pView->getAxes())
+      if (!placed) placed.reset(one->getAxisHierarchy(hierarchy));
+    ASSERT_TRUE(placed);
+    auto_unuse<NUVA_o::MemberSet> members(
+        placed->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
+    auto_unuse<NUVA_o::MemberSet> viewSet(placed->getViewMemberSet());
+    auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
+    command->makeEmpty();
+    command->addMemberSet(members.get());
+    command->execute();
+  }
+
+  // Product categories on the columns, calendar years on the rows.
+  void category_by_year() {
+    move("[Product]", 0);
+    move("[Time].[Calendar]", 1);
+    set_level("[Product]", 1);
+    set_level("[Time].[Calendar]", 1);
+  }
+
+  auto_unuse<NUVA_o::ViewResultSet> view_query() {
+    return auto_unuse<NUVA_o::ViewResultSet>(m_pView->query());
+  }
+
+  static memory::MemoryResultSet* grid(const auto_unuse<NUVA_o::ViewResultSet>& result) {
+    return dynamic_cast<memory::MemoryResultSet*>(result.get());
+  }
+
+  static size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  }
+
+  std::vector<std::string> layout() {
+    std::vector<std::string> out;
+    for (const auto& one : m_pView->getAxes()) {
+      std::string line;
+      for (const auto& placed : one->getAxisHierarchies()) line += placed->getUniqueName().string() + " ";
+      out.push_back(line);
+    }
+    return out;
+  }
+};
+
+TEST_F(ViewQueryTest, RepeatedQueriesShareOneResultSetUntilTheViewChanges) {
+  category_by_year();
+  auto& log = captureLog(5);
+  auto first = view_query();
+  auto again = view_query();
+  EXPECT_EQ(first.get(), again.get());
+  EXPECT_EQ(1u, count(log.texts(), "Executing query"));
+  EXPECT_EQ(1u, count(log.texts(), "Executing query 1"));
+  EXPECT_EQ(1u, count(log.texts(), "Adding ViewResultSetListener interface"));
+  EXPECT_EQ(1u, count(log.texts(), "Query 1 execution complete"));
+  expect_same(csv_sums(3, ""), read_result(grid(first)));
+
+  // An edit: the next number and a new result set, which the view no longer shares with the
+  // old one's listeners.
+  set_level("[Time].[Calendar]", 2);
+  auto second = view_query();
+  EXPECT_NE(first.get(), second.get());
+  EXPECT_EQ(1u, count(log.texts(), "Executing query 2"));
+  EXPECT_EQ(12, grid(second)->getTupleCount(1));
+  grid(first)->close();
+  EXPECT_EQ(second.get(), view_query().get());
+
+  // Closing the held result set makes the view dirty.
+  grid(second)->close();
+  auto third = view_query();
+  EXPECT_NE(second.get(), third.get());
+  EXPECT_EQ(1u, count(log.texts(), "Executing query 3"));
+  EXPECT_FALSE(grid(third)->isClosed());
+}
+
+TEST_F(ViewQueryTest, AClosedResultSetLivesUntilTheNextQuery) {
+  category_by_year();
+  const TOVAString traceName("MemoryResultSet");
+  NUVA_o::ViewResultSet* held = m_pView->query();
+  held->unuse();  // the view's reference is the last one
+  // The view must not release it from inside the notification of its closing.
+  dynamic_cast<memory::MemoryResultSet*>(held)->close();
+  EXPECT_EQ(1, support::liveObjectCount(traceName));
+  auto next = view_query();
+  EXPECT_NE(held, next.get());
+  EXPECT_EQ(1, support::liveObjectCount(traceName));
+}
+
+TEST_F(ViewQueryTest, RefusedQueriesLeaveTheViewDirtyAndTheMarkInPlace) {
+  {
+    auto_unuse<NUVA_o::Viewpoint> unbound(createCommonViewpoint());
+    try {
+      unbound->query();
+      FAIL() << "an unbound view has nothing to evaluate";
+    } catch (const olap_api::InvalidPointerException& e) {
+      EXPECT_EQ(0xC2011200u, e.getCode());
+    }
+  }
+  auto expect_empty_axis = [&] {
+    try {
+      view_query();
+      FAIL() << "a view axis is empty";
+    } catch (const olap_api::CubeViewStateException& e) {
+      EXPECT_EQ(0xC201102Au, e.getCode());
+    }
+  };
+  expect_empty_axis();  // a new view has everything on the slice axis
+
+  category_by_year();
+  auto& log = captureLog(4);
+  view_query();  // query 2, and the mark
+  move("[Product]", 2);
+  expect_empty_axis();  // query 3
+  // The failed query set no mark, so revert goes back to the successful one.
+  m_pView->revert();
+  EXPECT_EQ("[Product] ", layout()[0]);
+  m_pCube->setQueryCellLimit(4 * 3 - 1);
+  EXPECT_THROW(view_query(), olap_api::QueryTooLargeException);  // query 4
+  m_pCube->setQueryCellLimit(memory::MemoryCube::DEFAULT_QUERY_CELL_LIMIT);
+  auto result = view_query();
+  EXPECT_EQ(1u, count(log.texts(), "Executing query 5"));
+  expect_same(csv_sums(3, ""), read_result(grid(result)));
+}
+
+TEST_F(ViewQueryTest, RevertReturnsToTheLastQueriedLayout) {
+  category_by_year();
+  auto queried = view_query();
+  const auto before = layout();
+  move("[Geography]", 1);
+  set_level("[Product]", 2);
+  m_pView->swapAxes(axis(0), axis(1));
+  m_pView->revert();
+  EXPECT_EQ(before, layout());
+  auto result = view_query();
+  EXPECT_NE(queried.get(), result.get());
+  expect_same(csv_sums(3, ""), read_result(grid(result)));
+}
+
+TEST_F(ViewQueryTest, AnInterruptStopsARunningQueryAndTheViewGoesOn) {
+  move("[Product]", 0);
+  move("[Time].[Calendar]", 1);
+  set_level("[Product]", 3);
+  set_level("[Time].[Calendar]", 3);
+  std::atomic<bool> done{false};
+  std::thread interrupter([&] {
+    while (!done) m_pView->interrupt();
+  });
+  bool interrupted = false;
+  for (int i = 0; i < 2000 && !interrupted; ++i) {
+    try {
+      view_query();
+    } catch (const olap_api::RunTimeException& e) {
+      EXPECT_EQ(0xC2031023u, e.getCode());
+      interrupted = true;
+    }
+    // The next query must evaluate again rather than hand back the cached result.
+    m_pView->swapAxes(axis(0), axis(1));
+  }
+  done = true;
+  interrupter.join();
+  EXPECT_TRUE(interrupted);
+  EXPECT_EQ(26L * 36L, grid(view_query())->getCellCount());
+}
+
+// Queries with reads and closes of their results on one thread, interrupts on a second and
+// edits on a third: run under ThreadSanitizer by `make tsan`.
+TEST_F(ViewQueryTest, QueriesInterruptsAndEditsOnThreeThreads) {
+  category_by_year();
+  std::atomic<bool> done{false};
+  std::atomic<int> results{0};
+  std::thread querier([&] {
+    for (int i = 0; i < 300; ++i) {
+      try {
+        auto result = view_query();
+        if (grid(result)->getCellCount() == 12) ++results;
+        if (i % 3 == 0) grid(result)->close();
+      } catch (const olap_api::RunTimeException& e) {
+        EXPECT_EQ(0xC2031023u, e.getCode());
+      }
+    }
+    done = true;
+  });
+  std::thread interrupter([&] {
+    while (!done) m_pView->interrupt();
+  });
+  std::thread editor([&] {
+    while (!done) m_pView->swapAxes(axis(0), axis(1));
+  });
+  querier.join();
+  interrupter.join();
+  editor.join();
+  EXPECT_GT(results.load(), 0);
+  EXPECT_EQ(12, grid(view_query())->getCellCount());
+}
+
 }  // namespace
