@@ -189,21 +189,26 @@ void AxisHierarchyCommon::removeListener(AxisHierarchyListener* listener) const 
                     m_Listeners.end());
 }
 
-// Notifications walk a copy so that a listener may add or remove listeners from inside its call.
+// Notifications walk a copy, outside the mutex: a listener may add or remove listeners from
+// inside its call, and listeners take locks of their own (the view's command history), which
+// must never be taken while this mutex is held.
 std::vector<NUVA_o::AxisHierarchy::AxisHierarchyListener*>
 AxisHierarchyCommon::listeners_snapshot() const {
+  KorvelSynchronized lock(m_Mutex);
   return m_Listeners;
 }
 
 void AxisHierarchyCommon::preMemberSetCommandExecute(const NUVA_o::MemberSetCommand* command) {
-  KorvelSynchronized lock(m_Mutex);
   for (AxisHierarchyListener* listener : listeners_snapshot()) listener->executingCommand(command);
 }
 
 void AxisHierarchyCommon::memberSetChanged(const NUVA_o::MemberSetCommand* command, bool& out) {
-  KorvelSynchronized lock(m_Mutex);
-  const bool slice = command && m_pActiveSliceMemberSet &&
-                     is_same_set(command->getCommandMemberSet(), m_pActiveSliceMemberSet.get());
+  bool slice = false;
+  {
+    KorvelSynchronized lock(m_Mutex);
+    slice = command && m_pActiveSliceMemberSet &&
+            is_same_set(command->getCommandMemberSet(), m_pActiveSliceMemberSet.get());
+  }
   for (AxisHierarchyListener* listener : listeners_snapshot()) {
     if (slice)
       listener->activeSliceMemberSetChanged(command);
@@ -217,19 +222,21 @@ void AxisHierarchyCommon::memberChanged(const NUVA_o::MemberCommand* command) {
   // The member that calls us must outlive its own callback, so a replaced active slice is
   // released only when this function returns.
   auto_unuse<NUVA_o::Member> replaced;
-  KorvelSynchronized lock(m_Mutex);
-  if (m_pActiveSlice && m_pActiveSlice->getMemberType() == NUVA_o::Member::MT_UNRESOLVED) {
-    NUVA_o::Hierarchy* hierarchy = m_pActiveSlice->getHierarchy();
-    if (!hierarchy) {
-      support_dll::AssertionFailure("! \"Error getting default hierarchy from member\"", __FILE__,
-                                    __LINE__);
-    } else {
-      auto_unuse<NUVA_o::Member> replacement(hierarchy->getDefaultMember());
-      if (replacement) {
-        m_pActiveSlice->removeMemberListener(this);
-        replaced = std::move(m_pActiveSlice);
-        replacement->addMemberListener(this);
-        m_pActiveSlice = std::move(replacement);
+  {
+    KorvelSynchronized lock(m_Mutex);
+    if (m_pActiveSlice && m_pActiveSlice->getMemberType() == NUVA_o::Member::MT_UNRESOLVED) {
+      NUVA_o::Hierarchy* hierarchy = m_pActiveSlice->getHierarchy();
+      if (!hierarchy) {
+        support_dll::AssertionFailure("! \"Error getting default hierarchy from member\"", __FILE__,
+                                      __LINE__);
+      } else {
+        auto_unuse<NUVA_o::Member> replacement(hierarchy->getDefaultMember());
+        if (replacement) {
+          m_pActiveSlice->removeMemberListener(this);
+          replaced = std::move(m_pActiveSlice);
+          replacement->addMemberListener(this);
+          m_pActiveSlice = std::move(replacement);
+        }
       }
     }
   }
