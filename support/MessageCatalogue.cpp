@@ -26,6 +26,10 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC2011029, "A cube view needs at least one slice axis."},
       {0xC201102C, "The axis does not belong to this cube view."},
       {0xC2011045, "Hierarchy '%1' is on no axis of the cube view."},
+      {0xC2011035, "The cube has no hierarchy '%1'."},
+      {0xC2011046,
+       "Hierarchies of different dimensions cannot be swapped (dimension '%1'): the cube "
+       "allows one hierarchy per dimension in a view."},
       {0xC201110E, "The expression is missing or cannot be used here."},
       {0xC201101E, "A sort specification could not be restored and was removed from the view."},
       {0xC201101F, "A filter specification could not be restored and was removed from the view."},

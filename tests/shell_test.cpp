@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "../tools/vtq/result_grid.h"
 #include "../tools/vtq/shell_command.h"
 #include "NUVA_o/MemberSet.h"
 #include "VtqTest.h"
@@ -25,6 +26,36 @@ class ShellTest : public vtq_testing::VtqTest {
   }
   auto_unuse<memory::MemoryCube> m_pCube;
 };
+
+// Time (Calendar, Fiscal), Product, a dimension whose name has a blank, and Sales; one
+// hierarchy per dimension in a view. A Gear caption needs quoting in csv.
+memory::MemoryCube* buildShellCube() {
+  memory::CubeBuilder b("Shell");
+  b.addDimension("Time");
+  b.addHierarchy("Time", "Calendar", {"Year", "Month"});
+  b.addHierarchy("Time", "Fiscal", {"Year", "Month"});
+  b.addDimension("Product");
+  b.addHierarchy("Product", "Product", {"Category", "Item"});
+  b.addDimension("Sales Channel");
+  b.addHierarchy("Sales Channel", "Sales Channel", {"Channel"});
+  b.addMeasure("Sales");
+  b.addPath("[Time].[Calendar]", "2023-12", {"2023", "Dec"});
+  b.addPath("[Time].[Calendar]", "2024-01", {"2024", "Jan"});
+  b.addPath("[Time].[Fiscal]", "2023-12", {"FY2024", "Dec"});
+  b.addPath("[Time].[Fiscal]", "2024-01", {"FY2024", "Jan"});
+  b.addPath("[Product]", "road", {"Bikes", "Road"});
+  b.addPath("[Product]", "helmet", {"Gear", "Helmet"});
+  b.setCaption("[Product].[Gear]", "Gear, \"pro\"");
+  b.addPath("[Sales Channel]", "web", {"Web"});
+  b.addPath("[Sales Channel]", "shop", {"Shop"});
+  b.addFact(std::vector<TOVAString>{"2023-12", "road", "web"}, {1234.5});
+  b.addFact(std::vector<TOVAString>{"2024-01", "road", "shop"}, {1000});
+  b.addFact(std::vector<TOVAString>{"2024-01", "road", "web"}, {200});
+  b.addFact(std::vector<TOVAString>{"2024-01", "helmet", "web"}, {0.1});
+  b.addFact(std::vector<TOVAString>{"2024-01", "helmet", "web"}, {0.2});
+  b.setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, false);
+  return b.build();
+}
 
 TEST_F(ShellTest, LayoutOfTheSampleCubeWithAndWithoutMultipleHierarchies) {
   m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
@@ -69,6 +100,130 @@ TEST_F(ShellTest, LevelMakesTheViewSetAllMembersOfThatLevel) {
   vtq::setViewSetToLevel(*view, "[Product]", 1);
   EXPECT_EQ("[Product].[Bikes], [Product].[Gear]", vtq_testing::members(set.get()));
   EXPECT_EQ("0||", run("level [Product] 2\nlevel [Time].[Calendar] 1\n"));
+}
+
+TEST_F(ShellTest, MovesSwapsAndAxisSwapsRearrangeTheLayout) {
+  m_pCube.reset(buildShellCube());
+  EXPECT_EQ(
+      "0|"
+      // Names with blanks; the trailing one or two words are the axis and the position.
+      "0 view: [Product]\n1 view: [Sales Channel], [Time].[Calendar]\n2 slice: [Measures]\n"
+      // Within one axis, and to its front.
+      "0 view: [Measures], [Product]\n1 view: [Time].[Calendar], [Sales Channel]\n2 slice: \n"
+      // A hierarchy with blanks swaps with one of another axis.
+      "0 view: [Measures], [Sales Channel]\n1 view: [Time].[Calendar], [Product]\n2 slice: \n"
+      "0 view: [Time].[Calendar], [Product]\n1 view: [Measures], [Sales Channel]\n2 slice: \n"
+      // The other hierarchy of Time takes Calendar's place, and swaps back in for it.
+      "0 view: [Product]\n1 view: [Measures], [Sales Channel], [Time].[Fiscal]\n2 slice: \n"
+      "0 view: [Product]\n1 view: [Measures], [Sales Channel], [Time].[Calendar]\n2 slice: \n"
+      "|",
+      run("move [Product] 0\nmove  [Sales Channel]  1\nmove [Time].[Calendar] 1 1\nlayout\n"
+          "move [Time].[Calendar] 1 0\nmove [Measures] 0 0\nlayout\n"
+          "swap [Sales Channel] [Product]\nlayout\n"
+          "swap-axes 0 1\nlayout\n"
+          "move [Time].[Fiscal] 1\nlayout\n"
+          "swap [Time].[Fiscal]   [Time].[Calendar]\nlayout\n"));
+}
+
+TEST_F(ShellTest, UndoRedoAndTheHistory) {
+  m_pCube.reset(buildShellCube());
+  EXPECT_EQ(
+      "0|"
+      "undo 1: move [Product] 0 0\n"
+      "undo 2: move [Time].[Calendar] 1 0\n"
+      "undo 3: set the view members of [Product]\n"
+      "undo 4: swap [Product] [Time].[Calendar]\n"
+      "undo 5: swap-axes 0 1\n"
+      // Undone edits wait in the redo history, the next one to redo last.
+      "undo 1: move [Product] 0 0\n"
+      "undo 2: move [Time].[Calendar] 1 0\n"
+      "redo 1: swap-axes 0 1\n"
+      "redo 2: swap [Product] [Time].[Calendar]\n"
+      "redo 3: set the view members of [Product]\n"
+      "0 view: [Product]\n1 view: [Time].[Calendar]\n2 slice: [Sales Channel], [Measures]\n"
+      "0 view: [Time].[Calendar]\n1 view: [Product]\n2 slice: [Sales Channel], [Measures]\n"
+      // A new edit after an undo empties the redo history.
+      "undo 1: move [Product] 0 0\n"
+      "undo 2: move [Time].[Calendar] 1 0\n"
+      "undo 3: move [Measures] 1 1\n"
+      "0 view: \n1 view: \n2 slice: [Time].[Calendar], [Product], [Sales Channel], [Measures]\n"
+      "|"
+      "error: nothing to redo\n"
+      "error: nothing to undo\n"
+      "error: nothing to undo\n",
+      run("move [Product] 0\nmove [Time].[Calendar] 1\nlevel [Product] 1\n"
+          "swap [Product] [Time].[Calendar]\nswap-axes 0 1\nhistory\n"
+          "undo\nundo\nundo\nhistory\nlayout\nredo\nredo\nlayout\n"
+          "undo\nundo\nmove [Measures] 1\nredo\nhistory\n"
+          "undo\nundo\nundo\nundo\nlayout\nundo\n"));
+}
+
+TEST_F(ShellTest, RefusedEditsPrintAnErrorAndChangeNothing) {
+  m_pCube.reset(buildShellCube());
+  const std::string before =
+      "0 view: [Product]\n1 view: \n2 slice: [Time].[Calendar], [Sales Channel], [Measures]\n";
+  EXPECT_EQ(
+      "0|" + before + "undo 1: move [Product] 0 0\n" + before + "|"
+      "error 0xC2011035: The cube has no hierarchy '[Nowhere]'.\n"
+      "error: axis 3 does not exist: the view has axes 0 to 2\n"
+      "error: position 2 is out of range: axis 0 takes positions 0 to 0\n"
+      "error: position 4 is out of range: axis 2 takes positions 0 to 3\n"
+      "error: axis 'x' is not a number of 0 or more\n"
+      "error: axis '-1' is not a number of 0 or more\n"
+      "error: usage: move HIERARCHY AXIS [POSITION]\n"
+      "error: the cube has no hierarchy '[Nowhere]'\n"
+      "error: usage: swap HIERARCHY1 HIERARCHY2 (bracketed unique names)\n"
+      "error: usage: swap HIERARCHY1 HIERARCHY2 (bracketed unique names)\n"
+      "error: usage: swap HIERARCHY1 HIERARCHY2 (bracketed unique names)\n"
+      "error 0xC2011046: Hierarchies of different dimensions cannot be swapped (dimension "
+      "'[Time]'): the cube allows one hierarchy per dimension in a view.\n"
+      "error: axis 9 does not exist: the view has axes 0 to 2\n"
+      "error: axis '+1' is not a number of 0 or more\n"
+      "error: usage: swap-axes AXIS1 AXIS2\n"
+      "error 0x42018008: There is nothing to revert: no query has been made since the last "
+      "edit.\n"
+      "error: unknown command 'undo 2' (.help lists the commands)\n",
+      run("move [Product] 0\nlayout\n"
+          "move [Nowhere] 0\nmove [Product] 3\nmove [Product] 0 2\nmove [Product] 2 4\n"
+          "move [Product] x\nmove [Product] -1\nmove 1\n"
+          "swap [Product] [Nowhere]\nswap [Product]\nswap [Product] [Time].[Calendar] x\n"
+          "swap Product Time\nswap [Time].[Fiscal] [Product]\n"
+          "swap-axes 0 9\nswap-axes +1 0\nswap-axes 0\n"
+          "revert\nundo 2\nhistory\nlayout\n"));
+}
+
+TEST_F(ShellTest, GridsPrintAsCsvAndAsAlignedTables) {
+  EXPECT_EQ("1234.5", vtq::formatNumber(1234.5));
+  EXPECT_EQ("1200", vtq::formatNumber(1200.0));
+  EXPECT_EQ("-0.25", vtq::formatNumber(-0.25));
+  EXPECT_EQ("0.3", vtq::formatNumber(0.1 + 0.2));
+  EXPECT_EQ("100000000000000000000", vtq::formatNumber(1e20));
+  EXPECT_EQ("0.0000001", vtq::formatNumber(1e-7));
+  EXPECT_EQ("0", vtq::formatNumber(-0.0));
+  EXPECT_EQ("12345678.91", vtq::formatNumber(12345678.91));
+
+  EXPECT_EQ("plain", vtq::csvField("plain"));
+  EXPECT_EQ("\"a,b\"", vtq::csvField("a,b"));
+  EXPECT_EQ("\"say \"\"hi\"\"\"", vtq::csvField("say \"hi\""));
+
+  vtq::ResultGrid grid;
+  grid.rowHierarchies = {"[Time]", "[Store]"};
+  grid.columnHeaders = {"Bikes|Sales", "Gear, \"pro\"|Sales"};
+  grid.rowCaptions = {{"2024", "Köln"}, {"2025", "Paris"}};
+  grid.cells = {1234.5, std::nullopt, 7.0, 0.1 + 0.2};
+  std::ostringstream csv, table;
+  vtq::printCsv(grid, csv);
+  EXPECT_EQ("[Time],[Store],Bikes|Sales,\"Gear, \"\"pro\"\"|Sales\"\n"
+            "2024,Köln,1234.5,\n"
+            "2025,Paris,7,0.3\n",
+            csv.str());
+  // Widths count characters, not bytes: "Köln" is four wide.
+  vtq::printTable(grid, table);
+  EXPECT_EQ("[Time]  [Store]  Bikes|Sales  Gear, \"pro\"|Sales\n"
+            "------  -------  -----------  -----------------\n"
+            "2024    Köln          1234.5\n"
+            "2025    Paris              7                0.3\n",
+            table.str());
 }
 
 }  // namespace

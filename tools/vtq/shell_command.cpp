@@ -1,10 +1,13 @@
 #include "shell_command.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <istream>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,8 +15,12 @@
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/Cube.h"
 #include "NUVA_o/MemberSet.h"
+#include "NUVA_o/ViewResultSet.h"
 #include "NUVA_o/Viewpoint.h"
+#include "common/ViewpointCommand.h"
+#include "common/ViewpointCommandManager.h"
 #include "common/ViewpointFactory.h"
+#include "result_grid.h"
 #include "support/Exceptions.h"
 
 namespace vtq {
@@ -22,16 +29,95 @@ namespace {
 
 const char* const kHelp =
     "Commands (one per line; blank lines and lines starting with # are ignored):\n"
-    "  layout          one line per axis: index, view or slice, and its hierarchies\n"
-    "  level H N       the view member set of hierarchy H becomes all members of level N\n"
-    "  .mode csv|table how query results are printed\n"
-    "  .help           this text\n";
+    "  layout            one line per axis: index, view or slice, and its hierarchies\n"
+    "  level H N         the view member set of hierarchy H becomes all members of level N\n"
+    "  move H AXIS [POS] moves hierarchy H to axis AXIS at position POS (default: the end)\n"
+    "  swap H1 H2        swaps two hierarchies ([Time].[Calendar] [Product])\n"
+    "  swap-axes I J     swaps the contents of axes I and J\n"
+    "  undo, redo        takes back the newest edit, runs the newest undone edit again\n"
+    "  revert            takes back every edit made since the last query\n"
+    "  history           the undo history, then the redo history, newest last; (queried)\n"
+    "                    marks an edit a query saw\n"
+    "  query             prints the view's grid: axis 0 gives the columns, axis 1 the rows\n"
+    "  .mode csv|table   how query results are printed\n"
+    "  .help             this text\n";
 
-std::vector<std::string> split_words(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream stream(line);
-  for (std::string word; stream >> word;) words.push_back(word);
-  return words;
+// A word of a command line and where it starts, so that names with blanks can be cut out of
+// the line as the user typed them.
+struct Word {
+  std::string text;
+  size_t begin;
+};
+
+std::vector<Word> split_words(const std::string& line) {
+  std::vector<Word> words;
+  size_t at = 0;
+  for (;;) {
+    at = line.find_first_not_of(" \t", at);
+    if (at == std::string::npos) return words;
+    const size_t end = std::min(line.find_first_of(" \t", at), line.size());
+    words.push_back({line.substr(at, end - at), at});
+    at = end;
+  }
+}
+
+// Digits only: no sign, blank or exponent slips through as it would with stoul.
+std::optional<unsigned> parse_number(const std::string& word) {
+  unsigned value = 0;
+  const char* end = word.data() + word.size();
+  const auto [ptr, error] = std::from_chars(word.data(), end, value);
+  if (word.empty() || error != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+std::string trimmed(std::string text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+  return text;
+}
+
+// The text from word `first` up to (not including) word `end`, as typed.
+std::string text_between(const std::vector<Word>& words, const std::string& line, size_t first,
+                         size_t end) {
+  const size_t stop = end < words.size() ? words[end].begin : line.size();
+  return trimmed(line.substr(words[first].begin, stop - words[first].begin));
+}
+
+// Reads one bracketed unique name ("[Time].[Calendar]", blanks allowed inside brackets, "]]"
+// for a bracket inside a part) starting at `at` after blanks; moves `at` past it.
+std::optional<std::string> read_bracketed_name(const std::string& text, size_t& at) {
+  at = std::min(text.find_first_not_of(" \t", at), text.size());
+  const size_t begin = at;
+  for (;;) {
+    if (at >= text.size() || text[at] != '[') return std::nullopt;
+    for (++at;; ++at) {
+      if (at >= text.size()) return std::nullopt;
+      if (text[at] != ']') continue;
+      if (at + 1 < text.size() && text[at + 1] == ']') {
+        ++at;
+        continue;
+      }
+      break;
+    }
+    ++at;
+    if (at < text.size() && text[at] == '.') {
+      ++at;
+      continue;
+    }
+    return text.substr(begin, at - begin);
+  }
+}
+
+// What a history line says about a command.
+std::string describe(NUVA_o::Command* command) {
+  if (auto* own = dynamic_cast<common::ViewpointCommand*>(command))
+    return own->getDescription().string();
+  if (auto* members = dynamic_cast<NUVA_o::MemberSetCommand*>(command)) {
+    NUVA_o::MemberSet* set = members->getCommandMemberSet();
+    NUVA_o::Hierarchy* hierarchy = set ? set->getHierarchy() : nullptr;
+    return hierarchy ? "set the view members of " + hierarchy->getUniqueName().string()
+                     : std::string("set view members");
+  }
+  return "command";
 }
 
 class Shell {
@@ -41,12 +127,21 @@ class Shell {
     m_pView->initialise(cube, 2, 1);
   }
 
-  void run(const std::vector<std::string>& words, const std::string& line) {
-    const std::string& command = words[0];
-    if (command == "layout" && words.size() == 1) return layout();
+  void run(const std::vector<Word>& words, const std::string& line) {
+    const std::string& command = words[0].text;
+    const bool alone = words.size() == 1;
+    if (command == "layout" && alone) return layout();
     if (command == "level") return level(words, line);
+    if (command == "move") return move(words, line);
+    if (command == "swap") return swap(words, line);
+    if (command == "swap-axes") return swap_axes(words);
+    if (command == "undo" && alone) return undo();
+    if (command == "redo" && alone) return redo();
+    if (command == "revert" && alone) return m_pView->revert();
+    if (command == "history" && alone) return history();
+    if (command == "query" && alone) return query();
     if (command == ".mode") return mode(words);
-    if (command == ".help" && words.size() == 1) {
+    if (command == ".help" && alone) {
       m_Out << kHelp;
       return;
     }
@@ -66,30 +161,117 @@ class Shell {
   }
 
   // "level H N": H may contain blanks ("[Time].[Fiscal Year]"), N is the last word.
-  void level(const std::vector<std::string>& words, const std::string& line) {
+  void level(const std::vector<Word>& words, const std::string& line) {
     if (words.size() < 3) throw ShellError{"usage: level HIERARCHY LEVEL-NUMBER"};
-    const std::string& number = words.back();
-    size_t used = 0;
-    int index = -1;
-    try {
-      index = std::stoi(number, &used);
-    } catch (...) {
-      used = 0;
-    }
-    if (used != number.size() || index < 0)
+    const std::string& number = words.back().text;
+    const std::optional<unsigned> index = parse_number(number);
+    if (!index || *index > unsigned(std::numeric_limits<int>::max()))
       throw ShellError{"level number '" + number + "' is not a number of 0 or more"};
-    const size_t begin = line.find(words[1]);
-    const size_t end = line.rfind(number);
-    std::string name = line.substr(begin, end - begin);
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
-
-    setViewSetToLevel(*m_pView, name, index);
+    setViewSetToLevel(*m_pView, text_between(words, line, 1, words.size() - 1), int(*index));
   }
 
-  void mode(const std::vector<std::string>& words) {
-    if (words.size() != 2 || (words[1] != "csv" && words[1] != "table"))
+  // "move H AXIS [POS]": H may contain blanks; the trailing one or two words are numbers.
+  void move(const std::vector<Word>& words, const std::string& line) {
+    if (words.size() < 3) throw ShellError{"usage: move HIERARCHY AXIS [POSITION]"};
+    size_t numbers = 0;
+    while (numbers < 2 && words.size() >= numbers + 3 &&
+           parse_number(words[words.size() - 1 - numbers].text))
+      ++numbers;
+    if (numbers == 0)
+      throw ShellError{"axis '" + words.back().text + "' is not a number of 0 or more"};
+    const size_t first = words.size() - numbers;
+    const std::string name = text_between(words, line, 1, first);
+    NUVA_o::Axis* target = axis_at(*parse_number(words[first].text));
+
+    // A hierarchy already on the target axis moves within it, so the end is one place less.
+    const auto count = unsigned(target->getAxisHierarchies().size());
+    auto_unuse<NUVA_o::AxisHierarchy> already(target->getAxisHierarchy(TOVAString(name)));
+    const unsigned end = already && count > 0 ? count - 1 : count;
+    unsigned position = end;
+    if (numbers == 2) {
+      position = *parse_number(words.back().text);
+      if (position > end)
+        throw ShellError{"position " + std::to_string(position) + " is out of range: axis " +
+                         words[first].text + " takes positions 0 to " + std::to_string(end)};
+    }
+    m_pView->moveAxisHierarchy(TOVAString(name), target, position);
+  }
+
+  // "swap H1 H2": both names bracketed, blanks allowed inside the brackets.
+  void swap(const std::vector<Word>& words, const std::string& line) {
+    const char* const usage = "usage: swap HIERARCHY1 HIERARCHY2 (bracketed unique names)";
+    if (words.size() < 3) throw ShellError{usage};
+    size_t at = words[1].begin;
+    const std::optional<std::string> first = read_bracketed_name(line, at);
+    const std::optional<std::string> second = first ? read_bracketed_name(line, at) : std::nullopt;
+    if (!second || line.find_first_not_of(" \t", at) != std::string::npos) throw ShellError{usage};
+    // Named here: the view's own refusal of an unknown name does not say which one it was.
+    for (const std::string* name : {&*first, &*second}) {
+      auto_unuse<NUVA_o::Hierarchy> hierarchy(
+          m_pView->getCube()->getHierarchyByUniqueName(TOVAString(*name)));
+      if (!hierarchy) throw ShellError{"the cube has no hierarchy '" + *name + "'"};
+    }
+    m_pView->swapAxisHierarchies(TOVAString(*first), TOVAString(*second));
+  }
+
+  void swap_axes(const std::vector<Word>& words) {
+    if (words.size() != 3) throw ShellError{"usage: swap-axes AXIS1 AXIS2"};
+    NUVA_o::Axis* axes[2];
+    for (size_t i = 0; i < 2; ++i) {
+      const std::optional<unsigned> index = parse_number(words[i + 1].text);
+      if (!index) throw ShellError{"axis '" + words[i + 1].text + "' is not a number of 0 or more"};
+      axes[i] = axis_at(*index);
+    }
+    m_pView->swapAxes(axes[0], axes[1]);
+  }
+
+  NUVA_o::Axis* axis_at(unsigned index) const {
+    const auto& axes = m_pView->getAxes();
+    if (index >= axes.size())
+      throw ShellError{"axis " + std::to_string(index) + " does not exist: the view has axes 0 to " +
+                       std::to_string(axes.size() - 1)};
+    return axes[index].get();
+  }
+
+  common::ViewpointCommandManager& commands() const {
+    common::ViewpointCommandManager* manager = common::getViewpointCommandManager(m_pView.get());
+    if (!manager) throw ShellError{"the view keeps no command history"};
+    return *manager;
+  }
+
+  void undo() {
+    if (!commands().undo()) throw ShellError{"nothing to undo"};
+  }
+
+  void redo() {
+    if (!commands().redo()) throw ShellError{"nothing to redo"};
+  }
+
+  void history() {
+    const common::ViewpointCommandManager& manager = commands();
+    auto print = [&](const char* kind, const std::vector<common::CommandManagerCommon::Entry>& entries) {
+      for (size_t i = 0; i < entries.size(); ++i)
+        m_Out << kind << ' ' << i + 1 << ": " << describe(entries[i].command.get())
+              << (entries[i].marked ? " (queried)" : "") << "\n";
+    };
+    print("undo", manager.getUndoHistory());
+    print("redo", manager.getRedoHistory());
+  }
+
+  void query() {
+    auto_unuse<NUVA_o::ViewResultSet> result(m_pView->query());
+    if (!result) throw ShellError{"the query returned no result"};
+    const ResultGrid grid = readResultGrid(result.get());
+    if (m_Mode == "csv")
+      printCsv(grid, m_Out);
+    else
+      printTable(grid, m_Out);
+  }
+
+  void mode(const std::vector<Word>& words) {
+    if (words.size() != 2 || (words[1].text != "csv" && words[1].text != "table"))
       throw ShellError{"usage: .mode csv|table"};
-    m_Mode = words[1];
+    m_Mode = words[1].text;
   }
 
   std::ostream& m_Out;
@@ -142,8 +324,8 @@ int runShell(NUVA_o::Cube* cube, std::istream& in, std::ostream& out, std::ostre
   }
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::vector<std::string> words = split_words(line);
-    if (words.empty() || words[0][0] == '#') continue;
+    const std::vector<Word> words = split_words(line);
+    if (words.empty() || words[0].text[0] == '#') continue;
     bool failed = true;
     try {
       shell->run(words, line);
