@@ -1,4 +1,5 @@
-# make run: the vtq tool on the bundled sample cube. make test: the whole test suite.
+# make run: the vtq tool on the bundled sample cube (its hierarchies, then a shell query).
+# make test: the whole test suite.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
@@ -21,6 +22,7 @@ build: configure
 
 run: build
 	$(BUILD)/bin/vtq cube
+	$(BUILD)/bin/vtq shell --bail < examples/sales/category_by_year.vtq
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -27,6 +27,8 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC201102C, "The axis does not belong to this cube view."},
       {0xC2011045, "Hierarchy '%1' is on no axis of the cube view."},
       {0xC2011035, "The cube has no hierarchy '%1'."},
+      {0xC2011009, "The query would produce more cells than the cube allows."},
+      {0xC201102A, "A view axis holds no hierarchy: the cube view cannot be queried."},
       {0xC2011046,
        "Hierarchies of different dimensions cannot be swapped (dimension '%1'): the cube "
        "allows one hierarchy per dimension in a view."},

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 
 #include "../tools/vtq/result_grid.h"
@@ -26,6 +30,37 @@ class ShellTest : public vtq_testing::VtqTest {
   }
   auto_unuse<memory::MemoryCube> m_pCube;
 };
+
+std::vector<std::vector<std::string>> split_csv(const std::string& text, bool skipHeader) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  if (skipHeader) std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::istringstream s(line);
+    for (std::string field; std::getline(s, field, ',');) fields.push_back(field);
+    if (!line.empty() && line.back() == ',') fields.emplace_back();
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Sales by (category, year), summed straight from the sample cube's CSV files.
+std::map<std::pair<std::string, std::string>, double> sales_by_category_and_year() {
+  const std::string dir = vtq_testing::sourceDir() + "/examples/sales/";
+  std::map<std::string, std::string> category;
+  for (const auto& row : split_csv(read_file(dir + "products.csv"), true)) category[row.at(0)] = row.at(2);
+  std::map<std::pair<std::string, std::string>, double> sums;
+  for (const auto& row : split_csv(read_file(dir + "facts.csv"), true))
+    sums[{category.at(row.at(1)), row.at(0).substr(0, 4)}] += std::stod(row.at(3));
+  return sums;
+}
 
 // Time (Calendar, Fiscal), Product, a dimension whose name has a blank, and Sales; one
 // hierarchy per dimension in a view. A Gear caption needs quoting in csv.
@@ -201,6 +236,9 @@ TEST_F(ShellTest, GridsPrintAsCsvAndAsAlignedTables) {
   EXPECT_EQ("0.0000001", vtq::formatNumber(1e-7));
   EXPECT_EQ("0", vtq::formatNumber(-0.0));
   EXPECT_EQ("12345678.91", vtq::formatNumber(12345678.91));
+  EXPECT_EQ("577703.2", vtq::formatNumber(577703.200000001));
+  // Thirteen significant digits are data, not noise.
+  EXPECT_EQ("1234567890.123", vtq::formatNumber(1234567890.123));
 
   EXPECT_EQ("plain", vtq::csvField("plain"));
   EXPECT_EQ("\"a,b\"", vtq::csvField("a,b"));
@@ -224,6 +262,95 @@ TEST_F(ShellTest, GridsPrintAsCsvAndAsAlignedTables) {
             "2024    Köln          1234.5\n"
             "2025    Paris              7                0.3\n",
             table.str());
+}
+
+TEST_F(ShellTest, QueryPrintsSalesByCategoryAndYearAsTheCsvFilesSumThem) {
+  m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  m_pCube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, false);
+  const std::string result =
+      run("move [Product] 0\nmove [Time].[Calendar] 1\nlevel [Product] 1\n"
+          "level [Time].[Calendar] 1\n.mode csv\nquery\n");
+  ASSERT_EQ("0|", result.substr(0, 2));
+  ASSERT_EQ('|', result.back()) << "error lines: " << result;
+  const std::string csv = result.substr(2, result.size() - 3);
+
+  // Axis 0 (Product) gives the columns, axis 1 (Time) the rows.
+  const auto expected = sales_by_category_and_year();
+  std::map<std::string, int> categories, years;
+  for (const auto& [key, sum] : expected) ++categories[key.first], ++years[key.second];
+  const auto header = split_csv(csv, false).at(0);
+  ASSERT_EQ(1 + categories.size(), header.size()) << csv;
+  EXPECT_EQ("[Time].[Calendar]", header[0]);
+  const auto rows = split_csv(csv, true);
+  ASSERT_EQ(years.size(), rows.size()) << csv;
+
+  const std::regex plainDecimal("-?[0-9]+(\\.[0-9]*[1-9])?");
+  size_t compared = 0;
+  for (const auto& row : rows) {
+    ASSERT_EQ(header.size(), row.size()) << csv;
+    for (size_t c = 1; c < row.size(); ++c) {
+      const auto it = expected.find({header[c], row[0]});
+      ASSERT_NE(expected.end(), it) << header[c] << " / " << row[0];
+      EXPECT_TRUE(std::regex_match(row[c], plainDecimal)) << row[c];
+      EXPECT_NEAR(it->second, std::stod(row[c]), 1e-6 * std::fabs(it->second))
+          << header[c] << " / " << row[0];
+      ++compared;
+    }
+  }
+  EXPECT_EQ(expected.size(), compared);
+}
+
+TEST_F(ShellTest, QueryGridsInBothModesAndRevertToTheLastQuery) {
+  m_pCube.reset(buildShellCube());
+  const std::string setup =
+      "move [Product] 0\nmove [Sales Channel] 0\nmove [Time].[Calendar] 1\n"
+      "level [Product] 1\nlevel [Sales Channel] 1\nlevel [Time].[Calendar] 1\n";
+  // Column tuples join their captions with '|'; a caption with a comma and quotes is quoted;
+  // cells no fact reaches stay empty; 0.1 + 0.2 prints as 0.3.
+  const std::string csv =
+      "[Time].[Calendar],Bikes|Web,Bikes|Shop,\"Gear, \"\"pro\"\"|Web\",\"Gear, \"\"pro\"\"|Shop\"\n"
+      "2023,1234.5,,,\n"
+      "2024,200,1000,0.3,\n";
+  EXPECT_EQ("0|" + csv + "|", run(setup + ".mode csv\nquery\n"));
+  EXPECT_EQ(
+      "0|"
+      "[Time].[Calendar]  Bikes|Web  Bikes|Shop  Gear, \"pro\"|Web  Gear, \"pro\"|Shop\n"
+      "-----------------  ---------  ----------  ---------------  ----------------\n"
+      "2023                  1234.5\n"
+      "2024                     200        1000              0.3\n"
+      "|",
+      run(setup + "query\n"));
+
+  // Edits after a query are taken back by revert, which leaves the queried edits alone and
+  // refuses a second time: the newest edit is then the queried one.
+  const std::string queried =
+      "0 view: [Product], [Sales Channel]\n1 view: [Time].[Calendar]\n2 slice: [Measures]\n";
+  const std::string history =
+      "undo 1: move [Product] 0 0\nundo 2: move [Sales Channel] 0 1\n"
+      "undo 3: move [Time].[Calendar] 1 0\nundo 4: set the view members of [Product]\n"
+      "undo 5: set the view members of [Sales Channel]\n"
+      "undo 6: set the view members of [Time].[Calendar] (queried)\n";
+  EXPECT_EQ(
+      "0|" + csv + queried + history +
+          "0 view: [Time].[Calendar], [Measures]\n1 view: [Product], [Sales Channel]\n2 slice: \n" +
+          queried + history + csv +
+          "|error 0x42018008: There is nothing to revert: no query has been made since the last "
+          "edit.\n",
+      run(setup + ".mode csv\nquery\nlayout\nhistory\nswap-axes 0 1\nmove [Measures] 0\n"
+                  "layout\nrevert\nlayout\nhistory\nrevert\nquery\n"));
+}
+
+TEST_F(ShellTest, QueriesTheViewRefusesPrintAnError) {
+  m_pCube.reset(buildShellCube());
+  m_pCube->setQueryCellLimit(3);
+  EXPECT_EQ(
+      "0||"
+      "error 0xC201102A: A view axis holds no hierarchy: the cube view cannot be queried.\n"
+      "error 0xC201102A: A view axis holds no hierarchy: the cube view cannot be queried.\n"
+      "error 0xC2011009: The query would produce more cells than the cube allows.\n",
+      run("query\nmove [Product] 0\nquery\nmove [Time].[Calendar] 1\nlevel [Product] 2\nlevel [Time].[Calendar] 2\nquery\n"));
+  EXPECT_EQ("2||error 0xC201102A: A view axis holds no hierarchy: the cube view cannot be queried.\n",
+            run("query\nlayout\n", true));
 }
 
 }  // namespace

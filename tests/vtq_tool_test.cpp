@@ -90,4 +90,29 @@ TEST_F(VtqToolTest, TheTraceShowsEveryCreatedObjectDestroyed) {
   EXPECT_NE(std::string::npos, run.err.find("MemoryCube: Instance 0")) << run.err;
 }
 
+TEST_F(VtqToolTest, ShellRunsTheBundledQueryScriptAndBailsOnAFailure) {
+  const std::string script = vtq_testing::sourceDir() + "/examples/sales/category_by_year.vtq";
+  const ToolRun table = vtq("shell --bail < '" + script + "'");
+  EXPECT_EQ(0, table.status) << table.err;
+  EXPECT_EQ("", table.err);
+  EXPECT_EQ(0u, table.out.find("[Time].[Calendar]      Bikes  Accessories   Clothing  Components\n"))
+      << table.out;
+
+  // The same script as csv, then with the axes swapped: the rows are the categories.
+  const fs::path swapped = fs::path(::testing::TempDir()) /
+                           ("vtq_tool_test." + std::to_string(getpid()) + ".vtq");
+  std::ifstream in(script);
+  std::ofstream(swapped) << ".mode csv\n"
+                         << std::string(std::istreambuf_iterator<char>(in), {})
+                         << "swap-axes 0 1\nquery\nfrobnicate\nlayout\n";
+  const ToolRun csv = vtq("shell --bail < '" + swapped.string() + "'");
+  EXPECT_EQ(2, csv.status);
+  EXPECT_EQ("error: unknown command 'frobnicate' (.help lists the commands)\n", csv.err);
+  EXPECT_EQ(0u, csv.out.find("[Time].[Calendar],Bikes,Accessories,Clothing,Components\n2023,"))
+      << csv.out;
+  EXPECT_NE(std::string::npos, csv.out.find("\n[Product],2023,2024,2025\nBikes,3408377,")) << csv.out;
+  EXPECT_EQ(std::string::npos, csv.out.find("view:")) << "--bail went on after the failure";
+  fs::remove(swapped);
+}
+
 }  // namespace

@@ -117,15 +117,23 @@ ResultGrid readResultGrid(NUVA_o::ViewResultSet* resultSet) {
 std::string formatNumber(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
-  // Fifteen significant digits always survive a round trip through binary, so rounding to
-  // them drops the noise of sums (0.1 + 0.2) and nothing a user wrote.
+  if (value == 0) return "0";
+  // A sum of many fact rows is off by a few hundred units in the last place (577703.2 comes
+  // out as 577703.200000001): print the shortest decimal within that distance. Seventeen
+  // significant digits always round-trip, so the search ends.
   char buffer[512];
-  auto rounded_end =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
-  double rounded = 0;
-  std::from_chars(buffer, rounded_end, rounded);
-  if (rounded == 0) return "0";
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, rounded, std::chars_format::fixed).ptr;
+  double shortest = value;
+  for (int digits = 1; digits <= 17; ++digits) {
+    const char* end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits).ptr;
+    double rounded = 0;
+    std::from_chars(buffer, end, rounded);
+    if (std::fabs(rounded - value) <= 1e-13 * std::fabs(value)) {
+      shortest = rounded;
+      break;
+    }
+  }
+  char* end = std::to_chars(buffer, buffer + sizeof buffer, shortest, std::chars_format::fixed).ptr;
   return std::string(buffer, end);
 }
 

@@ -29,8 +29,8 @@ struct ResultGrid {
 // exceptions of the fetches.
 ResultGrid readResultGrid(NUVA_o::ViewResultSet* resultSet);
 
-// Plain decimal notation without grouping or exponent, no noise digits of binary arithmetic
-// ("1234.5", "1200", "-0.25").
+// Plain decimal notation without grouping or exponent, and without the noise digits that
+// binary sums leave beyond the thirteenth significant digit ("1234.5", "1200", "-0.25").
 std::string formatNumber(double value);
 
 // The field as it stands, or quoted with inner quotes doubled when it holds a comma, a quote or
