@@ -148,16 +148,18 @@ TEST_F(ShellTest, MovesSwapsAndAxisSwapsRearrangeTheLayout) {
       // A hierarchy with blanks swaps with one of another axis.
       "0 view: [Measures], [Sales Channel]\n1 view: [Time].[Calendar], [Product]\n2 slice: \n"
       "0 view: [Time].[Calendar], [Product]\n1 view: [Measures], [Sales Channel]\n2 slice: \n"
-      // The other hierarchy of Time takes Calendar's place, and swaps back in for it.
+      // The other hierarchy of Time pushes Calendar off the axes; undo puts Calendar back where
+      // it was, and a swap brings Fiscal in at Calendar's place.
       "0 view: [Product]\n1 view: [Measures], [Sales Channel], [Time].[Fiscal]\n2 slice: \n"
-      "0 view: [Product]\n1 view: [Measures], [Sales Channel], [Time].[Calendar]\n2 slice: \n"
+      "0 view: [Time].[Calendar], [Product]\n1 view: [Measures], [Sales Channel]\n2 slice: \n"
+      "0 view: [Time].[Fiscal], [Product]\n1 view: [Measures], [Sales Channel]\n2 slice: \n"
       "|",
       run("move [Product] 0\nmove  [Sales Channel]  1\nmove [Time].[Calendar] 1 1\nlayout\n"
           "move [Time].[Calendar] 1 0\nmove [Measures] 0 0\nlayout\n"
           "swap [Sales Channel] [Product]\nlayout\n"
           "swap-axes 0 1\nlayout\n"
-          "move [Time].[Fiscal] 1\nlayout\n"
-          "swap [Time].[Fiscal]   [Time].[Calendar]\nlayout\n"));
+          "move [Time].[Fiscal] 1\nlayout\nundo\nlayout\n"
+          "swap [Time].[Calendar]   [Time].[Fiscal]\nlayout\n"));
 }
 
 TEST_F(ShellTest, UndoRedoAndTheHistory) {
