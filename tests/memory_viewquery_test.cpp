@@ -127,8 +127,19 @@ class MemoryViewQueryTest : public vtq_testing::VtqTest {
     auto_unuse<NUVA_o::AxisHierarchy> moved(axis(2)->removeAxisHierarchy(hierarchy));
     ASSERT_TRUE(moved);
     axis(viewAxis)->addAxisHierarchy(moved.get(), static_cast<unsigned>(axis(viewAxis)->getAxisHierarchies().size()));
-    auto_unuse<NUVA_o::MemberSet> members(moved->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
-    auto_unuse<NUVA_o::MemberSet> viewSet(moved->getViewMemberSet());
+    set_level(hierarchy, level);
+  }
+
+  // The view member set becomes one level, through a command of the member set (recorded in
+  // the view's history like any other edit).
+  void set_level(const TOVAString& hierarchy, int level) {
+    auto_unuse<NUVA_o::AxisHierarchy> placed;
+    for (const auto& one : m_pView->getAxes())
+      if (!placed) placed.reset(one->getAxisHierarchy(hierarchy));
+    ASSERT_TRUE(placed);
+    auto_unuse<NUVA_o::MemberSet> members(
+        placed->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
+    auto_unuse<NUVA_o::MemberSet> viewSet(placed->getViewMemberSet());
     auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
     command->makeEmpty();
     command->addMemberSet(members.get());
@@ -217,22 +228,6 @@ class ViewQueryTest : public MemoryViewQueryTest {
   void move(const TOVAString& hierarchy, size_t toAxis) {
     m_pView->moveAxisHierarchy(hierarchy, axis(toAxis),
                                static_cast<unsigned>(axis(toAxis)->getAxisHierarchies().size()));
-  }
-
-  // The view member set becomes one level, through a command of the member set (recorded in
-  // the view's history like any other edit).
-  void set_level(const TOVAString& hierarchy, int level) {
-    auto_unuse<NUVA_o::AxisHierarchy> placed;
-    for (const auto& one : m_pView->getAxes())
-      if (!placed) placed.reset(one->getAxisHierarchy(hierarchy));
-    ASSERT_TRUE(placed);
-    auto_unuse<NUVA_o::MemberSet> members(
-        placed->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
-    auto_unuse<NUVA_o::MemberSet> viewSet(placed->getViewMemberSet());
-    auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
-    command->makeEmpty();
-    command->addMemberSet(members.get());
-    command->execute();
   }
 
   // Product categories on the columns, calendar years on the rows.
