@@ -95,7 +95,7 @@ void ViewpointCommon::clear_viewpoint() {
   drop_clauses(m_Sorts, m_ActiveSorts);
   drop_clauses(m_Filters, m_ActiveFilters);
   drop_clauses(m_ExceptionSpecifications, m_ActiveExceptionSpecifications);
-  drop_result_sets("clear_viewpoint", true);
+  drop_result_sets("clear_viewpoint");
   m_pCommandManager.reset();
 }
 
@@ -633,7 +633,7 @@ void ViewpointCommon::dirty_viewpoint(bool removeListener) {
   viewpointLog().logAt(5, "Viewpoint[%u]::dirty_query(%d)", getInstanceNumber(),
                        int(removeListener));
   if (m_pDerivedViewpoint) m_pDerivedViewpoint->dirty();
-  if (removeListener) return drop_result_sets("dirty_query", true);
+  if (removeListener) return drop_result_sets("dirty_query");
   // The result set is announcing its closing and is still inside that notification: park it
   // rather than release what may be its last reference under its own feet.
   auto_unuse<NUVA_o::ViewResultSet> previous;  // released after the guard below
@@ -642,7 +642,7 @@ void ViewpointCommon::dirty_viewpoint(bool removeListener) {
   if (m_pResultSet) m_pClosedResultSet = std::move(m_pResultSet);
 }
 
-void ViewpointCommon::drop_result_sets(const char* caller, bool removeListener) {
+void ViewpointCommon::drop_result_sets(const char* caller) {
   auto_unuse<NUVA_o::ViewResultSet> held, closed;
   {
     KorvelSynchronized guard(m_ResultSetMutex);
@@ -650,7 +650,7 @@ void ViewpointCommon::drop_result_sets(const char* caller, bool removeListener) 
     closed = std::move(m_pClosedResultSet);
   }
   // Outside the mutex: the result set may be notifying on another thread and make us wait.
-  if (held && removeListener) {
+  if (held) {
     TOVAString text;
     text.build("Viewpoint[%u]::%s: Removing ViewResultSetListener interface %X from "
                "ViewResultSet[%u]",

@@ -161,9 +161,9 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   void add_all_axis_hierarchies(NUVA_o::Dimension* dimension, unsigned axis);
   // The held result set with a reference for the caller, or null.
   auto_unuse<NUVA_o::ViewResultSet> held_result_set() const;
-  // Drops the held result set, leaving its listeners first when `removeListener`, and the
-  // parked closed one. `caller` names the operation in the log line.
-  void drop_result_sets(const char* caller, bool removeListener);
+  // Leaves the held result set's listeners and drops it, and the parked closed one. `caller`
+  // names the operation in the log line.
+  void drop_result_sets(const char* caller);
   // Throws CubeViewStateException naming `operation` while the view is unbound.
   void require_bound(const char* operation) const;
   template <class T>
