@@ -4,23 +4,33 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
+# Developers and CI build with warnings as errors; a plain cmake build from source does not.
+CMAKE_FLAGS = -G Ninja -DVTQ_WERROR=ON
 
-.PHONY: all deps configure build run test sanitize tsan bench clean
+.PHONY: all deps deps-dev build build-tool run test sanitize tsan bench clean
 
 all: build
 
+# What building and running take.
 deps:
 	@bash scripts/install-deps.sh
 
-$(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Also what tests, benchmarks, sanitizers and fuzzing take.
+deps-dev:
+	@bash scripts/install-deps.sh --dev
 
-configure: deps $(BUILD)/build.ninja
-
-build: configure
+# The library and the tool only, so that `make run` needs no test or fuzzing packages.
+build-tool: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVTQ_BUILD_TESTS=OFF -DVTQ_BUILD_BENCHMARKS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+build: deps-dev
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVTQ_BUILD_TESTS=ON -DVTQ_BUILD_BENCHMARKS=ON
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build-tool
 	$(BUILD)/bin/vtq cube
 	$(BUILD)/bin/vtq shell --bail < examples/sales/category_by_year.vtq
 
@@ -28,8 +38,8 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
-sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+sanitize: deps-dev
+	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DVTQ_SANITIZE="address;undefined" -DVTQ_BUILD_BENCHMARKS=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
@@ -37,8 +47,8 @@ sanitize: deps
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
 # The threaded tests under ThreadSanitizer.
-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+tsan: deps-dev
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DVTQ_SANITIZE=thread -DVTQ_BUILD_BENCHMARKS=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)

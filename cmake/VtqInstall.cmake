@@ -24,5 +24,8 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/vtq_commonConfigVersion.cma
 install(FILES ${CMAKE_BINARY_DIR}/vtq_commonConfig.cmake ${CMAKE_BINARY_DIR}/vtq_commonConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/vtq_common)
 
+# The prefix is relative to the file's own place, so a moved installation still resolves.
+file(RELATIVE_PATH VTQ_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" VTQ_PC_TO_PREFIX "${VTQ_PC_TO_PREFIX}")
 configure_file(cmake/vtq_common.pc.in ${CMAKE_BINARY_DIR}/vtq_common.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/vtq_common.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

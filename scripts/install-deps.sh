@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing, benchmarking and fuzzing need.
-# Idempotent: installs only what is missing and runs apt-get update once, only when it must.
+# Installs the Debian packages the project needs. Without arguments: what building and running
+# the library and the vtq tool take. With --dev: also what tests, benchmarks, sanitizers and
+# fuzzing add. Idempotent: installs only what is missing and runs apt-get update only when it must.
 set -euo pipefail
 
 packages=(
@@ -9,10 +10,20 @@ packages=(
   bison                # both LALR(1) parsers, generated at build time
   uuid-dev             # GUID generation
   libcli11-dev         # argument parsing of the vtq tool
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev libfuzzer-14-dev
-  libsqlite3-dev       # baseline of the query benchmark
 )
+dev_packages=(
+  libgtest-dev libgmock-dev   # test suites
+  libbenchmark-dev            # benchmarks
+  libsqlite3-dev              # baseline of the query benchmark
+  clang libclang-rt-14-dev    # sanitizer builds
+  libfuzzer-14-dev            # fuzz targets
+)
+
+case "${1:-}" in
+  "") ;;
+  --dev) packages+=("${dev_packages[@]}") ;;
+  *) echo "usage: $0 [--dev]" >&2; exit 1 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
