@@ -1,4 +1,5 @@
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "common/Utilities.h"
 #include "support/CoreLog.h"
 #include "support/Exceptions.h"
+#include "support/ListenerList.h"
 
 namespace {
 
@@ -305,3 +307,45 @@ TEST_F(UtilitiesTest, ProviderLibrariesByName) {
 }
 
 }  // namespace
+
+namespace listeners {
+
+struct Recorder {
+  std::vector<std::string>* calls;
+  std::string name;
+  std::function<void()> onCall;
+  void hear() {
+    calls->push_back(name);
+    if (onCall) onCall();
+  }
+};
+
+}  // namespace listeners
+
+// Listeners that remove themselves or each other mid-notification must neither be called after
+// removal nor make the notification skip or repeat anyone else.
+TEST_F(UtilitiesTest, ListenerListsSurviveRemovalDuringNotification) {
+  using listeners::Recorder;
+  std::vector<std::string> calls;
+  support::ListenerList<Recorder> list;
+  Recorder a{&calls, "a", {}}, b{&calls, "b", {}}, c{&calls, "c", {}}, d{&calls, "d", {}};
+  list.add(&a);
+  list.add(&b);
+  list.add(&c);
+  list.add(nullptr);
+  a.onCall = [&] { list.remove(&a); };                    // removes itself
+  b.onCall = [&] { list.remove(&c); list.add(&d); };      // removes a later one, adds another
+  list.notify([](Recorder* r) { r->hear(); });
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), calls);
+  EXPECT_EQ((std::vector<Recorder*>{&b, &d}), list.snapshot());
+
+  calls.clear();
+  b.onCall = nullptr;
+  list.add(&b);  // twice: called twice, removed with one call
+  list.notify([](Recorder* r) { r->hear(); });
+  EXPECT_EQ((std::vector<std::string>{"b", "d", "b"}), calls);
+  EXPECT_TRUE(list.remove(&b));
+  EXPECT_FALSE(list.remove(&b));
+  EXPECT_FALSE(list.contains(&b));
+  EXPECT_EQ(1u, list.size());
+}

@@ -49,15 +49,9 @@ class MemoryMemberSet final : public support::RefCountImpl, public NUVA_o::Membe
     m_Record.persist(xml, element);
   }
   void executeOnServer() override {}
-  void addMemberSetListener(MemberSetListener* listener) override {
-    if (!listener) return;
-    std::lock_guard<std::mutex> lock(m_ListenerMutex);
-    m_Listeners.push_back(listener);
-  }
+  void addMemberSetListener(MemberSetListener* listener) override { m_Listeners.add(listener); }
   void removeMemberSetListener(MemberSetListener* listener) override {
-    std::lock_guard<std::mutex> lock(m_ListenerMutex);
-    auto it = std::find(m_Listeners.begin(), m_Listeners.end(), listener);
-    if (it != m_Listeners.end()) m_Listeners.erase(it);
+    m_Listeners.remove(listener);
   }
   const common::CreationRecord& getCreationRecord() const override { return m_Record; }
   NUVA_o::MemberSet* getServerMemberSet() const override { return const_cast<MemoryMemberSet*>(this); }
@@ -128,15 +122,12 @@ class MemoryMemberSet final : public support::RefCountImpl, public NUVA_o::Membe
   const std::vector<int32_t>& members() const { return m_Members; }
   // Replaces the members; used by commands, which notify themselves.
   void set_members(std::vector<int32_t> members) { m_Members = std::move(members); }
-  std::vector<MemberSetListener*> listeners() const {
-    std::lock_guard<std::mutex> lock(m_ListenerMutex);
-    return m_Listeners;
-  }
+  const support::ListenerList<MemberSetListener>& listeners() const { return m_Listeners; }
   void notify_changed(const NUVA_o::MemberSetCommand* command) const {
-    for (MemberSetListener* listener : listeners()) {
+    m_Listeners.notify([&](MemberSetListener* listener) {
       bool out = false;
       listener->memberSetChanged(command, out);
-    }
+    });
   }
   // A copy of the content (members, settings), with no listeners, for historical references.
   MemoryMemberSet* snapshot() const;
@@ -164,8 +155,7 @@ class MemoryMemberSet final : public support::RefCountImpl, public NUVA_o::Membe
   int32_t m_Order = 0;
   long m_ServerOption = 0;
   long m_ServerValue = 0;
-  mutable std::mutex m_ListenerMutex;
-  std::vector<MemberSetListener*> m_Listeners;
+  support::ListenerList<MemberSetListener> m_Listeners;
 };
 
 const MemoryMemberSet* as_memory_set(const NUVA_o::MemberSet* set) {
@@ -212,7 +202,7 @@ class MemoryMemberSetCommand final : public support::RefCountImpl, public NUVA_o
   NUVA_o::MemberSet* getCommandMemberSet() const override { return m_Set.get(); }
 
   void execute() override {
-    for (auto* listener : m_Set->listeners()) listener->preMemberSetCommandExecute(this);
+    m_Set->listeners().notify([&](auto* listener) { listener->preMemberSetCommandExecute(this); });
     std::vector<int32_t> before = m_Set->members();
     std::vector<int32_t> after = m_bEmpty ? std::vector<int32_t>() : before;
     std::vector<bool> present(static_cast<size_t>(m_Set->hierarchy()->memberCount()), false);
@@ -230,7 +220,7 @@ class MemoryMemberSetCommand final : public support::RefCountImpl, public NUVA_o
 
   void undo() override {
     if (!m_bExecuted) return;
-    for (auto* listener : m_Set->listeners()) listener->preMemberSetCommandExecute(this);
+    m_Set->listeners().notify([&](auto* listener) { listener->preMemberSetCommandExecute(this); });
     m_Set->set_members(m_Before);
     m_bExecuted = false;
     m_Set->notify_changed(this);

@@ -217,40 +217,27 @@ void CubeImpl::reindex() {
 CubeImpl::~CubeImpl() = default;
 
 void CubeImpl::addConnectionListener(ConnectionListener* listener) {
-  if (!listener) return;
-  std::lock_guard<std::mutex> lock(m_ListenerMutex);
-  m_ConnectionListeners.push_back(listener);
+  m_ConnectionListeners.add(listener);
 }
 
 void CubeImpl::removeConnectionListener(ConnectionListener* listener) {
-  std::lock_guard<std::mutex> lock(m_ListenerMutex);
-  auto it = std::find(m_ConnectionListeners.begin(), m_ConnectionListeners.end(), listener);
-  if (it != m_ConnectionListeners.end()) m_ConnectionListeners.erase(it);
+  m_ConnectionListeners.remove(listener);
 }
 
 bool CubeImpl::addListener(Listener* listener) {
   if (!listener) return false;
-  std::lock_guard<std::mutex> lock(m_ListenerMutex);
-  m_Listeners.push_back(ListenerEntry{listener, {}});
+  m_Listeners.add(listener);
   return true;
 }
 
 void CubeImpl::removeListener(Listener* listener) {
-  std::lock_guard<std::mutex> lock(m_ListenerMutex);
-  auto it = std::find_if(m_Listeners.begin(), m_Listeners.end(),
-                         [&](const ListenerEntry& e) { return e.listener == listener; });
-  if (it != m_Listeners.end()) m_Listeners.erase(it);
+  m_Listeners.remove(listener);
 }
 
 void CubeImpl::closeConnection() {
-  std::vector<ConnectionListener*> listeners;
-  {
-    std::lock_guard<std::mutex> lock(m_ListenerMutex);
-    listeners = m_ConnectionListeners;
-  }
   // The listeners may drop their references to the cube while being told.
   auto_unuse<CubeImpl> keepAlive = auto_unuse<CubeImpl>::share(this);
-  for (ConnectionListener* listener : listeners) listener->connectionClosing();
+  m_ConnectionListeners.notify([](ConnectionListener* listener) { listener->connectionClosing(); });
 }
 
 NUVA_o::Dimension* CubeImpl::getCalculationDimension() const {
@@ -447,19 +434,14 @@ void CubeImpl::restoreCalculatedMembers(DOMElement* element) {
     add_calculation_names(*hierarchy->m_Calculations.back());
   }
   if (changed.empty()) return;
-  std::vector<Listener*> listeners;
-  {
-    std::lock_guard<std::mutex> lock(m_ListenerMutex);
-    for (const ListenerEntry& entry : m_Listeners) listeners.push_back(entry.listener);
-  }
   for (const CalculationImpl* calculation : changed)
-    for (Listener* listener : listeners) {
+    m_Listeners.notify([&](Listener* listener) {
       auto* mutableCalculation = const_cast<CalculationImpl*>(calculation);
       if (auto* handler = listener->doYouCareAboutThis(mutableCalculation)) {
         handler->expressionChanged(calculation);
         handler->finish();
       }
-    }
+    });
 }
 
 // ---- member objects ----------------------------------------------------------------------
@@ -513,27 +495,17 @@ void MemberImpl::moveTo(const NUVA_o::Member* other) {
 }
 
 void MemberImpl::move_to(const TOVAString& uniqueName, int32_t target) {
-  std::vector<MemberListener*> listeners;
   {
     std::lock_guard<std::mutex> lock(m_Mutex);
     if (target == m_Index && uniqueName == m_UniqueName) return;
     m_Index = target;
     m_UniqueName = uniqueName;
-    listeners = m_Listeners;
   }
-  for (MemberListener* listener : listeners) listener->memberChanged(nullptr);
+  m_Listeners.notify([](MemberListener* listener) { listener->memberChanged(nullptr); });
 }
 
-void MemberImpl::addMemberListener(MemberListener* listener) {
-  if (!listener) return;
-  std::lock_guard<std::mutex> lock(m_Mutex);
-  m_Listeners.push_back(listener);
-}
+void MemberImpl::addMemberListener(MemberListener* listener) { m_Listeners.add(listener); }
 
-void MemberImpl::removeMemberListener(MemberListener* listener) {
-  std::lock_guard<std::mutex> lock(m_Mutex);
-  auto it = std::find(m_Listeners.begin(), m_Listeners.end(), listener);
-  if (it != m_Listeners.end()) m_Listeners.erase(it);
-}
+void MemberImpl::removeMemberListener(MemberListener* listener) { m_Listeners.remove(listener); }
 
 }  // namespace memory

@@ -13,6 +13,7 @@
 
 #include "provider/memory/MemoryCube.h"
 #include "support/Exceptions.h"
+#include "support/ListenerList.h"
 #include "support/RefCountImpl.h"
 
 namespace memory {
@@ -335,13 +336,8 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   mutable std::atomic<uint64_t> m_MemberSetsCreated{0};
   std::atomic<uint64_t> m_QueryCellLimit{DEFAULT_QUERY_CELL_LIMIT};
 
-  std::mutex m_ListenerMutex;
-  std::vector<ConnectionListener*> m_ConnectionListeners;
-  struct ListenerEntry {
-    Listener* listener;
-    std::vector<NUVA_o::Calculation::CalculationEventHandler*> handlers;
-  };
-  std::vector<ListenerEntry> m_Listeners;
+  support::ListenerList<ConnectionListener> m_ConnectionListeners;
+  support::ListenerList<Listener> m_Listeners;
 };
 
 // A member object: a movable position on one member of a hierarchy.
@@ -373,7 +369,7 @@ class MemberImpl final : public support::RefCountImpl, public NUVA_o::Member {
   mutable std::mutex m_Mutex;
   TOVAString m_UniqueName;
   int32_t m_Index;
-  std::vector<MemberListener*> m_Listeners;
+  support::ListenerList<MemberListener> m_Listeners;
 };
 
 // Exceptions of the provider: module "MEMORYPROVIDER", codes 0xC2031xxx.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "QueryEngine.h"
+#include "support/ListenerList.h"
 #include "support/Locks.h"
 
 namespace memory {
@@ -110,15 +111,13 @@ class ResultSetImpl final : public support::RefCountImpl, public MemoryResultSet
   }
 
   void addListener(ViewResultSetListener* listener) override {
-    if (!listener) return;
     KorvelSynchronized lock(m_Mutex);
-    m_Listeners.push_back(listener);
+    m_Listeners.add(listener);
   }
 
   void removeListener(ViewResultSetListener* listener) override {
     KorvelSynchronized lock(m_Mutex);
-    auto it = std::find(m_Listeners.begin(), m_Listeners.end(), listener);
-    if (it != m_Listeners.end()) m_Listeners.erase(it);
+    m_Listeners.remove(listener);
   }
 
   int getAxisCount() const override { return static_cast<int>(m_pGrid->axes.size()); }
@@ -137,16 +136,12 @@ class ResultSetImpl final : public support::RefCountImpl, public MemoryResultSet
   std::vector<TOVAString> getSlicer() const override { return m_pGrid->slicer; }
 
   void close() override {
-    // Listeners are told under the mutex, so one that removes itself from another thread
-    // waits until the notification is over; the mutex lets a listener remove itself from
-    // inside its notification.
+    // Listeners are told under the result set's re-entrant mutex, so one that removes itself
+    // from another thread (a view dropping this result) waits until the notification is over.
     KorvelSynchronized lock(m_Mutex);
     if (m_bClosed.exchange(true)) return;
     auto_unuse<ResultSetImpl> keepAlive = auto_unuse<ResultSetImpl>::share(this);
-    const std::vector<ViewResultSetListener*> listeners = m_Listeners;
-    for (ViewResultSetListener* listener : listeners)
-      if (std::find(m_Listeners.begin(), m_Listeners.end(), listener) != m_Listeners.end())
-        listener->viewResultSetClosed();
+    m_Listeners.notify([](ViewResultSetListener* listener) { listener->viewResultSetClosed(); });
   }
 
   bool isClosed() const override { return m_bClosed.load(); }
@@ -189,7 +184,7 @@ class ResultSetImpl final : public support::RefCountImpl, public MemoryResultSet
 
   std::shared_ptr<const GridData> m_pGrid;
   KorvelMutex m_Mutex;
-  std::vector<ViewResultSetListener*> m_Listeners;
+  support::ListenerList<ViewResultSetListener> m_Listeners;
   std::atomic<bool> m_bClosed{false};
 };
 
