@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "../source/ViewpointCommon.h"
+#include "ViewpointCommon.h"
 #include "NUVA_o/Axis.h"
 #include "common/ViewpointCommandManager.h"
 #include "common/ViewpointFactory.h"

@@ -22,6 +22,7 @@
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/ViewResultSet.h"
 #include "NUVA_o/Viewpoint.h"
+#include "ViewTesting.h"
 #include "common/ViewpointFactory.h"
 #include "provider/memory/MemoryCube.h"
 #include "provider/memory/MemoryQuery.h"
@@ -108,15 +109,7 @@ struct Fixture {
   }
 
   void lay_out(const TOVAString& hierarchy, size_t axis, int level) {
-    view->moveAxisHierarchy(hierarchy, view->getAxes()[axis].get(), 0);
-    auto_unuse<NUVA_o::AxisHierarchy> placed(view->getAxes()[axis]->getAxisHierarchy(hierarchy));
-    auto_unuse<NUVA_o::MemberSet> members(
-        placed->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
-    auto_unuse<NUVA_o::MemberSet> viewSet(placed->getViewMemberSet());
-    auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
-    command->makeEmpty();
-    command->addMemberSet(members.get());
-    command->execute();
+    vtq_testing::layOut(*view, hierarchy, axis, level);
   }
 
   void build_cube() {

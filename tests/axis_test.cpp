@@ -2,13 +2,13 @@
 
 #include <random>
 
-#include "../source/axiscommon.h"
-#include "../source/axishierarchycommon.h"
+#include "axiscommon.h"
+#include "axishierarchycommon.h"
 #include "NUVA_o/MemberSet.h"
 #include "VtqTest.h"
 #include "common/ViewpointFactory.h"
 #include "support/CoreLog.h"
-#include "view_testing.h"
+#include "ViewTesting.h"
 
 using common::AxisCommon;
 using vtq_testing::hierarchyNames;

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "../source/axishierarchycommon.h"
+#include "axishierarchycommon.h"
 #include "NUVA_o/MemberSet.h"
 #include "VtqTest.h"
 #include "support/CoreLog.h"
-#include "view_testing.h"
+#include "ViewTesting.h"
 
 using common::AxisHierarchyCommon;
 using vtq_testing::members;

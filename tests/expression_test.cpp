@@ -529,7 +529,7 @@ class SampleCubeExpressionTest : public vtq_testing::VtqTest {
  protected:
   void SetUp() override {
     VtqTest::SetUp();
-    m_Cube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+    m_Cube.reset(memory::loadCube(vtq_testing::sampleCubePath()));
   }
   void TearDown() override {
     m_Cube.reset();

@@ -32,7 +32,7 @@ class MemberSetProxyProviderTest : public vtq_testing::VtqTest {
  protected:
   void SetUp() override {
     VtqTest::SetUp();
-    m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+    m_pCube.reset(memory::loadCube(vtq_testing::sampleCubePath()));
     m_pCalendar.reset(m_pCube->getHierarchyByUniqueName("[Time].[Calendar]"));
     ASSERT_TRUE(m_pCalendar);
   }

@@ -77,7 +77,7 @@ class MemoryDefinitionTest : public vtq_testing::VtqTest {
 };
 
 TEST_F(MemoryDefinitionTest, TheSampleCubeHasTheDocumentedShape) {
-  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
   EXPECT_EQ(TOVAString("Sales"), cube->getName());
   EXPECT_GE(cube->getFactCount(), 10000);
   std::string hierarchies;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "SampleOracle.h"
 #include "VtqTest.h"
 #include "common/SynchronousChunkHandlerCommon.h"
 #include "provider/memory/MemoryCube.h"
@@ -23,46 +24,13 @@ using memory::GridCoordinate;
 using memory::GridQuery;
 using memory::MemoryResultSet;
 
-std::string sample_dir() { return vtq_testing::sourceDir() + "/examples/sales/"; }
+// Joins every fact with its product, city and month, for the oracle's statements.
+const char* const kJoined =
+    " FROM facts f JOIN products p ON p.item = f.item JOIN cities c ON c.city = f.city"
+    " JOIN months m ON m.month = f.month";
 
-// Rows of a CSV file without its header (the sample files have no quoted fields).
-std::vector<std::vector<std::string>> read_csv(const std::string& name) {
-  std::ifstream in(sample_dir() + name);
-  EXPECT_TRUE(in.good()) << name;
-  std::vector<std::vector<std::string>> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    if (line.empty()) continue;
-    std::vector<std::string> fields;
-    std::stringstream s(line);
-    std::string field;
-    while (std::getline(s, field, ',')) fields.push_back(field);
-    rows.push_back(fields);
-  }
-  return rows;
-}
-
-// The sample facts joined with their products, months and cities.
-struct Fact {
-  std::string year, month, category, subcategory, item, region, country;
-  double sales, quantity, cost;
-};
-
-std::vector<Fact> sample_facts() {
-  std::map<std::string, std::vector<std::string>> products, cities, months;
-  for (auto& row : read_csv("products.csv")) products[row[0]] = row;
-  for (auto& row : read_csv("cities.csv")) cities[row[0]] = row;
-  for (auto& row : read_csv("months.csv")) months[row[0]] = row;
-  std::vector<Fact> facts;
-  for (auto& row : read_csv("facts.csv")) {
-    const auto& product = products.at(row[1]);
-    const auto& city = cities.at(row[2]);
-    const auto& month = months.at(row[0]);
-    facts.push_back({month[1], month[3], product[2], product[1], row[1], city[2], city[1],
-                     std::stod(row[3]), std::stod(row[4]), std::stod(row[5])});
-  }
-  return facts;
+double oracle_number(const std::string& select) {
+  return std::stod(vtq_testing::SampleOracle::get().rows(select + kJoined).at(0).at(0));
 }
 
 GridCoordinate coordinate(const TOVAString& hierarchy, std::vector<TOVAString> members) {
@@ -146,7 +114,7 @@ class MemoryQueryTest : public vtq_testing::VtqTest {
  protected:
   void SetUp() override {
     VtqTest::SetUp();
-    m_pCube.reset(memory::loadCube(sample_dir() + "sales.cube.xml"));
+    m_pCube.reset(memory::loadCube(vtq_testing::sampleCubePath()));
   }
   void TearDown() override {
     m_pCube.reset();
@@ -172,9 +140,7 @@ class MemoryQueryTest : public vtq_testing::VtqTest {
 };
 
 TEST_F(MemoryQueryTest, SumsByCategoryAndYearEqualTheCsvFiles) {
-  const auto facts = sample_facts();
-  ASSERT_GT(facts.size(), 10000u);
-
+  const auto& oracle = vtq_testing::SampleOracle::get();
   GridQuery query;
   query.axes.push_back(GridAxis{{coordinate("[Time].[Calendar]", years())}});
   query.axes.push_back(GridAxis{{coordinate("[Product]", categories())}});
@@ -184,17 +150,15 @@ TEST_F(MemoryQueryTest, SumsByCategoryAndYearEqualTheCsvFiles) {
   EXPECT_EQ(4, result->getTupleCount(1));
   EXPECT_EQ(12, result->getCellCount());
   EXPECT_EQ(std::vector<TOVAString>{"[Measures].[Sales]"}, result->getSlicer());
-  std::map<std::pair<std::string, std::string>, double> sales;
-  for (const Fact& f : facts) sales[{f.category, f.year}] += f.sales;
-  expect_sums(read_grid(result.get()), sales);
+  expect_sums(read_grid(result.get()),
+              oracle.pairSums(std::string("SELECT p.category, m.year, SUM(f.sales)") + kJoined +
+                              " GROUP BY 1, 2"));
 
   // Leaf levels on both axes with a region slicer and another measure: Quantity of
   // Subcategory by Month in Europe, months of 2024 only.
   std::vector<TOVAString> subcategories;
-  std::map<std::string, std::string> subcategoryOf;
-  for (auto& row : read_csv("products.csv")) subcategoryOf[row[1]] = row[2];
-  for (auto& [sub, category] : subcategoryOf)
-    subcategories.push_back(TOVAString().build("[Product].[%s].[%s]", category.c_str(), sub.c_str()));
+  for (const auto& row : oracle.rows("SELECT DISTINCT category, subcategory FROM products"))
+    subcategories.push_back(TOVAString().build("[Product].[%s].[%s]", row[0].c_str(), row[1].c_str()));
   std::vector<TOVAString> months;
   const char* const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   for (int m = 0; m < 12; ++m)
@@ -206,21 +170,18 @@ TEST_F(MemoryQueryTest, SumsByCategoryAndYearEqualTheCsvFiles) {
   detail.slicer.push_back(coordinate("[Measures]", {"[Measures].[Quantity]"}));
   auto detailed = run(detail);
   EXPECT_EQ((std::vector<TOVAString>{"[Geography].[Europe]", "[Measures].[Quantity]"}), detailed->getSlicer());
-  std::map<std::pair<std::string, std::string>, double> quantity;
-  for (const Fact& f : facts)
-    if (f.region == "Europe" && f.year == "2024") quantity[{f.subcategory, f.month}] += f.quantity;
-  expect_sums(read_grid(detailed.get()), quantity);
+  expect_sums(read_grid(detailed.get()),
+              oracle.pairSums(std::string("SELECT p.subcategory, m.month_name, SUM(f.quantity)") +
+                              kJoined + " WHERE c.region = 'Europe' AND m.year = 2024 GROUP BY 1, 2"));
 }
 
 TEST_F(MemoryQueryTest, UpperLevelsAggregateTheirDescendantsAndMeasuresMayLieOnAnAxis) {
-  const auto facts = sample_facts();
-  double total = 0, bikes = 0, bikesCost = 0, road = 0, europe2025 = 0;
-  for (const Fact& f : facts) {
-    total += f.sales;
-    if (f.category == "Bikes") bikes += f.sales, bikesCost += f.cost;
-    if (f.subcategory == "Road") road += f.sales;
-    if (f.region == "Europe" && f.year == "2025") europe2025 += f.sales;
-  }
+  const double total = oracle_number("SELECT SUM(f.sales)");
+  const double bikes = oracle_number("SELECT SUM(CASE WHEN p.category = 'Bikes' THEN f.sales END)");
+  const double bikesCost = oracle_number("SELECT SUM(CASE WHEN p.category = 'Bikes' THEN f.cost END)");
+  const double road = oracle_number("SELECT SUM(CASE WHEN p.subcategory = 'Road' THEN f.sales END)");
+  const double europe2025 =
+      oracle_number("SELECT SUM(CASE WHEN c.region = 'Europe' AND m.year = 2025 THEN f.sales END)");
   // Overlapping members on one axis: a fact row of a road bike reaches three rows.
   GridQuery query;
   query.axes.push_back(GridAxis{{coordinate("[Measures]", {"[Measures].[Sales]", "[Measures].[Cost]"})}});
@@ -250,9 +211,7 @@ TEST_F(MemoryQueryTest, UpperLevelsAggregateTheirDescendantsAndMeasuresMayLieOnA
   either.slicer.push_back(coordinate("[Product].[Product]", {}));  // unknown hierarchy name
   EXPECT_THROW(run(either), olap_api::InvalidArgumentException);
   either.slicer = {coordinate("[Time].[Calendar]", {"[Time].[Calendar].[2023]", "[Time].[Calendar].[2025]"})};
-  double twoYears = 0;
-  for (const Fact& f : facts)
-    if (f.year != "2024") twoYears += f.sales;
+  const double twoYears = oracle_number("SELECT SUM(CASE WHEN m.year <> 2024 THEN f.sales END)");
   EXPECT_NEAR(twoYears, std::stod(read_grid(run(either).get()).at(0, 0)), 1e-3);
 }
 

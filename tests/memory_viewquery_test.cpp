@@ -14,6 +14,8 @@
 #include "NUVA_o/Cube.h"
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/Viewpoint.h"
+#include "SampleOracle.h"
+#include "ViewTesting.h"
 #include "VtqTest.h"
 #include "common/ProviderLibrary.h"
 #include "common/ViewpointBase.h"
@@ -24,34 +26,14 @@
 
 namespace {
 
-std::string sample_dir() { return vtq_testing::sourceDir() + "/examples/sales/"; }
-
-std::vector<std::vector<std::string>> read_csv(const std::string& name) {
-  std::ifstream in(sample_dir() + name);
-  std::vector<std::vector<std::string>> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::stringstream s(line);
-    std::string field;
-    while (std::getline(s, field, ',')) fields.push_back(field);
-    if (!fields.empty()) rows.push_back(fields);
-  }
-  return rows;
-}
-
-// Sum of a fact column (3 sales, 4 quantity) by (category, year), for facts in `region` (or any).
-std::map<std::pair<std::string, std::string>, double> csv_sums(size_t column, const std::string& region) {
-  std::map<std::string, std::string> category, regionOf, year;
-  for (auto& row : read_csv("products.csv")) category[row[0]] = row[2];
-  for (auto& row : read_csv("cities.csv")) regionOf[row[0]] = row[2];
-  for (auto& row : read_csv("months.csv")) year[row[0]] = row[1];
-  std::map<std::pair<std::string, std::string>, double> sums;
-  for (auto& row : read_csv("facts.csv"))
-    if (region.empty() || regionOf.at(row[2]) == region)
-      sums[{category.at(row[1]), year.at(row[0])}] += std::stod(row[column]);
-  return sums;
+// Sum of a fact column by (category, year) from the oracle, for facts in `region` (or any).
+std::map<std::pair<std::string, std::string>, double> csv_sums(const std::string& column,
+                                                               const std::string& region) {
+  return vtq_testing::SampleOracle::get().pairSums(
+      "SELECT p.category, m.year, SUM(f." + column + ") FROM facts f"
+      " JOIN products p ON p.item = f.item JOIN cities c ON c.city = f.city"
+      " JOIN months m ON m.month = f.month" +
+      (region.empty() ? std::string() : " WHERE c.region = '" + region + "'") + " GROUP BY 1, 2");
 }
 
 // Every cell of a result keyed by (column caption, row caption).
@@ -107,7 +89,7 @@ class MemoryViewQueryTest : public vtq_testing::VtqTest {
  protected:
   void SetUp() override {
     VtqTest::SetUp();
-    m_pCube.reset(memory::loadCube(sample_dir() + "sales.cube.xml"));
+    m_pCube.reset(memory::loadCube(vtq_testing::sampleCubePath()));
     m_pView.reset(createCommonViewpoint());
     m_pView->initialise(m_pCube.get(), 2, 1);
     m_pCompanion.reset(common::createProviderLibrary("memory")->createDerivedViewpoint(m_pView.get()));
@@ -133,17 +115,7 @@ class MemoryViewQueryTest : public vtq_testing::VtqTest {
   // The view member set becomes one level, through a command of the member set (recorded in
   // the view's history like any other edit).
   void set_level(const TOVAString& hierarchy, int level) {
-    auto_unuse<NUVA_o::AxisHierarchy> placed;
-    for (const auto& one : m_pView->getAxes())
-      if (!placed) placed.reset(one->getAxisHierarchy(hierarchy));
-    ASSERT_TRUE(placed);
-    auto_unuse<NUVA_o::MemberSet> members(
-        placed->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
-    auto_unuse<NUVA_o::MemberSet> viewSet(placed->getViewMemberSet());
-    auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
-    command->makeEmpty();
-    command->addMemberSet(members.get());
-    command->execute();
+    vtq_testing::setViewMembersToLevel(*m_pView, hierarchy, level);
   }
 
   void slice(const TOVAString& hierarchy, const TOVAString& member) {
@@ -173,7 +145,7 @@ TEST_F(MemoryViewQueryTest, CategoryByYearEqualsTheCsvSums) {
   EXPECT_EQ(std::vector<TOVAString>{"[Time].[Calendar]"}, result->getAxisHierarchies(1));
   EXPECT_EQ(4, result->getTupleCount(0));
   EXPECT_EQ(3, result->getTupleCount(1));
-  expect_same(csv_sums(3, ""), read_result(result.get()));
+  expect_same(csv_sums("sales", ""), read_result(result.get()));
 
   // The active slices of the slice axis restrict the cells and choose the measure.
   slice("[Geography]", "[Geography].[Europe]");
@@ -182,9 +154,9 @@ TEST_F(MemoryViewQueryTest, CategoryByYearEqualsTheCsvSums) {
   const auto slicer = sliced->getSlicer();
   EXPECT_NE(slicer.end(), std::find(slicer.begin(), slicer.end(), TOVAString("[Geography].[Europe]")));
   EXPECT_NE(slicer.end(), std::find(slicer.begin(), slicer.end(), TOVAString("[Measures].[Quantity]")));
-  expect_same(csv_sums(4, "Europe"), read_result(sliced.get()));
+  expect_same(csv_sums("quantity", "Europe"), read_result(sliced.get()));
   // The first result is unchanged by the later query.
-  expect_same(csv_sums(3, ""), read_result(result.get()));
+  expect_same(csv_sums("sales", ""), read_result(result.get()));
 }
 
 TEST_F(MemoryViewQueryTest, TooLargeViewsAndInterruptionsAreRefused) {
@@ -273,7 +245,7 @@ TEST_F(ViewQueryTest, RepeatedQueriesShareOneResultSetUntilTheViewChanges) {
   EXPECT_EQ(1u, count(log.texts(), "Executing query 1"));
   EXPECT_EQ(1u, count(log.texts(), "Adding ViewResultSetListener interface"));
   EXPECT_EQ(1u, count(log.texts(), "Query 1 execution complete"));
-  expect_same(csv_sums(3, ""), read_result(grid(first)));
+  expect_same(csv_sums("sales", ""), read_result(grid(first)));
 
   // An edit: the next number and a new result set, which the view no longer shares with the
   // old one's listeners.
@@ -339,7 +311,7 @@ TEST_F(ViewQueryTest, RefusedQueriesLeaveTheViewDirtyAndTheMarkInPlace) {
   m_pCube->setQueryCellLimit(memory::MemoryCube::DEFAULT_QUERY_CELL_LIMIT);
   auto result = view_query();
   EXPECT_EQ(1u, count(log.texts(), "Executing query 5"));
-  expect_same(csv_sums(3, ""), read_result(grid(result)));
+  expect_same(csv_sums("sales", ""), read_result(grid(result)));
 }
 
 TEST_F(ViewQueryTest, RevertReturnsToTheLastQueriedLayout) {
@@ -353,7 +325,7 @@ TEST_F(ViewQueryTest, RevertReturnsToTheLastQueriedLayout) {
   EXPECT_EQ(before, layout());
   auto result = view_query();
   EXPECT_NE(queried.get(), result.get());
-  expect_same(csv_sums(3, ""), read_result(grid(result)));
+  expect_same(csv_sums("sales", ""), read_result(grid(result)));
 }
 
 TEST_F(ViewQueryTest, AnInterruptStopsARunningQueryAndTheViewGoesOn) {

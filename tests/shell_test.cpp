@@ -6,12 +6,13 @@
 #include <regex>
 #include <sstream>
 
-#include "../tools/vtq/result_grid.h"
-#include "../tools/vtq/shell_command.h"
+#include "result_grid.h"
+#include "shell_command.h"
 #include "NUVA_o/MemberSet.h"
+#include "SampleOracle.h"
 #include "VtqTest.h"
 #include "common/ViewpointFactory.h"
-#include "view_testing.h"
+#include "ViewTesting.h"
 
 namespace {
 
@@ -46,22 +47,6 @@ std::vector<std::vector<std::string>> split_csv(const std::string& text, bool sk
   return rows;
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Sales by (category, year), summed straight from the sample cube's CSV files.
-std::map<std::pair<std::string, std::string>, double> sales_by_category_and_year() {
-  const std::string dir = vtq_testing::sourceDir() + "/examples/sales/";
-  std::map<std::string, std::string> category;
-  for (const auto& row : split_csv(read_file(dir + "products.csv"), true)) category[row.at(0)] = row.at(2);
-  std::map<std::pair<std::string, std::string>, double> sums;
-  for (const auto& row : split_csv(read_file(dir + "facts.csv"), true))
-    sums[{category.at(row.at(1)), row.at(0).substr(0, 4)}] += std::stod(row.at(3));
-  return sums;
-}
-
 // Time (Calendar, Fiscal), Product, a dimension whose name has a blank, and Sales; one
 // hierarchy per dimension in a view. A Gear caption needs quoting in csv.
 memory::MemoryCube* buildShellCube() {
@@ -93,7 +78,7 @@ memory::MemoryCube* buildShellCube() {
 }
 
 TEST_F(ShellTest, LayoutOfTheSampleCubeWithAndWithoutMultipleHierarchies) {
-  m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  m_pCube.reset(memory::loadCube(vtq_testing::sampleCubePath()));
   m_pCube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, false);
   EXPECT_EQ(
       "0|0 view: \n1 view: \n2 slice: [Time].[Calendar], [Product], [Geography], [Measures]\n|",
@@ -267,7 +252,7 @@ TEST_F(ShellTest, GridsPrintAsCsvAndAsAlignedTables) {
 }
 
 TEST_F(ShellTest, QueryPrintsSalesByCategoryAndYearAsTheCsvFilesSumThem) {
-  m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  m_pCube.reset(memory::loadCube(vtq_testing::sampleCubePath()));
   m_pCube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, false);
   const std::string result =
       run("move [Product] 0\nmove [Time].[Calendar] 1\nlevel [Product] 1\n"
@@ -277,7 +262,9 @@ TEST_F(ShellTest, QueryPrintsSalesByCategoryAndYearAsTheCsvFilesSumThem) {
   const std::string csv = result.substr(2, result.size() - 3);
 
   // Axis 0 (Product) gives the columns, axis 1 (Time) the rows.
-  const auto expected = sales_by_category_and_year();
+  const auto expected = vtq_testing::SampleOracle::get().pairSums(
+      "SELECT p.category, substr(f.month, 1, 4), SUM(f.sales) FROM facts f"
+      " JOIN products p ON p.item = f.item GROUP BY 1, 2");
   std::map<std::string, int> categories, years;
   for (const auto& [key, sum] : expected) ++categories[key.first], ++years[key.second];
   const auto header = split_csv(csv, false).at(0);

@@ -3,10 +3,10 @@
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/ViewResultSet.h"
 #include "VtqTest.h"
-#include "../source/ViewpointCommon.h"
+#include "ViewpointCommon.h"
 #include "common/ViewpointFactory.h"
 #include "support/CoreLog.h"
-#include "view_testing.h"
+#include "ViewTesting.h"
 
 using vtq_testing::layout;
 using vtq_testing::thrownCode;
@@ -254,7 +254,7 @@ class SampleCubeTest : public vtq_testing::VtqTest {};
 
 TEST_F(SampleCubeTest, DefaultLayoutOfTheSalesCube) {
   auto_unuse<memory::MemoryCube> cube(
-      memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+      memory::loadCube(vtq_testing::sampleCubePath()));
   for (bool multiple : {false, true}) {
     cube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, multiple);
     auto_unuse<NUVA_o::Viewpoint> view(createCommonViewpoint());

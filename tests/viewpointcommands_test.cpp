@@ -10,7 +10,7 @@
 #include "common/ViewpointCommandManager.h"
 #include "common/ViewpointFactory.h"
 #include "support/CoreLog.h"
-#include "view_testing.h"
+#include "ViewTesting.h"
 
 using common::ViewpointCommandManager;
 using vtq_testing::layout;

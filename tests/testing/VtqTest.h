@@ -39,4 +39,7 @@ std::string describeLeaks(const std::map<TOVAString, int64_t>& before,
 // Root of the source tree (for fixtures and the sample cube).
 std::string sourceDir();
 
+// The bundled sample cube's definition file.
+inline std::string sampleCubePath() { return sourceDir() + "/examples/sales/sales.cube.xml"; }
+
 }  // namespace vtq_testing

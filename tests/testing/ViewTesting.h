@@ -1,13 +1,15 @@
 #pragma once
 
-// Helpers shared by the cube view, axis and axis hierarchy suites.
+// Helpers shared by the cube view suites and the benchmarks: header only, no test framework.
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/Cube.h"
+#include "NUVA_o/MemberSet.h"
 #include "NUVA_o/Viewpoint.h"
 #include "provider/memory/MemoryCube.h"
 #include "support/Exceptions.h"
@@ -29,6 +31,29 @@ inline std::string layout(const NUVA_o::Viewpoint& view) {
     out += "\n";
   }
   return out;
+}
+
+// The view members of `hierarchy`, wherever it is placed, become every member of level `level`,
+// through a command of the view member set as a user's edit would. Throws std::invalid_argument
+// when no axis holds the hierarchy.
+inline void setViewMembersToLevel(NUVA_o::Viewpoint& view, const TOVAString& hierarchy, int level) {
+  auto_unuse<NUVA_o::AxisHierarchy> placed;
+  for (const auto& axis : view.getAxes())
+    if (!placed) placed.reset(axis->getAxisHierarchy(hierarchy));
+  if (!placed) throw std::invalid_argument("no axis holds " + hierarchy.string());
+  auto_unuse<NUVA_o::MemberSet> members(
+      placed->getHierarchy()->getLevel(level)->createMemberSet(NUVA_o::CS_CREATEALL));
+  auto_unuse<NUVA_o::MemberSet> viewSet(placed->getViewMemberSet());
+  auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
+  command->makeEmpty();
+  command->addMemberSet(members.get());
+  command->execute();
+}
+
+// Moves `hierarchy` to the front of axis `axis` and shows level `level` of it.
+inline void layOut(NUVA_o::Viewpoint& view, const TOVAString& hierarchy, size_t axis, int level) {
+  view.moveAxisHierarchy(hierarchy, view.getAxes()[axis].get(), 0);
+  setViewMembersToLevel(view, hierarchy, level);
 }
 
 // "A, B": the hierarchy unique names of one axis.
