@@ -12,7 +12,7 @@
 void ExprCommand::add_to(CLI::App& app) {
   command = app.add_subcommand("expr", "Parse an expression against the cube and print its text, "
                                        "whether it ranks or aggregates, and its node tree");
-  command->add_option("text", text, "The expression")->required();
+  command->add_option("text", text, "The expression (one starting with \"-(\" or \"-1\" needs no \"--\")")->required();
   command->add_flag("--no-cube", noCube, "Parse without a cube (names are plain text)");
 }
 
