@@ -139,6 +139,25 @@ def top():
     return rng.choice([set_, set_, numeric, logical])(d)
 
 
+# Fixed forms after the random ones: scale suffixes and "%" only directly after the digits,
+# the operators they used to swallow, placeholders, numbers that need every digit, names with
+# operator characters in brackets, the levels of the logical operators, signed exponents and
+# a long left-associative chain.
+FIXED = [
+    "7 MOD 3 + 7 mod 3 * Sales - 5 % 3",
+    "Sales mod 3 > 1 AND 20% < Cost / 2k OR 3m > 3M",
+    "Abs(<<[Rate]>>) + Sales * <<[Factor]>> - 1 000.5k",
+    "Sales > <<[Threshold]>> AND Cost < 15% OR Quantity % 4 = 1",
+    "Sales > 1234567.891234 OR Cost < 123456789012345 - 0.1",
+    "IsLeaf([Product].[Bikes].[Road].[Road-150]) AND Value([Product].[Bikes].[Road].[Road-150]) > 1",
+    "Sales > 1 AND Sales < 2 OR Sales = 3",
+    "NOT Sales > 1 XOR Cost < 2 AND Quantity = 3 OR TRUE",
+    "(Sales > 1 OR Cost > 2) AND NOT (Quantity < 3 XOR FALSE) IMP TRUE EQV FALSE",
+    "1e-3 + 2.5E-2 * Sales - -1e3 / 1e+3 + 1E3",
+    "Sales" + " + 1" * 300,
+]
+
+
 def main():
     out = []
     seen = set()
@@ -149,6 +168,7 @@ def main():
         if 50 <= len(e) <= 2000 and e not in seen:
             seen.add(e)
             out.append(e)
+    out += FIXED
     with open(sys.argv[1] if len(sys.argv) > 1 else "tests/fixtures/expressions.txt", "w") as f:
         f.write("\n".join(out) + "\n")
 

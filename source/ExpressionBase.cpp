@@ -2,6 +2,7 @@
 
 #include "common/CommonExpression.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -125,7 +126,44 @@ bool is_binary_type(int type) {
          type == 208;
 }
 
-bool is_logical_operator(int type) { return type == 151 || type == 152 || (type >= 154 && type <= 156); }
+// How tightly a logical operator binds, as the grammar reads it (higher binds tighter; all
+// group to the left); 0 for any other type.
+int logical_level(int type) {
+  switch (type) {
+    case 156: return 1;            // IMP
+    case 155: return 2;            // EQV
+    case 152: case 154: return 3;  // OR, XOR
+    case 151: return 4;            // AND
+    default: return 0;
+  }
+}
+
+[[noreturn]] void too_deep() {
+  support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0x02017066);
+}
+
+// Nodes from the root down to `node`, itself included. The walk stops past the limit.
+int depth_of(const Expression* node) {
+  int depth = 0;
+  for (; node != nullptr && depth <= Expression::MAX_DEPTH; node = node->GetParentExpression()) ++depth;
+  return depth;
+}
+
+// Levels of the tree below and including `node`; stops counting past the limit.
+int height_of(Expression* node) {
+  if (node == nullptr) return 0;
+  int height = 0;
+  std::vector<std::pair<Expression*, int>> work{{node, 1}};
+  while (!work.empty()) {
+    auto [at, level] = work.back();
+    work.pop_back();
+    height = std::max(height, level);
+    if (level > Expression::MAX_DEPTH) return level;
+    for (Expression* child : at->getExpressions())
+      if (child) work.emplace_back(child, level + 1);
+  }
+  return height;
+}
 
 const char* suffix_of(int type) {
   switch (type) {
@@ -216,46 +254,14 @@ void ExpressionBase::operator delete(void* block, size_t size) {
 
 namespace {
 
-// A number as printing writes it: 10 significant digits in plain decimal notation, since the
-// language reads no exponent ("1e+12" would read as the E operator with a signed operand).
+// A number as printing and saving write it: plain decimal notation, since the language reads
+// no exponent after a blank and older readers of saved documents expect plain digits.
 TOVAString number_text(double value) {
-  const int digits = 10;
-  if (std::isnan(value)) return TOVAString("0");
-  std::string out;
-  if (std::signbit(value) && value != 0.0) out += '-';
-  double magnitude = std::fabs(value);
-  if (magnitude == 0.0) return TOVAString("0");
-  if (std::isinf(magnitude)) {
-    // A run of digits that reads back as infinity again.
-    out += '1';
-    out.append(309, '0');
-    return TOVAString(out);
+  if (std::isinf(value)) {
+    // No double reads back as infinity; these digits are refused as out of range.
+    return TOVAString(std::string(value < 0 ? "-1" : "1") + std::string(309, '0'));
   }
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, magnitude);
-  std::string mantissa;
-  const char* p = buffer;
-  for (; *p && *p != 'e'; ++p)
-    if (*p >= '0' && *p <= '9') mantissa += *p;
-  int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
-  while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
-  // Plain decimal notation: the language reads no exponent.
-  if (exponent >= 0) {
-    size_t integerDigits = static_cast<size_t>(exponent) + 1;
-    if (mantissa.size() <= integerDigits) {
-      out += mantissa;
-      out.append(integerDigits - mantissa.size(), '0');
-    } else {
-      out.append(mantissa, 0, integerDigits);
-      out += '.';
-      out.append(mantissa, integerDigits, std::string::npos);
-    }
-  } else {
-    out += "0.";
-    out.append(static_cast<size_t>(-exponent - 1), '0');
-    out += mantissa;
-  }
-  return TOVAString(out);
+  return StringConverters::convertRealToPlainString(value);
 }
 
 }  // namespace
@@ -312,6 +318,10 @@ void ExpressionBase::adopt_child(ExpressionBase* child) {
 // ---- tree edits and accessors ----
 
 Expression* ExpressionBase::AddNewChild(Expression* child) {
+  if (child != nullptr && depth_of(this) + height_of(child) > MAX_DEPTH) {
+    child->unuse();
+    too_deep();
+  }
   m_Text.clear();
   if (child == nullptr) return nullptr;
   child->SetParentExpression(this);
@@ -320,6 +330,7 @@ Expression* ExpressionBase::AddNewChild(Expression* child) {
 }
 
 Expression* ExpressionBase::AddNewChild() {
+  if (depth_of(this) + 1 > MAX_DEPTH) too_deep();
   m_Text.clear();
   ExpressionBase* child = new ExpressionBase(static_cast<Expression*>(this));
   m_Expressions.push_back(child);
@@ -345,6 +356,9 @@ NUVA_o::OptionalCubeViewClause* ExpressionBase::GetParent() const { return m_pPa
 std::vector<Expression*>& ExpressionBase::getExpressions() { return m_Expressions; }
 
 void ExpressionBase::setExpressions(const std::vector<Expression*>& children) {
+  const int depth = depth_of(this);
+  for (Expression* child : children)
+    if (child && depth + height_of(child) > MAX_DEPTH) too_deep();
   // References first: the new list may share nodes with the old one.
   for (Expression* child : children)
     if (child) child->use();
@@ -684,10 +698,11 @@ void ExpressionBase::print_into(TOVAString& out) {
     if (index > 0) between(node, index);
     Expression* child = node->m_Expressions[index];
     if (child == nullptr) continue;
-    // A logical operator groups to the right: a left operand that is itself one keeps its
-    // parentheses, which the tree does not hold.
-    bool wrap = index == 0 && is_logical_operator(node->m_Type) &&
-                is_logical_operator(child->getType());
+    // Logical operators keep their grouping: an operand that is a looser operator (or, on the
+    // right, one of the same level) is parenthesised, which adds no node when read back.
+    const int level = logical_level(node->m_Type);
+    const int childLevel = logical_level(child->getType());
+    bool wrap = level > 0 && childLevel > 0 && (index == 0 ? childLevel < level : childLevel <= level);
     if (wrap) {
       printer.write(" ( ");
       frame.wrapped = true;
@@ -806,8 +821,7 @@ void ExpressionBase::save(XmlSupport& document, const int& index, DOMElement* el
         break;
       case ET_NUMBER:
         XmlSupport::write_to(at, "ExpressionValue",
-                             StringConverters::convertRealToString(
-                                 node->m_Value.vt == VT_R8 ? node->m_Value.dblVal : 0.0, 10, 16));
+                             number_text(node->m_Value.vt == VT_R8 ? node->m_Value.dblVal : 0.0));
         break;
       case 2: case 123: case 124: case 193: case 194: case 197:
         XmlSupport::write_to(at, "ExpressionText", node->m_StringValue);
@@ -839,10 +853,33 @@ namespace {
   support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC2011048, what, value);
 }
 
+// Calls `visit` with the element of each child node of `element`, in document order.
+template <typename Visit>
+void for_each_child_element(DOMElement* element, Visit visit) {
+  for (DOMNode* n = element->getFirstChild(); n != nullptr; n = n->getNextSibling()) {
+    if (n->getNodeType() != DOMNode::ELEMENT_NODE) continue;
+    auto* vector = static_cast<DOMElement*>(n);
+    if (XmlSupport::getAttribute(vector, "UniqueName") != "ExpressionVector") continue;
+    for (DOMNode* c = vector->getFirstChild(); c != nullptr; c = c->getNextSibling())
+      if (c->getNodeType() == DOMNode::ELEMENT_NODE) visit(static_cast<DOMElement*>(c));
+  }
+}
+
 }  // namespace
 
 void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
   if (element == nullptr) invalid_element("element", "null");
+  // The depth first, so that a refused document leaves the node as it was.
+  {
+    const int depth = depth_of(this);
+    std::vector<std::pair<DOMElement*, int>> work{{element, depth}};
+    while (!work.empty()) {
+      auto [at, level] = work.back();
+      work.pop_back();
+      if (level > MAX_DEPTH) too_deep();
+      for_each_child_element(at, [&](DOMElement* child) { work.emplace_back(child, level + 1); });
+    }
+  }
   std::vector<std::pair<ExpressionBase*, DOMElement*>> work{{this, element}};
   while (!work.empty()) {
     auto [node, at] = work.back();
@@ -873,17 +910,11 @@ void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
       node->m_StringValue = node->m_Text;
     }
     std::vector<std::pair<ExpressionBase*, DOMElement*>> children;
-    for (DOMNode* n = at->getFirstChild(); n != nullptr; n = n->getNextSibling()) {
-      if (n->getNodeType() != DOMNode::ELEMENT_NODE) continue;
-      auto* vector = static_cast<DOMElement*>(n);
-      if (XmlSupport::getAttribute(vector, "UniqueName") != "ExpressionVector") continue;
-      for (DOMNode* c = vector->getFirstChild(); c != nullptr; c = c->getNextSibling()) {
-        if (c->getNodeType() != DOMNode::ELEMENT_NODE) continue;
-        auto* child = new ExpressionBase(static_cast<Expression*>(node));
-        node->m_Expressions.push_back(child);
-        children.emplace_back(child, static_cast<DOMElement*>(c));
-      }
-    }
+    for_each_child_element(at, [&](DOMElement* c) {
+      auto* child = new ExpressionBase(static_cast<Expression*>(node));
+      node->m_Expressions.push_back(child);
+      children.emplace_back(child, c);
+    });
     work.insert(work.end(), children.rbegin(), children.rend());
   }
 }

@@ -167,6 +167,11 @@ int KELLexer::nextToken() {
     case u':': return KT_COLON;
     case u'<': {
       char16_t d = nextChar();
+      if (d == u'<') {
+        if (scan_placeholder()) return KT_PLACEHOLDER;
+        pushBack();
+        return KT_LT;
+      }
       if (d == u'=') return KT_LE;
       if (d == u'>') return KT_NE;
       pushBack();
@@ -187,6 +192,11 @@ int KELLexer::nextToken() {
   if (c == u'.' || isDigit(c)) {
     pushBack();
     scanNumber();
+    if (numberOutOfRange()) {
+      // The number itself and the whole text, as a signed operand reports them.
+      support::raise<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011036,
+                                                     m_TokenText, m_Input);
+    }
     return KT_NUMBER;
   }
   if (isLetter(c)) {
@@ -257,16 +267,58 @@ int KELLexer::scan_braced_name() {
   return KT_IDENT;
 }
 
+bool KELLexer::scan_placeholder() {
+  // "<<" name ">>": the name ends at the first ">>" outside square brackets.
+  const size_t start = m_Position;
+  const size_t n = m_Input.length();
+  bool bracketed = false;
+  for (size_t p = start; p < n && m_Input[p] != u'\n'; ++p) {
+    const char16_t c = m_Input[p];
+    if (bracketed) {
+      if (c == u']') {
+        if (p + 1 < n && m_Input[p + 1] == u']') ++p;
+        else bracketed = false;
+      }
+    } else if (c == u'[') {
+      bracketed = true;
+    } else if (c == u'>' && p + 1 < n && m_Input[p + 1] == u'>') {
+      m_TokenText = TOVAString(m_Input.u16().substr(start, p - start));
+      m_Position = p + 2;
+      return true;
+    }
+  }
+  return false;
+}
+
 int KELLexer::scan_bare_name(char16_t first) {
   m_TokenText.clear();
   m_TokenText.append(first);
+  // Inside square brackets nothing ends the name but the closing bracket ("]]" is a "]"),
+  // so that "[Road-150]" or "[New York]" stay one name.
+  bool bracketed = first == u'[';
   for (;;) {
     char16_t c = nextChar();
+    if (bracketed) {
+      if (c == u'\n' || (c == 0 && m_bAtEnd)) {
+        pushBack();
+        break;
+      }
+      m_TokenText.append(c);
+      if (c == u']') {
+        if (nextChar() == u']') m_TokenText.append(u']');
+        else {
+          pushBack();
+          bracketed = false;
+        }
+      }
+      continue;
+    }
     if (ends_bare_name(c)) {
       pushBack();
       break;
     }
     m_TokenText.append(c);
+    if (c == u'[') bracketed = true;
   }
   if (!m_bResolveNames) return KT_IDENT;
   int kind = 0;

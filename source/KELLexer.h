@@ -29,6 +29,8 @@ class VTQ_EXPORT KELLexer : public TOVAFormatLexer {
   int end_of_input();
   int scan_braced_name();
   int scan_bare_name(char16_t first);
+  // After "<<": true with the name in the token text when ">>" closes it.
+  bool scan_placeholder();
   int keyword_token(char16_t first);
 
   size_t m_TokenStart = 0;

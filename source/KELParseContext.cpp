@@ -1,5 +1,6 @@
 #include "KELParseContext.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "KELParser.h"
@@ -9,6 +10,7 @@ using common::ExpressionBase;
 
 KelParseContext::KelParseContext(KELLexer& lexer) : m_Lexer(lexer) {
   m_Stack.reserve(32);
+  m_Heights.reserve(32);
   m_Texts.reserve(16);
 }
 
@@ -31,7 +33,7 @@ int KelParseContext::lex(KelValue* value) {
         value->number = m_Lexer.takeNumberValue();
         break;
       case KT_IDENT: case KT_NAME1: case KT_LEVEL_NAME: case KT_MEMBER_NAME:
-      case KT_MEASURE_NAME: case KT_DIMENSION_NAME3: case KT_DIMENSION_NAME:
+      case KT_MEASURE_NAME: case KT_DIMENSION_NAME3: case KT_DIMENSION_NAME: case KT_PLACEHOLDER:
         value->text = static_cast<int>(m_Texts.size());
         m_Texts.push_back(m_Lexer.takeTokenText());
         break;
@@ -86,6 +88,7 @@ void KelParseContext::leaf(int type) {
   auto_unuse<ExpressionBase> node(ExpressionBase::createNode(0));
   node->setType(static_cast<NUVA_o::Expression::ExpressionType>(type));
   m_Stack.push_back(std::move(node));
+  m_Heights.push_back(1);
 }
 
 void KelParseContext::leaf_text(int type, int text) {
@@ -122,7 +125,7 @@ void KelParseContext::pi() {
   number(value);
 }
 
-void KelParseContext::build(int type, int count) {
+bool KelParseContext::build(int type, int count) {
   size_t n = static_cast<size_t>(count < 0 ? 0 : count);
   auto_unuse<ExpressionBase> node(ExpressionBase::createNode(n));
   node->setType(static_cast<NUVA_o::Expression::ExpressionType>(type));
@@ -132,18 +135,31 @@ void KelParseContext::build(int type, int count) {
     support_dll::AssertionFailure("count <= node stack size", "KELParseContext.cpp", __LINE__);
     n = m_Stack.size();
   }
+  // A left-associative chain ("1+1+...+1") grows the tree without growing the parser's
+  // stack, so the tree's own depth is checked here.
+  int height = 1;
+  for (size_t i = m_Heights.size() - n; i < m_Heights.size(); ++i)
+    height = std::max(height, m_Heights[i] + 1);
+  if (height > NUVA_o::Expression::MAX_DEPTH) {
+    record_failure(0x02017066);
+    return false;
+  }
   for (size_t i = m_Stack.size() - n; i < m_Stack.size(); ++i)
     node->adopt_child(m_Stack[i].release());
   m_Stack.resize(m_Stack.size() - n);
+  m_Heights.resize(m_Heights.size() - n);
   m_Stack.push_back(std::move(node));
+  m_Heights.push_back(height);
+  return true;
 }
 
-void KelParseContext::member_value() {
+bool KelParseContext::member_value() {
   ExpressionBase* operand = top();
-  if (operand && operand->getType() == NUVA_o::Expression::ET_MEMBER_GROUP)
+  if (operand && operand->getType() == NUVA_o::Expression::ET_MEMBER_GROUP) {
     operand->setType(NUVA_o::Expression::ET_VALUE);
-  else
-    build(NUVA_o::Expression::ET_VALUE, 1);
+    return true;
+  }
+  return build(NUVA_o::Expression::ET_VALUE, 1);
 }
 
 bool KelParseContext::signed_operand(int type, const char* sign) {
@@ -159,8 +175,7 @@ bool KelParseContext::signed_operand(int type, const char* sign) {
     fail(std::move(failure));
     return false;
   }
-  build(type, 1);
-  return true;
+  return build(type, 1);
 }
 
 bool KelParseContext::scaled_number() {
@@ -169,12 +184,23 @@ bool KelParseContext::scaled_number() {
   if (!exponent || !mantissa || exponent->getType() != NUVA_o::Expression::ET_NUMBER ||
       mantissa->getType() != NUVA_o::Expression::ET_NUMBER) {
     fail(std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011037));
-    for (int i = 0; i < 2 && !m_Stack.empty(); ++i) m_Stack.pop_back();
+    for (int i = 0; i < 2 && !m_Stack.empty(); ++i) {
+      m_Stack.pop_back();
+      m_Heights.pop_back();
+    }
     return false;
   }
   double value = mantissa->getValue().dblVal * std::pow(10.0, exponent->getValue().dblVal);
   m_Stack.pop_back();
   m_Stack.pop_back();
+  m_Heights.resize(m_Heights.size() - 2);
+  if (!std::isfinite(value)) {
+    auto failure = std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011036);
+    failure->addStringInsert("E");
+    failure->addStringInsert(m_Lexer.getInput());
+    fail(std::move(failure));
+    return false;
+  }
   number(value);
   return true;
 }
@@ -189,5 +215,6 @@ void KelParseContext::finish() {
   if (!m_Stack.empty()) {
     m_Result = std::move(m_Stack.back());
     m_Stack.pop_back();
+    m_Heights.pop_back();
   }
 }

@@ -25,10 +25,11 @@ class KelParseContext {
   void number(double value);
   void boolean(bool value);
   void pi();
-  // A node of `type` whose children are the topmost `count` nodes, in source order.
-  void build(int type, int count);
-  // A member or tuple used as a number becomes a value node (86).
-  void member_value();
+  // A node of `type` whose children are the topmost `count` nodes, in source order. False
+  // (failure recorded) when the node would make the tree deeper than Expression::MAX_DEPTH.
+  bool build(int type, int count);
+  // A member or tuple used as a number becomes a value node (86). False as build().
+  bool member_value();
   // False (with the failure recorded) when the operand cannot take the sign.
   bool signed_operand(int type, const char* sign);
   // Number E number: one number. False (failure recorded) for other operands.
@@ -49,6 +50,7 @@ class KelParseContext {
 
   KELLexer& m_Lexer;
   std::vector<auto_unuse<common::ExpressionBase>> m_Stack;
+  std::vector<int> m_Heights;  // the height of each tree on the node stack
   std::vector<TOVAString> m_Texts;
   std::unique_ptr<ExceptionCommon> m_pFailure;
   auto_unuse<common::ExpressionBase> m_Result;

@@ -2,7 +2,15 @@
 
 #include <charconv>
 #include <cmath>
-#include <vector>
+#include <string>
+
+namespace {
+
+bool continues_word(char16_t c) {
+  return TOVAFormatLexer::isLetter(c) || TOVAFormatLexer::isDigit(c) || c == u'_';
+}
+
+}  // namespace
 
 
 TOVAFormatLexer::TOVAFormatLexer(const TOVAString& input, NUVA_o::Cube* cube)
@@ -67,26 +75,82 @@ bool TOVAFormatLexer::matchKeyword(const TOVAString& suffix) {
   m_Position += n;
   char16_t following = nextChar();
   pushBack();
-  if (isLetter(following)) {
+  // A keyword ends where a name could not go on: "Count_Orders" and "Sum1" are names.
+  if (continues_word(following)) {
     m_Position -= n;
     return false;
   }
   return true;
 }
 
+namespace {
+
+// Whether the text from `p` on begins with something that can be an operand, so that a "%"
+// before it is the operator, not the percent suffix. A sign counts as an operator there, so
+// that "20% - 1" keeps its meaning; word operators are no operands.
+bool starts_operand(const TOVAString& input, size_t p) {
+  const size_t n = input.length();
+  while (p < n && TOVAFormatLexer::isBlank(input[p])) ++p;
+  if (p >= n) return false;
+  const char16_t c = input[p];
+  switch (c) {
+    case 0: case u'\n': case u',': case u')': case u'=': case u'>': case u':': case u';':
+    case u'}': case u'+': case u'-': case u'*': case u'/': case u'\\': case u'^': case u'%':
+      return false;
+    case u'<':
+      return p + 1 < n && input[p + 1] == u'<';  // a placeholder
+    default:
+      break;
+  }
+  if (!TOVAFormatLexer::isLetter(c)) return true;
+  std::u16string word;
+  for (; p < n && continues_word(input[p]); ++p)
+    word += input[p] >= u'a' && input[p] <= u'z' ? static_cast<char16_t>(input[p] - u'a' + u'A') : input[p];
+  for (const char16_t* infix : {u"AND", u"OR", u"XOR", u"EQV", u"IMP", u"IS", u"MOD", u"E"})
+    if (word == infix) return false;
+  return true;
+}
+
+// The power of ten of a scale suffix, or 0 for a character that is none.
+int scale_of(char16_t c) {
+  switch (c) {
+    case u'k': return 3;
+    case u'M': return 6;
+    case u'B': return 9;
+    case u'T': return 12;
+    case u'%': return -2;
+    case u'm': return -3;
+    case u'u': return -6;
+    case u'n': return -9;
+    case u'p': return -12;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
 void TOVAFormatLexer::scanNumber() {
   std::u16string integerDigits;
   std::u16string fractionDigits;
+  // Blanks between digits are skipped ("1 000"), but a suffix or an exponent must follow the
+  // number directly: "7 MOD 3" is no 7 million.
+  char16_t last = 0;
   char16_t c = nextChar();
-  for (; isDigit(c) || isBlank(c); c = nextChar())
+  for (; isDigit(c) || isBlank(c); c = nextChar()) {
     if (isDigit(c)) integerDigits += c;
+    last = c;
+  }
   bool fraction = false;
   if (c == u'.') {
     fraction = true;
-    for (c = nextChar(); isDigit(c) || isBlank(c); c = nextChar())
+    last = c;
+    for (c = nextChar(); isDigit(c) || isBlank(c); c = nextChar()) {
       if (isDigit(c)) fractionDigits += c;
+      last = c;
+    }
   }
   pushBack();
+  const bool attached = !isBlank(last);
 
   m_TokenText = TOVAString(integerDigits);
   if (fraction && !fractionDigits.empty()) {
@@ -94,36 +158,67 @@ void TOVAFormatLexer::scanNumber() {
     m_TokenText.append(TOVAString(fractionDigits));
   }
 
-  // The digits are converted as one decimal number, correctly rounded, so that the value
-  // of printed text (10 significant digits) reads back as the same double. Summing digit
-  // values one by one does not: 0.1 + 0.05 is not the double nearest 0.15.
-  double value = 0.0;
-  std::vector<char> decimal;
-  decimal.reserve(integerDigits.size() + fractionDigits.size() + 2);
-  bool nonzeroInteger = false;
-  for (char16_t d : integerDigits) {
-    decimal.push_back(static_cast<char>(d));
-    nonzeroInteger = nonzeroInteger || d != u'0';
+  // A signed or unsigned exponent: "1e-3", "2.5E+2".
+  long exponent = 0;
+  bool hasExponent = false;
+  const size_t n = m_Input.length();
+  if (attached && m_Position < n && (m_Input[m_Position] == u'e' || m_Input[m_Position] == u'E')) {
+    size_t p = m_Position + 1;
+    bool negative = false;
+    if (p < n && (m_Input[p] == u'+' || m_Input[p] == u'-')) negative = m_Input[p++] == u'-';
+    if (p < n && isDigit(m_Input[p])) {
+      hasExponent = true;
+      m_TokenText.append(m_Input[m_Position]);
+      if (m_Input[m_Position + 1] == u'-' || m_Input[m_Position + 1] == u'+')
+        m_TokenText.append(m_Input[m_Position + 1]);
+      for (; p < n && isDigit(m_Input[p]); ++p) {
+        m_TokenText.append(m_Input[p]);
+        // Far beyond any double; the range check below refuses it.
+        if (exponent < 1000000) exponent = exponent * 10 + (m_Input[p] - u'0');
+      }
+      if (negative) exponent = -exponent;
+      m_Position = p;
+    }
   }
-  if (decimal.empty()) decimal.push_back('0');
-  if (!fractionDigits.empty()) {
-    decimal.push_back('.');
-    for (char16_t d : fractionDigits) decimal.push_back(static_cast<char>(d));
-  }
-  auto result = std::from_chars(decimal.data(), decimal.data() + decimal.size(), value);
-  if (result.ec == std::errc::result_out_of_range) value = nonzeroInteger ? HUGE_VAL : 0.0;
 
-  switch (nextChar()) {
-    case u'k': value *= 1e3; break;
-    case u'M': value *= 1e6; break;
-    case u'B': value *= 1e9; break;
-    case u'T': value *= 1e12; break;
-    case u'%': value /= 100.0; break;
-    case u'm': value /= 1e3; break;
-    case u'u': value /= 1e6; break;
-    case u'n': value /= 1e9; break;
-    case u'p': value /= 1e12; break;
-    default: pushBack(); break;
+  // A scale suffix directly after the digits; a letter only when no word goes on after it,
+  // "%" only when no operand follows (else it is the operator).
+  if (attached && !hasExponent && m_Position < n) {
+    const char16_t s = m_Input[m_Position];
+    const int scale = scale_of(s);
+    bool suffix = scale != 0;
+    if (suffix && s == u'%')
+      suffix = !starts_operand(m_Input, m_Position + 1);
+    else if (suffix)
+      suffix = !(m_Position + 1 < n && continues_word(m_Input[m_Position + 1]));
+    if (suffix) {
+      exponent += scale;
+      ++m_Position;
+    }
   }
-  m_NumberValue = value;
+
+  // The digits are converted as one decimal number, correctly rounded, scale and exponent
+  // included, so that printed text reads back as the same double.
+  std::string decimal;
+  decimal.reserve(integerDigits.size() + fractionDigits.size() + 16);
+  bool nonzero = false;
+  for (char16_t d : integerDigits) {
+    decimal += static_cast<char>(d);
+    nonzero = nonzero || d != u'0';
+  }
+  if (decimal.empty()) decimal += '0';
+  if (!fractionDigits.empty()) {
+    decimal += '.';
+    for (char16_t d : fractionDigits) {
+      decimal += static_cast<char>(d);
+      nonzero = nonzero || d != u'0';
+    }
+  }
+  if (exponent != 0) decimal += "e" + std::to_string(exponent);
+  double value = 0.0;
+  auto result = std::from_chars(decimal.data(), decimal.data() + decimal.size(), value);
+  // Too large for a double, or so small that it would silently read as 0.
+  m_bNumberOutOfRange = result.ec == std::errc::result_out_of_range || !std::isfinite(value) ||
+                        (nonzero && value == 0.0);
+  m_NumberValue = m_bNumberOutOfRange ? 0.0 : value;
 }

@@ -27,9 +27,12 @@ class VTQ_EXPORT TOVAFormatLexer {
 
   virtual char16_t nextChar();
   virtual char16_t pushBack();
-  // Entered with the position on the first digit or '.'.
+  // Entered with the position on the first digit or '.'. A scale suffix or an exponent counts
+  // only directly after the digits; a value outside the range of a double sets
+  // numberOutOfRange() and reads as 0.
   virtual void scanNumber();
-  // Case-insensitive match of the upper-case `suffix` at the position, not followed by a letter.
+  // Case-insensitive match of the upper-case `suffix` at the position, not followed by a
+  // letter, a digit or "_".
   virtual bool matchKeyword(const TOVAString& suffix);
 
   static bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -43,6 +46,7 @@ class VTQ_EXPORT TOVAFormatLexer {
   }
 
   size_t position() const { return m_Position; }
+  bool numberOutOfRange() const { return m_bNumberOutOfRange; }
 
  protected:
   NUVA_o::Cube* m_pCube;
@@ -53,4 +57,5 @@ class VTQ_EXPORT TOVAFormatLexer {
   double m_NumberValue;
   bool m_bAtEnd;
   uint32_t m_ReadsPastEnd;
+  bool m_bNumberOutOfRange = false;
 };

@@ -6,8 +6,8 @@
  *
  * Conflicts. The language lets one text be read as a set, a member, a tuple or a number.
  *  - shift/reduce: none are left; the precedence declarations below settle every one (the
- *    arithmetic levels, the sign, NOT over the logical operators, the logical operators
- *    grouping to the right, and the infix set operators "+" and "*" sharing the levels of the
+ *    arithmetic levels, the sign, NOT over the logical operators, the levels of the logical
+ *    operators, and the infix set operators "+" and "*" sharing the levels of the
  *    arithmetic ones).
  *  - reduce/reduce: none. A member or tuple followed by "(" numeric ")" would complete both a
  *    member call (node 14) and a tuple call (node 138) on the same 26 look-ahead tokens; an
@@ -55,7 +55,8 @@ void kelerror(KelParseContext* ctx, const char* message) { ctx->syntax_error(mes
 }  // namespace
 
 #define L(t) ctx->leaf(t)
-#define B(t, n) ctx->build(t, n)
+// A node deeper than the tree limit aborts the parse (the failure is recorded).
+#define B(t, n) if (!ctx->build(t, n)) YYABORT
 }
 
 %token END 1 NUMBER 2 IDENT 3 COMMA 7 EQ 9 LPAREN 10 RPAREN 11 LT 12 GT 13 PERCENT 14
@@ -66,6 +67,8 @@ void kelerror(KelParseContext* ctx, const char* message) { ctx->syntax_error(mes
 %token NUMERIC_NAME MEMBER_NAME2 SET_NAME DIMENSION_NAME2
 /* Non-blank text after a line feed: no rule accepts it. */
 %token TRAILING_TEXT
+/* A parameter placeholder, "<<" name ">>". */
+%token PLACEHOLDER
 
 %token ADDCALCULATEDMEMBERS AGGREGATE ALLMEMBERS ASCENDANTS ANCESTORS ANCESTOR ARRAY AFTER
 %token AXIS ACOS ASIN ASC ABS ATN AND AVG ALL
@@ -97,10 +100,14 @@ void kelerror(KelParseContext* ctx, const char* message) { ctx->syntax_error(mes
 %token VARIANCEP VARIANCE VALUE
 %token W_T_D WTD XOR Y_T_D YTD
 
-/* Logical operators bind loosest and group to the right (one operator nonterminal carries
-   them all); NOT binds tighter than them; then the arithmetic levels; a sign binds tightest.
-   Comparisons and IS need no level: a comparison never continues another one. */
-%right AND OR XOR EQV IMP LOGICAL
+/* Logical operators bind loosest and group to the left, as in MDX and SQL: IMP, then EQV,
+   then OR and XOR, then AND; NOT binds tighter than them; then the arithmetic levels; a sign
+   binds tightest. Comparisons and IS need no level: a comparison never continues another
+   one. Printing parenthesises by the same levels (ExpressionBase.cpp). */
+%left IMP
+%left EQV
+%left OR XOR
+%left AND
 %precedence NOT
 %left PLUS MINUS
 %left STAR SLASH BACKSLASH MOD PERCENT
@@ -122,7 +129,7 @@ value: logical | numeric ;
 
 numeric:
     numeric_term
-  | tuple_or_member { ctx->member_value(); }
+  | tuple_or_member { if (!ctx->member_value()) YYABORT; }
   ;
 
 numeric_term:
@@ -502,6 +509,7 @@ numeric_literal:
     NUMBER { ctx->number($1.number); }
   | CRPI { ctx->pi(); }
   | numeric_name
+  | PLACEHOLDER { ctx->leaf_text(197, $1.text); }
   ;
 
 numeric_list:
@@ -537,17 +545,13 @@ logical:
     LPAREN logical RPAREN
   | NOT logical { B(153, 1); }
   | boolean
-  | logical logical_operator logical %prec LOGICAL { B($2.type, 2); }
+  | logical AND logical { B(151, 2); }
+  | logical OR logical { B(152, 2); }
+  | logical XOR logical { B(154, 2); }
+  | logical EQV logical { B(155, 2); }
+  | logical IMP logical { B(156, 2); }
   | test
   | numeric comparison numeric { B($2.type, 2); }
-  ;
-
-logical_operator:
-    AND { $$.type = 151; }
-  | OR { $$.type = 152; }
-  | XOR { $$.type = 154; }
-  | IMP { $$.type = 156; }
-  | EQV { $$.type = 155; }
   ;
 
 boolean:

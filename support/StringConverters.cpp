@@ -93,3 +93,41 @@ bool StringConverters::convertStringToReal(const TOVAString& text, double& value
   value = v;
   return true;
 }
+
+TOVAString StringConverters::convertRealToPlainString(double value) {
+  if (std::isnan(value)) return TOVAString("0");
+  std::string out;
+  if (std::signbit(value) && value != 0.0) out += '-';
+  double magnitude = std::fabs(value);
+  if (magnitude == 0.0) return TOVAString("0");
+  if (std::isinf(magnitude)) return TOVAString(out + "INF");
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
+  std::string mantissa;
+  const char* p = buffer;
+  for (; p < result.ptr && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') mantissa += *p;
+  int exponent = 0;
+  if (p < result.ptr && *p == 'e') {
+    ++p;
+    if (*p == '+') ++p;
+    std::from_chars(p, result.ptr, exponent);
+  }
+  while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
+  if (exponent >= 0) {
+    size_t integerDigits = static_cast<size_t>(exponent) + 1;
+    if (mantissa.size() <= integerDigits) {
+      out += mantissa;
+      out.append(integerDigits - mantissa.size(), '0');
+    } else {
+      out.append(mantissa, 0, integerDigits);
+      out += '.';
+      out.append(mantissa, integerDigits, std::string::npos);
+    }
+  } else {
+    out += "0.";
+    out.append(static_cast<size_t>(-exponent - 1), '0');
+    out += mantissa;
+  }
+  return TOVAString(out);
+}

@@ -42,6 +42,9 @@ class ExpressionTestCube : public support::RefCountImpl, public NUVA_o::Cube {
 
   mutable std::atomic<int> m_Calls{0};
 
+  // Makes `name` known with the classification `bits` (those of classifyBracedName).
+  void addName(const char* name, unsigned bits) { m_Names[name] |= bits; }
+
   int classifyName(const TOVAString& name, TOVAString& tokenText) const override {
     ++m_Calls;
     tokenText = name;

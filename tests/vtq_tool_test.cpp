@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +42,18 @@ ToolRun vtq(const std::string& arguments) {
   run.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   fs::remove(err);
   return run;
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The first line of `vtq expr` output without its "text: " prefix.
+std::string printed_text(const ToolRun& run) {
+  if (run.out.rfind("text: ", 0) != 0) return "";
+  return run.out.substr(6, run.out.find('\n') - 6);
 }
 
 class VtqToolTest : public vtq_testing::VtqTest {};
@@ -113,6 +127,78 @@ TEST_F(VtqToolTest, ShellRunsTheBundledQueryScriptAndBailsOnAFailure) {
   EXPECT_NE(std::string::npos, csv.out.find("\n[Product],2023,2024,2025\nBikes,3408377,")) << csv.out;
   EXPECT_EQ(std::string::npos, csv.out.find("view:")) << "--bail went on after the failure";
   fs::remove(swapped);
+}
+
+// Each form prints its text, and the printed text, given to the tool again, prints itself.
+TEST_F(VtqToolTest, ExprPrintsTextThatReadsBack) {
+  // A cube that knows a measure whose name starts with a keyword.
+  const fs::path dir = fs::path(::testing::TempDir()) / ("vtq_tool_test." + std::to_string(getpid()) + ".cube");
+  fs::create_directories(dir);
+  const fs::path fixtures = fs::path(vtq_testing::sourceDir()) / "tests" / "fixtures" / "memory";
+  for (const char* name : {"months.csv", "stores.csv", "facts.csv"})
+    fs::copy_file(fixtures / name, dir / name, fs::copy_options::overwrite_existing);
+  std::ifstream in(fixtures / "shop.cube.xml");
+  std::string cube(std::istreambuf_iterator<char>(in), {});
+  const std::string units = "<Measure name=\"Units\" column=\"units\" default=\"true\"/>";
+  ASSERT_NE(std::string::npos, cube.find(units));
+  cube.replace(cube.find(units), units.size(), units + "<Measure name=\"Count_Orders\" column=\"units\"/>");
+  std::ofstream(dir / "orders.cube.xml") << cube;
+  const std::string orders = "--cube " + quoted((dir / "orders.cube.xml").string()) + " ";
+
+  const std::vector<std::tuple<std::string, std::string, std::string>> forms = {
+      {"", "7 MOD 3", "Mod ( 7 , 3 ) "},
+      {"", "7 mod 3", "Mod ( 7 , 3 ) "},
+      {"", "5 % 3", " 5 % 3 "},
+      {"", "Abs(<<[Rate]>>)", "Abs ( <<[Rate]>> ) "},
+      {"", "[Product].[Bikes].[Road].[Road-150]", "  {[Product].[Bikes].[Road].[Road-150]}  "},
+      {"", "1234567.891234", " 1234567.891234 "},
+      {"", "Sales > 1 AND Sales < 2 OR Sales = 3", "  {Sales}  > 1 AND  {Sales}  < 2 OR  {Sales}  = 3 "},
+      {"", "1e-3 + 2.5E-2", " 0.001 + 0.025 "},
+      {orders, "Count_Orders > 1", "  {Count_Orders}  > 1 "},
+  };
+  for (const auto& [options, text, expected] : forms) {
+    const ToolRun run = vtq(options + "expr -- " + quoted(text));
+    EXPECT_EQ(0, run.status) << text << ": " << run.err;
+    EXPECT_EQ(expected, printed_text(run)) << text;
+    const ToolRun again = vtq(options + "expr -- " + quoted(printed_text(run)));
+    EXPECT_EQ(expected, printed_text(again)) << text;
+  }
+  // The dump shows every digit of a number too.
+  EXPECT_NE(std::string::npos, vtq("expr 1234567.891234").out.find("\n142 = 1234567.891234\n"));
+  // Regression: the shop cube does not know the name; the error names all of it.
+  EXPECT_EQ("error 0xC2011005: Unknown name 'Count_Orders' in the expression 'Count_Orders > 1'.\n",
+            vtq("expr 'Count_Orders > 1'").err);
+  fs::remove_all(dir);
+}
+
+// Regression: a text starting with "-" was taken for an option ("text is required").
+TEST_F(VtqToolTest, ExprTakesATextStartingWithAMinusSign) {
+  for (const char* text : {"-(3 + 4) * 2", "-1e3", "-3", "--3"}) {
+    const ToolRun run = vtq(std::string("expr ") + quoted(text) + " --no-cube");
+    EXPECT_EQ(0, run.status) << text << ": " << run.err;
+    EXPECT_EQ(0u, run.out.find("text:  - ")) << text << ": " << run.out;
+  }
+  EXPECT_EQ(" - (  3 + 4  ) * 2 ", printed_text(vtq("expr '-(3 + 4) * 2'")));
+  // Options still are options.
+  EXPECT_EQ(1, vtq("expr '1' --bogus").status);
+  EXPECT_EQ(0, vtq("-v 1 expr --no-cube '-2'").status);
+}
+
+// A tree at the depth limit prints a dump linear in its size; one level more is refused.
+TEST_F(VtqToolTest, ExprRefusesTooDeepTreesAndKeepsTheDumpLinear) {
+  auto chain = [](int terms) {
+    std::string text = "1";
+    for (int i = 1; i < terms; ++i) text += "+1";
+    return text;
+  };
+  const ToolRun deepest = vtq("expr --no-cube " + quoted(chain(1000)));
+  EXPECT_EQ(0, deepest.status) << deepest.err;
+  // 1999 nodes, each line at most the capped indent and the depth as a number.
+  EXPECT_LT(deepest.out.size(), 200000u);
+  EXPECT_NE(std::string::npos, deepest.out.find("[999] 142 = 1\n"));
+  const ToolRun deeper = vtq("expr --no-cube " + quoted(chain(65000)));
+  EXPECT_EQ(2, deeper.status);
+  EXPECT_EQ("error 0x02017066: The expression is too deeply nested.\n", deeper.err);
 }
 
 }  // namespace

@@ -255,6 +255,11 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
   };
   static constexpr int ET_COUNT = 232;
 
+  // The deepest tree an expression holds, counted in nodes from the root to a leaf. Parsing,
+  // loading and adding children refuse a deeper tree with InvalidExpressionException 0x02017066,
+  // so that every tree can be saved as XML and printed on a 1 MiB thread stack.
+  static constexpr int MAX_DEPTH = 1000;
+
   // Told when a tree was re-parsed or given native text. Called with the listener lock held.
   class ExpressionListener {
    public:
@@ -266,13 +271,15 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
 
   // Writes the node on `element` (created by the caller) and its children below it.
   virtual void save(XmlSupport& document, const int& index, DOMElement* element) = 0;
-  // Reads the node from `element` and appends its children. Throws InvalidXMLException.
+  // Reads the node from `element` and appends its children. Throws InvalidXMLException, or
+  // InvalidExpressionException 0x02017066 (nothing read) for a tree deeper than MAX_DEPTH.
   virtual void load(DOMElement* element, Cube* cube) = 0;
   // A deep copy with one reference for the caller.
   virtual Expression* clone() = 0;
-  // Adopts the caller's reference to `child`; returns it (borrowed).
+  // Adopts the caller's reference to `child`; returns it (borrowed). A child that would make
+  // the tree deeper than MAX_DEPTH is released and refused (InvalidExpressionException).
   virtual Expression* AddNewChild(Expression* child) = 0;
-  // Appends a new empty child; returns it (borrowed).
+  // Appends a new empty child; returns it (borrowed). Refused below MAX_DEPTH levels, as above.
   virtual Expression* AddNewChild() = 0;
   virtual void RemoveAllChildren() = 0;
   virtual void RemoveChild(Expression* child) = 0;
@@ -288,7 +295,8 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
   // Same type, texts, value and the same child objects in order.
   virtual bool operator==(Expression& other) = 0;
   virtual std::vector<Expression*>& getExpressions() = 0;
-  // Replaces the children; the node adds its own reference to each.
+  // Replaces the children; the node adds its own reference to each. Refused, with the children
+  // unchanged, when one would make the tree deeper than MAX_DEPTH.
   virtual void setExpressions(const std::vector<Expression*>& children) = 0;
   virtual ExpressionType getType() const = 0;
   virtual void setType(ExpressionType type) = 0;

@@ -18,6 +18,9 @@ class VTQ_EXPORT StringConverters {
   // "%.*g" would print it in the C locale. With `maxLength` > 0 fewer digits are used when
   // the text would be longer than that. NaN and infinities print as "NaN", "INF", "-INF".
   static TOVAString convertRealToString(double value, int significantDigits, int maxLength = 0);
+  // The shortest digits that read back as the same double, in plain decimal notation (no
+  // exponent: 1e20 is "100000000000000000000"). NaN prints as "0", infinities as "INF", "-INF".
+  static TOVAString convertRealToPlainString(double value);
   // Reads a decimal number ('.' separator, optional sign and exponent, surrounding blanks
   // allowed). False, with `value` unchanged, on other text or a value out of range.
   static bool convertStringToReal(const TOVAString& text, double& value);

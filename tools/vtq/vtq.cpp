@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "NUVA_o/Cube.h"
@@ -79,8 +80,12 @@ int main(int argc, char** argv) {
                          "Let several hierarchies of one dimension take part in the view (without it "
                          "the shell's cube answers as one that does not support that)");
 
+  std::vector<std::string> arguments(argv, argv + argc);
+  ExprCommand::separate_expression_text(arguments);
+  std::vector<char*> pointers;
+  for (std::string& a : arguments) pointers.push_back(a.data());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e);
     return status == 0 ? 0 : kUsageError;
