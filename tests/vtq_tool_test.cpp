@@ -202,3 +202,21 @@ TEST_F(VtqToolTest, ExprRefusesTooDeepTreesAndKeepsTheDumpLinear) {
 }
 
 }  // namespace
+
+namespace {
+
+// Global options are accepted after a command's name and listed in its help, where a user who
+// asked one command for help looks for them.
+TEST_F(VtqToolTest, EveryCommandsHelpListsTheGlobalOptions) {
+  for (const char* command : {"cube", "expr", "shell"}) {
+    const ToolRun help = vtq(std::string(command) + " --help");
+    EXPECT_EQ(0, help.status) << command;
+    EXPECT_NE(std::string::npos, help.out.find("--cube FILE")) << command << ": " << help.out;
+    EXPECT_NE(std::string::npos, help.out.find("-v,--verbosity N")) << command;
+  }
+  const ToolRun cube = vtq("cube -v 1 --cube " + quoted(vtq_testing::sampleCubePath()));
+  EXPECT_EQ(0, cube.status) << cube.err;
+  EXPECT_EQ(0u, cube.out.find("[Time]\t[Time].[Calendar]\t4\t52\n")) << cube.out;
+}
+
+}  // namespace

@@ -80,6 +80,13 @@ int main(int argc, char** argv) {
                          "Let several hierarchies of one dimension take part in the view (without it "
                          "the shell's cube answers as one that does not support that)");
 
+  // Every command takes the global options; its own help says so.
+  for (CLI::App* command : app.get_subcommands({}))
+    command->footer(
+        "Options of every command, given before or after its name:\n"
+        "  --cube FILE                 Cube definition file (default: the bundled sample cube)\n"
+        "  -v,--verbosity N            Log verbosity on stderr (1 errors, 3 warnings, 6 detail)");
+
   std::vector<std::string> arguments(argv, argv + argc);
   ExprCommand::separate_expression_text(arguments);
   std::vector<char*> pointers;
