@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+// Every code the library raises or logs, with the inserts its message text takes. The message
+// catalogue gives each its English text; tests and callers compare codes by these names.
+namespace support {
+
+enum ErrorCode : uint32_t {
+  // Log lines and the exception family's default codes.
+  COMMON_LOG_ERROR = 0xC2011000,                   // %1 text
+  COMMON_LOG_LINE = 0xC2011F00,                    // %1 text
+  COMMON_E_INVALID_ARGUMENT = 0xC2011001,          // [%1 low, %2 high] or "NULL"
+  COMMON_E_INVALID_POINTER = 0xC2011002,           // %1 class, %2 operation, %3 what was null
+  COMMON_E_INVALID_XML = 0xC2011003,
+  COMMON_E_MALFORMED_XML = 0xC2011004,
+  COMMON_E_UNKNOWN_NAME = 0xC2011005,              // %1 expression, %2 name
+  COMMON_E_INVALID_CAST = 0xC2011006,
+  COMMON_E_UNSUPPORTED = 0xC2011007,               // %1 operation
+  COMMON_E_NOT_BOUND = 0xC2011008,                 // %1 operation
+  COMMON_E_QUERY_TOO_LARGE = 0xC2011009,
+  COMMON_E_RUN_TIME = 0xC201100A,
+
+  // Cube view documents and their elements.
+  COMMON_E_SORT_NEEDS_TUPLE = 0xC2011013,
+  COMMON_E_FILTER_NEEDS_TUPLE = 0xC2011014,
+  COMMON_E_XML_ELEMENT = 0xC2011016,               // %1 attribute or child, %2 problem (handle), %3 element
+  COMMON_M_XML_MISSING = 0xC2011017,               // handle: "is missing or empty"
+  COMMON_M_XML_REPEATED = 0xC2011018,              // handle: "occurs more than once"
+  COMMON_E_RESTORE_WITHOUT_CUBE = 0xC2011019,
+  COMMON_E_RESTORE_UNKNOWN_HIERARCHY = 0xC201101A, // %1 element, %2 hierarchy
+  COMMON_R_SORT_DROPPED = 0xC201101E,              // repair detail
+  COMMON_R_FILTER_DROPPED = 0xC201101F,            // repair detail
+  COMMON_E_NOT_A_CUBE_VIEW = 0xC2011020,
+  COMMON_E_NO_VIEW_AXIS = 0xC2011027,
+  COMMON_E_TOO_MANY_VIEW_AXES = 0xC2011028,
+  COMMON_E_NO_SLICE_AXIS = 0xC2011029,
+  COMMON_E_EMPTY_VIEW_AXIS = 0xC201102A,
+  COMMON_R_EXCEPTION_SPECIFICATION_DROPPED = 0xC201102B,  // repair detail
+  COMMON_E_FOREIGN_AXIS = 0xC201102C,
+  COMMON_E_UNKNOWN_HIERARCHY = 0xC2011035,         // %1 hierarchy
+  COMMON_E_INVALID_NUMBER = 0xC2011036,            // %1 number or operand, %2 expression
+  COMMON_E_OPERANDS_NOT_NUMBERS = 0xC2011037,
+  COMMON_E_HIERARCHY_NOT_PLACED = 0xC2011045,      // %1 hierarchy
+  COMMON_E_DIFFERENT_DIMENSIONS = 0xC2011046,      // %1 dimension
+  COMMON_E_AGGREGATE_UNSUPPORTED = 0xC2011047,     // %1 expression
+  COMMON_E_EXPRESSION_ELEMENT = 0xC2011048,        // %1 what, %2 value
+  COMMON_E_FOREIGN_MEMBER_SET = 0xC201104B,        // %1 set's hierarchy, %2 axis hierarchy
+  COMMON_R_AXIS_HIERARCHY_DROPPED = 0xC201105A,    // repair detail
+  COMMON_R_DYNAMIC_CALCULATION_DROPPED = 0xC201105B,  // repair detail
+  COMMON_R_ACTIVE_SLICE_RESET = 0xC201105D,        // repair detail: %1 hierarchy
+  COMMON_R_HIERARCHY_ADDED = 0xC201105E,           // repair detail: %1 hierarchy
+  COMMON_R_LAYOUT_RESET = 0xC201105F,              // repair detail
+
+  // Expressions.
+  COMMON_E_BAD_EXPRESSION = 0xC201110E,
+  COMMON_E_SYNTAX = 0xC2011113,                    // %1 token, %2 text
+  COMMON_E_CUBE_CHANGED = 0xC2011117,              // %1 what changed
+  COMMON_E_PARSER_STACK = 0x02017066,
+
+  // Providers and the platform.
+  COMMON_E_NO_PROVIDER_OBJECT = 0xC2011200,
+  COMMON_E_UNKNOWN_PROVIDER = 0xC201B241,          // %1 provider name
+  COMMON_E_NO_SESSION_MANAGER = 0xC201B249,
+
+  // The command history.
+  COMMON_W_NOTHING_TO_REVERT = 0x42018008,         // %1 why (handle)
+};
+
+// "Not found" for positions and indexes.
+inline constexpr uint32_t NO_POSITION = std::numeric_limits<uint32_t>::max();
+
+}  // namespace support
