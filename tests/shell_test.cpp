@@ -217,8 +217,7 @@ TEST_F(ShellTest, RefusedEditsPrintAnErrorAndChangeNothing) {
       "error: axis 9 does not exist: the view has axes 0 to 2\n"
       "error: axis '+1' is not a number of 0 or more\n"
       "error: usage: swap-axes AXIS1 AXIS2\n"
-      "error 0x42018008: There is nothing to revert: no query has been made since the last "
-      "edit.\n"
+      "error 0x42018008: There is nothing to revert: no query was made.\n"
       "error: unknown command 'undo 2' (.help lists the commands)\n",
       run("move [Product] 0\nlayout\n"
           "move [Nowhere] 0\nmove [Product] 3\nmove [Product] 0 2\nmove [Product] 2 4\n"
@@ -336,8 +335,8 @@ TEST_F(ShellTest, QueryGridsInBothModesAndRevertToTheLastQuery) {
       "0|" + csv + queried + history +
           "0 view: [Time].[Calendar], [Measures]\n1 view: [Product], [Sales Channel]\n2 slice: \n" +
           queried + history + csv +
-          "|error 0x42018008: There is nothing to revert: no query has been made since the last "
-          "edit.\n",
+          "|error 0x42018008: There is nothing to revert: nothing was edited since the last "
+          "query.\n",
       run(setup + ".mode csv\nquery\nlayout\nhistory\nswap-axes 0 1\nmove [Measures] 0\n"
                   "layout\nrevert\nlayout\nhistory\nrevert\nquery\n"));
 }
