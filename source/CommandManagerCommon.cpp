@@ -17,6 +17,17 @@ void CommandPackage::redo() { m_pCommand->execute(); }
 
 void CommandPackage::undo() { m_pCommand->undo(); }
 
+void CommandPackage::undoAll() {
+  // The command's own undo may reset what it caused (a hierarchy moved back onto a view axis
+  // gets its default members); restoring the caused edits afterwards leaves them as they were.
+  undo();
+  for (auto caused = m_Caused.rbegin(); caused != m_Caused.rend(); ++caused) (*caused)->undoAll();
+}
+
+void CommandPackage::attach(std::unique_ptr<CommandPackage> caused) {
+  m_Caused.push_back(std::move(caused));
+}
+
 // Counts the packages being replayed, so that commands recorded by their side effects can be
 // told apart from the user's own edits.
 class CommandManagerCommon::ReplayScope {
@@ -63,10 +74,22 @@ void CommandManagerCommon::_execute(NUVA_o::Command* command) {
   // The package is made first so that a failure to allocate it cannot leave an executed
   // command unrecorded.
   auto package = std::make_unique<CommandPackage>(command);
-  command->execute();
+  {
+    // Edits recorded while the command runs are its own effects and join its package.
+    CommandPackage* const outer = m_pExecuting;
+    m_pExecuting = package.get();
+    try {
+      command->execute();
+    } catch (...) {
+      m_pExecuting = outer;
+      throw;
+    }
+    m_pExecuting = outer;
+  }
   // Only a command that ran invalidates what could be redone.
   clear_stack(m_RedoHistory);
   push_command(m_UndoHistory, std::move(package), m_HistoryLimit);
+  note_change();
 }
 
 void CommandManagerCommon::execute(ViewpointCommand* command) {
@@ -82,13 +105,14 @@ bool CommandManagerCommon::undo() {
   m_UndoHistory.pop_back();
   try {
     ReplayScope replaying(*this);
-    package->undo();
+    package->undoAll();
   } catch (...) {
     m_UndoHistory.push_back(std::move(package));
     throw;
   }
   package->setMarked(false);
   push_command(m_RedoHistory, std::move(package), m_HistoryLimit);
+  note_change();
   return true;
 }
 
@@ -105,37 +129,54 @@ bool CommandManagerCommon::redo() {
     throw;
   }
   push_command(m_UndoHistory, std::move(package), m_HistoryLimit);
+  note_change();
   return true;
 }
 
 void CommandManagerCommon::mark() {
   KorvelSynchronized guard(m_Mutex);
   if (!m_UndoHistory.empty()) m_UndoHistory.back()->setMarked(true);
+  m_bEverMarked = true;
+  m_bChangedSinceMark = false;
+}
+
+long CommandManagerCommon::revert_target() const {
+  // The newest package is never the target: right after a query it carries the mark, and
+  // reverting then means going back to the query before.
+  for (size_t i = m_UndoHistory.empty() ? 0 : m_UndoHistory.size() - 1; i > 0; --i)
+    if (m_UndoHistory[i - 1]->isMarked()) return long(i - 1);
+  return -1;
+}
+
+CommandManagerCommon::RevertRefusal CommandManagerCommon::getRevertRefusal() const {
+  KorvelSynchronized guard(m_Mutex);
+  if (revert_target() >= 0) return RR_NONE;
+  if (!m_bEverMarked) return RR_NO_MARK;
+  return m_bChangedSinceMark ? RR_MARK_GONE : RR_UNCHANGED_SINCE_MARK;
 }
 
 bool CommandManagerCommon::revert() {
   KorvelSynchronized guard(m_Mutex);
-  if (m_UndoHistory.empty()) return false;
-  // The newest package is never the target: right after a query it carries the mark, and
-  // reverting then means going back to the query before.
-  size_t marked = m_UndoHistory.size() - 1;
-  while (marked > 0 && !m_UndoHistory[marked - 1]->isMarked()) --marked;
-  if (marked == 0) return false;
-  --marked;
+  const long target = revert_target();
+  if (target < 0) return false;
+  const size_t marked = size_t(target);
 
   ReplayScope replaying(*this);
   while (m_UndoHistory.size() > marked + 1) {
     std::unique_ptr<CommandPackage> package = std::move(m_UndoHistory.back());
     m_UndoHistory.pop_back();
     try {
-      package->undo();
+      package->undoAll();
     } catch (...) {
       // What was reverted so far stays reverted; the package that failed stays applied.
       m_UndoHistory.push_back(std::move(package));
+      note_change();
       throw;
     }
   }
   clear_stack(m_RedoHistory);
+  // Back at the marked state, as if it had just been queried.
+  m_bChangedSinceMark = false;
   return true;
 }
 

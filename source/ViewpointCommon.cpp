@@ -74,7 +74,7 @@ bool ViewpointCommon::common_initialise(NUVA_o::Cube* cube) {
   m_bCubeListening = cube->addListener(this);
   cube->addConnectionListener(this);
   clear_viewpoint();
-  m_pCommandManager = std::make_unique<ViewpointCommandManager>(10);
+  m_pCommandManager = std::make_unique<ViewpointCommandManager>(10, &m_Lock);
   try {
     TOVAString providerName;
     cube->getProviderName(providerName);
@@ -309,20 +309,39 @@ void ViewpointCommon::interrupt() {
 void ViewpointCommon::revert() {
   require_bound("revert");
   viewpointLog().logAt(4, "Viewpoint[%u]: Reverting state...", getInstanceNumber());
-  KorvelSynchronizedWrite lock(m_Lock);
-  if (!m_pCommandManager->revert())
-    support::raise<CubeViewStateExceptionImpl>(moduleName(), 0x42018008);
+  KorvelSynchronizedEdit edit(&m_Lock);
+  if (!m_pCommandManager->revert()) {
+    const char* reason = "no query was made";
+    switch (m_pCommandManager->getRevertRefusal()) {
+      case ViewpointCommandManager::RR_UNCHANGED_SINCE_MARK:
+        reason = "nothing was edited since the last query";
+        break;
+      case ViewpointCommandManager::RR_MARK_GONE:
+        reason = "the last query is no longer in the history";
+        break;
+      default:
+        break;
+    }
+    support::raise<CubeViewStateExceptionImpl>(moduleName(), 0x42018008, reason);
+  }
   dirty_viewpoint(true);
 }
 
 void ViewpointCommon::execute(ViewpointCommand* command) {
   require_bound("execute");
+  KorvelSynchronizedEdit edit(&m_Lock);
   m_pCommandManager->execute(command);
+}
+
+TOVAString ViewpointCommon::resolve_hierarchy_name(const TOVAString& name) const {
+  auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(name));
+  return hierarchy ? hierarchy->getUniqueName() : TOVAString();
 }
 
 void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarchy,
                                         NUVA_o::Axis* axis, unsigned position) {
   require_bound("moveAxisHierarchy");
+  KorvelSynchronizedEdit edit(&m_Lock);
   const TOVAString name = axisHierarchy ? axisHierarchy->getUniqueName() : TOVAString();
   if (!axisHierarchy || !find_axis_containing_hierarchy(name))
     support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011045, name);
@@ -332,17 +351,23 @@ void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarc
 void ViewpointCommon::moveAxisHierarchy(const TOVAString& uniqueName, NUVA_o::Axis* axis,
                                         unsigned position) {
   require_bound("moveAxisHierarchy");
+  KorvelSynchronizedEdit edit(&m_Lock);
   auto target = std::find(m_Axes.begin(), m_Axes.end(), axis);
   if (!axis || target == m_Axes.end())
     support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+  // The view compares names exactly: another spelling of a placed hierarchy would otherwise
+  // count as on no axis and be placed twice.
+  const TOVAString name = resolve_hierarchy_name(uniqueName);
+  if (name.empty()) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011035, uniqueName);
   auto_unuse<MoveAxisHierarchyCommand> command(new MoveAxisHierarchyCommand(
-      this, uniqueName, uint32_t(target - m_Axes.begin()), position));
+      this, name, uint32_t(target - m_Axes.begin()), position));
   execute(command.get());
 }
 
 void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
                                           const NUVA_o::AxisHierarchy* second) {
   require_bound("swapAxisHierarchies");
+  KorvelSynchronizedEdit edit(&m_Lock);
   for (const NUVA_o::AxisHierarchy* one : {first, second}) {
     const TOVAString name = one ? one->getUniqueName() : TOVAString();
     if (!one || !find_axis_containing_hierarchy(name))
@@ -351,19 +376,23 @@ void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
   swapAxisHierarchies(first->getUniqueName(), second->getUniqueName());
 }
 
-void ViewpointCommon::swapAxisHierarchies(const TOVAString& first, const TOVAString& second) {
+void ViewpointCommon::swapAxisHierarchies(const TOVAString& firstName,
+                                          const TOVAString& secondName) {
   require_bound("swapAxisHierarchies");
+  KorvelSynchronizedEdit edit(&m_Lock);
+  auto_unuse<NUVA_o::Hierarchy> one(m_pCube->getHierarchyByUniqueName(firstName));
+  auto_unuse<NUVA_o::Hierarchy> other(m_pCube->getHierarchyByUniqueName(secondName));
+  if (!one || !other)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001, "swapAxisHierarchies",
+                                                 "CubeView", one ? 2 : 1);
+  // Only the hierarchies' own names are compared with what the axes hold.
+  const TOVAString& first = one->getUniqueName();
+  const TOVAString& second = other->getUniqueName();
   const bool firstPlaced = find_axis_containing_hierarchy(first) != nullptr;
   const bool secondPlaced = find_axis_containing_hierarchy(second) != nullptr;
   if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY) &&
       firstPlaced != secondPlaced) {
     // One of them comes onto the axes in place of the other: they must be of one dimension.
-    auto_unuse<NUVA_o::Hierarchy> one(m_pCube->getHierarchyByUniqueName(first));
-    auto_unuse<NUVA_o::Hierarchy> other(m_pCube->getHierarchyByUniqueName(second));
-    if (!one || !other)
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001,
-                                                   "swapAxisHierarchies", "CubeView",
-                                                   one ? 2 : 1);
     const TOVAString& dimension = one->getDimension()->getUniqueName();
     if (dimension != other->getDimension()->getUniqueName())
       support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC2011046, dimension);
@@ -375,7 +404,7 @@ void ViewpointCommon::swapAxisHierarchies(const TOVAString& first, const TOVAStr
 
 void ViewpointCommon::swapAxes(NUVA_o::Axis* first, NUVA_o::Axis* second) {
   require_bound("swapAxes");
-  KorvelSynchronizedWrite lock(m_Lock);
+  KorvelSynchronizedEdit edit(&m_Lock);
   if (!viewpoint_contains_axis(first) || !viewpoint_contains_axis(second))
     support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
   auto_unuse<SwapAxesCommand> command(new SwapAxesCommand(this, first, second));

@@ -164,6 +164,9 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   // Leaves the held result set's listeners and drops it, and the parked closed one. `caller`
   // names the operation in the log line.
   void drop_result_sets(const char* caller);
+  // The hierarchy's own unique name for any spelling the cube accepts; empty when the cube
+  // does not know it.
+  TOVAString resolve_hierarchy_name(const TOVAString& name) const;
   // Throws CubeViewStateException naming `operation` while the view is unbound.
   void require_bound(const char* operation) const;
   template <class T>
@@ -197,6 +200,13 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   uint32_t m_nNextFilterOrder = 1;
   uint32_t m_nNextExceptionSolveOrder = 1;
   NUVA_o::QueryPropertySetCommon m_QueryProperties;
+  // Lock order: this lock, then the command manager's mutex, then the locks of axes, axis
+  // hierarchies, member sets and result sets, none of which is held while taking another.
+  // Written by query, revert, the clause and property edits and every edit of the layout:
+  // moves, swaps, execute, and through the command manager undo, redo and the recording of
+  // member-set commands. An edit that calls back into the view on its own thread (a move whose
+  // member-set reset is recorded) finds the lock held by itself and goes on
+  // (KorvelSynchronizedEdit).
   mutable ReadWriteLock m_Lock;
   // Atomic: `interrupt` reads the current number without the lock.
   mutable std::atomic<uint32_t> m_nNextQueryNumber{1};

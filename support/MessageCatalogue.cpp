@@ -55,7 +55,7 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC2011113, "Syntax error at '%1' in '%2'."},
       {0xC2011117, "The structure of the cube changed: %1"},
       {0x02017066, "The expression is too deeply nested."},
-      {0x42018008, "There is nothing to revert: no query has been made since the last edit."},
+      {0x42018008, "There is nothing to revert: %1."},
       {0xC201B249, "The session manager could not be created: no session provider is registered."},
       {0xC201B241, "Unknown provider '%1'."},
   };

@@ -124,6 +124,30 @@ TEST_F(CommandManagerTest, RevertUndoesAndDiscardsEverythingAboveTheMark) {
   EXPECT_EQ("1 2 3*", undos(manager));
 }
 
+TEST_F(CommandManagerTest, ARefusedRevertSaysWhyThereIsNothingToGoBackTo) {
+  CommandManagerCommon manager(3);
+  EXPECT_EQ(CommandManagerCommon::RR_NO_MARK, manager.getRevertRefusal());
+  run(manager, 1);
+  EXPECT_EQ(CommandManagerCommon::RR_NO_MARK, manager.getRevertRefusal());
+  manager.mark();
+  // Regression: right after a query the refusal said that no query had been made.
+  EXPECT_FALSE(manager.revert());
+  EXPECT_EQ(CommandManagerCommon::RR_UNCHANGED_SINCE_MARK, manager.getRevertRefusal());
+  run(manager, 2);
+  EXPECT_EQ(CommandManagerCommon::RR_NONE, manager.getRevertRefusal());
+  EXPECT_TRUE(manager.revert());
+  EXPECT_EQ(CommandManagerCommon::RR_UNCHANGED_SINCE_MARK, manager.getRevertRefusal());
+  // The mark falls off the three-entry history.
+  for (int i = 2; i <= 4; ++i) run(manager, i);
+  EXPECT_EQ("2 3 4", undos(manager));
+  EXPECT_FALSE(manager.revert());
+  EXPECT_EQ(CommandManagerCommon::RR_MARK_GONE, manager.getRevertRefusal());
+  // An undo takes the mark away with the marked package.
+  manager.mark();
+  EXPECT_TRUE(manager.undo());
+  EXPECT_EQ(CommandManagerCommon::RR_MARK_GONE, manager.getRevertRefusal());
+}
+
 TEST_F(CommandManagerTest, UndoClearsTheMarkAndRedoDoesNotRestoreIt) {
   CommandManagerCommon manager(10);
   run(manager, 1);

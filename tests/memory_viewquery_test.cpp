@@ -19,6 +19,7 @@
 #include "VtqTest.h"
 #include "common/ProviderLibrary.h"
 #include "common/ViewpointBase.h"
+#include "common/ViewpointCommandManager.h"
 #include "common/ViewpointFactory.h"
 #include "provider/memory/MemoryCube.h"
 #include "provider/memory/MemoryQuery.h"
@@ -355,7 +356,9 @@ TEST_F(ViewQueryTest, AnInterruptStopsARunningQueryAndTheViewGoesOn) {
 }
 
 // Queries with reads and closes of their results on one thread, interrupts on a second and
-// edits on a third: run under ThreadSanitizer by `make tsan`.
+// edits on a third (axis swaps, hierarchy moves and swaps, undo and redo, each in the view's
+// write lock): run under ThreadSanitizer by `make tsan`. Every layout the editor leaves keeps
+// Product and Calendar on the view axes at their levels, so every grid has 12 cells.
 TEST_F(ViewQueryTest, QueriesInterruptsAndEditsOnThreeThreads) {
   category_by_year();
   std::atomic<bool> done{false};
@@ -376,7 +379,19 @@ TEST_F(ViewQueryTest, QueriesInterruptsAndEditsOnThreeThreads) {
     while (!done) m_pView->interrupt();
   });
   std::thread editor([&] {
-    while (!done) m_pView->swapAxes(axis(0), axis(1));
+    common::ViewpointCommandManager* history = common::getViewpointCommandManager(m_pView.get());
+    for (unsigned i = 0; !done; ++i) {
+      switch (i % 7) {
+        case 0: m_pView->swapAxes(axis(0), axis(1)); break;
+        case 1: m_pView->swapAxisHierarchies("[product]", "[Time].[Calendar]"); break;
+        // Onto a view axis and off it again, which resets its view members.
+        case 2: m_pView->moveAxisHierarchy("[Geography]", axis(i % 2), 0); break;
+        case 3: EXPECT_TRUE(history->undo()); break;
+        case 4: EXPECT_TRUE(history->redo()); break;
+        case 5: m_pView->moveAxisHierarchy("[geography]", axis(2), 0); break;
+        case 6: EXPECT_TRUE(history->undo()); break;
+      }
+    }
   });
   querier.join();
   interrupter.join();

@@ -202,8 +202,7 @@ TEST_F(ShellTest, RefusedEditsPrintAnErrorAndChangeNothing) {
       "error: axis 9 does not exist: the view has axes 0 to 2\n"
       "error: axis '+1' is not a number of 0 or more\n"
       "error: usage: swap-axes AXIS1 AXIS2\n"
-      "error 0x42018008: There is nothing to revert: no query has been made since the last "
-      "edit.\n"
+      "error 0x42018008: There is nothing to revert: no query was made.\n"
       "error: unknown command 'undo 2' (.help lists the commands)\n",
       run("move [Product] 0\nlayout\n"
           "move [Nowhere] 0\nmove [Product] 3\nmove [Product] 0 2\nmove [Product] 2 4\n"
@@ -323,10 +322,98 @@ TEST_F(ShellTest, QueryGridsInBothModesAndRevertToTheLastQuery) {
       "0|" + csv + queried + history +
           "0 view: [Time].[Calendar], [Measures]\n1 view: [Product], [Sales Channel]\n2 slice: \n" +
           queried + history + csv +
-          "|error 0x42018008: There is nothing to revert: no query has been made since the last "
-          "edit.\n",
+          "|error 0x42018008: There is nothing to revert: nothing was edited since the last "
+          "query.\n",
       run(setup + ".mode csv\nquery\nlayout\nhistory\nswap-axes 0 1\nmove [Measures] 0\n"
                   "layout\nrevert\nlayout\nhistory\nrevert\nquery\n"));
+}
+
+TEST_F(ShellTest, NamesInAnotherLetterCaseWithAndWithoutMultipleHierarchies) {
+  m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  for (const bool multiple : {true, false}) {
+    m_pCube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, multiple);
+    const std::string slice = multiple ? "[Time].[Calendar], [Time].[Fiscal], [Measures]\n"
+                                       : "[Time].[Calendar], [Measures]\n";
+    const std::string swapped = "0 view: [Geography]\n1 view: [Product]\n2 slice: " + slice;
+    // Regression: [product] counted as on no axis: the swap put [Product] on two axes and
+    // dropped [Geography], and undo of a move reported success and changed nothing.
+    EXPECT_EQ("0|" + swapped + "0 view: [Geography], [Product]\n1 view: \n2 slice: " + slice +
+                  swapped + "0 view: [Geography]\n1 view: [Product], [Time].[Fiscal]\n2 slice: " +
+                  (multiple ? "[Time].[Calendar], [Measures]\n" : "[Measures]\n") + swapped +
+                  "undo 1: move [Product] 0 0\nundo 2: move [Geography] 1 0\n"
+                  "undo 3: swap [Product] [Geography]\n"
+                  "undo 4: set the view members of [Geography]\n|",
+              run("move [Product] 0\nmove [Geography] 1\nswap [product] [GEOGRAPHY]\nlayout\n"
+                  "move [product] 0\nlayout\nundo\nlayout\n"
+                  "move [time].[fiscal] 1\nlayout\nundo\nlayout\n"
+                  "level [geography] 1\nhistory\n"))
+        << (multiple ? "with" : "without") << " multiple hierarchies";
+  }
+}
+
+// Sales by category over all years, from the CSV files.
+std::map<std::string, double> sales_by_category() {
+  std::map<std::string, double> sums;
+  for (const auto& [key, sum] : sales_by_category_and_year()) sums[key.first] += sum;
+  return sums;
+}
+
+// The csv grid of a query with one row: header captions after the row hierarchy, and cells.
+void expect_one_row_grid(const std::map<std::string, double>& expected, const std::string& rowCaption,
+                         const std::string& grid) {
+  const auto lines = split_csv(grid, false);
+  ASSERT_EQ(2u, lines.size()) << grid;
+  ASSERT_EQ(expected.size() + 1, lines[0].size()) << grid;
+  ASSERT_EQ(lines[0].size(), lines[1].size()) << grid;
+  EXPECT_EQ(rowCaption, lines[1][0]);
+  for (size_t c = 1; c < lines[0].size(); ++c) {
+    const auto it = expected.find(lines[0][c]);
+    ASSERT_NE(expected.end(), it) << lines[0][c];
+    EXPECT_NEAR(it->second, std::stod(lines[1][c]), 1e-6 * std::fabs(it->second)) << it->first;
+  }
+}
+
+TEST_F(ShellTest, UndoOfAMoveOffAViewAxisBringsItsMembersBackInOneStep) {
+  m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  m_pCube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, false);
+  const std::string result =
+      run(".mode csv\nmove [Product] 0\nmove [Time].[Calendar] 1\nlevel [Product] 1\nquery\n"
+          "move [Product] 2\nhistory\nundo\nquery\nhistory\n");
+  ASSERT_EQ("0|", result.substr(0, 2));
+  ASSERT_EQ('|', result.back()) << "error lines: " << result;
+  const std::string out = result.substr(2, result.size() - 3);
+  const size_t gridEnd = out.find("undo 1:");
+  ASSERT_NE(std::string::npos, gridEnd) << out;
+  const std::string grid = out.substr(0, gridEnd);
+  expect_one_row_grid(sales_by_category(), "All", grid);
+  // Regression: after the undo the grid showed All instead of the categories, and the move
+  // took three history slots (the move and the two member-set resets it caused).
+  const std::string before =
+      "undo 1: move [Product] 0 0\nundo 2: move [Time].[Calendar] 1 0\n"
+      "undo 3: set the view members of [Product] (queried)\n";
+  EXPECT_EQ(grid + before + "undo 4: move [Product] 2 2\n" + grid + before +
+                "redo 1: move [Product] 2 2\n",
+            out);
+}
+
+TEST_F(ShellTest, ANewMemberSetEditLeavesNothingToRedo) {
+  m_pCube.reset(memory::loadCube(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml"));
+  m_pCube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, false);
+  const std::string result =
+      run(".mode csv\nmove [Product] 0\nmove [Time].[Calendar] 1\nlevel [Product] 1\nundo\n"
+          "level [Product] 0\nredo\nhistory\nquery\n");
+  // Regression: redo put the undone level-1 edit on top of the newer level-0 one.
+  const std::string history =
+      "undo 1: move [Product] 0 0\nundo 2: move [Time].[Calendar] 1 0\n"
+      "undo 3: set the view members of [Product]\n";
+  ASSERT_EQ("0|" + history, result.substr(0, 2 + history.size()));
+  const std::string errors = "|error: nothing to redo\n";
+  ASSERT_EQ(errors, result.substr(result.size() - errors.size()));
+  double total = 0;
+  for (const auto& [category, sum] : sales_by_category()) total += sum;
+  expect_one_row_grid({{"All", total}}, "All",
+                      result.substr(2 + history.size(),
+                                    result.size() - errors.size() - 2 - history.size()));
 }
 
 TEST_F(ShellTest, QueriesTheViewRefusesPrintAnError) {

@@ -200,7 +200,7 @@ TEST_F(ViewpointCommandManagerTest, MemberSetEditsUndoToExactlyWhatTheSetHeldBef
   EXPECT_EQ(6, set->m_nCommandsRun);
 }
 
-TEST_F(ViewpointCommandManagerTest, RevertRecordsNothingAndEditsDuringCommandsAreRecorded) {
+TEST_F(ViewpointCommandManagerTest, EditsACommandCausesAreUndoneWithItAndRevertRecordsNothing) {
   ViewpointCommandManager manager(10);
   auto_unuse<FakeMemberSet> set(new FakeMemberSet(&manager, {"A"}));
   bool flag = false;
@@ -208,22 +208,44 @@ TEST_F(ViewpointCommandManagerTest, RevertRecordsNothingAndEditsDuringCommandsAr
   manager._execute(first.get());
   manager.mark();
 
-  // A command whose execution edits a member set: the edit lands below the command.
+  // Regression: the edit the command caused took a slot of its own below the command, so one
+  // undo took back the command and left the set empty.
   bool other = false;
   auto_unuse<FlagCommand> second(new FlagCommand(other, set.get()));
   manager._execute(second.get());
   EXPECT_EQ("", set->text());
-  EXPECT_EQ(3u, undos(manager));
+  EXPECT_EQ(2u, undos(manager));
   EXPECT_EQ(second.get(), manager.getUndoHistory().back().command.get());
+  ASSERT_TRUE(manager.undo());
+  EXPECT_FALSE(other);
+  EXPECT_EQ("A", set->text());
+  ASSERT_TRUE(manager.redo());
+  EXPECT_TRUE(other);
+  EXPECT_EQ("", set->text());
+  EXPECT_EQ(2u, undos(manager));
 
   edit(set.get(), {"Q"});
-  EXPECT_EQ(4u, undos(manager));
+  EXPECT_EQ(3u, undos(manager));
   EXPECT_TRUE(manager.revert());
   EXPECT_EQ("A", set->text());
   EXPECT_FALSE(other);
   EXPECT_TRUE(flag);
   EXPECT_EQ(1u, undos(manager)) << "a member-set change made during a revert is not recorded";
   EXPECT_EQ(0u, redos(manager));
+}
+
+TEST_F(ViewpointCommandManagerTest, AMemberSetEditEmptiesTheRedoHistory) {
+  ViewpointCommandManager manager(10);
+  auto_unuse<FakeMemberSet> set(new FakeMemberSet(&manager, {}));
+  edit(set.get(), {"1"});
+  ASSERT_TRUE(manager.undo());
+  EXPECT_EQ(1u, redos(manager));
+  // Regression: a new member-set edit kept the old redo history, and redo then put the undone
+  // edit on top of it.
+  edit(set.get(), {"0"});
+  EXPECT_EQ(0u, redos(manager));
+  EXPECT_FALSE(manager.redo());
+  EXPECT_EQ("0", set->text());
 }
 
 TEST_F(ViewpointCommandManagerTest, TheLimitAppliesToRecordedEditsAndUnusableSetsAreNotRecorded) {

@@ -149,6 +149,42 @@ TEST_P(ViewpointCommandsTest, RefusedEditsChangeNeitherTheViewNorTheHistory) {
   EXPECT_EQ("move [Product] 0 0\n", redos()) << "a refused edit keeps what could be redone";
 }
 
+TEST_P(ViewpointCommandsTest, NamesInAnotherLetterCaseNameTheHierarchyItself) {
+  m_pView->moveAxisHierarchy("[product]", axis(0), 0);
+  m_pView->moveAxisHierarchy("[TIME].[calendar]", axis(1), 0);
+  m_pManager->mark();  // as a query does
+  const std::string queried = layout();
+  EXPECT_EQ("0 view: [Product]\n1 view: [Time].[Calendar]\n", viewAxes());
+  const uint64_t assertions = support_dll::assertionFailureCount();
+
+  // Regression: another spelling counted as on no axis, so the swap put [Product] on two axes
+  // and a move within an axis was clamped with an assertion report.
+  m_pView->swapAxisHierarchies("[PRODUCT]", "[time].[Calendar]");
+  EXPECT_EQ("0 view: [Time].[Calendar]\n1 view: [Product]\n", viewAxes());
+  m_pView->moveAxisHierarchy("[product]", axis(0), 1);
+  EXPECT_EQ("0 view: [Time].[Calendar], [Product]\n1 view: \n", viewAxes());
+  m_pView->moveAxisHierarchy("[pRoDuCt]", axis(0), 0);
+  EXPECT_EQ("0 view: [Product], [Time].[Calendar]\n1 view: \n", viewAxes());
+  m_pView->moveAxisHierarchy("[measures]", axis(1), 0);
+  EXPECT_EQ(
+      "move [Product] 0 0\nmove [Time].[Calendar] 1 0*\nswap [Product] [Time].[Calendar]\n"
+      "move [Product] 0 1\nmove [Product] 0 0\nmove [Measures] 1 0\n",
+      undos());
+  ASSERT_TRUE(m_pManager->undo());
+  ASSERT_TRUE(m_pManager->undo());
+  EXPECT_EQ("0 view: [Time].[Calendar], [Product]\n1 view: \n", viewAxes());
+  m_pView->revert();
+  EXPECT_EQ(queried, layout());
+
+  // Unknown names are refused before anything changes.
+  EXPECT_EQ(0xC2011035u, thrownCode([&] { m_pView->moveAxisHierarchy("[Nowhere]", axis(0), 0); }));
+  EXPECT_EQ(0xC2011001u,
+            thrownCode([&] { m_pView->swapAxisHierarchies("[product]", "[Nowhere]"); }));
+  EXPECT_EQ(queried, layout());
+  EXPECT_EQ("move [Product] 0 0\nmove [Time].[Calendar] 1 0*\n", undos());
+  EXPECT_EQ(assertions, support_dll::assertionFailureCount());
+}
+
 TEST_P(ViewpointCommandsTest, SwapAxesSwapsTheOriginalAxisHierarchies) {
   m_pView->moveAxisHierarchy("[Product]", axis(0), 0);
   auto_unuse<NUVA_o::AxisHierarchy> product =

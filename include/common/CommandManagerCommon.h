@@ -20,9 +20,13 @@ class VTQ_EXPORT CommandPackage {
   // Takes its own reference; `command` must not be null.
   explicit CommandPackage(NUVA_o::Command* command);
   virtual ~CommandPackage();
-  // Runs the command again after an undo.
+  // Runs the command again after an undo; the edits it caused happen again with it.
   virtual void redo();
   virtual void undo();
+  // The command's undo, then that of the edits it caused, newest first: one step back.
+  void undoAll();
+  // Records an edit that ran while the command executed (a member-set reset made by a move).
+  void attach(std::unique_ptr<CommandPackage> caused);
 
   bool isMarked() const { return m_bMarked; }
   void setMarked(bool marked) { m_bMarked = marked; }
@@ -35,6 +39,7 @@ class VTQ_EXPORT CommandPackage {
  private:
   bool m_bMarked = false;
   auto_unuse<NUVA_o::Command> m_pCommand;
+  std::vector<std::unique_ptr<CommandPackage>> m_Caused;
 };
 
 // Undo and redo histories of executed commands, each at most `limit` packages long (0: no
@@ -50,6 +55,14 @@ class VTQ_EXPORT CommandManagerCommon : public NUVA_o::CommandManager {
     bool marked = false;
   };
 
+  // Why revert has nothing to go back to.
+  enum RevertRefusal {
+    RR_NONE = 0,             // it has: revert would succeed
+    RR_NO_MARK,              // mark was never called (no query was made)
+    RR_UNCHANGED_SINCE_MARK, // nothing was done since the last mark
+    RR_MARK_GONE,            // the last mark was undone or fell off the history
+  };
+
   explicit CommandManagerCommon(uint32_t limit);
   ~CommandManagerCommon() override;
 
@@ -62,6 +75,8 @@ class VTQ_EXPORT CommandManagerCommon : public NUVA_o::CommandManager {
   void _execute(NUVA_o::Command* command) override;
 
   void execute(ViewpointCommand* command);
+
+  RevertRefusal getRevertRefusal() const;
 
   uint32_t getHistoryLimit() const { return m_HistoryLimit; }
   // Snapshots, oldest first.
@@ -78,6 +93,10 @@ class VTQ_EXPORT CommandManagerCommon : public NUVA_o::CommandManager {
  protected:
   // True while undo, redo or revert runs a package (on any thread; callers hold the mutex).
   bool is_replaying() const { return m_ReplayDepth > 0; }
+  // The package whose command is executing, or null (callers hold the mutex).
+  CommandPackage* executing() const { return m_pExecuting; }
+  // The state moved away from the last mark (callers hold the mutex).
+  void note_change() { m_bChangedSinceMark = true; }
 
   uint32_t m_HistoryLimit;
   History m_UndoHistory;
@@ -87,6 +106,11 @@ class VTQ_EXPORT CommandManagerCommon : public NUVA_o::CommandManager {
  private:
   class ReplayScope;
   uint32_t m_ReplayDepth = 0;
+  CommandPackage* m_pExecuting = nullptr;
+  bool m_bEverMarked = false;
+  bool m_bChangedSinceMark = false;
+  // Index of the newest package that revert keeps applied, or -1 when there is none.
+  long revert_target() const;
 };
 
 }  // namespace common

@@ -33,14 +33,25 @@ class VTQ_EXPORT ViewpointCommandManager : public CommandManagerCommon {
     auto_unuse<NUVA_o::MemberSet::HistoricalReference> m_pHistoricalReference;
   };
 
-  explicit ViewpointCommandManager(uint32_t limit);
+  // `viewLock` (not owned, may be null) is the view's lock: every edit of the history takes its
+  // write lock, unless this thread holds it already, before the manager's mutex.
+  explicit ViewpointCommandManager(uint32_t limit, ReadWriteLock* viewLock = nullptr);
   ~ViewpointCommandManager() override;
 
-  // Called before a member-set command of one of the view's axis hierarchies runs. Records it
-  // unless the command was started by an undo, redo or revert of this manager (those are not
-  // new edits). A set that cannot say what it holds now (no historical reference) is reported
-  // as an assertion and the command is not recorded.
+  bool undo() override;
+  bool redo() override;
+  bool revert() override;
+  void _execute(NUVA_o::Command* command) override;
+
+  // Called before a member-set command of one of the view's axis hierarchies runs. A command
+  // started while one of the view's commands executes is part of that command (undone with
+  // it); one started by an undo, redo or revert is not recorded; any other is a new edit and
+  // empties the redo history. A set that cannot say what it holds now (no historical reference)
+  // is reported as an assertion and the command is not recorded.
   void recordMemberSetCommand(const NUVA_o::MemberSetCommand* command);
+
+ private:
+  ReadWriteLock* m_pViewLock;
 };
 
 // The command history of a cube view made by this library: owned by the view and replaced when

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 
 #include "support/Export.h"
 
@@ -27,16 +29,28 @@ class KorvelSynchronized {
   KorvelMutex& m_Mutex;
 };
 
-// Many readers or one writer; not re-entrant.
+// Many readers or one writer; not re-entrant. It knows which thread writes, so that work done
+// under the write lock can call back into code that would take it again (KorvelSynchronizedEdit).
 class VTQ_EXPORT ReadWriteLock {
  public:
   void read_lock() { m_Lock.lock_shared(); }
   void read_unlock() { m_Lock.unlock_shared(); }
-  void write_lock() { m_Lock.lock(); }
-  void write_unlock() { m_Lock.unlock(); }
+  void write_lock() {
+    m_Lock.lock();
+    m_Writer.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
+  void write_unlock() {
+    m_Writer.store(std::thread::id(), std::memory_order_relaxed);
+    m_Lock.unlock();
+  }
+  // Only the writing thread can see its own id here, so a relaxed read answers it exactly.
+  bool written_by_this_thread() const {
+    return m_Writer.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  }
 
  private:
   std::shared_mutex m_Lock;
+  std::atomic<std::thread::id> m_Writer{};
 };
 
 class KorvelSynchronizedRead {
@@ -59,4 +73,22 @@ class KorvelSynchronizedWrite {
 
  private:
   ReadWriteLock& m_Lock;
+};
+
+// The write lock for an edit: taken unless this thread writes under it already (an edit that
+// calls back into its owner through listeners). A null lock guards nothing.
+class KorvelSynchronizedEdit {
+ public:
+  explicit KorvelSynchronizedEdit(ReadWriteLock* l)
+      : m_pLock(l && !l->written_by_this_thread() ? l : nullptr) {
+    if (m_pLock) m_pLock->write_lock();
+  }
+  ~KorvelSynchronizedEdit() {
+    if (m_pLock) m_pLock->write_unlock();
+  }
+  KorvelSynchronizedEdit(const KorvelSynchronizedEdit&) = delete;
+  KorvelSynchronizedEdit& operator=(const KorvelSynchronizedEdit&) = delete;
+
+ private:
+  ReadWriteLock* m_pLock;
 };

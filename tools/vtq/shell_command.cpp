@@ -167,7 +167,8 @@ class Shell {
     const std::optional<unsigned> index = parse_number(number);
     if (!index || *index > unsigned(std::numeric_limits<int>::max()))
       throw ShellError{"level number '" + number + "' is not a number of 0 or more"};
-    setViewSetToLevel(*m_pView, text_between(words, line, 1, words.size() - 1), int(*index));
+    setViewSetToLevel(*m_pView, own_name(text_between(words, line, 1, words.size() - 1)),
+                      int(*index));
   }
 
   // "move H AXIS [POS]": H may contain blanks; the trailing one or two words are numbers.
@@ -180,7 +181,7 @@ class Shell {
     if (numbers == 0)
       throw ShellError{"axis '" + words.back().text + "' is not a number of 0 or more"};
     const size_t first = words.size() - numbers;
-    const std::string name = text_between(words, line, 1, first);
+    const std::string name = own_name(text_between(words, line, 1, first));
     NUVA_o::Axis* target = axis_at(*parse_number(words[first].text));
 
     // A hierarchy already on the target axis moves within it, so the end is one place less.
@@ -207,11 +208,22 @@ class Shell {
     if (!second || line.find_first_not_of(" \t", at) != std::string::npos) throw ShellError{usage};
     // Named here: the view's own refusal of an unknown name does not say which one it was.
     for (const std::string* name : {&*first, &*second}) {
-      auto_unuse<NUVA_o::Hierarchy> hierarchy(
-          m_pView->getCube()->getHierarchyByUniqueName(TOVAString(*name)));
+      auto_unuse<NUVA_o::Hierarchy> hierarchy(hierarchy_of(*name));
       if (!hierarchy) throw ShellError{"the cube has no hierarchy '" + *name + "'"};
     }
     m_pView->swapAxisHierarchies(TOVAString(*first), TOVAString(*second));
+  }
+
+  // With a reference for the caller; null when the cube has no hierarchy of that name.
+  NUVA_o::Hierarchy* hierarchy_of(const std::string& name) const {
+    return m_pView->getCube()->getHierarchyByUniqueName(TOVAString(name));
+  }
+
+  // The axes hold hierarchies under their own unique names, whatever spelling the cube accepts;
+  // a name the cube does not know stays as typed, for the view to refuse.
+  std::string own_name(const std::string& name) const {
+    auto_unuse<NUVA_o::Hierarchy> hierarchy(hierarchy_of(name));
+    return hierarchy ? hierarchy->getUniqueName().string() : name;
   }
 
   void swap_axes(const std::vector<Word>& words) {
