@@ -351,10 +351,12 @@ TEST_F(ShellTest, NamesInAnotherLetterCaseWithAndWithoutMultipleHierarchies) {
   }
 }
 
-// Sales by category over all years, from the CSV files.
+// Sales by category over all years, from the oracle.
 std::map<std::string, double> sales_by_category() {
   std::map<std::string, double> sums;
-  for (const auto& [key, sum] : sales_by_category_and_year()) sums[key.first] += sum;
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(
+           "SELECT p.category, SUM(f.sales) FROM facts f JOIN products p ON p.item = f.item GROUP BY 1"))
+    sums[row.at(0)] = std::stod(row.at(1));
   return sums;
 }
 
