@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs one shell test script and compares what it prints with the expected text.
+#   run_script.sh VTQ SCRIPT.vtq
+# A script's first line may be "# args: ARGUMENTS": what follows `vtq shell` (paths relative to
+# this folder; without --cube the bundled sample cube). SCRIPT.expected holds standard output,
+# then a line "--- stderr" and standard error, then "--- status N". With VTQ_UPDATE_EXPECTED=1
+# the expected file is written from the run instead (read the diff before committing it).
+set -euo pipefail
+vtq=$1
+script=$2
+here=$(cd "$(dirname "$script")" && pwd)
+name=$(basename "$script" .vtq)
+expected="$here/$name.expected"
+args=$(sed -n '1s/^# args: //p' "$script")
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+status=0
+(cd "$here" && eval "\"\$vtq\" shell $args" < "$here/$name.vtq" > "$scratch/out" 2> "$scratch/err") ||
+  status=$?
+{
+  cat "$scratch/out"
+  echo "--- stderr"
+  cat "$scratch/err"
+  echo "--- status $status"
+} > "$scratch/actual"
+
+if [ "${VTQ_UPDATE_EXPECTED:-}" = 1 ]; then
+  cp "$scratch/actual" "$expected"
+  echo "wrote $expected"
+  exit 0
+fi
+diff -u "$expected" "$scratch/actual"
