@@ -167,6 +167,8 @@ class Aggregator {
   }
 
  private:
+  // Each dimension's coordinates become one lookup from its fact keys to cell offsets; the
+  // measure coordinate becomes the terms that add fact values into cells.
   void plan() {
     const auto& dimensions = m_Cube.dimensions();
     const FactTable& facts = m_Cube.facts();
@@ -177,99 +179,118 @@ class Aggregator {
       if (!dimensions[d]->m_IsMeasures) keyColumn[d] = column++;
 
     std::vector<std::vector<Part>> parts(dimensions.size());
-    const ResolvedCoordinate* measureSlicer = nullptr;
-    const ResolvedCoordinate* measureAxis = nullptr;
-    uint64_t measureMultiplier = 0;
+    plan_measures(collect_parts(parts));
+    for (size_t d = 0; d < dimensions.size(); ++d) {
+      if (parts[d].empty()) continue;
+      const int32_t* keys = facts.keys[static_cast<size_t>(keyColumn[d])].data();
+      if (!plan_dense(*dimensions[d], parts[d], keys)) plan_general(*dimensions[d], parts[d], keys);
+    }
+  }
+
+  // Where the measure comes from: a coordinate of an axis (each tuple names its own), of the
+  // slicer, or neither (the cube's default measure).
+  struct MeasureSource {
+    const ResolvedCoordinate* axis = nullptr;
+    uint64_t multiplier = 0;
+    const ResolvedCoordinate* slicer = nullptr;
+  };
+
+  // Sorts the query's coordinates into `parts`, per dimension, and returns the measure's.
+  MeasureSource collect_parts(std::vector<std::vector<Part>>& parts) const {
+    MeasureSource measure;
     for (size_t a = 0; a < m_Query.axes.size(); ++a) {
       const ResolvedAxis& axis = m_Query.axes[a];
       for (size_t h = 0; h < axis.hierarchies.size(); ++h) {
         const uint64_t multiplier = axis.strides[h] * m_Grid.cellStrides[a];
-        if (axis.hierarchies[h].isMeasures) {
-          measureAxis = &axis.hierarchies[h];
-          measureMultiplier = multiplier;
-        } else {
+        if (axis.hierarchies[h].isMeasures)
+          measure.axis = &axis.hierarchies[h], measure.multiplier = multiplier;
+        else
           parts[axis.hierarchies[h].dimension].push_back({&axis.hierarchies[h], multiplier});
-        }
       }
     }
     for (const ResolvedCoordinate& coordinate : m_Query.slicer) {
       if (coordinate.isMeasures)
-        measureSlicer = &coordinate;
+        measure.slicer = &coordinate;
       else
         parts[coordinate.dimension].push_back({&coordinate, 0});
     }
+    return measure;
+  }
 
+  void plan_measures(const MeasureSource& measure) {
+    const FactTable& facts = m_Cube.facts();
     auto measureColumn = [&](int32_t member) -> const double* {
       if (member < 0 || static_cast<size_t>(member) >= facts.values.size())
         raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
       return facts.values[static_cast<size_t>(member)].data();
     };
-    if (measureAxis) {
-      for (size_t i = 0; i < measureAxis->members.size(); ++i)
-        m_Terms.push_back({measureColumn(measureAxis->members[i]),
-                           static_cast<int64_t>(i * measureMultiplier)});
-    } else if (measureSlicer) {
-      m_Terms.push_back({measureColumn(measureSlicer->members.front()), 0});
-    } else {
-      const HierarchyImpl* measures = nullptr;
-      for (const auto& dimension : dimensions)
-        if (dimension->m_IsMeasures && !dimension->m_Hierarchies.empty())
-          measures = dimension->m_Hierarchies.front().get();
-      if (!measures || measures->memberCount() == 0)
-        raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "the cube has no measure");
-      m_Terms.push_back({measureColumn(measures->m_DefaultMember), 0});
-      m_Grid.slicer.push_back(measures->member(measures->m_DefaultMember).uniqueName);
+    if (measure.axis) {
+      for (size_t i = 0; i < measure.axis->members.size(); ++i)
+        m_Terms.push_back({measureColumn(measure.axis->members[i]),
+                           static_cast<int64_t>(i * measure.multiplier)});
+      return;
     }
+    if (measure.slicer) {
+      m_Terms.push_back({measureColumn(measure.slicer->members.front()), 0});
+      return;
+    }
+    const HierarchyImpl* measures = nullptr;
+    for (const auto& dimension : m_Cube.dimensions())
+      if (dimension->m_IsMeasures && !dimension->m_Hierarchies.empty())
+        measures = dimension->m_Hierarchies.front().get();
+    if (!measures || measures->memberCount() == 0)
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "the cube has no measure");
+    m_Terms.push_back({measureColumn(measures->m_DefaultMember), 0});
+    m_Grid.slicer.push_back(measures->member(measures->m_DefaultMember).uniqueName);
+  }
 
-    for (size_t d = 0; d < dimensions.size(); ++d) {
-      if (parts[d].empty()) continue;
-      const DimensionImpl& dimension = *dimensions[d];
-      const size_t leaves = dimension.m_LeafKeys.size();
-      if (plan_dense(dimension, parts[d], facts.keys[static_cast<size_t>(keyColumn[d])].data())) continue;
-      std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
-      bool restricts = false;
-      for (const Part& part : parts[d]) {
-        const auto cover = covering(dimension, *part.coordinate);
-        for (size_t key = 0; key < leaves; ++key) {
-          std::vector<int64_t>& mine = offsets[key];
-          if (mine.empty()) continue;
-          const std::vector<uint32_t>& under = cover[key];
-          if (part.multiplier == 0) {
-            // A slicer coordinate keeps the leaf when any of its members covers it.
-            if (under.empty()) {
-              mine.clear();
-              restricts = true;
-            }
-            continue;
+  // The lookup of a dimension whose axis lists overlap: each leaf key maps to every cell
+  // offset that its members reach.
+  void plan_general(const DimensionImpl& dimension, const std::vector<Part>& parts, const int32_t* keys) {
+    const size_t leaves = dimension.m_LeafKeys.size();
+    std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
+    bool restricts = false;
+    for (const Part& part : parts) {
+      const auto cover = covering(dimension, *part.coordinate);
+      for (size_t key = 0; key < leaves; ++key) {
+        std::vector<int64_t>& mine = offsets[key];
+        if (mine.empty()) continue;
+        const std::vector<uint32_t>& under = cover[key];
+        if (part.multiplier == 0) {
+          // A slicer coordinate keeps the leaf when any of its members covers it.
+          if (under.empty()) {
+            mine.clear();
+            restricts = true;
           }
-          restricts = true;
-          std::vector<int64_t> next;
-          next.reserve(mine.size() * under.size());
-          for (int64_t base : mine)
-            for (uint32_t i : under) next.push_back(base + static_cast<int64_t>(i * part.multiplier));
-          mine.swap(next);
+          continue;
         }
+        restricts = true;
+        std::vector<int64_t> next;
+        next.reserve(mine.size() * under.size());
+        for (int64_t base : mine)
+          for (uint32_t i : under) next.push_back(base + static_cast<int64_t>(i * part.multiplier));
+        mine.swap(next);
       }
-      if (!restricts) continue;  // an All slicer member: every fact row qualifies
-      DimensionLookup lookup;
-      lookup.keys = facts.keys[static_cast<size_t>(keyColumn[d])].data();
-      size_t widest = 0;
-      for (const auto& list : offsets) widest = std::max(widest, list.size());
-      lookup.dense = widest <= 1;
-      if (lookup.dense) {
-        lookup.offset.resize(leaves);
-        for (size_t key = 0; key < leaves; ++key)
-          lookup.offset[key] = offsets[key].empty() ? kNone : offsets[key].front();
-      } else {
-        lookup.begin.reserve(leaves + 1);
-        for (const auto& list : offsets) {
-          lookup.begin.push_back(static_cast<uint32_t>(lookup.all.size()));
-          lookup.all.insert(lookup.all.end(), list.begin(), list.end());
-        }
-        lookup.begin.push_back(static_cast<uint32_t>(lookup.all.size()));
-      }
-      m_Lookups.push_back(std::move(lookup));
     }
+    if (!restricts) return;  // an All slicer member: every fact row qualifies
+    DimensionLookup lookup;
+    lookup.keys = keys;
+    size_t widest = 0;
+    for (const auto& list : offsets) widest = std::max(widest, list.size());
+    lookup.dense = widest <= 1;
+    if (lookup.dense) {
+      lookup.offset.resize(leaves);
+      for (size_t key = 0; key < leaves; ++key)
+        lookup.offset[key] = offsets[key].empty() ? kNone : offsets[key].front();
+    } else {
+      lookup.begin.reserve(leaves + 1);
+      for (const auto& list : offsets) {
+        lookup.begin.push_back(static_cast<uint32_t>(lookup.all.size()));
+        lookup.all.insert(lookup.all.end(), list.begin(), list.end());
+      }
+      lookup.begin.push_back(static_cast<uint32_t>(lookup.all.size()));
+    }
+    m_Lookups.push_back(std::move(lookup));
   }
 
   // The lookup of a dimension whose lists do not overlap, built without per-leaf lists. False
