@@ -90,6 +90,73 @@ u128 pow10u(int n) {
 }
 
 // Divides by 10^n rounding half to even.
+// An unsigned 256-bit number in base 2^32 limbs, least significant first: enough for exact
+// decimal arithmetic on two mantissas brought to a common scale (28 digits within 2^190).
+struct U256 {
+  static constexpr int kLimbs = 8;
+  uint32_t limb[kLimbs] = {};
+
+  explicit U256(u128 value = 0) {
+    for (int k = 0; k < 4; ++k) limb[k] = static_cast<uint32_t>(value >> (32 * k));
+  }
+  // Multiplies by 10^n.
+  void scaleUp(int n) {
+    for (; n > 0; --n) {
+      uint64_t carry = 0;
+      for (uint32_t& l : limb) {
+        const uint64_t t = static_cast<uint64_t>(l) * 10 + carry;
+        l = static_cast<uint32_t>(t);
+        carry = t >> 32;
+      }
+    }
+  }
+  // Divides by 10 and returns the remainder.
+  int divide10() {
+    uint64_t rem = 0;
+    for (int k = kLimbs - 1; k >= 0; --k) {
+      const uint64_t t = (rem << 32) | limb[k];
+      limb[k] = static_cast<uint32_t>(t / 10);
+      rem = t % 10;
+    }
+    return static_cast<int>(rem);
+  }
+  static int compare(const U256& a, const U256& b) {
+    for (int k = kLimbs - 1; k >= 0; --k)
+      if (a.limb[k] != b.limb[k]) return a.limb[k] < b.limb[k] ? -1 : 1;
+    return 0;
+  }
+  static U256 add(const U256& a, const U256& b) {
+    U256 out;
+    uint64_t carry = 0;
+    for (int k = 0; k < kLimbs; ++k) {
+      const uint64_t t = static_cast<uint64_t>(a.limb[k]) + b.limb[k] + carry;
+      out.limb[k] = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+    return out;
+  }
+  // a - b for a >= b.
+  static U256 subtract(const U256& a, const U256& b) {
+    U256 out;
+    int64_t borrow = 0;
+    for (int k = 0; k < kLimbs; ++k) {
+      const int64_t t = static_cast<int64_t>(a.limb[k]) - b.limb[k] - borrow;
+      borrow = t < 0;
+      out.limb[k] = static_cast<uint32_t>(t + (borrow << 32));
+    }
+    return out;
+  }
+  bool isZero() const { return compare(*this, U256()) == 0; }
+  bool fits96() const {
+    for (int k = 3; k < kLimbs; ++k)
+      if (limb[k]) return false;
+    return true;
+  }
+  u128 low96() const {
+    return (static_cast<u128>(limb[2]) << 64) | (static_cast<u128>(limb[1]) << 32) | limb[0];
+  }
+};
+
 u128 divRound(u128 value, int n) {
   if (n <= 0) return value;
   u128 p = pow10u(n);
@@ -760,36 +827,21 @@ HRESULT VarCmp(const VARIANT* left, const VARIANT* right, LCID lcid, ULONG flags
       hr = (std::isnan(p) || std::isnan(q)) ? VARCMP_NULL : p < q ? VARCMP_LT : p > q ? VARCMP_GT : VARCMP_EQ;
     } else {
       // Exact: bring both to the larger scale (at most 28 digits, within 2^190).
-      auto toScaled = [](const Number& n, int scale, u128& hi, u128& lo, bool& neg) {
-        u128 m;
-        int s;
-        if (n.kind == Number::N_INT) { neg = n.i < 0; m = neg ? static_cast<u128>(-n.i) : static_cast<u128>(n.i); s = 0; }
-        else { neg = n.neg; m = n.mant; s = n.scale; }
-        // m * 10^(scale - s) as a 256-bit pair of 128-bit halves (base 2^64 limbs).
-        uint64_t limbs[4] = {static_cast<uint64_t>(m), static_cast<uint64_t>(m >> 64), 0, 0};
-        for (int k = s; k < scale; ++k) {
-          u128 carry = 0;
-          for (uint64_t& l : limbs) {
-            u128 t = static_cast<u128>(l) * 10 + carry;
-            l = static_cast<uint64_t>(t);
-            carry = t >> 64;
-          }
-        }
-        lo = (static_cast<u128>(limbs[1]) << 64) | limbs[0];
-        hi = (static_cast<u128>(limbs[3]) << 64) | limbs[2];
-        if (lo == 0 && hi == 0) neg = false;
+      const int scale =
+          std::max(x.kind == Number::N_DEC ? x.scale : 0, y.kind == Number::N_DEC ? y.scale : 0);
+      auto toScaled = [scale](const Number& n, bool& neg) {
+        const bool integer = n.kind == Number::N_INT;
+        neg = integer ? n.i < 0 : n.neg;
+        U256 m(integer ? (neg ? static_cast<u128>(-n.i) : static_cast<u128>(n.i)) : n.mant);
+        m.scaleUp(scale - (integer ? 0 : n.scale));
+        if (m.isZero()) neg = false;
+        return m;
       };
-      int scale = std::max(x.kind == Number::N_DEC ? x.scale : 0, y.kind == Number::N_DEC ? y.scale : 0);
-      u128 xh, xl, yh, yl;
       bool xn, yn;
-      toScaled(x, scale, xh, xl, xn);
-      toScaled(y, scale, yh, yl, yn);
+      const U256 xm = toScaled(x, xn), ym = toScaled(y, yn);
       int c;
       if (xn != yn) c = xn ? -1 : 1;
-      else {
-        c = xh != yh ? (xh < yh ? -1 : 1) : xl != yl ? (xl < yl ? -1 : 1) : 0;
-        if (xn) c = -c;
-      }
+      else c = xn ? -U256::compare(xm, ym) : U256::compare(xm, ym);
       hr = c < 0 ? VARCMP_LT : c > 0 ? VARCMP_GT : VARCMP_EQ;
     }
   }
@@ -812,70 +864,33 @@ HRESULT VarBstrCat(BSTR left, BSTR right, BSTR* result) {
 HRESULT VarDecAdd(const DECIMAL* left, const DECIMAL* right, DECIMAL* result) {
   if (left == nullptr || right == nullptr || result == nullptr) return E_INVALIDARG;
   if (left->scale > kMaxDecimalScale || right->scale > kMaxDecimalScale) return E_INVALIDARG;
-  // Exact sum at the larger scale in 256 bits (base 2^32 limbs), then rounded half to even
-  // to the fewest digits that fit 96 bits.
-  constexpr int kLimbs = 8;
-  using Big = uint32_t[kLimbs];
+  // Exact sum at the larger scale in 256 bits, then rounded half to even to the fewest digits
+  // that fit 96 bits.
   int scale = std::max(left->scale, right->scale);
-  auto load = [scale](const DECIMAL& d, Big& out) {
-    u128 m = mantissa(d);
-    for (int k = 0; k < kLimbs; ++k) out[k] = k < 4 ? static_cast<uint32_t>(m >> (32 * k)) : 0;
-    for (int s = d.scale; s < scale; ++s) {
-      uint64_t carry = 0;
-      for (uint32_t& l : out) {
-        uint64_t t = static_cast<uint64_t>(l) * 10 + carry;
-        l = static_cast<uint32_t>(t);
-        carry = t >> 32;
-      }
-    }
-  };
-  auto compare = [](const Big& a, const Big& b) {
-    for (int k = kLimbs - 1; k >= 0; --k)
-      if (a[k] != b[k]) return a[k] < b[k] ? -1 : 1;
-    return 0;
-  };
-  Big a, b, sum;
-  load(*left, a);
-  load(*right, b);
-  bool aneg = (left->sign & DECIMAL_NEG) != 0, bneg = (right->sign & DECIMAL_NEG) != 0;
+  U256 a(mantissa(*left)), b(mantissa(*right));
+  a.scaleUp(scale - left->scale);
+  b.scaleUp(scale - right->scale);
+  const bool aneg = (left->sign & DECIMAL_NEG) != 0, bneg = (right->sign & DECIMAL_NEG) != 0;
+  U256 sum;
   bool neg;
   if (aneg == bneg) {
-    uint64_t carry = 0;
-    for (int k = 0; k < kLimbs; ++k) {
-      uint64_t t = static_cast<uint64_t>(a[k]) + b[k] + carry;
-      sum[k] = static_cast<uint32_t>(t);
-      carry = t >> 32;
-    }
+    sum = U256::add(a, b);
     neg = aneg;
   } else {
-    bool aBigger = compare(a, b) >= 0;
-    const uint32_t* x = aBigger ? a : b;
-    const uint32_t* y = aBigger ? b : a;
-    int64_t borrow = 0;
-    for (int k = 0; k < kLimbs; ++k) {
-      int64_t t = static_cast<int64_t>(x[k]) - y[k] - borrow;
-      borrow = t < 0;
-      sum[k] = static_cast<uint32_t>(t + (borrow << 32));
-    }
+    const bool aBigger = U256::compare(a, b) >= 0;
+    sum = aBigger ? U256::subtract(a, b) : U256::subtract(b, a);
     neg = aBigger ? aneg : bneg;
   }
-  auto fits96 = [&]() { return sum[3] == 0 && sum[4] == 0 && sum[5] == 0 && sum[6] == 0 && sum[7] == 0; };
   int lastDigit = 0;
   bool sticky = false, dropped = false;
-  while (!fits96() && scale > 0) {
+  while (!sum.fits96() && scale > 0) {
     if (dropped) sticky = sticky || lastDigit != 0;
-    uint64_t rem = 0;
-    for (int k = kLimbs - 1; k >= 0; --k) {
-      uint64_t t = (rem << 32) | sum[k];
-      sum[k] = static_cast<uint32_t>(t / 10);
-      rem = t % 10;
-    }
-    lastDigit = static_cast<int>(rem);
+    lastDigit = sum.divide10();
     dropped = true;
     --scale;
   }
-  if (!fits96()) return DISP_E_OVERFLOW;
-  u128 m = (static_cast<u128>(sum[2]) << 64) | (static_cast<u128>(sum[1]) << 32) | sum[0];
+  if (!sum.fits96()) return DISP_E_OVERFLOW;
+  u128 m = sum.low96();
   if (dropped && (lastDigit > 5 || (lastDigit == 5 && (sticky || (m & 1))))) {
     ++m;
     if (m >= kDecimalLimit) {
