@@ -420,27 +420,15 @@ void ExpressionBase::replace_parameter_with_value(const NUVA_o::Parameter*, bool
 
 // ---- listeners ----
 
-void ExpressionBase::addListener(ExpressionListener* listener) const {
-  KorvelSynchronized lock(m_ListenerLock);
-  m_Listeners.push_back(listener);
-}
+void ExpressionBase::addListener(ExpressionListener* listener) const { m_Listeners.add(listener); }
 
-void ExpressionBase::removeListener(ExpressionListener* listener) const {
-  KorvelSynchronized lock(m_ListenerLock);
-  for (auto it = m_Listeners.begin(); it != m_Listeners.end(); ++it) {
-    if (*it == listener) {
-      m_Listeners.erase(it);
-      return;
-    }
-  }
-}
+void ExpressionBase::removeListener(ExpressionListener* listener) const { m_Listeners.remove(listener); }
 
 void ExpressionBase::notify_listeners() const {
-  KorvelSynchronized lock(m_ListenerLock);
-  // A copy: a listener may unregister itself while it is told.
-  std::vector<ExpressionListener*> listeners = m_Listeners;
-  for (ExpressionListener* listener : listeners)
+  // Outside any lock: a listener may re-read, edit or re-parse this expression.
+  m_Listeners.notify([this](ExpressionListener* listener) {
     listener->expressionModified(const_cast<ExpressionBase*>(this));
+  });
 }
 
 // ---- text ----

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "NUVA_o/Expression.h"
+#include "support/ListenerList.h"
 #include "support/Locks.h"
 #include "support/RefCountImpl.h"
 
@@ -75,10 +76,9 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
 
   NUVA_o::Cube* m_pCube;
   std::vector<NUVA_o::Expression*> m_Expressions;
-  mutable KorvelMutex m_ListenerLock;
   NUVA_o::Expression* m_pParentExpression;
   NUVA_o::OptionalCubeViewClause* m_pParentClause;
-  mutable std::vector<ExpressionListener*> m_Listeners;
+  mutable support::ListenerList<ExpressionListener> m_Listeners;
   ExpressionType m_Type;
   TOVAString m_Text;
   VARIANT m_Value;

@@ -7,6 +7,7 @@
 #include <thread>
 #include <tuple>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -320,6 +321,48 @@ TEST_F(ExpressionTest, EmptyTextAndNativeText) {
   e->removeListener(&counter);
   e->setNativeText("other");
   EXPECT_EQ(2, counter.calls);
+}
+
+// Regression: listeners were called with the expression's lock held, so a listener that had
+// another thread register a listener on the same expression waited for ever.
+TEST_F(ExpressionTest, ListenersAreToldOutsideTheLock) {
+  struct Recorder : Expression::ExpressionListener {
+    std::function<void(Expression*)> body;
+    int calls = 0;
+    void expressionModified(Expression* e) override {
+      ++calls;
+      if (body) body(e);
+    }
+  } first, second, third;
+  Holder e(createCommonExpression(m_Cube.get()));
+  bool otherThreadDone = false;
+  first.body = [&](Expression* told) {
+    auto other = std::async(std::launch::async, [&] { told->addListener(&third); });
+    otherThreadDone = other.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    told->removeListener(&second);  // not called later in this notification
+  };
+  e->addListener(&first);
+  e->addListener(&second);
+  e->addListener(&second);
+  e->setNativeText("one");
+  EXPECT_TRUE(otherThreadDone);
+  EXPECT_EQ(1, first.calls);
+  EXPECT_EQ(0, second.calls);
+  EXPECT_EQ(0, third.calls);  // added during the notification: told from the next one
+  first.body = nullptr;
+  e->setNativeText("two");
+  EXPECT_EQ(2, first.calls);
+  EXPECT_EQ(0, second.calls);
+  EXPECT_EQ(1, third.calls);
+  // One removal takes every registration of a listener.
+  e->addListener(&second);
+  e->addListener(&second);
+  e->removeListener(&second);
+  e->removeListener(&first);
+  e->removeListener(&third);
+  e->setNativeText("three");
+  EXPECT_EQ(0, second.calls);
+  EXPECT_EQ(2, first.calls);
 }
 
 TEST_F(ExpressionTest, CorpusRoundTripsThroughTextAndXml) {
