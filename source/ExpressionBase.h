@@ -72,6 +72,8 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
 
  private:
   void print_into(TOVAString& out);
+  // A placeholder that replaceNode renamed becomes a placeholder again before printing.
+  void settle_placeholder();
   void log_text_change(const char* replacingFormat, const TOVAString& text) const;
 
   NUVA_o::Cube* m_pCube;
