@@ -177,14 +177,40 @@ void ExpressionBase::operator delete(void* block, size_t size) {
 
 namespace {
 
+// An infinite or NaN number has no text that reads back, so no tree holds one: refused with
+// the code the parser gives a number out of range.
+double finite_or_refused(double value) {
+  if (!std::isfinite(value))
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC2011036,
+                                                   TOVAString(std::isnan(value) ? "NaN" : "Infinity"));
+  return value;
+}
+
 // A number as printing and saving write it: plain decimal notation, since the language reads
 // no exponent after a blank and older readers of saved documents expect plain digits.
 TOVAString number_text(double value) {
-  if (std::isinf(value)) {
-    // No double reads back as infinity; these digits are refused as out of range.
-    return TOVAString(std::string(value < 0 ? "-1" : "1") + std::string(309, '0'));
+  return StringConverters::convertRealToPlainString(finite_or_refused(value));
+}
+
+// Refuses a subtree that holds a number node with an infinite or NaN value.
+void refuse_unreadable_numbers(Expression* tree) {
+  std::vector<Expression*> work{tree};
+  while (!work.empty()) {
+    Expression* node = work.back();
+    work.pop_back();
+    if (node == nullptr) continue;
+    const VARIANT& value = node->getValue();
+    if (node->getType() == Expression::ET_NUMBER && value.vt == VT_R8) finite_or_refused(value.dblVal);
+    work.insert(work.end(), node->getExpressions().begin(), node->getExpressions().end());
   }
-  return StringConverters::convertRealToPlainString(value);
+}
+
+// The value of a number node's element: '.' as the decimal separator, else the numeric reader.
+double number_attribute(DOMElement* element) {
+  double value = 0.0;
+  if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(element, "ExpressionValue"), value))
+    value = XmlSupport::getRealAttribute(element, "ExpressionValue");
+  return value;
 }
 
 }  // namespace
@@ -245,6 +271,11 @@ Expression* ExpressionBase::AddNewChild(Expression* child) {
     child->unuse();
     too_deep();
   }
+  if (child != nullptr) {
+    auto_unuse<Expression> refused(child);
+    refuse_unreadable_numbers(child);
+    refused.release();
+  }
   m_Text.clear();
   if (child == nullptr) return nullptr;
   child->SetParentExpression(this);
@@ -282,6 +313,7 @@ void ExpressionBase::setExpressions(const std::vector<Expression*>& children) {
   const int depth = depth_of(this);
   for (Expression* child : children)
     if (child && depth + height_of(child) > MAX_DEPTH) too_deep();
+  for (Expression* child : children) refuse_unreadable_numbers(child);
   // References first: the new list may share nodes with the old one.
   for (Expression* child : children)
     if (child) child->use();
@@ -560,16 +592,29 @@ void close_node(Printer& printer, const NodeType& row, size_t operands) {
   }
 }
 
-// Whether operand `index` of `parent` must be parenthesised to keep the tree's grouping: it
-// binds looser than the operator, or as tightly on the side that does not group. Parentheses
-// add no node when read back.
-bool needs_parentheses(const NodeType& parent, size_t index, const NodeType& operand) {
+// Whether an operand at `index` with `operand`'s level needs parentheses under `parent`: it
+// binds looser than the operator, or as tightly on the side that does not group that way.
+bool binds_looser(const NodeType& parent, size_t index, const NodeType& operand) {
   if (parent.level == LV_NONE || operand.level == LV_NONE) return false;
   if (operand.level != parent.level) return operand.level < parent.level;
+  if (parent.shape == SH_SIGN) return false;  // "- -1": a sign takes a signed operand
   return index == 0 ? parent.grouping != GR_LEFT : parent.grouping != GR_RIGHT;
 }
 
 }  // namespace
+
+bool ExpressionBase::operand_needs_parentheses(int parentType, size_t index, Expression* operand) {
+  // Through parentheses the tree holds as nodes: they print as they are, and the ones the
+  // operand needs come on top of them.
+  const int limit = MAX_DEPTH;
+  for (int depth = 0; operand != nullptr && depth < limit; ++depth) {
+    const NodeType& row = row_of(operand->getType());
+    if (row.shape != SH_GROUP || operand->getExpressions().empty())
+      return binds_looser(row_of(parentType), index, row);
+    operand = operand->getExpressions().front();
+  }
+  return false;
+}
 
 void ExpressionBase::settle_placeholder() {
   if (!m_bPlaceholderPending) return;
@@ -617,7 +662,7 @@ void ExpressionBase::print_into(TOVAString& out) {
     Expression* child = frame.node->m_Expressions[index];
     if (index > 0) between_operands(printer, *frame.row, child);
     if (child == nullptr) continue;
-    if (needs_parentheses(*frame.row, index, row_of(child->getType()))) {
+    if (operand_needs_parentheses(frame.node->m_Type, index, child)) {
       printer.write(" ( ");
       frame.wrapped = true;
     }
@@ -774,14 +819,17 @@ void for_each_child_element(DOMElement* element, Visit visit) {
 
 void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
   if (element == nullptr) invalid_element("element", "null");
-  // The depth first, so that a refused document leaves the node as it was.
+  // The depth and the numbers first, so that a refused document leaves the node as it was.
   {
+    const TOVAString numberType(std::to_string(ET_NUMBER));
     const int depth = depth_of(this);
     std::vector<std::pair<DOMElement*, int>> work{{element, depth}};
     while (!work.empty()) {
       auto [at, level] = work.back();
       work.pop_back();
       if (level > MAX_DEPTH) too_deep();
+      if (XmlSupport::getAttribute(at, "ExpressionType") == numberType)
+        finite_or_refused(number_attribute(at));
       for_each_child_element(at, [&](DOMElement* child) { work.emplace_back(child, level + 1); });
     }
   }
@@ -807,10 +855,7 @@ void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
     } else if (row.shape == SH_NUMBER) {
       value_clear(node->m_Value);
       node->m_Value.vt = VT_R8;
-      double value = 0.0;
-      if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(at, "ExpressionValue"), value))
-        value = XmlSupport::getRealAttribute(at, "ExpressionValue");
-      node->m_Value.dblVal = value;
+      node->m_Value.dblVal = number_attribute(at);
     } else if (row.flags & NF_STRING_VALUED) {
       node->m_StringValue = node->m_Text;
     }

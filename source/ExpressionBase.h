@@ -63,6 +63,9 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
   void take_text(TOVAString&& text) { m_Text = std::move(text); }
   // Appends `child`, taking over the caller's reference.
   void adopt_child(ExpressionBase* child);
+  // Whether `operand`, at `index` under an operator of `parentType`, prints in parentheses to
+  // keep its grouping. Such parentheses add no node when read back.
+  static bool operand_needs_parentheses(int parentType, size_t index, NUVA_o::Expression* operand);
 
  protected:
   // A child of `parent` (not owned) with room for `reserve` children.

@@ -56,10 +56,21 @@ enum Flags : uint8_t {
 };
 
 // How tightly an operator binds, as the grammar reads it (higher binds tighter); LV_NONE for
-// everything that is not an operator or that prints its own parentheses.
-enum Level : uint8_t { LV_NONE, LV_IMP, LV_EQV, LV_OR, LV_AND };
+// everything that is not an operator or that prints its own parentheses (NOT, MOD, IS).
+enum Level : uint8_t {
+  LV_NONE,
+  LV_IMP,
+  LV_EQV,
+  LV_OR,
+  LV_AND,
+  LV_COMPARE,
+  LV_ADD,
+  LV_MULTIPLY,
+  LV_POWER,
+  LV_SIGN,
+};
 
-// Which operand of an operator may be one of the same level without parentheses.
+// Which operand of a binary operator may be one of the same level without parentheses.
 enum Grouping : uint8_t { GR_LEFT, GR_RIGHT, GR_NONE };
 
 struct NodeType {
@@ -217,26 +228,26 @@ inline constexpr NodeType kNodeTypes[] = {
     {ET_EMPTY, nullptr, SH_EMPTY},
     {ET_NUMBER, nullptr, SH_NUMBER},
     {ET_BOOLEAN, nullptr, SH_BOOLEAN},
-    {ET_PERCENT, "%", SH_BINARY},
-    {ET_EQ, "=", SH_BINARY},
-    {ET_NE, "<>", SH_BINARY},
-    {ET_LT, "<", SH_BINARY},
-    {ET_LE, "<=", SH_BINARY},
-    {ET_GT, ">", SH_BINARY},
-    {ET_GE, ">=", SH_BINARY},
+    {ET_PERCENT, "%", SH_BINARY, nullptr, 0, LV_MULTIPLY},
+    {ET_EQ, "=", SH_BINARY, nullptr, 0, LV_COMPARE, GR_NONE},
+    {ET_NE, "<>", SH_BINARY, nullptr, 0, LV_COMPARE, GR_NONE},
+    {ET_LT, "<", SH_BINARY, nullptr, 0, LV_COMPARE, GR_NONE},
+    {ET_LE, "<=", SH_BINARY, nullptr, 0, LV_COMPARE, GR_NONE},
+    {ET_GT, ">", SH_BINARY, nullptr, 0, LV_COMPARE, GR_NONE},
+    {ET_GE, ">=", SH_BINARY, nullptr, 0, LV_COMPARE, GR_NONE},
     {ET_AND, "AND", SH_BINARY, nullptr, 0, LV_AND},
     {ET_OR, "OR", SH_BINARY, nullptr, 0, LV_OR},
     {ET_NOT, "NOT", SH_FUNCTION},
     {ET_XOR, "XOR", SH_BINARY, nullptr, 0, LV_OR},
     {ET_EQV, "EQV", SH_BINARY, nullptr, 0, LV_EQV},
     {ET_IMP, "IMP", SH_BINARY, nullptr, 0, LV_IMP},
-    {ET_NEGATE, "-", SH_SIGN, " -"},
-    {ET_PLUS, "+", SH_BINARY},
-    {ET_MINUS, "-", SH_BINARY},
-    {ET_MULTIPLY, "*", SH_BINARY},
-    {ET_DIVIDE, "/", SH_BINARY},
-    {ET_INTEGER_DIVIDE, "\\", SH_BINARY},  // its own operator, so it reads back as itself
-    {ET_POWER, "^ ", SH_BINARY},
+    {ET_NEGATE, "-", SH_SIGN, " -", 0, LV_SIGN},
+    {ET_PLUS, "+", SH_BINARY, nullptr, 0, LV_ADD},
+    {ET_MINUS, "-", SH_BINARY, nullptr, 0, LV_ADD},
+    {ET_MULTIPLY, "*", SH_BINARY, nullptr, 0, LV_MULTIPLY},
+    {ET_DIVIDE, "/", SH_BINARY, nullptr, 0, LV_MULTIPLY},
+    {ET_INTEGER_DIVIDE, "\\", SH_BINARY, nullptr, 0, LV_MULTIPLY},  // its own operator, so it reads back as itself
+    {ET_POWER, "^ ", SH_BINARY, nullptr, 0, LV_POWER, GR_RIGHT},
     {ET_ABS, "Abs", SH_FUNCTION},
     {ET_COS, "Cos", SH_FUNCTION},
     {ET_SIN, "Sin", SH_FUNCTION},
@@ -264,7 +275,7 @@ inline constexpr NodeType kNodeTypes[] = {
     {ET_CURRENTAXISFILTEREDSET, "CurrentAxisFilteredSet", SH_FUNCTION},
     {ET_CURRENTAXISSET, "CurrentAxisSet", SH_FUNCTION},
     {ET_PARENTHESES, nullptr, SH_GROUP},
-    {ET_UNARY_PLUS, nullptr, SH_SIGN, " +"},
+    {ET_UNARY_PLUS, nullptr, SH_SIGN, " +", 0, LV_SIGN},
     {ET_MEMBER_GROUP, nullptr, SH_WRAPPER},
     {ET_MEMBER_NAME, nullptr, SH_QUOTED_NAME, nullptr, NF_STRING_VALUED},
     {ET_DIMENSION_NAME, nullptr, SH_QUOTED_NAME, nullptr, NF_STRING_VALUED},
