@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ExpressionNodeTypes.h"
 #include "KELLexer.h"
 #include "KELParseContext.h"
 #include "NUVA_o/Cube.h"
@@ -50,92 +51,25 @@ const TOVAString& trace_name() {
   return true;
 }();
 
-// Keywords that printing writes, by node type; null where a type has none.
-const char* keyword_of(int type) {
-  static const char* const table[Expression::ET_COUNT] = {
-      "Between", "Outside", nullptr, "CurrentSet", "Correlation", "Covariance", "CovarianceN",
-      "LinRegVariance", "LinRegR2", "LinRegSlope", "LinRegIntercept", "LinRegPoint",
-      "NameToSet", "NonEmptyCrossJoin", nullptr, "ToggleDrillState", "ToggleDrillState",
-      "ParallelPeriod", nullptr, nullptr, nullptr, "Is", "Is", "Is", "Is",
-      "AddCalculatedMembers", "Generate", "Generate", "DrillDownLevelTop",
-      "DrillDownLevelBottom", "DrillDownLevelBottom", "DrillDownLevelTop", "ASC", "DESC",
-      "BASC", "BDESC", "Order", "Filter", "TopSum", "BottomSum", "TopPercent", "BottomPercent",
-      "Current", "Set", "Extract", "Dimensions", "Dimension", "PeriodsToDate", "Coalesceempty",
-      "OpeningPeriod", "ClosingPeriod", "DefaultMember", nullptr, "DrillDownMemberTop",
-      "DrillDownMemberTop", "DrillDownMemberBottom", "DrillDownMemberBottom", "Union", "Union",
-      "SubSet", "LastPeriods", "Hierarchize", "Hierarchize", "Except", "Except",
-      "DrillUpMember", "DrillDownMember", "DrillDownMember", "DrillDownLevel",
-      "DrillDownLevel", "DrillUpLevel", "BottomCount", "TopCount", "IsEmpty", "IsGeneration",
-      "IsLeaf", "IsSibling", "IsAncestor", "LastSibling", "FirstSibling", "LastChild",
-      "FirstChild", "Lag", "Lead", "Item", "Siblings", nullptr, "Tail", "Distinct",
-      "Crossjoin", "Level", "StripCalculatedMembers", "Intersect", "Intersect", "+", "-", "/",
-      "*", "%", "RollupChildren", "Rank", "Var", "VarP", "Stdev", "StdevP", "Median", "Avg",
-      "Count", "Count", "Count", "Count", "DistinctCount", "IIf", "Ordinal", "Descendants",
-      "SELF", "AFTER", "BEFORE", "LEAVES", "BEFORE_AND_AFTER", "SELF_AND_AFTER",
-      "SELF_AND_BEFORE", "SELF_BEFORE_AFTER", nullptr, nullptr, "Ancestor", "Cousin",
-      "NextMember", "PrevMember", "AllMembers", "Ancestors",
-      // Written "Ascendants" so that it reads back as the keyword it came from.
-      "Ascendants", "Axis", "Children", "Head", "CurrentMember", "Levels", "Members", nullptr,
-      "Parent", "Tuple", nullptr, nullptr, nullptr, "%", "=", "<>", "<", "<=", ">", ">=", "AND",
-      "OR", "NOT", "XOR", "EQV", "IMP", "-", "+", "-", "*", "/",
-      // Integer division keeps its own operator so that it reads back as itself.
-      "\\", "^ ", "Abs", "Cos", "Sin", "Tan", "Atn", "Acos", "Asin", "Log", "Sqr", "Mod", "Int",
-      "Sgn", "Exp", "Min", "Max", "sum", nullptr, "Remainder", "Fix", "Round", "Count", "Null",
-      "CurrentDimensionFilteredSet", "CurrentDimensionSet", "CurrentAxisFilteredSet",
-      "CurrentAxisSet", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "All", nullptr,
-      nullptr, nullptr, "GenerateSet", nullptr, "Name", "UniqueName", "Property", "Caption",
-      nullptr, nullptr, "EXISTS",
-      // The level property: written as the keyword it is read from.
-      "Level",
-      // The short to-date functions have no keyword of their own in the type table; they
-      // print as the words they are read from.
-      "Ytd", "Qtd", "Mtd", "Wtd", nullptr, "INHERIT", "ShowTuple", "HideTuple", "GetName",
-      "GetUniqueName", "GetCaption", "Member", "H_T_D", "Y_T_D", "S_T_D", "P_T_D", "Q_T_D",
-      "M_T_D", "W_T_D", "D_T_D", "Aggregate", "Date"};
-  if (type < 0 || type >= Expression::ET_COUNT) return nullptr;
-  return table[type];
+using node_types::NodeType;
+
+// What a number outside the types prints as: a function without a keyword.
+constexpr NodeType kUnknownType{static_cast<node_types::Type>(-1), nullptr, node_types::SH_FUNCTION};
+
+const NodeType& row_of(int type) {
+  const NodeType* row = node_types::find(type);
+  return row ? *row : kUnknownType;
 }
 
 // The keyword, or "" with the assertion report for a type that has none.
-const char* keyword_for_printing(int type) {
-  const char* keyword = keyword_of(type);
-  if (keyword == nullptr) {
+const char* printed_keyword(const NodeType& row) {
+  if (row.keyword == nullptr) {
     support_dll::AssertionFailure(
         "! \"Default type processing in ExpressionBase::convert_node_to_string()\"",
         "ExpressionBase.cpp", __LINE__);
     return "";
   }
-  return keyword;
-}
-
-bool is_quoted_name(int type) {
-  return type == 123 || type == 124 || type == 193 || type == 194 || type == 207;
-}
-
-bool is_leaf_type(int type) {
-  return (type >= 32 && type <= 35) || (type >= 94 && type <= 98) ||
-         (type >= 115 && type <= 124) || type == 142 || type == 143 || type == 185 ||
-         type == 193 || type == 194 || type == 196 || type == 197 || type == 198 ||
-         type == 202 || type == 203 || type == 205 || type == 207 || type == 209 ||
-         type == 214 || type == 215;
-}
-
-bool is_binary_type(int type) {
-  return (type >= 21 && type <= 24) || (type >= 144 && type <= 152) ||
-         (type >= 154 && type <= 156) || (type >= 158 && type <= 163) || type == 180 ||
-         type == 208;
-}
-
-// How tightly a logical operator binds, as the grammar reads it (higher binds tighter; all
-// group to the left); 0 for any other type.
-int logical_level(int type) {
-  switch (type) {
-    case 156: return 1;            // IMP
-    case 155: return 2;            // EQV
-    case 152: case 154: return 3;  // OR, XOR
-    case 151: return 4;            // AND
-    default: return 0;
-  }
+  return row.keyword;
 }
 
 [[noreturn]] void too_deep() {
@@ -163,17 +97,6 @@ int height_of(Expression* node) {
       if (child) work.emplace_back(child, level + 1);
   }
   return height;
-}
-
-const char* suffix_of(int type) {
-  switch (type) {
-    case 61: return ", POST";
-    case 15: case 53: case 55: case 67: return ", RECURSIVE";
-    case 27: case 57: case 63: case 93: return ", ALL";
-    case 107: return ", ExcludeEmpty";
-    case 108: return ", IncludeEmpty";
-    default: return "";
-  }
 }
 
 void value_clear(VARIANT& v) {
@@ -254,14 +177,40 @@ void ExpressionBase::operator delete(void* block, size_t size) {
 
 namespace {
 
+// An infinite or NaN number has no text that reads back, so no tree holds one: refused with
+// the code the parser gives a number out of range.
+double finite_or_refused(double value) {
+  if (!std::isfinite(value))
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC2011036,
+                                                   TOVAString(std::isnan(value) ? "NaN" : "Infinity"));
+  return value;
+}
+
 // A number as printing and saving write it: plain decimal notation, since the language reads
 // no exponent after a blank and older readers of saved documents expect plain digits.
 TOVAString number_text(double value) {
-  if (std::isinf(value)) {
-    // No double reads back as infinity; these digits are refused as out of range.
-    return TOVAString(std::string(value < 0 ? "-1" : "1") + std::string(309, '0'));
+  return StringConverters::convertRealToPlainString(finite_or_refused(value));
+}
+
+// Refuses a subtree that holds a number node with an infinite or NaN value.
+void refuse_unreadable_numbers(Expression* tree) {
+  std::vector<Expression*> work{tree};
+  while (!work.empty()) {
+    Expression* node = work.back();
+    work.pop_back();
+    if (node == nullptr) continue;
+    const VARIANT& value = node->getValue();
+    if (node->getType() == Expression::ET_NUMBER && value.vt == VT_R8) finite_or_refused(value.dblVal);
+    work.insert(work.end(), node->getExpressions().begin(), node->getExpressions().end());
   }
-  return StringConverters::convertRealToPlainString(value);
+}
+
+// The value of a number node's element: '.' as the decimal separator, else the numeric reader.
+double number_attribute(DOMElement* element) {
+  double value = 0.0;
+  if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(element, "ExpressionValue"), value))
+    value = XmlSupport::getRealAttribute(element, "ExpressionValue");
+  return value;
 }
 
 }  // namespace
@@ -322,6 +271,11 @@ Expression* ExpressionBase::AddNewChild(Expression* child) {
     child->unuse();
     too_deep();
   }
+  if (child != nullptr) {
+    auto_unuse<Expression> refused(child);
+    refuse_unreadable_numbers(child);
+    refused.release();
+  }
   m_Text.clear();
   if (child == nullptr) return nullptr;
   child->SetParentExpression(this);
@@ -359,6 +313,7 @@ void ExpressionBase::setExpressions(const std::vector<Expression*>& children) {
   const int depth = depth_of(this);
   for (Expression* child : children)
     if (child && depth + height_of(child) > MAX_DEPTH) too_deep();
+  for (Expression* child : children) refuse_unreadable_numbers(child);
   // References first: the new list may share nodes with the old one.
   for (Expression* child : children)
     if (child) child->use();
@@ -420,27 +375,15 @@ void ExpressionBase::replace_parameter_with_value(const NUVA_o::Parameter*, bool
 
 // ---- listeners ----
 
-void ExpressionBase::addListener(ExpressionListener* listener) const {
-  KorvelSynchronized lock(m_ListenerLock);
-  m_Listeners.push_back(listener);
-}
+void ExpressionBase::addListener(ExpressionListener* listener) const { m_Listeners.add(listener); }
 
-void ExpressionBase::removeListener(ExpressionListener* listener) const {
-  KorvelSynchronized lock(m_ListenerLock);
-  for (auto it = m_Listeners.begin(); it != m_Listeners.end(); ++it) {
-    if (*it == listener) {
-      m_Listeners.erase(it);
-      return;
-    }
-  }
-}
+void ExpressionBase::removeListener(ExpressionListener* listener) const { m_Listeners.remove(listener); }
 
 void ExpressionBase::notify_listeners() const {
-  KorvelSynchronized lock(m_ListenerLock);
-  // A copy: a listener may unregister itself while it is told.
-  std::vector<ExpressionListener*> listeners = m_Listeners;
-  for (ExpressionListener* listener : listeners)
+  // Outside any lock: a listener may re-read, edit or re-parse this expression.
+  m_Listeners.notify([this](ExpressionListener* listener) {
     listener->expressionModified(const_cast<ExpressionBase*>(this));
+  });
 }
 
 // ---- text ----
@@ -545,141 +488,165 @@ bool is_word(const char* keyword) {
   return (keyword[0] >= 'A' && keyword[0] <= 'Z') || (keyword[0] >= 'a' && keyword[0] <= 'z');
 }
 
-// How many children a node type prints.
-size_t printed_children(int type, size_t count) {
-  if (is_leaf_type(type) || type == Expression::ET_EMPTY || type == Expression::ET_NATIVE)
-    return 0;
-  if (is_binary_type(type) || type == 14 || type == 138 || type == 195)
-    return count < 2 ? count : 2;
-  if ((type >= 18 && type <= 20) || type == 52 || type == 86 || type == 192 || type == 190 ||
-      type == 206 || type == 204 || (type >= 218 && type <= 221) || type == 157 || type == 191)
-    return count < 1 ? count : 1;
-  return count;
+using namespace node_types;
+
+void write_leaf(Printer& printer, Expression& node, const NodeType& row) {
+  if (row.shape == SH_SILENT) return;
+  printer.write(" ");
+  switch (row.shape) {
+    case SH_QUOTED_NAME:
+      printer.write(KELLexer::quoteName(node.getStringValue()));
+      break;
+    case SH_NUMBER: {
+      const VARIANT& value = node.getValue();
+      if (value.vt != VT_R8)
+        support_dll::AssertionFailure("VV_VT(fValue) == VT_R8", "ExpressionBase.cpp", __LINE__);
+      printer.write(number_text(value.vt == VT_R8 ? value.dblVal : 0.0));
+      break;
+    }
+    case SH_BOOLEAN:
+      printer.write(node.getValue().vt == VT_BOOL && node.getValue().boolVal ? "True" : "False");
+      break;
+    case SH_PLACEHOLDER:
+      printer.write("<<");
+      printer.write(node.getStringValue());
+      printer.write(">>");
+      break;
+    default:
+      printer.write(printed_keyword(row));
+      break;
+  }
+  printer.write(" ");
 }
 
-}  // namespace
-
-void ExpressionBase::print_into(TOVAString& out) {
-  struct Frame {
-    ExpressionBase* node;
-    size_t next;
-    size_t count;
-    bool wrapped;  // the child being printed was opened with " ( "
-  };
-  Printer printer(out);
-  std::vector<Frame> stack;
-
-  // Writes what comes before a node's first child; returns how many children it prints.
-  auto enter = [&](ExpressionBase* node) -> size_t {
-    if (node->m_bPlaceholderPending) {
-      node->m_Type = ET_PLACEHOLDER;
-      node->m_StringValue = node->m_PlaceholderText;
-      node->m_bPlaceholderPending = false;
-    }
-    const int type = node->m_Type;
-    if (is_leaf_type(type)) {
-      if (type == 198 || type == 214) return 0;
+// What a node writes before its first operand; `operands` is how many it prints.
+void open_node(Printer& printer, Expression& node, const NodeType& row, size_t operands) {
+  switch (row.shape) {
+    case SH_NATIVE:
+      printer.write(" Native ( ");
+      printer.write(KELLexer::quoteName(node.getStringValue()));
+      printer.write(" ) ");
+      break;
+    case SH_FUNCTION:
+      printer.write(printed_keyword(row));
+      printer.write(" (");
+      break;
+    case SH_NAME_FUNCTION:
+      printer.write(printed_keyword(row));
+      printer.write(" ( ");
+      break;
+    case SH_SIGN:
+      printer.write(row.affix);
+      break;
+    case SH_IS_NULL: case SH_CALL: case SH_WRAPPER:
       printer.write(" ");
-      if (is_quoted_name(type)) {
-        printer.write(KELLexer::quoteName(node->m_StringValue));
-      } else if (type == ET_NUMBER) {
-        double value = 0.0;
-        if (node->m_Value.vt == VT_R8)
-          value = node->m_Value.dblVal;
-        else
-          support_dll::AssertionFailure("VV_VT(fValue) == VT_R8", "ExpressionBase.cpp", __LINE__);
-        printer.write(number_text(value));
-      } else if (type == ET_BOOLEAN) {
-        printer.write(node->m_Value.vt == VT_BOOL && node->m_Value.boolVal ? "True" : "False");
-      } else if (type == ET_PLACEHOLDER) {
-        printer.write("<<");
-        printer.write(node->m_StringValue);
-        printer.write(">>");
-      } else {
-        printer.write(keyword_for_printing(type));
-      }
-      printer.write(" ");
-      return 0;
-    }
-    const size_t count = printed_children(type, node->m_Expressions.size());
-    switch (type) {
-      case ET_EMPTY:
-        return 0;
-      case ET_NATIVE:
-        printer.write(" Native ( ");
-        printer.write(KELLexer::quoteName(node->m_StringValue));
-        printer.write(" ) ");
-        return 0;
-      case 18: case 19: case 20: case 14: case 138: case 52: case 86: case 192:
-        printer.write(" ");
-        return count;
-      case 190: case 206:
-        if (count > 0) printer.write(" ( ");
-        return count;
-      case 204:
-        printer.write(" Property( ");
-        return count;
-      case 218: case 219: case 220: case 221:
-        printer.write(keyword_for_printing(type));
-        printer.write(" ( ");
-        return count;
-      case 157:
-        printer.write(" -");
-        return count;
-      case 191:
-        printer.write(" +");
-        return count;
-      case 195:
-        return count;
-      default:
-        break;
-    }
-    if (is_binary_type(type)) return count;
-    printer.write(keyword_for_printing(type));
-    printer.write(" (");
-    return count;
-  };
+      break;
+    case SH_GROUP:
+      if (operands > 0) printer.write(" ( ");
+      break;
+    case SH_PROPERTY:
+      printer.write(" Property( ");
+      break;
+    default:
+      break;
+  }
+}
 
-  // Between children.
-  auto between = [&](ExpressionBase* node, size_t index) {
-    const int type = node->m_Type;
-    if (is_binary_type(type)) {
-      const char* keyword = keyword_for_printing(type);
+// What a node writes before `operand`, any operand but its first.
+void between_operands(Printer& printer, const NodeType& row, Expression* operand) {
+  switch (row.shape) {
+    case SH_BINARY: {
+      const char* keyword = printed_keyword(row);
       if (is_word(keyword))
         printer.write_word_operator(keyword);
       else
         printer.write(keyword);
-      return;
+      break;
     }
-    switch (type) {
-      case 14: case 138: printer.write("("); return;
-      case 195: printer.write(":"); return;
-      default: break;
+    case SH_CALL:
+      printer.write("(");
+      break;
+    case SH_RANGE:
+      printer.write(":");
+      break;
+    default:
+      // An absent optional word takes its comma with it.
+      if (operand == nullptr || row_of(operand->getType()).shape != SH_SILENT) printer.write(",");
+      break;
+  }
+}
+
+void close_node(Printer& printer, const NodeType& row, size_t operands) {
+  switch (row.shape) {
+    case SH_IS_NULL: printer.write(" Is Null "); break;
+    case SH_CALL: printer.write(") "); break;
+    case SH_WRAPPER: printer.write(" "); break;
+    case SH_GROUP: if (operands > 0) printer.write(" ) "); break;
+    case SH_PROPERTY: printer.write(" )"); break;
+    case SH_NAME_FUNCTION: printer.write(" ) "); break;
+    case SH_FUNCTION:
+      if (row.affix) printer.write(row.affix);
+      printer.write(") ");
+      break;
+    default: break;
+  }
+}
+
+// Whether an operand at `index` with `operand`'s level needs parentheses under `parent`: it
+// binds looser than the operator, or as tightly on the side that does not group that way.
+bool binds_looser(const NodeType& parent, size_t index, const NodeType& operand) {
+  if (parent.level == LV_NONE || operand.level == LV_NONE) return false;
+  if (operand.level != parent.level) return operand.level < parent.level;
+  if (parent.shape == SH_SIGN) return false;  // "- -1": a sign takes a signed operand
+  return index == 0 ? parent.grouping != GR_LEFT : parent.grouping != GR_RIGHT;
+}
+
+}  // namespace
+
+bool ExpressionBase::operand_needs_parentheses(int parentType, size_t index, Expression* operand) {
+  // Through parentheses the tree holds as nodes: they print as they are, and the ones the
+  // operand needs come on top of them.
+  const int limit = MAX_DEPTH;
+  for (int depth = 0; operand != nullptr && depth < limit; ++depth) {
+    const NodeType& row = row_of(operand->getType());
+    if (row.shape != SH_GROUP || operand->getExpressions().empty())
+      return binds_looser(row_of(parentType), index, row);
+    operand = operand->getExpressions().front();
+  }
+  return false;
+}
+
+void ExpressionBase::settle_placeholder() {
+  if (!m_bPlaceholderPending) return;
+  m_Type = ET_PLACEHOLDER;
+  m_StringValue = m_PlaceholderText;
+  m_bPlaceholderPending = false;
+}
+
+void ExpressionBase::print_into(TOVAString& out) {
+  struct Frame {
+    ExpressionBase* node;
+    const NodeType* row;
+    size_t next;
+    size_t count;  // operands it prints
+    bool wrapped;  // the operand being printed was opened with " ( "
+  };
+  Printer printer(out);
+  std::vector<Frame> stack;
+  auto enter = [&](ExpressionBase* node) {
+    node->settle_placeholder();
+    const NodeType& row = row_of(node->m_Type);
+    size_t count = 0;
+    if (is_leaf(row.shape)) {
+      write_leaf(printer, *node, row);
+    } else {
+      count = std::min(printed_operands(row.shape), node->m_Expressions.size());
+      open_node(printer, *node, row, count);
     }
-    Expression* child = node->m_Expressions[index];
-    int childType = child ? child->getType() : -1;
-    if (childType != 198 && childType != 214) printer.write(",");
+    stack.push_back(Frame{node, &row, 0, count, false});
   };
 
-  auto leave = [&](ExpressionBase* node, size_t count) {
-    const int type = node->m_Type;
-    if (is_leaf_type(type) || type == ET_EMPTY || type == ET_NATIVE || type == 157 ||
-        type == 191 || type == 195 || is_binary_type(type))
-      return;
-    switch (type) {
-      case 18: case 19: case 20: printer.write(" Is Null "); return;
-      case 14: case 138: printer.write(") "); return;
-      case 52: case 86: case 192: printer.write(" "); return;
-      case 190: case 206: if (count > 0) printer.write(" ) "); return;
-      case 204: printer.write(" )"); return;
-      case 218: case 219: case 220: case 221: printer.write(" ) "); return;
-      default: break;
-    }
-    printer.write(suffix_of(type));
-    printer.write(") ");
-  };
-
-  stack.push_back(Frame{this, 0, enter(this), false});
+  enter(this);
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.wrapped) {
@@ -687,33 +654,22 @@ void ExpressionBase::print_into(TOVAString& out) {
       frame.wrapped = false;
     }
     if (frame.next >= frame.count) {
-      ExpressionBase* node = frame.node;
-      size_t count = frame.count;
+      close_node(printer, *frame.row, frame.count);
       stack.pop_back();
-      leave(node, count);
       continue;
     }
     const size_t index = frame.next++;
-    ExpressionBase* node = frame.node;
-    if (index > 0) between(node, index);
-    Expression* child = node->m_Expressions[index];
+    Expression* child = frame.node->m_Expressions[index];
+    if (index > 0) between_operands(printer, *frame.row, child);
     if (child == nullptr) continue;
-    // Logical operators keep their grouping: an operand that is a looser operator (or, on the
-    // right, one of the same level) is parenthesised, which adds no node when read back.
-    const int level = logical_level(node->m_Type);
-    const int childLevel = logical_level(child->getType());
-    bool wrap = level > 0 && childLevel > 0 && (index == 0 ? childLevel < level : childLevel <= level);
-    if (wrap) {
+    if (operand_needs_parentheses(frame.node->m_Type, index, child)) {
       printer.write(" ( ");
       frame.wrapped = true;
     }
-    auto* base = dynamic_cast<ExpressionBase*>(child);
-    if (base == nullptr) {
+    if (auto* base = dynamic_cast<ExpressionBase*>(child))
+      enter(base);  // after this, `frame` may have moved
+    else
       printer.write(child->getTextFromTree());
-      continue;
-    }
-    size_t count = enter(base);
-    stack.push_back(Frame{base, 0, count, false});
   }
 }
 
@@ -726,7 +682,7 @@ TOVAString ExpressionBase::getTextFromTree() {
 // ---- questions ----
 
 bool ExpressionBase::isRankingExpression() {
-  bool ranking = (m_Type >= 38 && m_Type <= 41) || m_Type == 71 || m_Type == 72;
+  bool ranking = (row_of(m_Type).flags & NF_RANKING) != 0;
   const ComponentLog& log = expression_log();
   if (log.shouldLog(5)) {
     TOVAString line;
@@ -740,7 +696,7 @@ bool ExpressionBase::isRankingExpression() {
 bool ExpressionBase::isAggregateExpression() {
   bool aggregate = false;
   for (Expression* child : m_Expressions)
-    if (child && child->getType() == ET_AGGREGATE) aggregate = true;
+    if (child && (row_of(child->getType()).flags & NF_AGGREGATE) != 0) aggregate = true;
   const ComponentLog& log = expression_log();
   if (log.shouldLog(5)) {
     TOVAString line;
@@ -814,21 +770,15 @@ void ExpressionBase::save(XmlSupport& document, const int& index, DOMElement* el
     XmlSupport::write_to(at, "Index", item.index);
     XmlSupport::write_to(at, "ExpressionType", static_cast<int>(node->m_Type));
     XmlSupport::write_to(at, "ExpressionText", node->m_Text);
-    switch (node->m_Type) {
-      case ET_BOOLEAN:
-        XmlSupport::write_to(at, "ExpressionValue",
-                             node->m_Value.vt == VT_BOOL && node->m_Value.boolVal != 0);
-        break;
-      case ET_NUMBER:
-        XmlSupport::write_to(at, "ExpressionValue",
-                             number_text(node->m_Value.vt == VT_R8 ? node->m_Value.dblVal : 0.0));
-        break;
-      case 2: case 123: case 124: case 193: case 194: case 197:
-        XmlSupport::write_to(at, "ExpressionText", node->m_StringValue);
-        break;
-      default:
-        break;
-    }
+    const NodeType& row = row_of(node->m_Type);
+    if (row.shape == SH_BOOLEAN)
+      XmlSupport::write_to(at, "ExpressionValue",
+                           node->m_Value.vt == VT_BOOL && node->m_Value.boolVal != 0);
+    else if (row.shape == SH_NUMBER)
+      XmlSupport::write_to(at, "ExpressionValue",
+                           number_text(node->m_Value.vt == VT_R8 ? node->m_Value.dblVal : 0.0));
+    else if (row.flags & NF_STRING_VALUED)
+      XmlSupport::write_to(at, "ExpressionText", node->m_StringValue);
     if (node->m_Expressions.empty()) continue;
     DOMElement* vector = document.addAChild(at, "Vector");
     XmlSupport::write_to(vector, "UniqueName", "ExpressionVector");
@@ -869,14 +819,17 @@ void for_each_child_element(DOMElement* element, Visit visit) {
 
 void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
   if (element == nullptr) invalid_element("element", "null");
-  // The depth first, so that a refused document leaves the node as it was.
+  // The depth and the numbers first, so that a refused document leaves the node as it was.
   {
+    const TOVAString numberType(std::to_string(ET_NUMBER));
     const int depth = depth_of(this);
     std::vector<std::pair<DOMElement*, int>> work{{element, depth}};
     while (!work.empty()) {
       auto [at, level] = work.back();
       work.pop_back();
       if (level > MAX_DEPTH) too_deep();
+      if (XmlSupport::getAttribute(at, "ExpressionType") == numberType)
+        finite_or_refused(number_attribute(at));
       for_each_child_element(at, [&](DOMElement* child) { work.emplace_back(child, level + 1); });
     }
   }
@@ -893,20 +846,17 @@ void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
       invalid_element("ExpressionType", typeText);
     node->m_Type = static_cast<ExpressionType>(type);
     node->m_Text = XmlSupport::getAttribute(at, "ExpressionText");
-    if (type == ET_BOOLEAN) {
+    const NodeType& row = row_of(type);
+    if (row.shape == SH_BOOLEAN) {
       value_clear(node->m_Value);
       node->m_Value.vt = VT_BOOL;
       node->m_Value.boolVal =
           XmlSupport::getBooleanAttribute(at, "ExpressionValue") ? VARIANT_TRUE : VARIANT_FALSE;
-    } else if (type == ET_NUMBER) {
+    } else if (row.shape == SH_NUMBER) {
       value_clear(node->m_Value);
       node->m_Value.vt = VT_R8;
-      double value = 0.0;
-      if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(at, "ExpressionValue"), value))
-        value = XmlSupport::getRealAttribute(at, "ExpressionValue");
-      node->m_Value.dblVal = value;
-    } else if (type == 2 || type == 123 || type == 124 || type == 193 || type == 194 ||
-               type == 197) {
+      node->m_Value.dblVal = number_attribute(at);
+    } else if (row.flags & NF_STRING_VALUED) {
       node->m_StringValue = node->m_Text;
     }
     std::vector<std::pair<ExpressionBase*, DOMElement*>> children;
@@ -926,6 +876,6 @@ extern "C" VTQ_EXPORT NUVA_o::Expression* createCommonExpression(NUVA_o::Cube* c
 }
 
 extern "C" VTQ_EXPORT const char* expressionTypeKeyword(int type) {
-  const char* keyword = common::keyword_of(type);
-  return keyword ? keyword : "";
+  const common::node_types::NodeType* row = common::node_types::find(type);
+  return row && row->keyword ? row->keyword : "";
 }

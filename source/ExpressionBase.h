@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "NUVA_o/Expression.h"
+#include "support/ListenerList.h"
 #include "support/Locks.h"
 #include "support/RefCountImpl.h"
 
@@ -62,6 +63,9 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
   void take_text(TOVAString&& text) { m_Text = std::move(text); }
   // Appends `child`, taking over the caller's reference.
   void adopt_child(ExpressionBase* child);
+  // Whether `operand`, at `index` under an operator of `parentType`, prints in parentheses to
+  // keep its grouping. Such parentheses add no node when read back.
+  static bool operand_needs_parentheses(int parentType, size_t index, NUVA_o::Expression* operand);
 
  protected:
   // A child of `parent` (not owned) with room for `reserve` children.
@@ -71,14 +75,15 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
 
  private:
   void print_into(TOVAString& out);
+  // A placeholder that replaceNode renamed becomes a placeholder again before printing.
+  void settle_placeholder();
   void log_text_change(const char* replacingFormat, const TOVAString& text) const;
 
   NUVA_o::Cube* m_pCube;
   std::vector<NUVA_o::Expression*> m_Expressions;
-  mutable KorvelMutex m_ListenerLock;
   NUVA_o::Expression* m_pParentExpression;
   NUVA_o::OptionalCubeViewClause* m_pParentClause;
-  mutable std::vector<ExpressionListener*> m_Listeners;
+  mutable support::ListenerList<ExpressionListener> m_Listeners;
   ExpressionType m_Type;
   TOVAString m_Text;
   VARIANT m_Value;

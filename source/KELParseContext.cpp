@@ -135,6 +135,7 @@ bool KelParseContext::build(int type, int count) {
     support_dll::AssertionFailure("count <= node stack size", "KELParseContext.cpp", __LINE__);
     n = m_Stack.size();
   }
+  drop_grouping_parentheses(type, n);
   // A left-associative chain ("1+1+...+1") grows the tree without growing the parser's
   // stack, so the tree's own depth is checked here.
   int height = 1;
@@ -151,6 +152,24 @@ bool KelParseContext::build(int type, int count) {
   m_Stack.push_back(std::move(node));
   m_Heights.push_back(height);
   return true;
+}
+
+void KelParseContext::drop_grouping_parentheses(int type, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = m_Stack.size() - count + i;
+    ExpressionBase* operand = m_Stack[at].get();
+    if (operand->getType() != NUVA_o::Expression::ET_PARENTHESES &&
+        operand->getType() != NUVA_o::Expression::ET_PROPERTY_PARENTHESES)
+      continue;
+    if (operand->getExpressions().size() != 1 ||
+        !ExpressionBase::operand_needs_parentheses(type, i, operand))
+      continue;
+    auto inner = auto_unuse<ExpressionBase>::share(
+        static_cast<ExpressionBase*>(operand->getExpressions().front()));
+    inner->SetParentExpression(nullptr);
+    m_Stack[at] = std::move(inner);
+    --m_Heights[at];
+  }
 }
 
 bool KelParseContext::member_value() {

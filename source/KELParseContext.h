@@ -47,6 +47,10 @@ class KelParseContext {
  private:
   void fail(std::unique_ptr<ExceptionCommon> failure);
   common::ExpressionBase* top(size_t depth = 0) const;
+  // Parentheses that only keep an operator's operand grouped add no node (printing writes
+  // them again), so that a printed tree reads back as it was. One pair per operand is dropped:
+  // a group inside them was written by itself.
+  void drop_grouping_parentheses(int type, size_t count);
 
   KELLexer& m_Lexer;
   std::vector<auto_unuse<common::ExpressionBase>> m_Stack;

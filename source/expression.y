@@ -103,7 +103,8 @@ void kelerror(KelParseContext* ctx, const char* message) { ctx->syntax_error(mes
 /* Logical operators bind loosest and group to the left, as in MDX and SQL: IMP, then EQV,
    then OR and XOR, then AND; NOT binds tighter than them; then the arithmetic levels; a sign
    binds tightest. Comparisons and IS need no level: a comparison never continues another
-   one. Printing parenthesises by the same levels (ExpressionBase.cpp). */
+   one. Printing parenthesises by the same levels (ExpressionNodeTypes.h); a parenthesised
+   numeric builds a group node (190) unless those levels need the parentheses. */
 %left IMP
 %left EQV
 %left OR XOR

@@ -7,6 +7,9 @@
 #include <thread>
 #include <tuple>
 #include <functional>
+#include <limits>
+#include <cmath>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -322,6 +325,48 @@ TEST_F(ExpressionTest, EmptyTextAndNativeText) {
   EXPECT_EQ(2, counter.calls);
 }
 
+// Regression: listeners were called with the expression's lock held, so a listener that had
+// another thread register a listener on the same expression waited for ever.
+TEST_F(ExpressionTest, ListenersAreToldOutsideTheLock) {
+  struct Recorder : Expression::ExpressionListener {
+    std::function<void(Expression*)> body;
+    int calls = 0;
+    void expressionModified(Expression* e) override {
+      ++calls;
+      if (body) body(e);
+    }
+  } first, second, third;
+  Holder e(createCommonExpression(m_Cube.get()));
+  bool otherThreadDone = false;
+  first.body = [&](Expression* told) {
+    auto other = std::async(std::launch::async, [&] { told->addListener(&third); });
+    otherThreadDone = other.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    told->removeListener(&second);  // not called later in this notification
+  };
+  e->addListener(&first);
+  e->addListener(&second);
+  e->addListener(&second);
+  e->setNativeText("one");
+  EXPECT_TRUE(otherThreadDone);
+  EXPECT_EQ(1, first.calls);
+  EXPECT_EQ(0, second.calls);
+  EXPECT_EQ(0, third.calls);  // added during the notification: told from the next one
+  first.body = nullptr;
+  e->setNativeText("two");
+  EXPECT_EQ(2, first.calls);
+  EXPECT_EQ(0, second.calls);
+  EXPECT_EQ(1, third.calls);
+  // One removal takes every registration of a listener.
+  e->addListener(&second);
+  e->addListener(&second);
+  e->removeListener(&second);
+  e->removeListener(&first);
+  e->removeListener(&third);
+  e->setNativeText("three");
+  EXPECT_EQ(0, second.calls);
+  EXPECT_EQ(2, first.calls);
+}
+
 TEST_F(ExpressionTest, CorpusRoundTripsThroughTextAndXml) {
   std::vector<std::string> lines = corpus();
   ASSERT_GE(lines.size(), 200u);
@@ -610,12 +655,140 @@ TEST_F(ExpressionTest, OperatorsPlaceholdersAndLogicalLevelsReadBack) {
     TOVAString printed = built->getTextFromTree();
     EXPECT_EQ(dump(built.get()), dump(parse(printed.string()).get())) << printed.string();
   }
+  // Regression: a hand-built *(+(1,2),3) printed as "1 + 2 * 3", which reads back as another
+  // tree. Every binary operator under every other that takes its kind of operand, on either
+  // side, and under and over a sign, prints as text that reads back to the same tree.
+  auto number = [](Expression* node, double value) {
+    node->setType(Expression::ET_NUMBER);
+    node->getValue().vt = VT_R8;
+    node->getValue().dblVal = value;
+  };
+  const std::vector<int> arithmetic = {158, 159, 160, 161, 162, 163, 144};
+  const std::vector<int> comparisons = {145, 146, 147, 148, 149, 150};
+  const std::vector<int> logical = {151, 152, 154, 155, 156};
+  // An operand: an operator over two leaves, or a leaf; numbers unless `truth`.
+  auto operand = [&](Expression* node, int type, bool truth, double seed) {
+    if (type < 0) {
+      if (truth) boolean(node, seed > 2); else number(node, seed);
+      return;
+    }
+    node->setType(static_cast<Expression::ExpressionType>(type));
+    const bool leavesTruth = truth && type >= 151;  // a comparison takes numbers
+    Expression* a = node->AddNewChild();
+    Expression* b = node->AddNewChild();
+    if (leavesTruth) { boolean(a, true); boolean(b, false); } else { number(a, seed); number(b, seed + 1); }
+  };
+  auto readsBack = [&](int outer, int inner, bool innerFirst, bool outerTruth, bool innerTruth) {
+    Holder built(createCommonExpression(nullptr));
+    built->setType(static_cast<Expression::ExpressionType>(outer));
+    Expression* first = built->AddNewChild();
+    if (outer == 157 || outer == 191) {
+      operand(first, inner, false, 1);
+    } else {
+      Expression* second = built->AddNewChild();
+      operand(first, innerFirst ? inner : -1, innerFirst ? innerTruth : outerTruth, 1);
+      operand(second, innerFirst ? -1 : inner, innerFirst ? outerTruth : innerTruth, 4);
+    }
+    TOVAString printed = built->getTextFromTree();
+    std::string tree;
+    try {
+      tree = dump(parse(printed.string(), nullptr).get());
+    } catch (const olap_api::ApiException& x) {
+      tree = "refused";
+    }
+    EXPECT_EQ(dump(built.get()), tree) << outer << " over " << inner << " printed as " << printed.string();
+  };
+  for (bool innerFirst : {true, false}) {
+    for (int outer : arithmetic)
+      for (int inner : arithmetic) readsBack(outer, inner, innerFirst, false, false);
+    for (int outer : comparisons)
+      for (int inner : arithmetic) readsBack(outer, inner, innerFirst, false, false);
+    for (int outer : logical) {
+      for (int inner : comparisons) readsBack(outer, inner, innerFirst, true, true);
+      for (int inner : logical) readsBack(outer, inner, innerFirst, true, true);
+    }
+  }
+  for (int sign : {157, 191})
+    for (int inner : arithmetic) readsBack(sign, inner, true, false, false);
+  {
+    Holder built(createCommonExpression(nullptr));
+    built->setType(Expression::ET_MULTIPLY);
+    operand(built->AddNewChild(), 158, false, 1);
+    number(built->AddNewChild(), 3);
+    EXPECT_EQ(" (  1 + 2  ) * 3 ", built->getTextFromTree().string());
+  }
+  // Parentheses written in the text print as they were; the ones the grouping needs add no
+  // node, others stay a group node, and a group held as a node keeps its own pair.
+  EXPECT_EQ(" (  1 + 2  ) * 3 ", print("(1 + 2) * 3"));
+  EXPECT_EQ("160\n  158\n    142 =1.000000\n    142 =2.000000\n  142 =3.000000\n",
+            dump(parse("(1 + 2) * 3").get()));
+  EXPECT_EQ(" (  1 * 2  ) + 3 ", print("(1 * 2) + 3"));
+  EXPECT_EQ("158\n  190\n    160\n      142 =1.000000\n      142 =2.000000\n  142 =3.000000\n",
+            dump(parse("(1 * 2) + 3").get()));
+  for (const char* text : {"((1 + 2)) * 3", "1 - (2 - 3)", "2 ^ 3 ^ 2", "(2 ^ 3) ^ 2", "-(1 + 2)",
+                           "(1 + 2) < 3", "(TRUE OR FALSE) AND TRUE"}) {
+    Holder first = parse(text, nullptr);
+    TOVAString printed = first->getTextFromTree();
+    EXPECT_EQ(dump(first.get()), dump(parse(printed.string(), nullptr).get())) << text;
+    EXPECT_EQ(printed, parse(printed.string(), nullptr)->getTextFromTree()) << text;
+  }
+
   Holder placeholder(createCommonExpression(nullptr));
   placeholder->setType(Expression::ET_ABS);
   placeholder->AddNewChild()->setType(Expression::ET_PLACEHOLDER);
   placeholder->getExpressions()[0]->setStringValue("[Rate]");
   EXPECT_EQ("Abs ( <<[Rate]>> ) ", placeholder->getTextFromTree().string());
   EXPECT_EQ(dump(placeholder.get()), dump(parse("Abs ( <<[Rate]>> ) ", nullptr).get()));
+}
+
+// Regression: a number node holding infinity or NaN, built by hand or loaded from XML, printed
+// text that did not read back; such a value is refused as the parser refuses "1e400".
+TEST_F(ExpressionTest, NonFiniteNumbersAreRefused) {
+  for (double bad : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                     std::numeric_limits<double>::quiet_NaN()}) {
+    auto code = [](const std::function<void()>& body) -> uint32_t {
+      try {
+        body();
+      } catch (const olap_api::InvalidExpressionException& x) {
+        return x.getCode();
+      }
+      return 0;
+    };
+    auto numberNode = [](double value) {
+      Expression* node = createCommonExpression(nullptr);
+      node->setType(Expression::ET_NUMBER);
+      node->getValue().vt = VT_R8;
+      node->getValue().dblVal = value;
+      return node;
+    };
+    // Built by hand: refused when attached, and when printed or saved if set afterwards.
+    Holder root(createCommonExpression(nullptr));
+    root->setType(Expression::ET_ABS);
+    EXPECT_EQ(0xC2011036u, code([&] { root->AddNewChild(numberNode(bad)); }));
+    Holder loose(numberNode(bad));
+    EXPECT_EQ(0xC2011036u, code([&] { root->setExpressions({loose.get()}); }));
+    EXPECT_TRUE(root->getExpressions().empty());
+    Expression* late = root->AddNewChild(numberNode(2));
+    EXPECT_EQ("Abs ( 2 ) ", root->getTextFromTree().string());
+    late->getValue().dblVal = bad;
+    EXPECT_EQ(0xC2011036u, code([&] { root->getTextFromTree(); }));
+    XmlSupport out;
+    EXPECT_EQ(0xC2011036u, code([&] { root->save(out, 0, out.addAChild(nullptr, "Expression")); }));
+    late->getValue().dblVal = 2;
+    EXPECT_EQ("Abs ( 2 ) ", root->getTextFromTree().string());  // still usable
+
+    // Loaded: a document whose number is out of range is refused with nothing read.
+    XmlSupport xml;
+    DOMElement* element = xml.addAChild(nullptr, "Expression");
+    root->save(xml, 0, element);
+    auto* numberElement = static_cast<DOMElement*>(element->getFirstChild()->getFirstChild());
+    XmlSupport::write_to(numberElement, "ExpressionValue",
+                         TOVAString(std::isnan(bad) ? "nan" : bad > 0 ? "inf" : "-inf"));
+    Holder loaded(createCommonExpression(nullptr));
+    EXPECT_EQ(0xC2011036u, code([&] { loaded->load(element, nullptr); }));
+    EXPECT_EQ(Expression::ET_EMPTY, loaded->getType());
+    EXPECT_TRUE(loaded->getExpressions().empty());
+  }
 }
 
 // Names that start with a keyword or hold operator characters in brackets, on a cube that

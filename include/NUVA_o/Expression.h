@@ -260,7 +260,8 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
   // so that every tree can be saved as XML and printed on a 1 MiB thread stack.
   static constexpr int MAX_DEPTH = 1000;
 
-  // Told when a tree was re-parsed or given native text. Called with the listener lock held.
+  // Told when a tree was re-parsed or given native text. Called outside the expression's locks,
+  // so a listener may add or remove listeners or edit the expression.
   class ExpressionListener {
    public:
     virtual void expressionModified(Expression* expression) = 0;
@@ -312,7 +313,9 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
   virtual Cube* getCube() const = 0;
   virtual bool isRankingExpression() = 0;
   virtual bool isAggregateExpression() = 0;
+  // The listener is not owned; it removes itself before it dies. Null is ignored.
   virtual void addListener(ExpressionListener* listener) const = 0;
+  // Removes every registration of the listener.
   virtual void removeListener(ExpressionListener* listener) const = 0;
   virtual void notify_listeners() const = 0;
 
