@@ -9,7 +9,6 @@
 
 #include "NUVA_o/Cube.h"
 #include "NUVA_o/MemberSet.h"
-#include "NUVA_o/MemberSetProxy.h"
 #include "VtqTest.h"
 #include "common/CreationRecord.h"
 #include "common/ProviderLibrary.h"
@@ -238,27 +237,6 @@ TEST_P(MemoryCubeTest, FieldsOfLevelsPropertiesMeasuresAndExpressions) {
   EXPECT_EQ(TOVAString("Unknown"), key);
 }
 
-TEST_P(MemoryCubeTest, SettingsChangeOnTheLiveCube) {
-  EXPECT_FALSE(m_Cube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY));
-  m_Cube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, true);
-  m_Cube->setCapability(NUVA_o::Cube::SUPPORTS_PARAMETERS, false);
-  m_Cube->setCapability(NUVA_o::Cube::SUPPORTS_AGGREGATE, true);
-  EXPECT_TRUE(m_Cube->supports(12));
-  EXPECT_FALSE(m_Cube->supports(18));
-  EXPECT_TRUE(m_Cube->supports(10));
-  EXPECT_FALSE(m_Cube->supports(-1));
-  EXPECT_FALSE(m_Cube->supports(64));
-  EXPECT_FALSE(m_Cube->checkCapability(12));
-  m_Cube->setStringColumnDisplaySize(-1);
-  m_Cube->setTechnicalNamesSupported(false);
-  m_Cube->setDefaultAxisNullFilter(false);
-  EXPECT_EQ(-1, m_Cube->getStringColumnDisplaySize());
-  EXPECT_FALSE(m_Cube->supportsTechnicalNames());
-  EXPECT_FALSE(m_Cube->getDefaultAxisNullFilter());
-  EXPECT_FALSE(m_Cube->hasParameters());
-  EXPECT_TRUE(m_Cube->getParameters().empty());
-}
-
 TEST_P(MemoryCubeTest, ClassifiesNamesOfTheCube) {
   struct Case { const char* name; int kind; unsigned bits; };
   for (const Case& c : {Case{"Time", 2, 2}, Case{"[Time]", 2, 2}, Case{"[Time].[Season]", 2, 2},
@@ -387,11 +365,7 @@ TEST_P(MemoryCubeTest, MemberSetsHoldTheMembersTheirKindNames) {
 
   auto_unuse<NUVA_o::MemberSet> level(calendar->getLevel(1)->createMemberSet(NUVA_o::CS_CREATEALL));
   EXPECT_EQ(1, level->getLevelIndex());
-  EXPECT_EQ(NUVA_o::CS_CREATEALL, level->getCreationRecord().m_CreateSetAs);
   EXPECT_EQ(TOVAString("[Time].[Calendar]"), level->getCreationRecord().m_HierarchyName);
-  EXPECT_EQ(2, level->getServerCount());
-  EXPECT_EQ(calendar, level->getHierarchy());
-  EXPECT_EQ(level.get(), level->getServerMemberSet());
   EXPECT_EQ(TOVAString("{[Time].[Calendar].[2024], [Time].[Calendar].[2025]}"), level->getServerText());
 }
 
@@ -605,50 +579,6 @@ TEST_P(MemoryCubeTest, TheProviderNameLeadsToTheRegisteredProviderLibrary) {
   // A companion without a view has nothing to evaluate.
   EXPECT_THROW(companion->executeQuery(), olap_api::InvalidPointerException);
   EXPECT_EQ(nullptr, library->deserializeSession("session"));
-}
-
-// The library's member set proxies over this provider: lazy creation, replayed settings,
-// persistence through the provider's element, and sets assigned from other sets.
-TEST_P(MemoryCubeTest, LibraryProxiesCreateAndRestoreProviderSets) {
-  NUVA_o::Hierarchy* store = hierarchy("[Store]");
-  const uint64_t before = m_Cube->getMemberSetsCreated();
-  auto_unuse<NUVA_o::MemberSet> view(new NUVA_o::MemberSetProxy(store, common::CreationRecord("[Store]", 1, NUVA_o::CS_CREATEALL)));
-  view->setRestricted(false);
-  view->setMemberSetOrder(7);
-  RecordingSetListener listener;
-  view->addMemberSetListener(&listener);
-  EXPECT_EQ(before, m_Cube->getMemberSetsCreated()) << "the proxy asked the provider too early";
-  EXPECT_EQ("[Store].[Norway], [Store].[Spain]", join(members_of(view.get())));
-  EXPECT_EQ(before + 1, m_Cube->getMemberSetsCreated());
-  NUVA_o::MemberSet* server = view->getServerMemberSet();
-  EXPECT_FALSE(server->isRestricted());
-  EXPECT_EQ(7, server->getMemberSetOrder());
-
-  // Edits through a command reach the listener registered on the proxy before creation.
-  auto_unuse<NUVA_o::MemberSetCommand> command(view->createCommand());
-  command->addMember("[Store].[Spain].[South]");
-  command->execute();
-  EXPECT_EQ("pre(cmd) changed(cmd) ", listener.log);
-  view->removeMemberSetListener(&listener);
-
-  XmlSupport xml;
-  DOMElement* root = xml.addAChild(nullptr, "AxisHierarchy");
-  view->persist(xml, root);
-  DOMElement* element = XmlSupport::findChild(root, "MembersetProxy");
-  ASSERT_NE(nullptr, element);
-  ASSERT_NE(nullptr, XmlSupport::findChild(element, "Memberset"));
-  auto_unuse<NUVA_o::MemberSet> restored(NUVA_o::MemberSetProxy::createFromXML(element, store));
-  EXPECT_EQ("[Store].[Norway], [Store].[Spain], [Store].[Spain].[South]", join(members_of(restored.get())));
-  EXPECT_EQ(7, restored->getMemberSetOrder());
-
-  // A proxy assigned from another set takes its members over when it is created.
-  auto_unuse<NUVA_o::MemberSet> copy(new NUVA_o::MemberSetProxy(store, common::CreationRecord("[Store]", -1, NUVA_o::CS_CREATEALL)));
-  copy->assign(view.get());
-  command.reset(view->createCommand());
-  command->makeEmpty();
-  command->execute();
-  EXPECT_EQ("[Store].[Norway], [Store].[Spain], [Store].[Spain].[South]", join(members_of(copy.get())));
-  EXPECT_EQ("", join(members_of(view.get())));
 }
 
 INSTANTIATE_TEST_SUITE_P(BuiltAndRead, MemoryCubeTest, ::testing::Values(Source::Builder, Source::File),

@@ -3,7 +3,6 @@
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/ViewResultSet.h"
 #include "VtqTest.h"
-#include "ViewpointCommon.h"
 #include "common/ViewpointFactory.h"
 #include "support/CoreLog.h"
 #include "ViewTesting.h"
@@ -223,28 +222,6 @@ TEST_P(ViewpointTest, ClosingTheConnectionUnbindsTheView) {
   m_pCube->closeConnection();
   m_pView.reset();
   m_pCube->closeConnection();
-}
-
-TEST_P(ViewpointTest, MemberSetEditsOfTheViewGoIntoItsHistory) {
-  m_pView->initialise(m_pCube.get(), 1, 1);
-  auto* view = dynamic_cast<common::ViewpointCommon*>(m_pView.get());
-  ASSERT_TRUE(view && view->getCommandManager());
-  EXPECT_EQ(0x42018008u, thrownCode([&] { m_pView->revert(); }));  // nothing to revert
-
-  auto_unuse<NUVA_o::AxisHierarchy> product(m_pView->getAxes()[1]->getAxisHierarchy("[Product]"));
-  auto_unuse<NUVA_o::MemberSet> set(product->getViewMemberSet());
-  {
-    auto_unuse<NUVA_o::MemberSetCommand> command(set->createCommand());
-    command->makeEmpty();
-    command->addMember("[Product].[Gear]");
-    command->execute();
-  }
-  EXPECT_EQ("[Product].[Gear]", vtq_testing::members(set.get()));
-  EXPECT_EQ(1u, view->getCommandManager()->getUndoHistory().size());
-  EXPECT_TRUE(view->getCommandManager()->undo());
-  EXPECT_EQ("[Product].[All]", vtq_testing::members(set.get()));
-  EXPECT_TRUE(view->getCommandManager()->redo());
-  EXPECT_EQ("[Product].[Gear]", vtq_testing::members(set.get()));
 }
 
 INSTANTIATE_TEST_SUITE_P(MultipleHierarchies, ViewpointTest, ::testing::Bool(),

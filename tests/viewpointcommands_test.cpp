@@ -103,15 +103,6 @@ TEST_P(ViewpointCommandsTest, MovesAndSwapsUndoAndRedoStepByStep) {
     EXPECT_NE(std::string::npos, texts.find(line)) << line;
 }
 
-TEST_P(ViewpointCommandsTest, ElevenCommandsLeaveTenAndANewCommandEmptiesRedo) {
-  for (int i = 0; i < 11; ++i) m_pView->moveAxisHierarchy("[Product]", axis(i % 2), 0);
-  EXPECT_EQ(10u, m_pManager->getUndoHistory().size());
-  ASSERT_TRUE(m_pManager->undo());
-  EXPECT_EQ(1u, m_pManager->getRedoHistory().size());
-  m_pView->moveAxisHierarchy("[Measures]", axis(1), 0);
-  EXPECT_EQ("", redos());
-}
-
 TEST_P(ViewpointCommandsTest, RevertReturnsToTheMarkAndRefusesWithNothingToRevert) {
   EXPECT_EQ(0x42018008u, thrownCode([&] { m_pView->revert(); }));
   m_pView->moveAxisHierarchy("[Product]", axis(0), 0);
