@@ -58,6 +58,12 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0x42018008, "There is nothing to revert: %1."},
       {0xC201B249, "The session manager could not be created: no session provider is registered."},
       {0xC201B241, "Unknown provider '%1'."},
+      // Tuples, sorts, filters and exception specifications.
+      {0xC201101C, "Member '%1' does not exist in the cube."},
+      {0xC201101B, "is out of range"},
+      {0xC201101D, "is not a GUID"},
+      {0xC2011044, "A native expression cannot be used as a filter or highlighting condition."},
+      {0xC2011049, "Unknown sort direction %1."},
   };
   return entries;
 }
