@@ -17,7 +17,7 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC2011008, "The cube view is not bound to a cube; '%1' cannot be done."},
       {0xC2011013, "A sort needs a tuple."},
       {0xC2011014, "A filter needs a tuple."},
-      {0xC2011019, "An axis hierarchy cannot be restored without a cube."},
+      {0xC2011019, "An element of a cube view cannot be restored without a cube."},
       {0xC201101A, "Element '%1' names hierarchy '%2', which the cube does not have."},
       {0xC2011020, "The text is not a cube view document: it must be XML with exactly one "
                    "'CubeView' element."},
