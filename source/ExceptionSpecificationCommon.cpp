@@ -24,7 +24,8 @@ ExceptionSpecificationCommon::ExceptionSpecificationCommon(const NUVA_o::Tuple* 
   m_Expression.hold(const_cast<NUVA_o::Expression*>(expression));
 }
 
-ExceptionSpecificationCommon::ExceptionSpecificationCommon(const ExceptionSpecificationCommon& other)
+ExceptionSpecificationCommon::ExceptionSpecificationCommon(
+    const ExceptionSpecificationCommon& other)
     : NUVA_o::OptionalCubeViewClause(other),
       OptionalCubeViewClauseCommon("ExceptionSpecificationCommon",
                                    support::nextInstanceNumber<ExceptionSpecificationCommon>(),

@@ -135,7 +135,8 @@ void TupleCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     support_dll::AssertionFailure("m_Members.size( ) == 0", __FILE__, __LINE__);
   if (!cube) {
     support_dll::AssertionFailure("pCube != NULL", __FILE__, __LINE__);
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_WITHOUT_CUBE);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_RESTORE_WITHOUT_CUBE);
   }
   // Read into locals: a tuple whose element fails half way keeps what it held before.
   std::vector<auto_unuse<NUVA_o::Member>> members;
@@ -143,18 +144,17 @@ void TupleCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     const TOVAString hierarchyName = XmlSupport::getAttribute(child, "Hierarchy");
     auto_unuse<NUVA_o::Hierarchy> hierarchy(cube->getHierarchyByUniqueName(hierarchyName));
     if (!hierarchy)
-      support::raise<InvalidXMLExceptionImpl>(moduleName(),
-                                              support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "Tuple",
-                                              hierarchyName);
+      support::raise<InvalidXMLExceptionImpl>(
+          moduleName(), support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "Tuple", hierarchyName);
     const TOVAString uniqueName = XmlSupport::getAttribute(child, "UniqueName");
     auto_unuse<NUVA_o::Member> member(hierarchy->getDefaultMember());
     if (!member)
-      support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_UNKNOWN_MEMBER,
-                                              uniqueName);
+      support::raise<InvalidXMLExceptionImpl>(moduleName(),
+                                              support::COMMON_E_RESTORE_UNKNOWN_MEMBER, uniqueName);
     member->moveTo(uniqueName);
     if (member->getMemberType() == NUVA_o::Member::MT_UNRESOLVED)
-      support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_UNKNOWN_MEMBER,
-                                              uniqueName);
+      support::raise<InvalidXMLExceptionImpl>(moduleName(),
+                                              support::COMMON_E_RESTORE_UNKNOWN_MEMBER, uniqueName);
     members.push_back(std::move(member));
   });
   std::vector<TOVAString> calculations = m_DynamicCalculations, subTotals = m_SubTotals;

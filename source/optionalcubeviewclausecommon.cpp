@@ -41,9 +41,8 @@ OptionalCubeViewClauseCommon::OptionalCubeViewClauseCommon(const TOVAString& tra
   m_GuidText = StringConverters::convertGUIDToString(m_Guid, false);
 }
 
-OptionalCubeViewClauseCommon::OptionalCubeViewClauseCommon(const TOVAString& traceName,
-                                                           uint32_t instanceNumber,
-                                                           const OptionalCubeViewClauseCommon& other)
+OptionalCubeViewClauseCommon::OptionalCubeViewClauseCommon(
+    const TOVAString& traceName, uint32_t instanceNumber, const OptionalCubeViewClauseCommon& other)
     : support::RefCountImpl(traceName, instanceNumber),
       m_GuidText(other.m_GuidText),
       m_Guid(other.m_Guid),
@@ -124,7 +123,8 @@ void OptionalCubeViewClauseCommon::restore_base(DOMElement* element, NUVA_o::Cub
 SortCommon::SortCommon() : SortCommon(nullptr) {}
 
 SortCommon::SortCommon(const NUVA_o::Tuple* tuple)
-    : OptionalCubeViewClauseCommon("SortCommon", support::nextInstanceNumber<SortCommon>(), tuple) {}
+    : OptionalCubeViewClauseCommon("SortCommon", support::nextInstanceNumber<SortCommon>(), tuple) {
+}
 
 SortCommon::SortCommon(const SortCommon& other)
     : NUVA_o::OptionalCubeViewClause(other),

@@ -34,7 +34,8 @@ class ClausesTest : public vtq_testing::VtqTest {
     m->moveTo(TOVAString(name));
     return m;
   }
-  auto_unuse<NUVA_o::Tuple> tuple(std::initializer_list<std::pair<const char*, const char*>> members) {
+  auto_unuse<NUVA_o::Tuple> tuple(
+      std::initializer_list<std::pair<const char*, const char*>> members) {
     auto_unuse<NUVA_o::Tuple> t(createCommonTuple());
     for (auto [hierarchy, name] : members) t->addMember(member(hierarchy, name).get());
     return t;
@@ -68,8 +69,8 @@ struct CountingListener : NUVA_o::OptionalCubeViewClause::OptionalCubeViewClause
 };
 
 TEST_F(ClausesTest, TupleKeepsOneMemberPerHierarchyAndReadsBackWhatItWrites) {
-  auto_unuse<NUVA_o::Tuple> t = tuple({{"[Time].[Calendar]", "[Time].[Calendar].[2023]"},
-                                       {"[Product]", "[Product].[Gear]"}});
+  auto_unuse<NUVA_o::Tuple> t =
+      tuple({{"[Time].[Calendar]", "[Time].[Calendar].[2023]"}, {"[Product]", "[Product].[Gear]"}});
   // A second member of a hierarchy takes the place of the first.
   t->addMember(member("[Time].[Calendar]", "[Time].[Calendar].[2024]").get());
   EXPECT_EQ("[Time].[Calendar].[2024], [Product].[Gear]", names(t->getMemberUniqueNames()));
@@ -126,7 +127,8 @@ TEST_F(ClausesTest, TupleRestoreRefusesWhatTheCubeDoesNotKnowAndKeepsItsState) {
 TEST_F(ClausesTest, MemberRangeHoldsItsOwnCopiesOfMembersOfOneHierarchy) {
   auto start = member("[Time].[Calendar]", "[Time].[Calendar].[2023]");
   auto end = member("[Time].[Calendar]", "[Time].[Calendar].[2024]");
-  auto_unuse<common::MemberRangeCommon> range(new common::MemberRangeCommon(start.get(), end.get()));
+  auto_unuse<common::MemberRangeCommon> range(
+      new common::MemberRangeCommon(start.get(), end.get()));
   start->moveTo(TOVAString("[Time].[Calendar].[2024]"));
   EXPECT_EQ("[Time].[Calendar].[2023]", range->getStartUniqueName().string());
   range->setEnd(member("[Product]", "[Product].[Gear]").get());  // another hierarchy: ignored
@@ -287,7 +289,8 @@ TEST_F(ViewClausesTest, ACloneKeepsTheClausesAndRecordsTheirEditsInItsOwnHistory
   auto rows = tuple({{"[Product]", "[Product].[Gear]"}});
   auto_unuse<NUVA_o::Sort> sort(m_pView->addSort(rows.get(), NUVA_o::Sort::SD_ASCENDING, false));
   auto_unuse<NUVA_o::Sort> second(m_pView->addSort(rows.get(), NUVA_o::Sort::SD_ASCENDING, false));
-  auto_unuse<common::ViewpointCommon> copy(dynamic_cast<common::ViewpointCommon*>(m_pView->clone()));
+  auto_unuse<common::ViewpointCommon> copy(
+      dynamic_cast<common::ViewpointCommon*>(m_pView->clone()));
   ASSERT_EQ(2u, copy->getSorts().size());
   EXPECT_EQ(2, copy->getSorts()[1]->getSolveOrder());
   EXPECT_EQ(2u, copy->getActiveSorts().size());
