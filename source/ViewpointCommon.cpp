@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "ExceptionSpecificationCommon.h"
 #include "NUVA_o/AxisHierarchy.h"
+#include "NUVA_o/Expression.h"
 #include "NUVA_o/DynamicCalculation.h"
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/SubTotal.h"
 #include "NUVA_o/Tuple.h"
 #include "axiscommon.h"
+#include "optionalcubeviewclausecommon.h"
 #include "viewpointcommands.h"
 #include "common/ComponentLog.h"
 #include "common/ProviderLibrary.h"
@@ -15,6 +18,7 @@
 #include "support/StringConverters.h"
 #include "support/SystemSupport.h"
 #include "support/CoreLog.h"
+#include "support/ErrorCodes.h"
 #include "support/Exceptions.h"
 
 namespace common {
@@ -31,6 +35,14 @@ const char* const kSource = "ViewpointCommon";
 uint32_t instance_of(const olap_api::RefCount* object) {
   auto* counted = dynamic_cast<const support::RefCountImpl*>(object);
   return counted ? counted->getInstanceNumber() : 0;
+}
+
+// The view whose history records a clause's own edits; null takes the clause out of any view.
+void set_executioner(const NUVA_o::OptionalCubeViewClause* clause,
+                     ViewpointCommandExecutioner* executioner) {
+  if (auto* common = dynamic_cast<OptionalCubeViewClauseCommon*>(
+          const_cast<NUVA_o::OptionalCubeViewClause*>(clause)))
+    common->setCommandExecutioner(executioner);
 }
 
 bool is_member_level_property(NUVA_o::QueryProperty p) {
@@ -102,7 +114,10 @@ void ViewpointCommon::clear_viewpoint() {
 template <class T>
 void ViewpointCommon::drop_clauses(std::vector<auto_unuse<T>>& all,
                                    std::vector<auto_unuse<T>>& active) {
-  for (auto& clause : all) clause->removeListener(this);
+  for (auto& clause : all) {
+    clause->removeListener(this);
+    set_executioner(clause.get(), nullptr);
+  }
   all.clear();
   active.clear();
 }
@@ -220,6 +235,8 @@ NUVA_o::Viewpoint* ViewpointCommon::clone() const {
     for (auto& clause : from) {
       auto cloned = auto_unuse<std::remove_reference_t<decltype(*clause)>>(clause->clone());
       cloned->addListener(copy.get());
+      // The clone's own edits go into the clone's history, never into this view's.
+      set_executioner(cloned.get(), copy.get());
       all.push_back(std::move(cloned));
     }
   };
@@ -572,49 +589,162 @@ void ViewpointCommon::internal_swap_axes(NUVA_o::Axis* first, NUVA_o::Axis* seco
     for (const auto& calculation : firstCalculations) second->addDynamicCalculation(calculation.get());
     for (const auto& calculation : secondCalculations) first->addDynamicCalculation(calculation.get());
   }
+  // A clause is active on the axis that holds its hierarchies, which has just changed.
+  update_active_specifications();
   dirty_viewpoint(true);
 }
 
-NUVA_o::Sort* ViewpointCommon::addSort(const NUVA_o::Tuple* tuple, NUVA_o::Sort::Direction, bool) {
+NUVA_o::Sort* ViewpointCommon::addSort(const NUVA_o::Tuple* tuple,
+                                       NUVA_o::Sort::Direction direction, bool) {
   require_bound("addSort");
-  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011013);
-  raise_unsupported("adding a sort (sorts are not available yet)");
+  KorvelSynchronizedEdit edit(&m_Lock);
+  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_SORT_NEEDS_TUPLE);
+  if (direction < NUVA_o::Sort::SD_ASCENDING || direction > NUVA_o::Sort::SD_BDESC)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_DIRECTION,
+                                                 int(direction));
+  viewpointLog().logAt(4, "CubeView[%u]: Adding Sort specification with solve order %u",
+                       getInstanceNumber(), m_nNextSortSolveOrder);
+  auto_unuse<SortCommon> sort(new SortCommon(tuple));
+  sort->setDirection(direction);
+  sort->setSolveOrder(int(m_nNextSortSolveOrder++));
+  auto_unuse<AddSortCommand> command(new AddSortCommand(this, sort.get()));
+  execute(command.get());
+  return sort.release();
 }
 
 void ViewpointCommon::removeSort(const NUVA_o::Sort* sort) {
   if (!sort) return;
   require_bound("removeSort");
-  raise_unsupported("removing a sort (sorts are not available yet)");
+  KorvelSynchronizedEdit edit(&m_Lock);
+  viewpointLog().logAt(4, "CubeView[%u]: Removing Sort specification with solve order %u",
+                       getInstanceNumber(), unsigned(sort->getSolveOrder()));
+  auto_unuse<RemoveSortCommand> command(new RemoveSortCommand(this, sort));
+  execute(command.get());
 }
+
+void ViewpointCommon::check_condition(const NUVA_o::Expression* expression) const {
+  if (!expression || expression->getType() == NUVA_o::Expression::ET_EMPTY)
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_BAD_EXPRESSION);
+  if (expression->getType() == NUVA_o::Expression::ET_NATIVE)
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_NATIVE_EXPRESSION);
+}
+
+namespace {
+TOVAString text_of(const NUVA_o::Expression* expression) {
+  return expression ? const_cast<NUVA_o::Expression*>(expression)->getTextFromTree() : TOVAString();
+}
+}  // namespace
 
 NUVA_o::Filter* ViewpointCommon::addFilter(const NUVA_o::Tuple* tuple,
                                            const NUVA_o::Expression* expression) {
   require_bound("addFilter");
-  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011014);
-  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC201110E);
-  raise_unsupported("adding a filter (filters are not available yet)");
+  KorvelSynchronizedEdit edit(&m_Lock);
+  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FILTER_NEEDS_TUPLE);
+  check_condition(expression);
+  viewpointLog().logAt(4, "CubeView[%u]: Adding Filter specification with expression '%s' and order %u",
+                       getInstanceNumber(), text_of(expression), m_nNextFilterOrder);
+  auto_unuse<FilterCommon> filter(new FilterCommon(tuple, expression));
+  filter->setSolveOrder(int(m_nNextFilterOrder++));
+  auto_unuse<AddFilterCommand> command(new AddFilterCommand(this, filter.get()));
+  execute(command.get());
+  return filter.release();
 }
 
 void ViewpointCommon::removeFilter(const NUVA_o::Filter* filter) {
   if (!filter) return;
   require_bound("removeFilter");
-  raise_unsupported("removing a filter (filters are not available yet)");
+  KorvelSynchronizedEdit edit(&m_Lock);
+  if (viewpointLog().shouldLog(4)) {
+    auto_unuse<NUVA_o::Expression> expression(filter->getExpression());
+    viewpointLog().logAt(4, "CubeView[%u]: Removing Filter specification with expression '%s' and order %u",
+                         getInstanceNumber(), text_of(expression.get()),
+                         unsigned(filter->getSolveOrder()));
+  }
+  auto_unuse<RemoveFilterCommand> command(new RemoveFilterCommand(this, filter));
+  execute(command.get());
 }
 
 NUVA_o::ExceptionSpecification* ViewpointCommon::addExceptionSpecification(
-    const NUVA_o::Tuple*, const NUVA_o::Expression* expression, int) {
+    const NUVA_o::Tuple* tuple, const NUVA_o::Expression* expression, int banding) {
   require_bound("addExceptionSpecification");
-  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC201110E);
-  raise_unsupported(
-      "adding an exception specification (exception specifications are not available yet)");
+  KorvelSynchronizedEdit edit(&m_Lock);
+  check_condition(expression);
+  viewpointLog().logAt(4,
+                       "CubeView[%u]: Adding Exception specification with expression '%s' and "
+                       "solve order %u",
+                       getInstanceNumber(), text_of(expression), m_nNextExceptionSolveOrder);
+  auto_unuse<ExceptionSpecificationCommon> specification(
+      new ExceptionSpecificationCommon(tuple, expression));
+  specification->setBanding(banding);
+  specification->setSolveOrder(int(m_nNextExceptionSolveOrder++));
+  auto_unuse<AddExceptionSpecificationCommand> command(
+      new AddExceptionSpecificationCommand(this, specification.get()));
+  execute(command.get());
+  return specification.release();
 }
 
 void ViewpointCommon::removeExceptionSpecification(
     const NUVA_o::ExceptionSpecification* specification) {
   if (!specification) return;
   require_bound("removeExceptionSpecification");
-  raise_unsupported(
-      "removing an exception specification (exception specifications are not available yet)");
+  KorvelSynchronizedEdit edit(&m_Lock);
+  if (viewpointLog().shouldLog(4)) {
+    auto_unuse<NUVA_o::Expression> expression(specification->getExpression());
+    viewpointLog().logAt(4,
+                         "CubeView[%u]: Removing Exception specification with expression '%s' "
+                         "and solve order %u",
+                         getInstanceNumber(), text_of(expression.get()),
+                         unsigned(specification->getSolveOrder()));
+  }
+  auto_unuse<RemoveExceptionSpecificationCommand> command(
+      new RemoveExceptionSpecificationCommand(this, specification));
+  execute(command.get());
+}
+
+template <class T>
+void ViewpointCommon::internal_add_clause(T* clause, std::vector<auto_unuse<T>>& all,
+                                          std::vector<auto_unuse<T>>& active) {
+  if (!clause) return;
+  clause->addListener(this);
+  set_executioner(clause, this);
+  all.push_back(auto_unuse<T>::share(clause));
+  update_active(all, active);
+  if (clause->isActive()) dirty_viewpoint(true);
+}
+
+template <class T>
+void ViewpointCommon::internal_remove_clause(T* clause, std::vector<auto_unuse<T>>& all,
+                                             std::vector<auto_unuse<T>>& active) {
+  if (!clause) return;
+  clause->removeListener(this);
+  set_executioner(clause, nullptr);
+  if (clause->isActive()) dirty_viewpoint(true);
+  auto found = std::find(all.begin(), all.end(), clause);
+  if (found == all.end()) return;
+  all.erase(found);
+  update_active(all, active);
+}
+
+void ViewpointCommon::internal_add_sort(NUVA_o::Sort* sort) {
+  internal_add_clause(sort, m_Sorts, m_ActiveSorts);
+}
+void ViewpointCommon::internal_remove_sort(NUVA_o::Sort* sort) {
+  internal_remove_clause(sort, m_Sorts, m_ActiveSorts);
+}
+void ViewpointCommon::internal_add_filter(NUVA_o::Filter* filter) {
+  internal_add_clause(filter, m_Filters, m_ActiveFilters);
+}
+void ViewpointCommon::internal_remove_filter(NUVA_o::Filter* filter) {
+  internal_remove_clause(filter, m_Filters, m_ActiveFilters);
+}
+void ViewpointCommon::internal_add_exception_specification(
+    NUVA_o::ExceptionSpecification* specification) {
+  internal_add_clause(specification, m_ExceptionSpecifications, m_ActiveExceptionSpecifications);
+}
+void ViewpointCommon::internal_remove_exception_specification(
+    NUVA_o::ExceptionSpecification* specification) {
+  internal_remove_clause(specification, m_ExceptionSpecifications,
+                         m_ActiveExceptionSpecifications);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -726,7 +856,7 @@ NUVA_o::DynamicCalculation* ViewpointCommon::find_dynamic_calculation(const TOVA
 ClauseActivityScope ViewpointCommon::optional_clause_active(
     const NUVA_o::OptionalCubeViewClause* clause, unsigned& axis) const {
   axis = 0xFFFFFFFF;
-  const NUVA_o::Tuple* tuple = clause ? clause->getTuple() : nullptr;
+  auto_unuse<NUVA_o::Tuple> tuple(clause ? clause->getTuple() : nullptr);
   if (!tuple) return CAS_VIEW;
   unsigned found = 0xFFFFFFFF;
   size_t calculations = 0;
@@ -779,9 +909,8 @@ void ViewpointCommon::update_active(const std::vector<auto_unuse<T>>& all,
   active.clear();
   for (auto& clause : all) {
     unsigned axis = 0;
-    const bool on = optional_clause_active(clause.get(), axis) != CAS_INACTIVE;
-    clause->setActive(on);
-    if (on) active.push_back(clause);
+    clause->setActive(optional_clause_active(clause.get(), axis) != CAS_INACTIVE);
+    if (clause->isActive()) active.push_back(clause);
   }
 }
 
@@ -797,7 +926,8 @@ std::vector<auto_unuse<T>> ViewpointCommon::active_on_axis(const std::vector<aut
   std::vector<auto_unuse<T>> result;
   for (auto& clause : all) {
     unsigned at = 0;
-    if (optional_clause_active(clause.get(), at) == CAS_AXIS && at == axis) result.push_back(clause);
+    if (!clause->isDisabled() && optional_clause_active(clause.get(), at) == CAS_AXIS && at == axis)
+      result.push_back(clause);
   }
   return result;
 }
@@ -848,7 +978,17 @@ void ViewpointCommon::executingCommand(const NUVA_o::MemberSetCommand* command) 
 }
 
 void ViewpointCommon::optionalCubeViewClauseChanged(const NUVA_o::OptionalCubeViewClause* clause) {
-  if (clause && clause->isActive()) dirty_viewpoint(true);
+  if (!clause) return;
+  auto listed = [clause](const auto& active) {
+    return std::any_of(active.begin(), active.end(),
+                       [clause](const auto& held) { return held.get() == clause; });
+  };
+  // Enabling or disabling changes the active lists; a change of a clause that was or is now
+  // in force changes the result.
+  const bool wasActive = listed(m_ActiveSorts) || listed(m_ActiveFilters) ||
+                         listed(m_ActiveExceptionSpecifications);
+  update_active_specifications();
+  if (wasActive || clause->isActive()) dirty_viewpoint(true);
 }
 
 void ViewpointCommon::viewResultSetClosed() {
@@ -862,9 +1002,10 @@ void ViewpointCommon::removeSpecs(const NUVA_o::Calculation* calculation) {
   bool erased = false;
   auto drop = [&](auto& all) {
     for (size_t i = 0; i < all.size();) {
-      const NUVA_o::Tuple* tuple = all[i]->getTuple();
+      auto_unuse<NUVA_o::Tuple> tuple(all[i]->getTuple());
       if (tuple && tuple->contains(name)) {
         all[i]->removeListener(this);
+        set_executioner(all[i].get(), nullptr);
         all.erase(all.begin() + i);
         erased = true;
       } else {

@@ -136,6 +136,14 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   // Throws InvalidArgumentException when the cube does not know either name.
   void internal_swap_axis_hierarchies(const TOVAString& first, const TOVAString& second);
   void internal_swap_axes(NUVA_o::Axis* first, NUVA_o::Axis* second);
+  // Put the clause into its list (and take it out), listening to it and giving it this view
+  // as executioner while it is there; the active lists follow.
+  void internal_add_sort(NUVA_o::Sort* sort);
+  void internal_remove_sort(NUVA_o::Sort* sort);
+  void internal_add_filter(NUVA_o::Filter* filter);
+  void internal_remove_filter(NUVA_o::Filter* filter);
+  void internal_add_exception_specification(NUVA_o::ExceptionSpecification* specification);
+  void internal_remove_exception_specification(NUVA_o::ExceptionSpecification* specification);
   void update_active_specifications();
   void dirty_viewpoint(bool removeListener);
   bool viewpoint_contains_axis(const NUVA_o::Axis* axis) const;
@@ -174,6 +182,14 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   template <class T>
   std::vector<auto_unuse<T>> active_on_axis(const std::vector<auto_unuse<T>>& all,
                                             unsigned axis) const;
+  template <class T>
+  void internal_add_clause(T* clause, std::vector<auto_unuse<T>>& all,
+                           std::vector<auto_unuse<T>>& active);
+  template <class T>
+  void internal_remove_clause(T* clause, std::vector<auto_unuse<T>>& all,
+                              std::vector<auto_unuse<T>>& active);
+  // Refuses (InvalidExpressionException) what cannot be a filter or highlighting condition.
+  void check_condition(const NUVA_o::Expression* expression) const;
   template <class T>
   void drop_clauses(std::vector<auto_unuse<T>>& all, std::vector<auto_unuse<T>>& active);
 

@@ -4,6 +4,7 @@
 
 #include "NUVA_o/AxisHierarchy.h"
 #include "ViewpointCommon.h"
+#include "optionalcubeviewclausecommon.h"
 #include "common/ComponentLog.h"
 #include "support/CoreLog.h"
 #include "support/Exceptions.h"
@@ -216,5 +217,119 @@ void SwapAxesCommand::swap() {
 void SwapAxesCommand::do_execute() { swap(); }
 
 void SwapAxesCommand::do_undo() { swap(); }
+
+// ---------------------------------------------------------------------------------------------
+// Clauses
+
+namespace {
+
+// The name of a clause kind in log lines, and the word of the shell command that adds one.
+template <class Clause>
+struct ClauseKind;
+template <>
+struct ClauseKind<NUVA_o::Sort> {
+  static constexpr const char* name = "Sort";
+  static constexpr const char* word = "sort";
+};
+template <>
+struct ClauseKind<NUVA_o::Filter> {
+  static constexpr const char* name = "Filter";
+  static constexpr const char* word = "filter";
+};
+template <>
+struct ClauseKind<NUVA_o::ExceptionSpecification> {
+  static constexpr const char* name = "ExceptionSpecification";
+  static constexpr const char* word = "highlight";
+};
+
+}  // namespace
+
+template <class Clause>
+ClauseCommand<Clause>::ClauseCommand(const char* traceName, ViewpointCommon* view,
+                                     const Clause* clause, bool add)
+    : ViewpointCommand(traceName, view),
+      m_pClause(auto_unuse<Clause>::share(const_cast<Clause*>(clause))),
+      m_bAdd(add) {}
+
+template <class Clause>
+TOVAString ClauseCommand<Clause>::execute_message() const {
+  const char* name = ClauseKind<Clause>::name;
+  return TOVAString().build("Executing command %s%s; %s %s %s", m_bAdd ? "Add" : "Remove", name,
+                            m_bAdd ? "Adding" : "Removing", name, m_pClause->getGuid());
+}
+
+template <class Clause>
+TOVAString ClauseCommand<Clause>::undo_message() const {
+  const char* name = ClauseKind<Clause>::name;
+  return TOVAString().build("Undoing command %s%s; %s %s %s", m_bAdd ? "Add" : "Remove", name,
+                            m_bAdd ? "Removing" : "Adding", name, m_pClause->getGuid());
+}
+
+template <class Clause>
+TOVAString ClauseCommand<Clause>::getDescription() const {
+  return TOVAString().build("%s %s %s", m_bAdd ? "add" : "remove", ClauseKind<Clause>::word,
+                            m_pClause->getGuid());
+}
+
+namespace {
+void add_clause(ViewpointCommon& view, NUVA_o::Sort* sort) { view.internal_add_sort(sort); }
+void add_clause(ViewpointCommon& view, NUVA_o::Filter* filter) { view.internal_add_filter(filter); }
+void add_clause(ViewpointCommon& view, NUVA_o::ExceptionSpecification* specification) {
+  view.internal_add_exception_specification(specification);
+}
+void remove_clause(ViewpointCommon& view, NUVA_o::Sort* sort) { view.internal_remove_sort(sort); }
+void remove_clause(ViewpointCommon& view, NUVA_o::Filter* filter) {
+  view.internal_remove_filter(filter);
+}
+void remove_clause(ViewpointCommon& view, NUVA_o::ExceptionSpecification* specification) {
+  view.internal_remove_exception_specification(specification);
+}
+}  // namespace
+
+template <class Clause>
+void ClauseCommand<Clause>::apply(bool add) {
+  if (add)
+    add_clause(*m_pViewpoint, m_pClause.get());
+  else
+    remove_clause(*m_pViewpoint, m_pClause.get());
+}
+
+template <class Clause>
+void ClauseCommand<Clause>::do_execute() {
+  apply(m_bAdd);
+}
+
+template <class Clause>
+void ClauseCommand<Clause>::do_undo() {
+  apply(!m_bAdd);
+}
+
+template class ClauseCommand<NUVA_o::Sort>;
+template class ClauseCommand<NUVA_o::Filter>;
+template class ClauseCommand<NUVA_o::ExceptionSpecification>;
+
+ChangeClauseDisabledCommand::ChangeClauseDisabledCommand(OptionalCubeViewClauseCommon* clause,
+                                                         bool disabled)
+    : ViewpointCommand("ChangeClauseDisabledCommand", nullptr),
+      m_pClause(auto_unuse<OptionalCubeViewClauseCommon>::share(clause)),
+      m_bDisabled(disabled) {}
+
+TOVAString ChangeClauseDisabledCommand::execute_message() const {
+  return TOVAString().build("Executing command ChangeClauseDisabled; Changing Clause %s to %d",
+                            m_pClause->getGuid(), int(m_bDisabled));
+}
+
+TOVAString ChangeClauseDisabledCommand::undo_message() const {
+  return TOVAString().build("Undoing command ChangeClauseDisabled; Changing Clause %s to %d",
+                            m_pClause->getGuid(), int(!m_bDisabled));
+}
+
+TOVAString ChangeClauseDisabledCommand::getDescription() const {
+  return TOVAString().build("%s %s", m_bDisabled ? "disable" : "enable", m_pClause->getGuid());
+}
+
+void ChangeClauseDisabledCommand::do_execute() { m_pClause->internal_set_disabled(m_bDisabled); }
+
+void ChangeClauseDisabledCommand::do_undo() { m_pClause->internal_set_disabled(!m_bDisabled); }
 
 }  // namespace common

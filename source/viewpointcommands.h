@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "NUVA_o/Axis.h"
+#include "NUVA_o/OptionalCubeViewClause.h"
 #include "common/ViewpointCommand.h"
 #include "support/RefCountImpl.h"
 #include "support/TOVAString.h"
@@ -83,6 +84,84 @@ class SwapAxesCommand : public ViewpointCommand {
 
   auto_unuse<NUVA_o::Axis> m_pFirst;
   auto_unuse<NUVA_o::Axis> m_pSecond;
+};
+
+class OptionalCubeViewClauseCommon;
+
+// Adds or removes one sort, filter or exception specification of the view; undo does the
+// opposite. Holds a reference to the clause. `Clause` is NUVA_o::Sort, NUVA_o::Filter or
+// NUVA_o::ExceptionSpecification.
+template <class Clause>
+class ClauseCommand : public ViewpointCommand {
+ public:
+  ClauseCommand(const char* traceName, ViewpointCommon* view, const Clause* clause, bool add);
+  TOVAString getDescription() const override;
+  Clause* getClause() const { return m_pClause.get(); }
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  void apply(bool add);
+
+  auto_unuse<Clause> m_pClause;
+  bool m_bAdd;
+};
+
+// The six commands by their names.
+class AddSortCommand : public ClauseCommand<NUVA_o::Sort> {
+ public:
+  AddSortCommand(ViewpointCommon* view, const NUVA_o::Sort* sort)
+      : ClauseCommand("AddSortCommand", view, sort, true) {}
+};
+class RemoveSortCommand : public ClauseCommand<NUVA_o::Sort> {
+ public:
+  RemoveSortCommand(ViewpointCommon* view, const NUVA_o::Sort* sort)
+      : ClauseCommand("RemoveSortCommand", view, sort, false) {}
+};
+class AddFilterCommand : public ClauseCommand<NUVA_o::Filter> {
+ public:
+  AddFilterCommand(ViewpointCommon* view, const NUVA_o::Filter* filter)
+      : ClauseCommand("AddFilterCommand", view, filter, true) {}
+};
+class RemoveFilterCommand : public ClauseCommand<NUVA_o::Filter> {
+ public:
+  RemoveFilterCommand(ViewpointCommon* view, const NUVA_o::Filter* filter)
+      : ClauseCommand("RemoveFilterCommand", view, filter, false) {}
+};
+class AddExceptionSpecificationCommand : public ClauseCommand<NUVA_o::ExceptionSpecification> {
+ public:
+  AddExceptionSpecificationCommand(ViewpointCommon* view,
+                                   const NUVA_o::ExceptionSpecification* specification)
+      : ClauseCommand("AddExceptionSpecificationCommand", view, specification, true) {}
+};
+class RemoveExceptionSpecificationCommand
+    : public ClauseCommand<NUVA_o::ExceptionSpecification> {
+ public:
+  RemoveExceptionSpecificationCommand(ViewpointCommon* view,
+                                      const NUVA_o::ExceptionSpecification* specification)
+      : ClauseCommand("RemoveExceptionSpecificationCommand", view, specification, false) {}
+};
+
+// Sets the disabled flag of a clause; undo sets the opposite. Edits the clause itself (no
+// view), which tells its listeners; holds a reference to it.
+class ChangeClauseDisabledCommand : public ViewpointCommand {
+ public:
+  ChangeClauseDisabledCommand(OptionalCubeViewClauseCommon* clause, bool disabled);
+  TOVAString getDescription() const override;
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  auto_unuse<OptionalCubeViewClauseCommon> m_pClause;
+  bool m_bDisabled;
 };
 
 }  // namespace common

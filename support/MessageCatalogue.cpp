@@ -17,7 +17,7 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC2011008, "The cube view is not bound to a cube; '%1' cannot be done."},
       {0xC2011013, "A sort needs a tuple."},
       {0xC2011014, "A filter needs a tuple."},
-      {0xC2011019, "An axis hierarchy cannot be restored without a cube."},
+      {0xC2011019, "An element of a cube view cannot be restored without a cube."},
       {0xC201101A, "Element '%1' names hierarchy '%2', which the cube does not have."},
       {0xC2011020, "The text is not a cube view document: it must be XML with exactly one "
                    "'CubeView' element."},
@@ -58,6 +58,12 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0x42018008, "There is nothing to revert: %1."},
       {0xC201B249, "The session manager could not be created: no session provider is registered."},
       {0xC201B241, "Unknown provider '%1'."},
+      // Tuples, sorts, filters and exception specifications.
+      {0xC201101C, "Member '%1' does not exist in the cube."},
+      {0xC201101B, "is out of range"},
+      {0xC201101D, "is not a GUID"},
+      {0xC2011044, "A native expression cannot be used as a filter or highlighting condition."},
+      {0xC2011049, "Unknown sort direction %1."},
   };
   return entries;
 }

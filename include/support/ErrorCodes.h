@@ -53,6 +53,13 @@ enum ErrorCode : uint32_t {
   COMMON_R_HIERARCHY_ADDED = 0xC201105E,           // repair detail: %1 hierarchy
   COMMON_R_LAYOUT_RESET = 0xC201105F,              // repair detail
 
+  // Tuples, sorts, filters and exception specifications.
+  COMMON_E_RESTORE_UNKNOWN_MEMBER = 0xC201101C,    // %1 member
+  COMMON_M_XML_OUT_OF_RANGE = 0xC201101B,          // handle: "is out of range"
+  COMMON_M_XML_NOT_A_GUID = 0xC201101D,            // handle: "is not a GUID"
+  COMMON_E_NATIVE_EXPRESSION = 0xC2011044,
+  COMMON_E_UNKNOWN_DIRECTION = 0xC2011049,         // %1 direction
+
   // Expressions.
   COMMON_E_BAD_EXPRESSION = 0xC201110E,
   COMMON_E_SYNTAX = 0xC2011113,                    // %1 token, %2 text

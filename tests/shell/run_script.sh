@@ -5,6 +5,7 @@
 # this folder; without --cube the bundled sample cube). SCRIPT.expected holds standard output,
 # then a line "--- stderr" and standard error, then "--- status N". With VTQ_UPDATE_EXPECTED=1
 # the expected file is written from the run instead (read the diff before committing it).
+# GUIDs, fresh on every run, are compared as the text {GUID}.
 set -euo pipefail
 vtq=$1
 script=$2
@@ -23,7 +24,7 @@ status=0
   echo "--- stderr"
   cat "$scratch/err"
   echo "--- status $status"
-} > "$scratch/actual"
+} | sed -E 's/\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}/{GUID}/g' > "$scratch/actual"
 
 if [ "${VTQ_UPDATE_EXPECTED:-}" = 1 ]; then
   cp "$scratch/actual" "$expected"

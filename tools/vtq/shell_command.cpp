@@ -1,6 +1,7 @@
 #include "shell_command.h"
 
 #include <algorithm>
+#include <functional>
 #include <charconv>
 #include <cstdio>
 #include <istream>
@@ -14,9 +15,14 @@
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/Cube.h"
+#include "NUVA_o/Expression.h"
 #include "NUVA_o/MemberSet.h"
+#include "NUVA_o/OptionalCubeViewClause.h"
+#include "NUVA_o/Tuple.h"
 #include "NUVA_o/ViewResultSet.h"
 #include "NUVA_o/Viewpoint.h"
+#include "common/CommonExpression.h"
+#include "common/CommonTuple.h"
 #include "common/ViewpointCommand.h"
 #include "common/ViewpointCommandManager.h"
 #include "common/ViewpointFactory.h"
@@ -39,6 +45,19 @@ const char* const kHelp =
     "  history           the undo history, then the redo history, newest last; (queried)\n"
     "                    marks an edit a query saw\n"
     "  query             prints the view's grid: axis 0 gives the columns, axis 1 the rows\n"
+    "  sort TUPLE asc|desc|basc|bdesc\n"
+    "                    adds a sort by the values at TUPLE, one member or a list in parentheses\n"
+    "                    (([Measures].[Sales], [Time].[Calendar].[2024])); basc and bdesc ignore\n"
+    "                    the hierarchy\n"
+    "  filter EXPR       adds a filter of the rows, in force while the row axis keeps its\n"
+    "                    hierarchies\n"
+    "  highlight EXPR GROUP BAND\n"
+    "                    adds a highlighting rule: cells where EXPR holds get GROUP (one word)\n"
+    "                    and BAND (0 or more)\n"
+    "  clauses           every sort, filter and highlight: name, unique name, solve order, state\n"
+    "  remove NAME       removes the clause of that name (sort#1) or unique name\n"
+    "  disable NAME, enable NAME\n"
+    "                    takes a clause out of force and puts it back, keeping it in the view\n"
     "  .mode csv|table   how query results are printed\n"
     "  .help             this text\n";
 
@@ -140,6 +159,15 @@ class Shell {
     if (command == "revert" && alone) return m_pView->revert();
     if (command == "history" && alone) return history();
     if (command == "query" && alone) return query();
+    if (command == "sort") return sort(words, line);
+    if (command == "filter") return filter(words, line);
+    if (command == "highlight") return highlight(words, line);
+    if (command == "clauses" && alone) return clauses();
+    if (command == "remove" && words.size() == 2) return find_clause_like(words[1].text).remove();
+    if (command == "disable" && words.size() == 2)
+      return find_clause_like(words[1].text).setDisabled(true);
+    if (command == "enable" && words.size() == 2)
+      return find_clause_like(words[1].text).setDisabled(false);
     if (command == ".mode") return mode(words);
     if (command == ".help" && alone) {
       m_Out << kHelp;
@@ -243,6 +271,176 @@ class Shell {
       throw ShellError{"axis " + std::to_string(index) + " does not exist: the view has axes 0 to " +
                        std::to_string(axes.size() - 1)};
     return axes[index].get();
+  }
+
+  // ---- Sorts, filters and highlights
+
+  // One thing of the view that `clauses` lists and `remove`, `disable` and `enable` act on.
+  struct ClauseLike {
+    std::string name;        // kind#solve-order, what scripts type
+    std::string uniqueName;  // the library's own name
+    long solveOrder;
+    bool active;
+    bool disabled;
+    std::string details;
+    std::function<void()> remove;
+    std::function<void(bool)> setDisabled;
+  };
+
+  // Every sort, filter and highlight, in that order, each list in order of addition.
+  std::vector<ClauseLike> clause_likes() const {
+    std::vector<ClauseLike> out;
+    NUVA_o::Viewpoint* view = m_pView.get();
+    auto add = [&](const char* kind, auto* clause, std::string details, std::function<void()> remove) {
+      out.push_back({std::string(kind) + "#" + std::to_string(clause->getSolveOrder()),
+                     clause->getGuid().string(), clause->getSolveOrder(), clause->isActive(),
+                     clause->isDisabled(), std::move(details), std::move(remove),
+                     [clause](bool disabled) { clause->setDisabled(disabled); }});
+    };
+    static const char* const directions[] = {"asc", "desc", "basc", "bdesc"};
+    for (const auto& sort : view->getSorts()) {
+      const int direction = sort->getDirection();
+      const std::string word = direction >= 0 && direction < 4 ? directions[direction]
+                                                                : std::to_string(direction);
+      auto_unuse<NUVA_o::Tuple> tuple(sort->getTuple());
+      NUVA_o::Sort* held = sort.get();
+      add("sort", held, word + " " + tuple_text(tuple.get()), [view, held] { view->removeSort(held); });
+    }
+    for (const auto& filter : view->getFilters()) {
+      auto_unuse<NUVA_o::Expression> expression(filter->getExpression());
+      NUVA_o::Filter* held = filter.get();
+      add("filter", held, expression_text(expression.get()), [view, held] { view->removeFilter(held); });
+    }
+    for (const auto& rule : view->getExceptionSpecifications()) {
+      auto_unuse<NUVA_o::Expression> expression(rule->getExpression());
+      NUVA_o::ExceptionSpecification* held = rule.get();
+      add("highlight", held,
+          "group " + rule->getGroup().string() + " band " + std::to_string(rule->getBanding()) + ": " +
+              expression_text(expression.get()),
+          [view, held] { view->removeExceptionSpecification(held); });
+    }
+    return out;
+  }
+
+  ClauseLike find_clause_like(const std::string& name) const {
+    for (ClauseLike& entry : clause_likes())
+      if (entry.name == name || entry.uniqueName == name) return entry;
+    throw ShellError{"the view has no sort, filter or highlight '" + name + "' (clauses lists them)"};
+  }
+
+  void clauses() {
+    for (const ClauseLike& entry : clause_likes())
+      m_Out << entry.name << ' ' << entry.uniqueName << " order " << entry.solveOrder << ' '
+            << (entry.disabled ? "disabled" : entry.active ? "active" : "inactive") << ": "
+            << entry.details << "\n";
+  }
+
+  static std::string tuple_text(const NUVA_o::Tuple* tuple) {
+    if (!tuple) return "(the whole view)";
+    std::string out = "(";
+    for (const TOVAString& name : tuple->getMemberUniqueNames())
+      out += (out.size() > 1 ? ", " : "") + name.string();
+    return out + ")";
+  }
+
+  static std::string expression_text(NUVA_o::Expression* expression) {
+    if (!expression) return std::string();
+    std::string text = expression->getTextFromTree().string();
+    const size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : trimmed(text.substr(first));
+  }
+
+  // A new expression over the view's cube parsed from `text`, with a reference for the caller.
+  NUVA_o::Expression* parse_expression(const std::string& text) const {
+    auto_unuse<NUVA_o::Expression> expression(createCommonExpression(m_pView->getCube()));
+    if (!expression) throw ShellError{"out of memory"};
+    if (!expression->setTextAndCreateTree(TOVAString(text))) throw ShellError{"the expression is empty"};
+    return expression.release();
+  }
+
+  // A member object on the member of that unique name, with a reference for the caller. The
+  // hierarchy is the longest leading part of the name that the cube knows.
+  NUVA_o::Member* member_of(const std::string& name) const {
+    for (size_t end = name.rfind("].["); end != std::string::npos;
+         end = end ? name.rfind("].[", end - 1) : std::string::npos) {
+      auto_unuse<NUVA_o::Hierarchy> hierarchy(hierarchy_of(name.substr(0, end + 1)));
+      if (!hierarchy) continue;
+      auto_unuse<NUVA_o::Member> member(hierarchy->getDefaultMember());
+      if (!member) break;
+      member->moveTo(TOVAString(name));
+      if (member->getMemberType() == NUVA_o::Member::MT_UNRESOLVED) break;
+      return member.release();
+    }
+    throw ShellError{"the cube has no member '" + name + "'"};
+  }
+
+  // "(m1, m2, ...)" or one member, as the expression language reads them; a reference for the
+  // caller.
+  NUVA_o::Tuple* parse_tuple(const std::string& text) const {
+    const size_t first = text.find_first_not_of(" \t");
+    // The language spells a bare parenthesised list of members with its Tuple keyword.
+    const bool list = first != std::string::npos && text[first] == '(';
+    auto_unuse<NUVA_o::Expression> expression(parse_expression(list ? "Tuple" + text : text));
+    NUVA_o::Expression* node = expression.get();
+    while (node && node->getType() == NUVA_o::Expression::ET_VALUE && node->getExpressions().size() == 1)
+      node = node->getExpressions()[0];
+    std::vector<NUVA_o::Expression*> members;
+    if (node && node->getType() == NUVA_o::Expression::ET_TUPLE)
+      members = node->getExpressions();
+    else if (node)
+      members.push_back(node);
+    auto_unuse<NUVA_o::Tuple> tuple(createCommonTuple());
+    for (NUVA_o::Expression* member : members) {
+      if (member->getType() != NUVA_o::Expression::ET_MEMBER_NAME)
+        throw ShellError{"a tuple is a member or a list of members in parentheses: '" + text + "'"};
+      auto_unuse<NUVA_o::Member> resolved(member_of(member->getStringValue().string()));
+      auto_unuse<NUVA_o::Member> before(tuple->getMember(resolved->getHierarchy()->getUniqueName()));
+      if (before) throw ShellError{"the tuple names two members of " + resolved->getHierarchy()->getUniqueName().string()};
+      tuple->addMember(resolved.get());
+    }
+    return tuple.release();
+  }
+
+  // "sort TUPLE DIRECTION": the tuple may contain blanks; the direction is the last word.
+  void sort(const std::vector<Word>& words, const std::string& line) {
+    const char* const usage = "usage: sort TUPLE asc|desc|basc|bdesc";
+    if (words.size() < 3) throw ShellError{usage};
+    static const char* const directions[] = {"asc", "desc", "basc", "bdesc"};
+    const auto direction = std::find(std::begin(directions), std::end(directions), words.back().text);
+    if (direction == std::end(directions)) throw ShellError{usage};
+    auto_unuse<NUVA_o::Tuple> tuple(parse_tuple(text_between(words, line, 1, words.size() - 1)));
+    auto_unuse<NUVA_o::Sort> added(m_pView->addSort(
+        tuple.get(), NUVA_o::Sort::Direction(direction - std::begin(directions)), false));
+  }
+
+  // The filter stands on the hierarchies of the row axis (the column axis in a view with one
+  // view axis), each at its default member, so that it is in force while they stay there.
+  void filter(const std::vector<Word>& words, const std::string& line) {
+    if (words.size() < 2) throw ShellError{"usage: filter EXPRESSION"};
+    auto_unuse<NUVA_o::Expression> expression(parse_expression(text_between(words, line, 1, words.size())));
+    const unsigned rows = m_pView->countViewAxes() > 1 ? 1 : 0;
+    auto_unuse<NUVA_o::Tuple> tuple(createCommonTuple());
+    for (const auto& placed : m_pView->getAxes()[rows]->getAxisHierarchies()) {
+      auto_unuse<NUVA_o::Member> member(placed->getHierarchy()->getDefaultMember());
+      tuple->addMember(member.get());
+    }
+    if (tuple->getMembers().empty())
+      throw ShellError{"the row axis holds no hierarchy for the filter to stand on"};
+    auto_unuse<NUVA_o::Filter> added(m_pView->addFilter(tuple.get(), expression.get()));
+  }
+
+  // "highlight EXPR GROUP BAND": the rule applies to the whole view.
+  void highlight(const std::vector<Word>& words, const std::string& line) {
+    if (words.size() < 4) throw ShellError{"usage: highlight EXPRESSION GROUP BAND"};
+    const std::string& band = words.back().text;
+    const std::optional<unsigned> number = parse_number(band);
+    if (!number || *number > unsigned(std::numeric_limits<int>::max()))
+      throw ShellError{"band '" + band + "' is not a number of 0 or more"};
+    auto_unuse<NUVA_o::Expression> expression(
+        parse_expression(text_between(words, line, 1, words.size() - 2)));
+    auto_unuse<NUVA_o::ExceptionSpecification> added(m_pView->addExceptionSpecification(
+        nullptr, expression.get(), int(*number)));
+    added->setGroup(TOVAString(words[words.size() - 2].text));
   }
 
   common::ViewpointCommandManager& commands() const {
