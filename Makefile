@@ -3,9 +3,10 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test sanitize tsan bench clean
+.PHONY: all deps configure build run test sanitize tsan fuzz bench clean
 
 all: build
 
@@ -44,8 +45,17 @@ tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
 
+# The libFuzzer targets, the whole library instrumented, under AddressSanitizer and
+# UndefinedBehaviorSanitizer; scripts/run-fuzz.sh SECONDS runs them.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DVTQ_SANITIZE="address;undefined" -DVTQ_BUILD_FUZZERS=ON \
+	  -DVTQ_BUILD_TESTS=OFF -DVTQ_BUILD_BENCHMARKS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target expression_fuzz cube_definition_fuzz
+
 bench: build
 	@for b in $(BUILD)/bin/*_benchmark; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "../tools/vtq/cube_command.h"
+#include "FuzzFileSet.h"
 #include "NUVA_o/Cube.h"
 #include "VtqTest.h"
 #include "provider/memory/MemoryCube.h"
@@ -380,6 +382,46 @@ TEST_F(MemoryDefinitionTest, NumericAttributesAndCalculationsAreCheckedWhenLoade
   replace(text, "expression=\"[Measures].[Revenue] / 100\"", "expression=\"[Measures].[Price] * 2\"");
   write_file(m_Dir / "shop.cube.xml", text);
   auto_unuse<memory::MemoryCube>(memory::loadCube(path("shop.cube.xml")));
+}
+
+// The fuzz target's seeds and the inputs it once failed on, replayed as it feeds them: each
+// loads and prints, or fails with the library's exception.
+TEST_F(MemoryDefinitionTest, FuzzRegressionInputs) {
+  int loaded = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(vtq_testing::sourceDir()) / "fuzz/corpus/cube_definition")) {
+    const memory::FileSet files = vtq_testing::fileSetFromText(read_file(entry.path()));
+    try {
+      auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::kFuzzDefinitionPath, files));
+      std::ostringstream out;
+      vtq::printCube(cube.get(), out);
+      EXPECT_FALSE(out.str().empty()) << entry.path();
+      ++loaded;
+    } catch (const olap_api::ApiException&) {
+    }
+  }
+  EXPECT_GE(loaded, 2) << "the seeds must load";
+}
+
+// The same definition from the disk and from memory: one reader, the same cube.
+TEST_F(MemoryDefinitionTest, AFileSetLoadsLikeTheDisk) {
+  memory::FileSet files;
+  for (const char* name : {"shop.cube.xml", "months.csv", "stores.csv", "facts.csv"})
+    files[path(name)] = read_file(m_Dir / name);
+  auto text = [](memory::MemoryCube* cube) {
+    std::ostringstream out;
+    vtq::printCube(cube, out);
+    return out.str() + std::to_string(cube->getFactCount());
+  };
+  auto_unuse<memory::MemoryCube> fromDisk(memory::loadCube(path("shop.cube.xml")));
+  auto_unuse<memory::MemoryCube> fromMemory(memory::loadCube(path("shop.cube.xml"), files));
+  EXPECT_EQ(text(fromDisk.get()), text(fromMemory.get()));
+  files.erase(path("stores.csv"));
+  try {
+    auto_unuse<memory::MemoryCube> cube(memory::loadCube(path("shop.cube.xml"), files));
+    ADD_FAILURE() << "loaded without its table";
+  } catch (const olap_api::InvalidArgumentException& e) {
+    EXPECT_EQ(path("stores.csv") + ", line 0: cannot open the file (no such file in the file set)", e.getMessage().string());
+  }
 }
 
 TEST_F(MemoryDefinitionTest, TheBuilderRefusesBrokenCubesAndStaysUsable) {

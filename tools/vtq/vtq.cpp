@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "NUVA_o/Cube.h"
+#include "cube_command.h"
 #include "expr_command.h"
 #include "olap_api/Exceptions.h"
 #include "provider/memory/MemoryCube.h"
@@ -37,17 +38,6 @@ std::string default_cube_path() {
     if (fs::exists(installed, error)) return installed.string();
   }
   return (fs::path(VTQ_SOURCE_DIR) / relative).string();
-}
-
-// `vtq cube`: one line per hierarchy: dimension, hierarchy, number of levels, number of members.
-void print_cube(NUVA_o::Cube* cube, std::ostream& out) {
-  for (NUVA_o::Dimension* dimension : cube->getDimensions())
-    for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
-      long members = 0;
-      for (int l = 0; l < hierarchy->getLevelCount(); ++l) members += hierarchy->getLevel(l)->getMemberCount();
-      out << dimension->getUniqueName().string() << '\t' << hierarchy->getUniqueName().string() << '\t'
-          << hierarchy->getLevelCount() << '\t' << members << '\n';
-    }
 }
 
 // Standard output through a buffer of our own, so that the reason a write failed (a full
@@ -152,7 +142,7 @@ int main(int argc, char** argv) {
       exprCommand.run(nullptr, std::cout);
     } else {
       auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
-      if (*cubeCommand) print_cube(cube.get(), std::cout);
+      if (*cubeCommand) vtq::printCube(cube.get(), std::cout);
       if (exprCommand.selected()) exprCommand.run(cube.get(), std::cout);
       if (*shellCommand) {
         cube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, multipleHierarchies);
