@@ -147,7 +147,8 @@ class DefinitionReader {
   void read_calculation(const DOMElement* calculation, const TOVAString& hierarchyUniqueName);
   void read_facts(const DOMElement* facts);
 
-  // The bytes of the file at `path`, from the file set or the disk; empty `problem` on success.
+  // Reads the file at `path` from the file set or the disk into `bytes`; returns the empty text,
+  // or why it cannot be read.
   TOVAString read_file(const std::string& path, size_t limit, const char* what, std::string& bytes) const;
   std::string read_table(const std::string& path) const;
   int whole_number(const DOMElement* element, const char* attribute, int minimum, int maximum) const;
@@ -161,7 +162,7 @@ class DefinitionReader {
   // The value each member's caption or property was given first and the line that gave it,
   // by member unique name and property ("" for the caption).
   std::unordered_map<TOVAString, std::pair<TOVAString, int>> m_MemberValues;
-  // Calculation elements with the unique name of their hierarchy, checked once the cube exists.
+  // Calculation elements, whose expressions are parsed once the cube exists.
   std::vector<const DOMElement*> m_Calculations;
   std::unique_ptr<CubeBuilder> m_pBuilder;
   // Dimensions in order with the bottom level names of their hierarchies.
