@@ -64,7 +64,8 @@ class OutputBuffer : public std::streambuf {
     const char* at = pbase();
     while (at < pptr() && m_Error == 0) {
       const ssize_t n = ::write(STDOUT_FILENO, at, static_cast<size_t>(pptr() - at));
-      if (n >= 0) at += n;
+      if (n > 0) at += n;
+      else if (n == 0) m_Error = EIO;  // no progress: never spin
       else if (errno != EINTR) m_Error = errno;
     }
     setp(m_Buffer, m_Buffer + sizeof m_Buffer);
