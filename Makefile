@@ -3,11 +3,12 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 # Developers and CI build with warnings as errors; a plain cmake build from source does not.
 CMAKE_FLAGS = -G Ninja -DVTQ_WERROR=ON
 
-.PHONY: all deps deps-dev build build-tool run test sanitize tsan bench clean
+.PHONY: all deps deps-dev build build-tool run test sanitize tsan fuzz bench clean
 
 all: build
 
@@ -54,8 +55,17 @@ tsan: deps-dev
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
 
+# The libFuzzer targets, the whole library instrumented, under AddressSanitizer and
+# UndefinedBehaviorSanitizer; scripts/run-fuzz.sh SECONDS runs them.
+fuzz: deps-dev
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DVTQ_SANITIZE="address;undefined" -DVTQ_BUILD_FUZZERS=ON \
+	  -DVTQ_BUILD_TESTS=OFF -DVTQ_BUILD_BENCHMARKS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
 bench: build
 	@for b in $(BUILD)/bin/*_benchmark; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(FUZZ_BUILD)

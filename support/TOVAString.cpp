@@ -439,6 +439,33 @@ size_t vsnuprintf(char16_t* buffer, size_t capacity, std::string_view format,
   return n;
 }
 
+namespace {
+
+// Decodes the sequence starting at `i` (a byte of 0x80 or more) as RFC 3629 UTF-8. Returns the
+// code point and the number of bytes it spans, or 0 bytes when the sequence is ill-formed; then
+// `length` still says how many bytes one replacement character stands for.
+size_t decodeUtf8(std::string_view text, size_t i, char32_t& cp, size_t& length) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  int extra;
+  char32_t minimum;
+  if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; minimum = 0x80; }
+  else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; minimum = 0x800; }
+  else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; minimum = 0x10000; }
+  else { length = 1; return 0; }
+  size_t j = i + 1;
+  int got = 0;
+  while (got < extra && j < text.size() && (static_cast<unsigned char>(text[j]) & 0xC0) == 0x80) {
+    cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
+    ++j;
+    ++got;
+  }
+  length = j - i;
+  if (got < extra || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
 std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
@@ -451,30 +478,28 @@ std::u16string utf8ToUtf16(std::string_view text) {
       ++i;
       continue;
     }
-    int extra;
-    char32_t cp;
-    char32_t minimum;
-    if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; minimum = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; minimum = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; minimum = 0x10000; }
-    else { out += kReplacement; ++i; continue; }
-    size_t j = i + 1;
-    int got = 0;
-    while (got < extra && j < n && (static_cast<unsigned char>(text[j]) & 0xC0) == 0x80) {
-      cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
-      ++j;
-      ++got;
-    }
-    if (got < extra || cp < minimum) {
-      // Truncated or overlong sequence: one replacement for what was consumed.
-      out += kReplacement;
-      i = j;
-      continue;
-    }
-    appendCodePoint(out, cp);
-    i = j;
+    char32_t cp = 0;
+    size_t length = 0;
+    // An ill-formed sequence becomes one replacement for what it consumed.
+    if (decodeUtf8(text, i, cp, length) == 0) out += kReplacement;
+    else appendCodePoint(out, cp);
+    i += length;
   }
   return out;
+}
+
+size_t firstInvalidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    char32_t cp = 0;
+    size_t length = 0;
+    if (decodeUtf8(text, i, cp, length) == 0) return i;
+    i += length;
+  }
+  return std::string_view::npos;
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {

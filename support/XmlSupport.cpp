@@ -1,12 +1,15 @@
 #include "support/XmlSupport.h"
 
 #include <charconv>
+#include <functional>
 #include <mutex>
 #include <string>
 
 #include <xercesc/dom/DOMLSInput.hpp>
 #include <xercesc/dom/DOMLSParser.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/Wrapper4InputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLChar.hpp>
@@ -162,6 +165,49 @@ struct XmlSupport::Impl {
     config->setParameter(XMLUni::fgDOMErrorHandler, static_cast<DOMErrorHandler*>(&parseErrors));
     return parser;
   }
+
+  // Replaces the document by the one `makeInput` reads; false, with the document emptied and
+  // the reason kept, when it cannot be parsed.
+  bool parse(const std::function<DOMLSInput*()>& makeInput, bool hasDoctype) {
+    parseError.clear();
+    parseErrors.clear();
+    if (!initialiseXerces()) {
+      parseError = "the XML parser could not be initialised";
+      return false;
+    }
+    DOMDocument* parsed = nullptr;
+    DOMLSInput* input = nullptr;
+    try {
+      DOMLSParser* lsParser = getParser();
+      input = makeInput();
+      parsed = lsParser->parse(input);
+    } catch (const XMLException& e) {
+      parseError = fromXMLCh(e.getMessage());
+    } catch (const DOMException& e) {
+      parseError = fromXMLCh(e.getMessage());
+    } catch (const OutOfMemoryException&) {
+      parseError = "out of memory while parsing XML";
+    } catch (...) {
+      parseError = "the XML text could not be parsed";
+    }
+    if (input) input->release();
+    if (parseError.empty()) parseError = parseErrors.text();
+    if (parsed && (!parseError.empty() || parsed->getDocumentElement() == nullptr)) {
+      if (parseError.empty()) parseError = "the XML text has no root element";
+      parsed->release();
+      parsed = nullptr;
+    }
+    if (parsed == nullptr) {
+      if (parseError.empty()) parseError = "the XML text could not be parsed";
+      // The parser's own words for a refused DOCTYPE are only "invalid document structure".
+      if (hasDoctype) parseError.append(" (DOCTYPE declarations are not allowed)");
+      newDocument();
+      return false;
+    }
+    if (document) document->release();
+    document = parsed;
+    return true;
+  }
 };
 
 XmlSupport::XmlSupport() : m_pImpl(std::make_unique<Impl>()) {
@@ -171,53 +217,33 @@ XmlSupport::XmlSupport() : m_pImpl(std::make_unique<Impl>()) {
 XmlSupport::~XmlSupport() = default;
 
 bool XmlSupport::parseXML(const TOVAString& text) {
-  Impl& impl = *m_pImpl;
-  impl.parseError.clear();
-  impl.parseErrors.clear();
-  if (!initialiseXerces()) {
-    impl.parseError = "the XML parser could not be initialised";
-    return false;
-  }
   if (text.find(u'\0') != TOVAString::npos) {
     // The parser reads up to the first null; what follows would silently be dropped.
-    impl.parseError = "the XML text contains a null character";
-    impl.newDocument();
+    m_pImpl->parseErrors.clear();
+    m_pImpl->parseError = "the XML text contains a null character";
+    m_pImpl->newDocument();
     return false;
   }
-  DOMDocument* parsed = nullptr;
-  DOMLSInput* input = nullptr;
-  try {
-    DOMLSParser* parser = impl.getParser();
-    input = implementation()->createLSInput();
-    input->setStringData(text.c_str());
-    parsed = parser->parse(input);
-  } catch (const XMLException& e) {
-    impl.parseError = fromXMLCh(e.getMessage());
-  } catch (const DOMException& e) {
-    impl.parseError = fromXMLCh(e.getMessage());
-  } catch (const OutOfMemoryException&) {
-    impl.parseError = "out of memory while parsing XML";
-  } catch (...) {
-    impl.parseError = "the XML text could not be parsed";
-  }
-  if (input) input->release();
-  if (impl.parseError.empty()) impl.parseError = impl.parseErrors.text();
-  if (parsed && (!impl.parseError.empty() || parsed->getDocumentElement() == nullptr)) {
-    if (impl.parseError.empty()) impl.parseError = "the XML text has no root element";
-    parsed->release();
-    parsed = nullptr;
-  }
-  if (parsed == nullptr) {
-    if (impl.parseError.empty()) impl.parseError = "the XML text could not be parsed";
-    // The parser's own words for a refused DOCTYPE are only "invalid document structure".
-    if (text.find(TOVAString("<!DOCTYPE")) != TOVAString::npos)
-      impl.parseError.append(" (DOCTYPE declarations are not allowed)");
-    impl.newDocument();
-    return false;
-  }
-  if (impl.document) impl.document->release();
-  impl.document = parsed;
-  return true;
+  return m_pImpl->parse(
+      [&] {
+        DOMLSInput* input = implementation()->createLSInput();
+        input->setStringData(text.c_str());
+        return input;
+      },
+      text.find(TOVAString("<!DOCTYPE")) != TOVAString::npos);
+}
+
+bool XmlSupport::parseXMLBytes(std::string_view bytes, const TOVAString& name) {
+  const TOVAString systemId = name.empty() ? TOVAString("XML") : name;
+  return m_pImpl->parse(
+      [&]() -> DOMLSInput* {
+        // The wrapper adopts the source; the source reads the caller's bytes without a copy.
+        return new Wrapper4InputSource(
+            new MemBufInputSource(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
+                                  systemId.c_str()),
+            true);
+      },
+      bytes.find("<!DOCTYPE") != std::string_view::npos);
 }
 
 const TOVAString& XmlSupport::getParseError() const { return m_pImpl->parseError; }

@@ -8,7 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
+#include "cube_command.h"
+#include "FuzzFileSet.h"
 #include "NUVA_o/Cube.h"
 #include "VtqTest.h"
 #include "provider/memory/MemoryCube.h"
@@ -199,6 +202,226 @@ TEST_F(MemoryDefinitionTest, BrokenTablesNameTheRecordsLine) {
   SetUp();
   EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>("months.csv", "2024-07,2024,Jul", "2024-07,,Jul")
                                    .find(at("months.csv", 4) + "column 'year' of level 'Year' is empty"));
+}
+
+// Each case once loaded silently, merged different data or read the wrong bytes.
+TEST_F(MemoryDefinitionTest, HostileTablesFailNamingTheFileTheLineAndTheProblem) {
+  auto at = [&](const char* file, int line) { return path(file) + ", line " + std::to_string(line) + ": "; };
+  // Latin-1 bytes: two stores that differ only in a non-UTF-8 byte must not merge as U+FFFD.
+  std::string stores = read_file(m_Dir / "stores.csv");
+  replace(stores, "South,Spain", "South,Espa\xF1" "a");
+  write_file(m_Dir / "stores.csv", stores);
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidArgumentException>().find(
+                at("stores.csv", 3) + "the text is not valid UTF-8 (byte offset " +
+                std::to_string(stores.find("Espa") + 4) + ")"));
+  SetUp();
+  // A byte order mark is skipped; a UTF-16 table is refused by name.
+  write_file(m_Dir / "stores.csv", "\xEF\xBB\xBF" + read_file(m_Dir / "stores.csv"));
+  auto_unuse<memory::MemoryCube>(memory::loadCube(path("shop.cube.xml")));
+  write_file(m_Dir / "stores.csv", std::string("\xFF\xFEs\0t\0", 6));
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>().find(
+                                   at("stores.csv", 1) + "UTF-16 is not supported, save as UTF-8"));
+  SetUp();
+  // Numbers: one strict reading, the same as the library's own.
+  for (const char* bad : {"+-12.25", "12.2.5", "0x10", "1e", "nan", "inf", "12,25"}) {
+    std::string facts = read_file(m_Dir / "facts.csv");
+    replace(facts, "\"Main, Street\",12.25", std::string("\"Main, Street\",\"") + bad + "\"");
+    write_file(m_Dir / "facts.csv", facts);
+    EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>().find(at("facts.csv", 4)))
+        << bad;
+    SetUp();
+  }
+  // Lines end in CR alone: errors still name the record's own line.
+  std::string months = read_file(m_Dir / "months.csv");
+  std::replace(months.begin(), months.end(), '\n', '\r');
+  replace(months, "2024-07,2024,Jul", "2024-07,,Jul");
+  write_file(m_Dir / "months.csv", months);
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidArgumentException>().find(
+                                   at("months.csv", 4) + "column 'year' of level 'Year' is empty"));
+  SetUp();
+  // One member, two values of one property (or caption): the last row used to win.
+  months = read_file(m_Dir / "months.csv");
+  replace(months, "2025-01,2025,Jan,January", "2025-01,2025,Jan,Janvier");
+  write_file(m_Dir / "months.csv", months);
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidArgumentException>().find(
+                at("months.csv", 5) + "member '[Time].[Season].[Winter].[Jan]' has the caption 'Janvier' here but "
+                                      "'January' on line 2"));
+  SetUp();
+  months = read_file(m_Dir / "months.csv");
+  replace(months, "2024-02,2024,Feb,February,Winter,29", "2024-02,2024,Feb,February,Winter,29\n2024-03,2024,Feb,February,Winter,28");
+  write_file(m_Dir / "months.csv", months);
+  EXPECT_NE(std::string::npos,
+            load_failure<olap_api::InvalidArgumentException>().find(
+                at("months.csv", 4) + "member '[Time].[Calendar].[2024].[Feb]' has property 'Days' '28' here but "
+                                      "'29' on line 3"));
+  SetUp();
+  // A table of only a header: the hierarchy is named, not the cube.
+  write_file(m_Dir / "stores.csv", "store,country\n");
+  EXPECT_NE(std::string::npos, load_failure<olap_api::InvalidXMLException>().find(
+                                   at("shop.cube.xml", line_of(m_Dir / "shop.cube.xml", "<Hierarchy name=\"Store\">")) +
+                                   "hierarchy 'Store' has no members"));
+}
+
+TEST_F(MemoryDefinitionTest, TablesAndDefinitionsMustBeBoundedRegularFiles) {
+  const std::string cube = read_file(m_Dir / "shop.cube.xml");
+  auto with_table = [&](const std::string& table) {
+    std::string text = cube;
+    replace(text, "table=\"stores.csv\"", "table=\"" + table + "\"");
+    write_file(m_Dir / "shop.cube.xml", text);
+    return load_failure<olap_api::InvalidArgumentException>();
+  };
+  fs::create_directory(m_Dir / "adir");
+  EXPECT_NE(std::string::npos, with_table("adir").find("a table must be a regular file; this is a directory"));
+  EXPECT_NE(std::string::npos,
+            with_table("/dev/zero").find("/dev/zero, line 0: a table must be a regular file; this is a character device"));
+  ASSERT_EQ(0, mkfifo((m_Dir / "fifo").c_str(), 0600));
+  EXPECT_NE(std::string::npos, with_table("fifo").find("this is a FIFO"));
+  // A sparse file just above the limit: refused before anything is read.
+  {
+    std::ofstream big(m_Dir / "big.csv", std::ios::binary);
+  }
+  fs::resize_file(m_Dir / "big.csv", memory::kMaxTableBytes + 1);
+  EXPECT_NE(std::string::npos, with_table("big.csv").find("the file is larger than 1073741824 bytes, the limit for a table"));
+  write_file(m_Dir / "shop.cube.xml", cube);
+
+  auto definition_failure = [&](const fs::path& file) {
+    try {
+      auto_unuse<memory::MemoryCube> loaded(memory::loadCube(file.string()));
+      ADD_FAILURE() << file << " loaded";
+    } catch (const olap_api::ApiException& e) {
+      return e.getMessage().string();
+    }
+    return std::string();
+  };
+  EXPECT_NE(std::string::npos, definition_failure(m_Dir).find("a cube definition must be a regular file; this is a directory"));
+  fs::resize_file(m_Dir / "big.csv", memory::kMaxDefinitionBytes + 1);
+  EXPECT_NE(std::string::npos, definition_failure(m_Dir / "big.csv").find("the limit for a cube definition"));
+}
+
+TEST_F(MemoryDefinitionTest, DefinitionsAreReadInTheirDeclaredEncoding) {
+  const std::string sample = vtq_testing::sourceDir() + "/examples/sales/";
+  const fs::path dir = m_Dir / "sales";
+  fs::create_directory(dir);
+  for (const char* table : {"months.csv", "products.csv", "cities.csv", "facts.csv"})
+    fs::copy_file(sample + table, dir / table);
+  auto shape = [](memory::MemoryCube* cube) {
+    std::string text;
+    for (NUVA_o::Dimension* dimension : cube->getDimensions())
+      for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies())
+        text += hierarchy->getUniqueName().string() + " " + std::to_string(hierarchy->getLevelCount()) + "\n";
+    return text;
+  };
+  const std::string original = read_file(sample + "sales.cube.xml");
+  auto_unuse<memory::MemoryCube> plain(memory::loadCube(sample + "sales.cube.xml"));
+
+  // A byte order mark used to make the document malformed at line 1, column 1.
+  write_file(dir / "bom.cube.xml", "\xEF\xBB\xBF" + original);
+  auto_unuse<memory::MemoryCube> bom(memory::loadCube((dir / "bom.cube.xml").string()));
+  EXPECT_EQ(shape(plain.get()), shape(bom.get()));
+
+  // Latin-1 bytes under their declaration are read as Latin-1 ...
+  std::string latin = original;
+  replace(latin, "encoding=\"UTF-8\"", "encoding=\"ISO-8859-1\"");
+  replace(latin, "<Dimension name=\"Product\"", "<Dimension name=\"Caf\xE9\"");
+  replace(latin, "dimension=\"Product\"", "dimension=\"Caf\xE9\"");
+  write_file(dir / "latin.cube.xml", latin);
+  auto_unuse<memory::MemoryCube> cafe(memory::loadCube((dir / "latin.cube.xml").string()));
+  ASSERT_NE(nullptr, cafe->getDimensionByName(TOVAString(u"Caf\u00E9")));
+  EXPECT_EQ(TOVAString(u"[Caf\u00E9]"), cafe->getDimensionByName(TOVAString(u"Caf\u00E9"))->getUniqueName());
+
+  // ... and without it they are not UTF-8: malformed, at the line of the bad byte.
+  std::string undeclared = latin;
+  replace(undeclared, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n", "");
+  write_file(m_Dir / "shop.cube.xml", undeclared);
+  const std::string message = load_failure<olap_api::MalformedXMLException>();
+  EXPECT_NE(std::string::npos,
+            message.find(path("shop.cube.xml") + ", line " + std::to_string(line_of(m_Dir / "shop.cube.xml", "Caf")) +
+                         ": malformed XML: the text is not valid UTF-8 (byte offset " +
+                         std::to_string(undeclared.find("Caf") + 3) + ")"))
+      << message;
+  write_file(m_Dir / "shop.cube.xml", std::string("\xFF\xFE<\0C\0", 6));
+  EXPECT_NE(std::string::npos, load_failure().find("UTF-16 is not supported, save as UTF-8"));
+}
+
+TEST_F(MemoryDefinitionTest, NumericAttributesAndCalculationsAreCheckedWhenLoaded) {
+  // Values out of int's range were converted without a check (undefined behaviour).
+  for (const char* size : {"2147483648", "1e10", "1e300", "-2", "2.5", "+-1", "big"}) {
+    EXPECT_NE(std::string::npos,
+              load_failure<olap_api::InvalidXMLException>("shop.cube.xml", "stringColumnDisplaySize=\"20\"",
+                                                          std::string("stringColumnDisplaySize=\"") + size + "\"")
+                  .find(path("shop.cube.xml") + ", line 4: attribute 'stringColumnDisplaySize' must be a whole "
+                                                "number from -1 to 2147483647, not '" + size + "'"))
+        << size;
+    SetUp();
+  }
+  EXPECT_EQ(2147483647, [&] {
+    std::string text = read_file(m_Dir / "shop.cube.xml");
+    replace(text, "stringColumnDisplaySize=\"20\"", "stringColumnDisplaySize=\"2147483647\"");
+    write_file(m_Dir / "shop.cube.xml", text);
+    auto_unuse<memory::MemoryCube> cube(memory::loadCube(path("shop.cube.xml")));
+    return cube->getStringColumnDisplaySize();
+  }());
+  SetUp();
+
+  // Broken calculations loaded silently and failed only when a view used them.
+  const std::string cube = path("shop.cube.xml");
+  for (const char* expression : {"((( [Measures", "[Measures].[Nope] * 2"}) {
+    const std::string message = load_failure<olap_api::InvalidXMLException>(
+        "shop.cube.xml", "expression=\"[Measures].[Revenue] / 100\"", std::string("expression=\"") + expression + "\"");
+    EXPECT_NE(std::string::npos,
+              message.find(cube + ", line " + std::to_string(line_of(m_Dir / "shop.cube.xml", "name=\"Share\"")) +
+                           ": the expression of calculation 'Share' does not parse: "))
+        << message;
+    EXPECT_NE(std::string::npos, message.find("Unknown name")) << message;
+    SetUp();
+  }
+  // A calculation may name another one.
+  std::string text = read_file(m_Dir / "shop.cube.xml");
+  replace(text, "expression=\"[Measures].[Revenue] / 100\"", "expression=\"[Measures].[Price] * 2\"");
+  write_file(m_Dir / "shop.cube.xml", text);
+  auto_unuse<memory::MemoryCube>(memory::loadCube(path("shop.cube.xml")));
+}
+
+// The fuzz target's seeds and the inputs it once failed on, replayed as it feeds them: each
+// loads and prints, or fails with the library's exception.
+TEST_F(MemoryDefinitionTest, FuzzRegressionInputs) {
+  int loaded = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(vtq_testing::sourceDir()) / "fuzz/corpus/cube_definition")) {
+    const memory::FileSet files = vtq_testing::fileSetFromText(read_file(entry.path()));
+    try {
+      auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::kFuzzDefinitionPath, files));
+      std::ostringstream out;
+      vtq::printCube(cube.get(), out);
+      EXPECT_FALSE(out.str().empty()) << entry.path();
+      ++loaded;
+    } catch (const olap_api::ApiException&) {
+    }
+  }
+  EXPECT_GE(loaded, 2) << "the seeds must load";
+}
+
+// The same definition from the disk and from memory: one reader, the same cube.
+TEST_F(MemoryDefinitionTest, AFileSetLoadsLikeTheDisk) {
+  memory::FileSet files;
+  for (const char* name : {"shop.cube.xml", "months.csv", "stores.csv", "facts.csv"})
+    files[path(name)] = read_file(m_Dir / name);
+  auto text = [](memory::MemoryCube* cube) {
+    std::ostringstream out;
+    vtq::printCube(cube, out);
+    return out.str() + std::to_string(cube->getFactCount());
+  };
+  auto_unuse<memory::MemoryCube> fromDisk(memory::loadCube(path("shop.cube.xml")));
+  auto_unuse<memory::MemoryCube> fromMemory(memory::loadCube(path("shop.cube.xml"), files));
+  EXPECT_EQ(text(fromDisk.get()), text(fromMemory.get()));
+  files.erase(path("stores.csv"));
+  try {
+    auto_unuse<memory::MemoryCube> cube(memory::loadCube(path("shop.cube.xml"), files));
+    ADD_FAILURE() << "loaded without its table";
+  } catch (const olap_api::InvalidArgumentException& e) {
+    EXPECT_EQ(path("stores.csv") + ", line 0: cannot open the file (no such file in the file set)", e.getMessage().string());
+  }
 }
 
 TEST_F(MemoryDefinitionTest, TheBuilderRefusesBrokenCubesAndStaysUsable) {

@@ -29,6 +29,16 @@ TEST_F(TOVAStringTest, EncodingsRoundTrip) {
   EXPECT_EQ(u"\uFFFD", TOVAString("\xED\xA0\x80").u16());                 // encoded surrogate
   EXPECT_EQ(u"\uFFFD", TOVAString("\xF4\x90\x80\x80").u16());             // beyond U+10FFFF
   EXPECT_EQ(u"x\uFFFD", TOVAString("x\xF0\x9F\x98").u16());               // cut at the end
+  // A caller that must not let two such texts read alike finds the first bad byte instead.
+  EXPECT_EQ(std::string_view::npos, support::firstInvalidUtf8(utf8));
+  EXPECT_EQ(std::string_view::npos, support::firstInvalidUtf8(""));
+  EXPECT_EQ(3u, support::firstInvalidUtf8("Caf\xE9,Bikes"));               // Latin-1
+  EXPECT_EQ(1u, support::firstInvalidUtf8("a\xE2\x82" "b"));
+  EXPECT_EQ(0u, support::firstInvalidUtf8("\xC0\xAF"));
+  EXPECT_EQ(2u, support::firstInvalidUtf8("ok\xED\xA0\x80"));
+  EXPECT_EQ(0u, support::firstInvalidUtf8("\xF4\x90\x80\x80"));
+  EXPECT_EQ(1u, support::firstInvalidUtf8("x\xF0\x9F\x98"));
+  EXPECT_EQ(0u, support::firstInvalidUtf8("\x80"));
 
   // Lone surrogates cannot be written as UTF-8 or UTF-32: they become U+FFFD.
   TOVAString lone(std::u16string{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)});

@@ -80,7 +80,13 @@ TEST_F(VtqToolTest, UsageErrorsAndLibraryFailuresHaveTheirOwnStatus) {
   EXPECT_EQ(1, vtq("").status);
   EXPECT_EQ(1, vtq("nosuchcommand").status);
   EXPECT_EQ(1, vtq("cube -v banana").status);
-  EXPECT_EQ(1, vtq("cube --cube /nonexistent/cube.xml").status);
+  // A cube file that cannot be read is the loader's failure, not a usage error.
+  const ToolRun missing = vtq("cube --cube /nonexistent/cube.xml");
+  EXPECT_EQ(2, missing.status);
+  EXPECT_EQ("error 0xC2031001: Cannot read the cube definition '/nonexistent/cube.xml': cannot open the file "
+            "(No such file or directory).\n",
+            missing.err);
+  EXPECT_EQ(2, vtq("cube --cube /tmp").status);
   EXPECT_EQ(0, vtq("--help").status);
 
   const fs::path broken = fs::path(::testing::TempDir()) / ("vtq_tool_test." + std::to_string(getpid()) + ".cube.xml");
@@ -217,6 +223,30 @@ TEST_F(VtqToolTest, EveryCommandsHelpListsTheGlobalOptions) {
   const ToolRun cube = vtq("cube -v 1 --cube " + quoted(vtq_testing::sampleCubePath()));
   EXPECT_EQ(0, cube.status) << cube.err;
   EXPECT_EQ(0u, cube.out.find("[Time]\t[Time].[Calendar]\t4\t52\n")) << cube.out;
+// Output that never arrived used to pass for success in the shell.
+TEST_F(VtqToolTest, LostOutputFailsEveryCommand) {
+  const std::string script = vtq_testing::sourceDir() + "/examples/sales/category_by_year.vtq";
+  for (const std::string& command : {"shell --bail < '" + script + "'", std::string("cube"), std::string("expr 1+2")}) {
+    const ToolRun full = vtq(command + " > /dev/full");
+    EXPECT_EQ(2, full.status) << command;
+    EXPECT_EQ("error: cannot write output: No space left on device\n", full.err) << command;
+    const ToolRun closed = vtq(command + " >&-");
+    EXPECT_EQ(2, closed.status) << command;
+    EXPECT_EQ("error: cannot write output: Bad file descriptor\n", closed.err) << command;
+  }
+
+  // A byte order mark before the sample definition changes nothing.
+  const fs::path bom = fs::path(::testing::TempDir()) / ("vtq_tool_test." + std::to_string(getpid()) + ".cube.xml");
+  std::ifstream in(vtq_testing::sourceDir() + "/examples/sales/sales.cube.xml", std::ios::binary);
+  std::string text = "\xEF\xBB\xBF" + std::string(std::istreambuf_iterator<char>(in), {});
+  // Its tables are found beside the original.
+  const std::string tables = "table=\"" + vtq_testing::sourceDir() + "/examples/sales/";
+  for (size_t at = 0; (at = text.find("table=\"", at)) != std::string::npos; at += tables.size()) text.replace(at, 7, tables);
+  std::ofstream(bom, std::ios::binary) << text;
+  const ToolRun withBom = vtq("cube --cube '" + bom.string() + "'");
+  EXPECT_EQ(0, withBom.status) << withBom.err;
+  EXPECT_EQ(vtq("cube").out, withBom.out);
+  fs::remove(bom);
 }
 
 }  // namespace

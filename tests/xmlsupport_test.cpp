@@ -125,6 +125,23 @@ TEST_F(XmlSupportTest, MalformedTextFailsWithReasonAndLeavesUsableObject) {
   EXPECT_EQ("<Other/>", doc.getXml());
 }
 
+// Bytes used to be converted to text first, with bad sequences replaced, so the encoding
+// declaration was ignored and a byte order mark made the document malformed.
+TEST_F(XmlSupportTest, BytesAreReadInTheirDeclaredEncoding) {
+  XmlSupport doc;
+  ASSERT_TRUE(doc.parseXMLBytes("<?xml version='1.0' encoding='ISO-8859-1'?><R a='Caf\xE9'/>"))
+      << doc.getParseError().string();
+  EXPECT_EQ(TOVAString(u"Caf\u00E9"), XmlSupport::getAttribute(doc.getDocumentElement(), "a"));
+  ASSERT_TRUE(doc.parseXMLBytes("\xEF\xBB\xBF<R a='Caf\xC3\xA9'/>")) << doc.getParseError().string();
+  EXPECT_EQ(TOVAString(u"Caf\u00E9"), XmlSupport::getAttribute(doc.getDocumentElement(), "a"));
+  // Undeclared text must be UTF-8; a failure empties the document and names the source.
+  EXPECT_FALSE(doc.parseXMLBytes("<R a='Caf\xE9'/>", "latin.xml"));
+  EXPECT_EQ(nullptr, doc.getDocumentElement());
+  EXPECT_FALSE(doc.getParseError().empty());
+  EXPECT_FALSE(doc.parseXMLBytes(std::string("<R>\0</R>", 8)));
+  EXPECT_TRUE(doc.parseXMLBytes("<R/>"));
+}
+
 TEST_F(XmlSupportTest, DoctypeAndEntitiesAreRefused) {
   std::string secret = testing::TempDir() + "xmlsupport_secret.txt";
   std::ofstream(secret) << "SECRET";
@@ -144,6 +161,9 @@ TEST_F(XmlSupportTest, DoctypeAndEntitiesAreRefused) {
     EXPECT_FALSE(doc.parseXML(text)) << text;
     EXPECT_NE(std::string::npos, doc.getParseError().string().find("DOCTYPE declarations are not allowed"))
         << doc.getParseError().string();
+    EXPECT_EQ(std::string::npos, doc.getXml().string().find("SECRET"));
+    // The same guard holds for documents read from their bytes.
+    EXPECT_FALSE(doc.parseXMLBytes(text)) << text;
     EXPECT_EQ(std::string::npos, doc.getXml().string().find("SECRET"));
   }
   std::remove(secret.c_str());

@@ -67,8 +67,13 @@ VTQ_EXPORT void formatAppend(std::u16string& out, std::u16string_view format,
 VTQ_EXPORT void formatAppend(std::u16string& out, std::string_view format,
                              std::initializer_list<FormatArg> args);
 
-// UTF conversions. Invalid input becomes U+FFFD; nothing throws.
+// UTF conversions. Invalid input becomes U+FFFD and nothing throws, so a caller whose data
+// must not merge silently (two different bad byte sequences read alike) checks its bytes first
+// with firstInvalidUtf8.
 VTQ_EXPORT std::u16string utf8ToUtf16(std::string_view text);
+// The offset of the first byte that does not belong to well-formed UTF-8 (a stray continuation
+// byte, a truncated, overlong or surrogate sequence, a code point above U+10FFFF), or npos.
+VTQ_EXPORT size_t firstInvalidUtf8(std::string_view text);
 VTQ_EXPORT std::string utf16ToUtf8(std::u16string_view text);
 VTQ_EXPORT std::u16string wideToUtf16(std::wstring_view text);
 VTQ_EXPORT std::wstring utf16ToWide(std::u16string_view text);

@@ -24,6 +24,10 @@ class VTQ_EXPORT XmlSupport {
   // Replaces the document by the parsed text. False, with the document emptied, on malformed
   // text or on a DOCTYPE (no entity expansion, no external reads). The reason is kept.
   bool parseXML(const TOVAString& text);
+  // As parseXML, from the bytes of a document as stored: a byte order mark and the encoding
+  // declaration decide how they are read (UTF-8 by default, where bytes that are not UTF-8
+  // make the document malformed). `name` stands for the document in parser messages.
+  bool parseXMLBytes(std::string_view bytes, const TOVAString& name = TOVAString());
   // Why the last parseXML failed; empty after a success.
   const TOVAString& getParseError() const;
 

@@ -1,28 +1,12 @@
 #include "Csv.h"
 
-#include <charconv>
-#include <cmath>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
+#include "InputFile.h"
 #include "MemoryCubeImpl.h"
 
 namespace memory {
 
 void csvError(const std::string& path, int line, const TOVAString& problem) {
   raise<InvalidArgumentExceptionImpl>(MEMORY_E_CSV, TOVAString(path), line, problem);
-}
-
-bool parseNumber(const TOVAString& text, double& out) {
-  std::string narrow = text.string();
-  size_t begin = 0, end = narrow.size();
-  while (begin < end && narrow[begin] == ' ') ++begin;
-  while (end > begin && narrow[end - 1] == ' ') --end;
-  if (begin == end) return false;
-  if (narrow[begin] == '+') ++begin;
-  auto [ptr, ec] = std::from_chars(narrow.data() + begin, narrow.data() + end, out);
-  return ec == std::errc() && ptr == narrow.data() + end && std::isfinite(out);
 }
 
 int CsvTable::column(const TOVAString& name) const {
@@ -37,12 +21,15 @@ int CsvReader::column(const TOVAString& name) const {
   return -1;
 }
 
-CsvReader::CsvReader(std::string path) : m_Path(std::move(path)) {
-  std::ifstream in(m_Path, std::ios::binary);
-  if (!in) csvError(m_Path, 0, TOVAString().build("cannot open the file (%s)", std::strerror(errno)));
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  m_Text = buffer.str();
+CsvReader::CsvReader(std::string path, std::string bytes) : m_Path(std::move(path)), m_Text(std::move(bytes)) {
+  const TOVAString utf16 = utf16Problem(m_Text);
+  if (!utf16.empty()) csvError(m_Path, 1, utf16);
+  // Text that is not UTF-8 would reach the cube with its bad bytes replaced, so that two
+  // different names read alike and merge silently.
+  const size_t bad = support::firstInvalidUtf8(m_Text);
+  if (bad != std::string::npos)
+    csvError(m_Path, lineOfOffset(m_Text, bad),
+             TOVAString().build("the text is not valid UTF-8 (byte offset %u); save the table as UTF-8", bad));
   if (m_Text.compare(0, 3, "\xEF\xBB\xBF") == 0) m_Position = 3;
   int line = 0;
   if (!next_record(m_Header, line)) csvError(m_Path, 1, "the file has no header line");
@@ -83,7 +70,7 @@ bool CsvReader::next_record(std::vector<TOVAString>& fields, int& line) {
             }
             break;
           }
-          if (c == '\n') ++m_Line;
+          if (c == '\n' || (c == '\r' && (i >= text.size() || text[i] != '\n'))) ++m_Line;
           m_Field += c;
         }
         if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
@@ -102,8 +89,8 @@ bool CsvReader::next_record(std::vector<TOVAString>& fields, int& line) {
       }
       break;
     }
-    if (i < text.size() && text[i] == '\r') ++i;
-    if (i < text.size() && text[i] == '\n') {
+    if (i < text.size() && (text[i] == '\r' || text[i] == '\n')) {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
       ++i;
       ++m_Line;
     }
@@ -114,8 +101,8 @@ bool CsvReader::next_record(std::vector<TOVAString>& fields, int& line) {
   return false;
 }
 
-CsvTable CsvTable::read(const std::string& path) {
-  CsvReader reader(path);
+CsvTable CsvTable::read(const std::string& path, std::string bytes) {
+  CsvReader reader(path, std::move(bytes));
   CsvTable table;
   table.m_Path = path;
   table.m_Header = reader.header();

@@ -1,7 +1,9 @@
 #pragma once
 
-// A small reader of comma-separated tables: a header line, then one record per line. Fields
-// may be quoted with '"' ("" stands for one quote inside) and then hold commas and line breaks.
+// A small reader of comma-separated tables: a header line, then one record per line ("\r\n",
+// "\n" or a lone "\r" ends a line). Fields may be quoted with '"' ("" stands for one quote
+// inside) and then hold commas and line breaks. Tables are UTF-8, with or without a byte order
+// mark.
 
 #include <string>
 #include <vector>
@@ -13,8 +15,8 @@ namespace memory {
 // Reads a table record by record, so that large fact tables are never held as text.
 class CsvReader {
  public:
-  // Opens the file and reads the header. Throws like CsvTable::read.
-  explicit CsvReader(std::string path);
+  // Takes the bytes of the file at `path` and reads the header. Throws like CsvTable::read.
+  CsvReader(std::string path, std::string bytes);
   const std::string& path() const { return m_Path; }
   const std::vector<TOVAString>& header() const { return m_Header; }
   int column(const TOVAString& name) const;
@@ -35,10 +37,11 @@ class CsvReader {
 
 class CsvTable {
  public:
-  // Reads the whole file. Throws (InvalidArgumentException) naming the file, the line and the
-  // problem for a missing file, a missing header, an unterminated quote or a record whose
-  // number of fields differs from the header's.
-  static CsvTable read(const std::string& path);
+  // Reads the table from the bytes of the file at `path`. Throws (InvalidArgumentException)
+  // naming the file, the line and the problem for text that is not UTF-8 (with the byte
+  // offset), a missing header, an unterminated quote or a record whose number of fields differs
+  // from the header's.
+  static CsvTable read(const std::string& path, std::string bytes);
 
   const std::string& path() const { return m_Path; }
   const std::vector<TOVAString>& header() const { return m_Header; }
@@ -58,8 +61,5 @@ class CsvTable {
 
 // Raises the CSV exception: "<file>, line <line>: <problem>".
 [[noreturn]] void csvError(const std::string& path, int line, const TOVAString& problem);
-
-// Parses a whole field as a finite decimal number; false when it is not one.
-bool parseNumber(const TOVAString& text, double& out);
 
 }  // namespace memory

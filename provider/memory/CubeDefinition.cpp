@@ -2,15 +2,18 @@
 // hierarchies, levels, member tables, measures and fact table (see examples/sales/ and the
 // README of this directory for the format).
 
-#include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <limits>
 #include <unordered_map>
 
 #include "Csv.h"
+#include "InputFile.h"
 #include "MemoryCubeImpl.h"
+#include "NUVA_o/Expression.h"
+#include "common/CommonExpression.h"
+#include "support/StringConverters.h"
 
 namespace memory {
 
@@ -23,17 +26,21 @@ std::vector<int> start_tag_lines(const std::string& text) {
   std::vector<int> lines;
   int line = 1;
   size_t i = 0;
+  // "\r\n", "\n" and a lone "\r" each end a line, as the XML parser counts them.
+  auto ends_line = [&](size_t at) {
+    return text[at] == '\n' || (text[at] == '\r' && (at + 1 >= text.size() || text[at + 1] != '\n'));
+  };
   auto skip_to = [&](const char* end) {
     const size_t length = std::strlen(end);
     while (i < text.size() && text.compare(i, length, end) != 0) {
-      if (text[i] == '\n') ++line;
+      if (ends_line(i)) ++line;
       ++i;
     }
     i = std::min(text.size(), i + length);
   };
   while (i < text.size()) {
     const char c = text[i];
-    if (c == '\n') ++line;
+    if (ends_line(i)) ++line;
     if (c != '<') {
       ++i;
       continue;
@@ -51,7 +58,7 @@ std::vector<int> start_tag_lines(const std::string& text) {
       // Attribute values may hold '>' and line breaks.
       char quote = 0;
       for (++i; i < text.size(); ++i) {
-        if (text[i] == '\n') ++line;
+        if (ends_line(i)) ++line;
         if (quote) {
           if (text[i] == quote) quote = 0;
         } else if (text[i] == '"' || text[i] == '\'') {
@@ -66,6 +73,22 @@ std::vector<int> start_tag_lines(const std::string& text) {
   return lines;
 }
 
+// Whether the document is to be read as UTF-8: it declares no other encoding in its XML
+// declaration.
+bool declares_utf8(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!text.starts_with("<?xml")) return true;
+  const std::string_view declaration = text.substr(0, text.find("?>"));
+  const size_t at = declaration.find("encoding");
+  if (at == std::string_view::npos) return true;
+  const size_t open = declaration.find_first_of("\"'", at);
+  if (open == std::string_view::npos) return true;
+  const size_t close = declaration.find(declaration[open], open + 1);
+  TOVAString name(std::string(declaration.substr(open + 1, close == std::string_view::npos ? 0 : close - open - 1)));
+  name.toUpper();
+  return name == "UTF-8" || name == "UTF8";
+}
+
 struct LevelDefinition {
   TOVAString name;
   int column = -1;
@@ -75,7 +98,7 @@ struct LevelDefinition {
 
 class DefinitionReader {
  public:
-  explicit DefinitionReader(std::string path) : m_Path(std::move(path)) {}
+  DefinitionReader(std::string path, const FileSet* files) : m_Path(std::move(path)), m_pFiles(files) {}
 
   MemoryCube* load();
 
@@ -124,8 +147,23 @@ class DefinitionReader {
   void read_calculation(const DOMElement* calculation, const TOVAString& hierarchyUniqueName);
   void read_facts(const DOMElement* facts);
 
+  // Reads the file at `path` from the file set or the disk into `bytes`; returns the empty text,
+  // or why it cannot be read.
+  TOVAString read_file(const std::string& path, size_t limit, const char* what, std::string& bytes) const;
+  std::string read_table(const std::string& path) const;
+  int whole_number(const DOMElement* element, const char* attribute, int minimum, int maximum) const;
+  // Refuses a second, different value for one member's caption or property.
+  void check_single_value(const CsvTable& table, size_t row, const TOVAString& member, const TOVAString& what,
+                          const TOVAString& value);
+
   std::string m_Path;
+  const FileSet* m_pFiles;
   std::unordered_map<const DOMElement*, int> m_Lines;
+  // The value each member's caption or property was given first and the line that gave it,
+  // by member unique name and property ("" for the caption).
+  std::unordered_map<TOVAString, std::pair<TOVAString, int>> m_MemberValues;
+  // Calculation elements, whose expressions are parsed once the cube exists.
+  std::vector<const DOMElement*> m_Calculations;
   std::unique_ptr<CubeBuilder> m_pBuilder;
   // Dimensions in order with the bottom level names of their hierarchies.
   std::vector<std::pair<TOVAString, std::vector<TOVAString>>> m_Dimensions;
@@ -170,6 +208,47 @@ std::vector<DOMElement*> DefinitionReader::children(const DOMElement* element) c
   return out;
 }
 
+TOVAString DefinitionReader::read_file(const std::string& path, size_t limit, const char* what,
+                                       std::string& bytes) const {
+  if (!m_pFiles) return readInputFile(path, limit, what, bytes);
+  auto it = m_pFiles->find(path);
+  if (it == m_pFiles->end()) return "cannot open the file (no such file in the file set)";
+  if (it->second.size() > limit)
+    return TOVAString().build("the file is larger than %u bytes, the limit for %s", limit, what);
+  bytes = it->second;
+  return TOVAString();
+}
+
+std::string DefinitionReader::read_table(const std::string& path) const {
+  std::string bytes;
+  const TOVAString problem = read_file(path, kMaxTableBytes, "a table", bytes);
+  if (!problem.empty()) csvError(path, 0, problem);
+  return bytes;
+}
+
+int DefinitionReader::whole_number(const DOMElement* element, const char* attribute, int minimum,
+                                   int maximum) const {
+  double value = 0;
+  // The range is checked on the real value: converting one outside int's range is undefined.
+  if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(element, attribute), value) ||
+      value < minimum || value > maximum || value != std::trunc(value))
+    failf(element, "attribute '%s' must be a whole number from %d to %d, not '%s'", attribute, minimum, maximum,
+          XmlSupport::getAttribute(element, attribute));
+  return static_cast<int>(value);
+}
+
+void DefinitionReader::check_single_value(const CsvTable& table, size_t row, const TOVAString& member,
+                                          const TOVAString& what, const TOVAString& value) {
+  TOVAString key = member;
+  key.append(u'\n').append(what);
+  auto [it, added] = m_MemberValues.try_emplace(std::move(key), value, table.line(row));
+  if (added || it->second.first == value) return;
+  csvError(table.path(), table.line(row),
+           TOVAString().build("member '%s' has %s '%s' here but '%s' on line %d", member,
+                              what.empty() ? TOVAString("the caption") : TOVAString("property '") + what + "'",
+                              value, it->second.first, it->second.second));
+}
+
 std::string DefinitionReader::table_path(const TOVAString& table) const {
   std::filesystem::path path(table.string());
   if (path.is_relative()) path = std::filesystem::path(m_Path).parent_path() / path;
@@ -194,19 +273,16 @@ void DefinitionReader::read_cube_settings(const DOMElement* cube) {
   m_pBuilder->setCapability(NUVA_o::Cube::SUPPORTS_PARAMETERS, flag(cube, "parameters", false));
   m_pBuilder->setTechnicalNamesSupported(flag(cube, "technicalNames", false));
   m_pBuilder->setDefaultAxisNullFilter(flag(cube, "defaultAxisNullFilter", false));
-  if (XmlSupport::hasAttribute(cube, "stringColumnDisplaySize")) {
-    double size = 0;
-    if (!parseNumber(XmlSupport::getAttribute(cube, "stringColumnDisplaySize"), size) ||
-        size != static_cast<int>(size) || size < -1)
-      failf(cube, "stringColumnDisplaySize must be a whole number of at least -1");
-    m_pBuilder->setStringColumnDisplaySize(static_cast<int>(size));
-  }
+  if (XmlSupport::hasAttribute(cube, "stringColumnDisplaySize"))
+    m_pBuilder->setStringColumnDisplaySize(
+        whole_number(cube, "stringColumnDisplaySize", -1, std::numeric_limits<int>::max()));
 }
 
 void DefinitionReader::read_dimension(const DOMElement* element) {
   check_attributes(element, {"name", "table", "key"});
   const TOVAString name = required(element, "name");
-  const CsvTable table = CsvTable::read(table_path(required(element, "table")));
+  const std::string tablePath = table_path(required(element, "table"));
+  const CsvTable table = CsvTable::read(tablePath, read_table(tablePath));
   const int key = table_column(element, table, required(element, "key"));
   try {
     m_pBuilder->addDimension(name);
@@ -257,6 +333,10 @@ void DefinitionReader::read_dimension(const DOMElement* element) {
     } catch (const olap_api::ApiException& e) {
       fail(hierarchyElement, e.getMessage());
     }
+    // Said here rather than when the cube is built, where only the cube's line is known.
+    if (table.rowCount() == 0)
+      failf(hierarchyElement, "hierarchy '%s' has no members: table '%s' has no records", hierarchyName,
+            TOVAString(table.path()));
     std::vector<TOVAString> path(levels.size());
     for (size_t r = 0; r < table.rowCount(); ++r) {
       const auto& row = table.row(r);
@@ -273,10 +353,16 @@ void DefinitionReader::read_dimension(const DOMElement* element) {
         TOVAString member = uniqueName;
         for (size_t l = 0; l < levels.size(); ++l) {
           member.append(".").append(bracket(path[l]));
-          if (levels[l].captionColumn >= 0)
-            m_pBuilder->setCaption(member, row[static_cast<size_t>(levels[l].captionColumn)]);
-          for (const auto& property : levels[l].properties)
-            m_pBuilder->setMemberProperty(member, property.first, row[static_cast<size_t>(property.second)]);
+          if (levels[l].captionColumn >= 0) {
+            const TOVAString& caption = row[static_cast<size_t>(levels[l].captionColumn)];
+            check_single_value(table, r, member, TOVAString(), caption);
+            m_pBuilder->setCaption(member, caption);
+          }
+          for (const auto& property : levels[l].properties) {
+            const TOVAString& value = row[static_cast<size_t>(property.second)];
+            check_single_value(table, r, member, property.first, value);
+            m_pBuilder->setMemberProperty(member, property.first, value);
+          }
         }
       } catch (const InvalidArgumentExceptionImpl& e) {
         if (e.getCode() == MEMORY_E_CSV) throw;
@@ -307,6 +393,7 @@ void DefinitionReader::read_calculation(const DOMElement* element, const TOVAStr
   } catch (const InvalidArgumentExceptionImpl& e) {
     fail(element, e.getMessage());
   }
+  m_Calculations.push_back(element);
 }
 
 void DefinitionReader::read_measures(const DOMElement* element) {
@@ -336,7 +423,8 @@ void DefinitionReader::read_measures(const DOMElement* element) {
 
 void DefinitionReader::read_facts(const DOMElement* element) {
   check_attributes(element, {"table"});
-  CsvReader table(table_path(required(element, "table")));
+  const std::string tablePath = table_path(required(element, "table"));
+  CsvReader table(tablePath, read_table(tablePath));
   std::vector<int> keyColumns(m_Dimensions.size(), -1);
   for (DOMElement* keyElement : children(element)) {
     if (XmlSupport::getNodeName(keyElement) != "Key")
@@ -377,7 +465,7 @@ void DefinitionReader::read_facts(const DOMElement* element) {
     }
     for (size_t m = 0; m < values.size(); ++m) {
       const TOVAString& text = row[static_cast<size_t>(valueColumns[m])];
-      if (!parseNumber(text, values[m]))
+      if (!StringConverters::convertStringToReal(text, values[m]))
         csvError(table.path(), line,
                  TOVAString().build("'%s' in column '%s' is not a number", text,
                                     table.header()[static_cast<size_t>(valueColumns[m])]));
@@ -387,19 +475,28 @@ void DefinitionReader::read_facts(const DOMElement* element) {
 }
 
 MemoryCube* DefinitionReader::load() {
-  std::ifstream in(m_Path, std::ios::binary);
-  if (!in)
-    raise<InvalidArgumentExceptionImpl>(MEMORY_E_DEFINITION_FILE, TOVAString(m_Path), std::strerror(errno));
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  const std::string text = buffer.str();
+  std::string text;
+  TOVAString problem = read_file(m_Path, kMaxDefinitionBytes, "a cube definition", text);
+  if (problem.empty()) problem = utf16Problem(text);
+  if (!problem.empty()) raise<InvalidArgumentExceptionImpl>(MEMORY_E_DEFINITION_FILE, TOVAString(m_Path), problem);
 
+  // The parser gets the bytes as stored, so that a byte order mark, the encoding declaration
+  // and the rule that undeclared text is well-formed UTF-8 all hold.
   XmlSupport xml;
-  if (!xml.parseXML(TOVAString(text))) {
+  if (!xml.parseXMLBytes(text, TOVAString(m_Path))) {
     // The parser reports "line L, column C: problem".
     const std::string error = xml.getParseError().string();
     int line = 0;
     if (std::sscanf(error.c_str(), "line %d", &line) != 1) line = 0;
+    // The parser decodes ahead of what it reads, so for bytes that are not UTF-8 it names the
+    // start of the block it was decoding; the bad byte itself is found here.
+    const size_t bad = support::firstInvalidUtf8(text);
+    if (bad != std::string::npos && declares_utf8(text))
+      raise<MalformedXMLExceptionImpl>(
+          MEMORY_E_DEFINITION_XML, TOVAString(m_Path), lineOfOffset(text, bad),
+          TOVAString().build("the text is not valid UTF-8 (byte offset %u); save it as UTF-8 or declare its "
+                             "encoding",
+                             bad));
     raise<MalformedXMLExceptionImpl>(MEMORY_E_DEFINITION_XML, TOVAString(m_Path), line, xml.getParseError());
   }
   DOMElement* root = xml.getDocumentElement();
@@ -432,17 +529,34 @@ MemoryCube* DefinitionReader::load() {
   if (!measures) failf(root, "the cube has no Measures");
   if (!facts) failf(root, "the cube has no Facts");
   read_facts(facts);
+  auto_unuse<MemoryCube> cube;
   try {
-    return m_pBuilder->build();
+    cube.reset(m_pBuilder->build());
   } catch (const InvalidArgumentExceptionImpl& e) {
     fail(root, e.getMessage());
   }
+  // Calculations may name each other and any member, so they are parsed against the whole cube.
+  for (const DOMElement* calculation : m_Calculations) {
+    auto_unuse<NUVA_o::Expression> expression(createCommonExpression(cube.get()));
+    try {
+      expression->setTextAndCreateTree(XmlSupport::getAttribute(calculation, "expression"));
+    } catch (const olap_api::ApiException& e) {
+      failf(calculation, "the expression of calculation '%s' does not parse: %s",
+            XmlSupport::getAttribute(calculation, "name"), e.getMessage());
+    }
+  }
+  return cube.release();
 }
 
 }  // namespace
 
 MemoryCube* loadCube(const std::string& path) {
-  DefinitionReader reader(path);
+  DefinitionReader reader(path, nullptr);
+  return reader.load();
+}
+
+MemoryCube* loadCube(const std::string& path, const FileSet& files) {
+  DefinitionReader reader(path, &files);
   return reader.load();
 }
 

@@ -3,6 +3,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -10,6 +13,7 @@
 #include <unistd.h>
 
 #include "NUVA_o/Cube.h"
+#include "cube_command.h"
 #include "expr_command.h"
 #include "olap_api/Exceptions.h"
 #include "provider/memory/MemoryCube.h"
@@ -37,20 +41,65 @@ std::string default_cube_path() {
   return (fs::path(VTQ_SOURCE_DIR) / relative).string();
 }
 
-// `vtq cube`: one line per hierarchy: dimension, hierarchy, number of levels, number of members.
-void print_cube(NUVA_o::Cube* cube, std::ostream& out) {
-  for (NUVA_o::Dimension* dimension : cube->getDimensions())
-    for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
-      long members = 0;
-      for (int l = 0; l < hierarchy->getLevelCount(); ++l) members += hierarchy->getLevel(l)->getMemberCount();
-      out << dimension->getUniqueName().string() << '\t' << hierarchy->getUniqueName().string() << '\t'
-          << hierarchy->getLevelCount() << '\t' << members << '\n';
+// Standard output through a buffer of our own, so that the reason a write failed (a full
+// disk, a closed descriptor) is kept for the error line: the stream itself only learns that it
+// failed.
+class OutputBuffer : public std::streambuf {
+ public:
+  OutputBuffer() { setp(m_Buffer, m_Buffer + sizeof m_Buffer); }
+  int error() const { return m_Error; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
     }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  bool drain() {
+    const char* at = pbase();
+    while (at < pptr() && m_Error == 0) {
+      const ssize_t n = ::write(STDOUT_FILENO, at, static_cast<size_t>(pptr() - at));
+      if (n > 0) at += n;
+      else if (n == 0) m_Error = EIO;  // no progress: never spin
+      else if (errno != EINTR) m_Error = errno;
+    }
+    setp(m_Buffer, m_Buffer + sizeof m_Buffer);
+    return m_Error == 0;
+  }
+
+  char m_Buffer[8192];
+  int m_Error = 0;
+};
+
+// Flushes standard output and says whether everything written reached it; if not, says why on
+// stderr. Output that is lost must not pass for success.
+bool output_written(const OutputBuffer& buffer) {
+  std::cout.flush();
+  if (std::cout && buffer.error() == 0) return true;
+  std::fprintf(stderr, "error: cannot write output: %s\n",
+               buffer.error() != 0 ? std::strerror(buffer.error()) : "the output stream failed");
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  OutputBuffer output;
+  std::streambuf* const standardOutput = std::cout.rdbuf(&output);
+  // std::cout outlives main: it gets its own buffer back before `output` goes.
+  struct Restore {
+    std::streambuf* buffer;
+    ~Restore() {
+      std::cout.flush();
+      std::cout.rdbuf(buffer);
+    }
+  } restore{standardOutput};
   CLI::App app{"vtq: explore cubes with the vtq_common library"};
   app.set_help_all_flag("--help-all", "Show the help of every command");
   app.require_subcommand(1);
@@ -58,8 +107,8 @@ int main(int argc, char** argv) {
   std::string cubePath;
   // Failures reach the user as the error line; the log adds to it only when asked.
   int verbosity = 1;
-  app.add_option("--cube", cubePath, "Cube definition file (default: the bundled sample cube)")
-      ->check(CLI::ExistingFile);
+  // A missing or unreadable file is the loader's to report (status 2, naming the problem).
+  app.add_option("--cube", cubePath, "Cube definition file (default: the bundled sample cube)");
   app.add_option("-v,--verbosity", verbosity, "Log verbosity on stderr (1 errors, 3 warnings, 6 detail)")
       ->capture_default_str()
       ->check(CLI::Range(0, 9));
@@ -106,13 +155,12 @@ int main(int argc, char** argv) {
       exprCommand.run(nullptr, std::cout);
     } else {
       auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
-      if (*cubeCommand) print_cube(cube.get(), std::cout);
+      if (*cubeCommand) vtq::printCube(cube.get(), std::cout);
       if (exprCommand.selected()) exprCommand.run(cube.get(), std::cout);
       if (*shellCommand) {
         cube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, multipleHierarchies);
         const int status = vtq::runShell(cube.get(), std::cin, std::cout, std::cerr, shellOptions);
-        std::cout.flush();
-        return status;
+        return output_written(output) ? status : kLibraryError;
       }
     }
   } catch (const olap_api::ApiException& e) {
@@ -124,6 +172,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "error: %s\n", e.what());
     return kLibraryError;
   }
-  std::cout.flush();
-  return std::cout ? 0 : kLibraryError;
+  return output_written(output) ? 0 : kLibraryError;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +50,17 @@ class VTQ_EXPORT MemoryCube : public NUVA_o::Cube {
 // the olap_api family whose message names the file, the line and the problem; nothing of a
 // failed load survives.
 VTQ_EXPORT MemoryCube* loadCube(const std::string& path);
+
+// Files held in memory, by path: the contents a cube definition and its tables would have on
+// disk.
+using FileSet = std::map<std::string, std::string>;
+// As loadCube, reading the definition at `path` and its tables from `files` instead of the
+// disk (table paths resolve against the definition's directory as they would on disk).
+VTQ_EXPORT MemoryCube* loadCube(const std::string& path, const FileSet& files);
+
+// The largest definition and table files a load reads, in bytes; larger ones are refused.
+constexpr size_t kMaxDefinitionBytes = size_t(64) << 20;
+constexpr size_t kMaxTableBytes = size_t(1) << 30;
 
 // The unique names of the members of a set, in the set's order. A library proxy is asked
 // through its server set (which is created when needed). Throws InvalidArgumentException
