@@ -207,10 +207,6 @@ TEST_F(VtqToolTest, ExprRefusesTooDeepTreesAndKeepsTheDumpLinear) {
   EXPECT_EQ("error 0x02017066: The expression is too deeply nested.\n", deeper.err);
 }
 
-}  // namespace
-
-namespace {
-
 // Global options are accepted after a command's name and listed in its help, where a user who
 // asked one command for help looks for them.
 TEST_F(VtqToolTest, EveryCommandsHelpListsTheGlobalOptions) {
@@ -223,6 +219,8 @@ TEST_F(VtqToolTest, EveryCommandsHelpListsTheGlobalOptions) {
   const ToolRun cube = vtq("cube -v 1 --cube " + quoted(vtq_testing::sampleCubePath()));
   EXPECT_EQ(0, cube.status) << cube.err;
   EXPECT_EQ(0u, cube.out.find("[Time]\t[Time].[Calendar]\t4\t52\n")) << cube.out;
+}
+
 // Output that never arrived used to pass for success in the shell.
 TEST_F(VtqToolTest, LostOutputFailsEveryCommand) {
   const std::string script = vtq_testing::sourceDir() + "/examples/sales/category_by_year.vtq";
