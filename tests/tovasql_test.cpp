@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -223,6 +225,23 @@ TEST_F(TovasqlTest, BadStatementsFailWithCodesAndLeaveTheRootUsable) {
     failure(one);
     failure(TOVAString("SELECT [Product].[Item] FROM [Product] WHERE [Product].[Item] = ") + one);
   }
+}
+
+TEST_F(TovasqlTest, FuzzCorpusParsesOrFailsWithACode) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::path(vtq_testing::sourceDir()) / "fuzz" / "corpus" / "statement";
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    uint32_t code = failure(bytes);
+    if (code == 0) {
+      auto_unuse<TOVASQLExpressionCommon> r = parse(bytes);
+      EXPECT_EQ(r->getText(true), parse(r->getText(true))->getText(true)) << entry.path();
+    }
+    ++files;
+  }
+  EXPECT_GE(files, 20u);
 }
 
 TEST_F(TovasqlTest, MalformedBuildingSequencesAreRefused) {
