@@ -1,5 +1,7 @@
 #include "common/Utilities.h"
 
+#include <iterator>
+
 #include "support/CoreLog.h"
 
 namespace common {
@@ -47,6 +49,18 @@ int32_t sizeOfDataType(support::DataType type) {
 bool isStringDataType(support::DataType type) {
   return type == support::DT_UCS2 || type == support::DT_UTF8 || type == support::DT_PTR_UCS2 ||
          type == support::DT_PTR_UTF8;
+}
+
+const char* dataTypeLabel(support::DataType type) {
+  static const char* const labels[] = {
+      "[DT_UNKNOWN]", "[DT_NULL]", "[DT_SI8]", "[DT_UI8]", "[DT_SI16]", "[DT_UI16]",
+      "[DT_SI32]", "[DT_UI32]", "[DT_SI64]", "[DT_UI64]", "[DT_FLOAT]", "[DT_DOUBLE]",
+      "[DT_CURRENCY]", "[DT_BOOLEAN]", "[DT_DATE]", "[DT_TIME]", "[DT_DATETIME]", "[DT_UCS2]",
+      "[DT_UTF8]", "[DT_PTR_UCS2]", "[DT_PTR_UTF8]", "[DT_TRANSIENT_MEMO]",
+      "[DT_PERSISTENT_MEMO]", "[DT_BLOB]", "[DT_BITMAP]", "[DT_ICON]", "[DT_PICTURE]",
+      "[DT_OLE]", "[DT_CHART]", "[DT_UCS2_VECTOR]"};
+  const auto index = static_cast<unsigned>(type);
+  return index < std::size(labels) ? labels[index] : labels[0];
 }
 
 }  // namespace common

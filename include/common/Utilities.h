@@ -15,6 +15,8 @@ namespace common {
 VTQ_EXPORT int32_t sizeOfDataType(support::DataType type);
 // True for the four text types (DT_UCS2, DT_UTF8, DT_PTR_UCS2, DT_PTR_UTF8).
 VTQ_EXPORT bool isStringDataType(support::DataType type);
+// The label of the row dump, "[DT_SI32]"; "[DT_UNKNOWN]" for a value outside the enumeration.
+VTQ_EXPORT const char* dataTypeLabel(support::DataType type);
 
 // True when both variants have the same type and compare equal; two VT_NULL values are equal.
 // Throws COMException when a value cannot be copied.

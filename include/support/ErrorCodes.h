@@ -66,6 +66,13 @@ enum ErrorCode : uint32_t {
   COMMON_E_CUBE_CHANGED = 0xC2011117,              // %1 what changed
   COMMON_E_PARSER_STACK = 0x02017066,
 
+  // TOVASQL trees and statements.
+  COMMON_E_TOVASQL_WRONG_KIND = 0xC201103D,        // %1 operation, %2 node type
+  COMMON_E_TOVASQL_NOT_A_FIELD = 0xC201103F,       // %1 item
+  COMMON_E_TOVASQL_NOT_A_HIERARCHY = 0xC2011040,   // %1 item
+  COMMON_E_TOVASQL_UNTERMINATED_TEXT = 0xC2011118, // %1 statement, %2 text read so far
+  COMMON_E_TOVASQL_BUILD_SEQUENCE = 0xC2011119,    // %1 building step, %2 queued items it needs
+
   // Providers and the platform.
   COMMON_E_NO_PROVIDER_OBJECT = 0xC2011200,
   COMMON_E_UNKNOWN_PROVIDER = 0xC201B241,          // %1 provider name
