@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <string>
 
@@ -205,11 +206,21 @@ void refuse_unreadable_numbers(Expression* tree) {
   }
 }
 
-// The value of a number node's element: '.' as the decimal separator, else the numeric reader.
+// The value of a number node's element: '.' as the decimal separator, else the exponent form
+// older documents hold. A value beyond the range of a double (either way, as the parser sees
+// it) reads as infinity, which the caller refuses; text that is no number is refused here
+// rather than read as 0.
 double number_attribute(DOMElement* element) {
+  const TOVAString text = XmlSupport::getAttribute(element, "ExpressionValue");
   double value = 0.0;
-  if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(element, "ExpressionValue"), value))
-    value = XmlSupport::getRealAttribute(element, "ExpressionValue");
+  if (text.empty() || StringConverters::convertStringToReal(text, value)) return value;
+  const std::string ascii = text.string();
+  const char* end = ascii.data() + ascii.size();
+  const auto [stop, error] = std::from_chars(ascii.data(), end, value);
+  if (error == std::errc::result_out_of_range && stop == end)
+    return std::numeric_limits<double>::infinity();
+  if (error != std::errc() || stop != end)
+    support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC2011048, "ExpressionValue", text);
   return value;
 }
 

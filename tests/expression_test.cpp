@@ -788,6 +788,27 @@ TEST_F(ExpressionTest, NonFiniteNumbersAreRefused) {
     EXPECT_EQ(Expression::ET_EMPTY, loaded->getType());
     EXPECT_TRUE(loaded->getExpressions().empty());
   }
+
+  // Regression: a saved value beyond a double, or no number at all, loaded silently as 0.
+  auto load_value = [this](const char* value) -> std::string {
+    auto saved = parse("Abs(2)", nullptr);
+    XmlSupport xml;
+    DOMElement* element = xml.addAChild(nullptr, "Expression");
+    saved->save(xml, 0, element);
+    auto* number = static_cast<DOMElement*>(element->getFirstChild()->getFirstChild());
+    XmlSupport::write_to(number, "ExpressionValue", TOVAString(value));
+    Holder loaded(createCommonExpression(nullptr));
+    try {
+      loaded->load(element, nullptr);
+    } catch (const olap_api::ApiException& x) {
+      return "error " + std::to_string(x.getCode());
+    }
+    return loaded->getTextFromTree().string();
+  };
+  EXPECT_EQ("Abs ( 1500 ) ", load_value("1.5E3"));  // older documents' exponent form
+  EXPECT_EQ("error " + std::to_string(0xC2011036u), load_value("1e400"));
+  EXPECT_EQ("error " + std::to_string(0xC2011036u), load_value("1e-400"));
+  EXPECT_EQ("error " + std::to_string(0xC2011048u), load_value("twelve"));
 }
 
 // Names that start with a keyword or hold operator characters in brackets, on a cube that
