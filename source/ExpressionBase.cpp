@@ -836,7 +836,8 @@ void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
     const int depth = depth_of(this);
     std::vector<std::pair<DOMElement*, int>> work{{element, depth}};
     while (!work.empty()) {
-      auto [at, level] = work.back();
+      DOMElement* at = work.back().first;
+      const int level = work.back().second;
       work.pop_back();
       if (level > MAX_DEPTH) too_deep();
       if (XmlSupport::getAttribute(at, "ExpressionType") == numberType)
@@ -846,7 +847,8 @@ void ExpressionBase::load(DOMElement* element, NUVA_o::Cube* /*cube*/) {
   }
   std::vector<std::pair<ExpressionBase*, DOMElement*>> work{{this, element}};
   while (!work.empty()) {
-    auto [node, at] = work.back();
+    ExpressionBase* node = work.back().first;
+    DOMElement* at = work.back().second;
     work.pop_back();
     TOVAString typeText = XmlSupport::getAttribute(at, "ExpressionType");
     std::string narrow = typeText.string();
