@@ -195,26 +195,12 @@ NUVA_o::Axis* AxisCommon::clone() const {
 // Listeners
 
 void AxisCommon::notify_listeners(AxisListener::AxisEvent event) const {
-  // A listener may edit the view (and so this axis's listeners) from inside its call: walk a
-  // copy and call out without holding the lock.
-  std::vector<AxisListener*> listeners;
-  {
-    KorvelSynchronizedRead lock(m_ListenerLock);
-    listeners = m_Listeners;
-  }
-  for (AxisListener* listener : listeners) listener->axisChanged(this, event);
+  m_Listeners.notify([&](AxisListener* listener) { listener->axisChanged(this, event); });
 }
 
-void AxisCommon::addListener(AxisListener* listener) const {
-  KorvelSynchronizedWrite lock(m_ListenerLock);
-  m_Listeners.push_back(listener);
-}
+void AxisCommon::addListener(AxisListener* listener) const { m_Listeners.add(listener); }
 
-void AxisCommon::removeListener(AxisListener* listener) const {
-  KorvelSynchronizedWrite lock(m_ListenerLock);
-  m_Listeners.erase(std::remove(m_Listeners.begin(), m_Listeners.end(), listener),
-                    m_Listeners.end());
-}
+void AxisCommon::removeListener(AxisListener* listener) const { m_Listeners.remove(listener); }
 
 void AxisCommon::listen_to(NUVA_o::AxisHierarchy* axisHierarchy) {
   if (auto* common = as_common(axisHierarchy)) common->addListener(this);
@@ -250,12 +236,7 @@ bool AxisCommon::activeViewSetInactivated(TOVAString uniqueName) {
 }
 
 void AxisCommon::executingCommand(const NUVA_o::MemberSetCommand* command) {
-  std::vector<AxisListener*> listeners;
-  {
-    KorvelSynchronizedRead lock(m_ListenerLock);
-    listeners = m_Listeners;
-  }
-  for (AxisListener* listener : listeners) listener->executingCommand(command);
+  m_Listeners.notify([&](AxisListener* listener) { listener->executingCommand(command); });
 }
 
 void AxisCommon::subTotalChanged(const NUVA_o::SubTotal*) {

@@ -179,27 +179,18 @@ NUVA_o::AxisHierarchy* AxisHierarchyCommon::clone() const {
 }
 
 void AxisHierarchyCommon::addListener(AxisHierarchyListener* listener) const {
-  KorvelSynchronized lock(m_Mutex);
-  m_Listeners.push_back(listener);
+  m_Listeners.add(listener);
 }
 
 void AxisHierarchyCommon::removeListener(AxisHierarchyListener* listener) const {
-  KorvelSynchronized lock(m_Mutex);
-  m_Listeners.erase(std::remove(m_Listeners.begin(), m_Listeners.end(), listener),
-                    m_Listeners.end());
+  m_Listeners.remove(listener);
 }
 
-// Notifications walk a copy, outside the mutex: a listener may add or remove listeners from
-// inside its call, and listeners take locks of their own (the view's command history), which
-// must never be taken while this mutex is held.
-std::vector<NUVA_o::AxisHierarchy::AxisHierarchyListener*>
-AxisHierarchyCommon::listeners_snapshot() const {
-  KorvelSynchronized lock(m_Mutex);
-  return m_Listeners;
-}
-
+// Notifications run outside m_Mutex: listeners take locks of their own (the view's command
+// history), which must never be taken while this mutex is held.
 void AxisHierarchyCommon::preMemberSetCommandExecute(const NUVA_o::MemberSetCommand* command) {
-  for (AxisHierarchyListener* listener : listeners_snapshot()) listener->executingCommand(command);
+  m_Listeners.notify(
+      [&](AxisHierarchyListener* listener) { listener->executingCommand(command); });
 }
 
 void AxisHierarchyCommon::memberSetChanged(const NUVA_o::MemberSetCommand* command, bool& out) {
@@ -209,12 +200,12 @@ void AxisHierarchyCommon::memberSetChanged(const NUVA_o::MemberSetCommand* comma
     slice = command && m_pActiveSliceMemberSet &&
             is_same_set(command->getCommandMemberSet(), m_pActiveSliceMemberSet.get());
   }
-  for (AxisHierarchyListener* listener : listeners_snapshot()) {
+  m_Listeners.notify([&](AxisHierarchyListener* listener) {
     if (slice)
       listener->activeSliceMemberSetChanged(command);
     else
       listener->activeViewSetChanged(command);
-  }
+  });
   out = false;
 }
 
@@ -240,7 +231,8 @@ void AxisHierarchyCommon::memberChanged(const NUVA_o::MemberCommand* command) {
       }
     }
   }
-  for (AxisHierarchyListener* listener : listeners_snapshot()) listener->activeMemberChanged(command);
+  m_Listeners.notify(
+      [&](AxisHierarchyListener* listener) { listener->activeMemberChanged(command); });
 }
 
 void AxisHierarchyCommon::memberDestroyed(const NUVA_o::Member*) {
@@ -252,19 +244,14 @@ void AxisHierarchyCommon::memberSetDestroyed(const NUVA_o::MemberSet*) {
 }
 
 bool AxisHierarchyCommon::inactivated() {
+  // Held across the calls: the reference count read below answers "nobody else holds us" only
+  // if no other thread can hand out our member sets while the listeners let go of us.
   KorvelSynchronized lock(m_Mutex);
   use();
   const TOVAString name = m_pHierarchy ? m_pHierarchy->getUniqueName() : TOVAString();
-  size_t refused = 0;
-  while (refused < m_Listeners.size()) {
-    const size_t before = m_Listeners.size();
-    if (m_Listeners[refused]->activeViewSetInactivated(name)) {
-      // A listener that let go has left the list; one that did not cannot be asked again.
-      if (m_Listeners.size() >= before) ++refused;
-    } else {
-      ++refused;
-    }
-  }
+  // Each listener is asked once; one that lets go removes itself from the list inside the call.
+  m_Listeners.notify(
+      [&](AxisHierarchyListener* listener) { listener->activeViewSetInactivated(name); });
   // Besides the reference taken above only the self-reference of a strong object is left:
   // nobody else holds the axis hierarchy. The caller's finish call releases ours.
   if (getRefCount() == 2) return true;

@@ -235,7 +235,7 @@ void MemberSetProxy::addMemberSetListener(MemberSetListener* listener) {
     m_pServerMemberSet->addMemberSetListener(listener);
     return;
   }
-  m_Listeners.push_back(listener);
+  if (listener) m_Listeners.push_back(listener);
 }
 
 void MemberSetProxy::removeMemberSetListener(MemberSetListener* listener) {
@@ -243,8 +243,8 @@ void MemberSetProxy::removeMemberSetListener(MemberSetListener* listener) {
     m_pServerMemberSet->removeMemberSetListener(listener);
     return;
   }
-  auto it = std::find(m_Listeners.begin(), m_Listeners.end(), listener);
-  if (it != m_Listeners.end()) m_Listeners.erase(it);
+  // Every occurrence, as the server set's own list removes them.
+  std::erase(m_Listeners, listener);
 }
 
 const common::CreationRecord& MemberSetProxy::getCreationRecord() const {

@@ -109,6 +109,8 @@ class VTQ_EXPORT MemberSetProxy : public support::StrongRef, public MemberSet {
   auto_unuse<Hierarchy> m_pHierarchy;
   std::unique_ptr<QueryPropertySetCommon> m_pQueryPropertySet;
   std::vector<MemberProperty*> m_MemberProperties;
+  // Listeners recorded until the server set exists. Never notified and used from one thread,
+  // so a plain vector rather than support::ListenerList; the server set's list notifies.
   std::vector<MemberSetListener*> m_Listeners;
   int32_t m_MemberSetOrder = 0;
   bool m_bRestricted = true;
