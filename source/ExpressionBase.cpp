@@ -43,10 +43,6 @@ const TOVAString& trace_name() {
 [[maybe_unused]] const bool g_StaticsCreated = [] {
   parser_lock();
   expression_log();
-  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
-  core->registerMessage(0xC2011005, "Unknown name '%2' in the expression '%1'.");
-  core->registerMessage(0xC2011047, "The cube does not support AGGREGATE in expressions: '%1'.");
-  core->registerMessage(0xC2011048, "Invalid expression element: %1 '%2'.");
   return true;
 }();
 
@@ -139,7 +135,7 @@ int logical_level(int type) {
 }
 
 [[noreturn]] void too_deep() {
-  support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0x02017066);
+  support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_PARSER_STACK);
 }
 
 // Nodes from the root down to `node`, itself included. The walk stops past the limit.
@@ -480,8 +476,8 @@ bool ExpressionBase::setTextAndCreateTree(const TOVAString& text) {
     lexer.setResolveNames(m_pCube != nullptr);
     KelParseContext context(lexer);
     int result = kelparse(&context);
-    if (result == 2) context.record_failure(0x02017066);
-    else if (result != 0) context.record_failure(0xC2011113);
+    if (result == 2) context.record_failure(support::COMMON_E_PARSER_STACK);
+    else if (result != 0) context.record_failure(support::COMMON_E_SYNTAX);
     // Failures were logged when they were recorded; the lock and the nodes of the
     // aborted parse are released on the way out.
     if (ExceptionCommon* failure = context.failure()) failure->rethrow();
@@ -850,7 +846,7 @@ void ExpressionBase::save(XmlSupport& document, const int& index, DOMElement* el
 namespace {
 
 [[noreturn]] void invalid_element(const char* what, const TOVAString& value) {
-  support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC2011048, what, value);
+  support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_EXPRESSION_ELEMENT, what, value);
 }
 
 // Calls `visit` with the element of each child node of `element`, in document order.

@@ -55,7 +55,7 @@ ISessionManager* create_session_manager() {
   }
   ISessionManager* manager = factory ? factory() : nullptr;
   if (manager == nullptr)
-    support::raise<ConfigurationExceptionImpl>(moduleName(), 0xC201B249);
+    support::raise<ConfigurationExceptionImpl>(moduleName(), support::COMMON_E_NO_SESSION_MANAGER);
   return manager;
 }
 
@@ -86,7 +86,7 @@ ISPorticoSession* call_session_manager(const TOVAString& text, SessionCall call,
     if (core->shouldLog(3, unit)) {
       TOVAString message;
       message.build("%s", description);
-      core->log(0xC2011000, 3, unit, "Utilities", line, function, 1, &message);
+      core->log(support::COMMON_LOG_ERROR, 3, unit, "Utilities", line, function, 1, &message);
     }
   }
   return session;

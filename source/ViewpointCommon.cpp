@@ -24,7 +24,7 @@ namespace {
 const char* const kSource = "ViewpointCommon";
 
 [[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED, what);
 }
 
 // The instance number that log lines show for a counted object of this library or a provider.
@@ -55,7 +55,7 @@ ViewpointCommon::~ViewpointCommon() {
 
 void ViewpointCommon::require_bound(const char* operation) const {
   if (m_pCube) return;
-  support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC2011008, operation);
+  support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_E_NOT_BOUND, operation);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -113,9 +113,9 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, unsigned viewAxes, unsigned
 
 void ViewpointCommon::initialize_all_to_default(unsigned viewAxes, unsigned sliceAxes) {
   uint32_t code = 0;
-  if (viewAxes < 1) code = 0xC2011027;
-  else if (viewAxes > 2) code = 0xC2011028;
-  else if (sliceAxes < 1) code = 0xC2011029;
+  if (viewAxes < 1) code = support::COMMON_E_NO_VIEW_AXIS;
+  else if (viewAxes > 2) code = support::COMMON_E_TOO_MANY_VIEW_AXES;
+  else if (sliceAxes < 1) code = support::COMMON_E_NO_SLICE_AXIS;
   if (code) {
     disconnect(true);
     support::raise<InvalidArgumentExceptionImpl>(moduleName(), code);
@@ -174,7 +174,7 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
     if (list) support_dll::AssertionFailure("pList->getLength( ) == 1", __FILE__, __LINE__);
     // A view that could not be restored is left unbound rather than half built.
     disconnect(true);
-    support::raise<MalformedXMLExceptionImpl>(moduleName(), 0xC2011020);
+    support::raise<MalformedXMLExceptionImpl>(moduleName(), support::COMMON_E_NOT_A_CUBE_VIEW);
   }
   restore(static_cast<DOMElement*>(list->item(0)), m_pCube.get());
 }
@@ -266,17 +266,14 @@ NUVA_o::ViewResultSet* ViewpointCommon::query() const {
     closed = std::move(m_pClosedResultSet);
   }
   viewpointLog().logAt(4, "Viewpoint[%u]: Executing query %u", getInstanceNumber(), number);
-  if (!m_pDerivedViewpoint) support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+  if (!m_pDerivedViewpoint) support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
   for (const auto& axis : m_Axes)
     if (axis->getAxisType() == NUVA_o::Axis::AT_VIEW && axis->getAxisHierarchies().empty())
-      support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC201102A);
-  if (m_pDerivedViewpoint->isQueryTooLarge()) {
-    QueryTooLargeExceptionImpl e(moduleName());
-    e.log();
-    throw e;
-  }
+      support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_E_EMPTY_VIEW_AXIS);
+  if (m_pDerivedViewpoint->isQueryTooLarge())
+    support::raise<QueryTooLargeExceptionImpl>(moduleName(), support::COMMON_E_QUERY_TOO_LARGE);
   auto_unuse<NUVA_o::ViewResultSet> result(m_pDerivedViewpoint->executeQuery());
-  if (!result) support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+  if (!result) support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
 
   auto* listener = static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(
       const_cast<ViewpointCommon*>(this));
@@ -322,7 +319,7 @@ void ViewpointCommon::revert() {
       default:
         break;
     }
-    support::raise<CubeViewStateExceptionImpl>(moduleName(), 0x42018008, reason);
+    support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_W_NOTHING_TO_REVERT, reason);
   }
   dirty_viewpoint(true);
 }
@@ -344,7 +341,7 @@ void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarc
   KorvelSynchronizedEdit edit(&m_Lock);
   const TOVAString name = axisHierarchy ? axisHierarchy->getUniqueName() : TOVAString();
   if (!axisHierarchy || !find_axis_containing_hierarchy(name))
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011045, name);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_HIERARCHY_NOT_PLACED, name);
   moveAxisHierarchy(name, axis, position);
 }
 
@@ -354,11 +351,11 @@ void ViewpointCommon::moveAxisHierarchy(const TOVAString& uniqueName, NUVA_o::Ax
   KorvelSynchronizedEdit edit(&m_Lock);
   auto target = std::find(m_Axes.begin(), m_Axes.end(), axis);
   if (!axis || target == m_Axes.end())
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   // The view compares names exactly: another spelling of a placed hierarchy would otherwise
   // count as on no axis and be placed twice.
   const TOVAString name = resolve_hierarchy_name(uniqueName);
-  if (name.empty()) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011035, uniqueName);
+  if (name.empty()) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_HIERARCHY, uniqueName);
   auto_unuse<MoveAxisHierarchyCommand> command(new MoveAxisHierarchyCommand(
       this, name, uint32_t(target - m_Axes.begin()), position));
   execute(command.get());
@@ -371,7 +368,7 @@ void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
   for (const NUVA_o::AxisHierarchy* one : {first, second}) {
     const TOVAString name = one ? one->getUniqueName() : TOVAString();
     if (!one || !find_axis_containing_hierarchy(name))
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011045, name);
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_HIERARCHY_NOT_PLACED, name);
   }
   swapAxisHierarchies(first->getUniqueName(), second->getUniqueName());
 }
@@ -383,7 +380,7 @@ void ViewpointCommon::swapAxisHierarchies(const TOVAString& firstName,
   auto_unuse<NUVA_o::Hierarchy> one(m_pCube->getHierarchyByUniqueName(firstName));
   auto_unuse<NUVA_o::Hierarchy> other(m_pCube->getHierarchyByUniqueName(secondName));
   if (!one || !other)
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001, "swapAxisHierarchies",
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT, "swapAxisHierarchies",
                                                  "CubeView", one ? 2 : 1);
   // Only the hierarchies' own names are compared with what the axes hold.
   const TOVAString& first = one->getUniqueName();
@@ -395,7 +392,7 @@ void ViewpointCommon::swapAxisHierarchies(const TOVAString& firstName,
     // One of them comes onto the axes in place of the other: they must be of one dimension.
     const TOVAString& dimension = one->getDimension()->getUniqueName();
     if (dimension != other->getDimension()->getUniqueName())
-      support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC2011046, dimension);
+      support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_E_DIFFERENT_DIMENSIONS, dimension);
   }
   auto_unuse<SwapAxisHierarchiesCommand> command(
       new SwapAxisHierarchiesCommand(this, first, second));
@@ -406,7 +403,7 @@ void ViewpointCommon::swapAxes(NUVA_o::Axis* first, NUVA_o::Axis* second) {
   require_bound("swapAxes");
   KorvelSynchronizedEdit edit(&m_Lock);
   if (!viewpoint_contains_axis(first) || !viewpoint_contains_axis(second))
-    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   auto_unuse<SwapAxesCommand> command(new SwapAxesCommand(this, first, second));
   execute(command.get());
 }
@@ -419,7 +416,7 @@ void ViewpointCommon::internal_move_axis_hierarchy(const TOVAString& uniqueName,
   viewpointLog().logAt(4, "Moving hierarchy %s to position %ld on axis %ld", uniqueName,
                        long(position), long(instance_of(axis)));
   if (!viewpoint_contains_axis(axis))
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   auto alter_position = [&](unsigned to) {
     viewpointLog().logAt(6, "Altering invalid axis hierarchy position argument from %u to %u",
                          position, to);
@@ -460,7 +457,7 @@ void ViewpointCommon::internal_move_axis_hierarchy(const TOVAString& uniqueName,
   } else {
     auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(uniqueName));
     if (!hierarchy)
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011035, uniqueName);
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_HIERARCHY, uniqueName);
     if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY)) {
       const TOVAString& dimension = hierarchy->getDimension()->getUniqueName();
       bool removed = false;
@@ -502,7 +499,7 @@ void ViewpointCommon::internal_swap_axis_hierarchies(const TOVAString& first,
   auto_unuse<NUVA_o::Hierarchy> firstHierarchy(m_pCube->getHierarchyByUniqueName(first));
   auto_unuse<NUVA_o::Hierarchy> secondHierarchy(m_pCube->getHierarchyByUniqueName(second));
   if (!firstHierarchy || !secondHierarchy)
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001,
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
                                                  "swapAxisHierarchies", "CubeView",
                                                  firstHierarchy ? 2 : 1);
   NUVA_o::Axis* firstAxis = find_axis_containing_hierarchy(first);
@@ -577,7 +574,7 @@ void ViewpointCommon::internal_swap_axes(NUVA_o::Axis* first, NUVA_o::Axis* seco
 
 NUVA_o::Sort* ViewpointCommon::addSort(const NUVA_o::Tuple* tuple, NUVA_o::Sort::Direction, bool) {
   require_bound("addSort");
-  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011013);
+  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_SORT_NEEDS_TUPLE);
   raise_unsupported("adding a sort (sorts are not available yet)");
 }
 
@@ -590,8 +587,8 @@ void ViewpointCommon::removeSort(const NUVA_o::Sort* sort) {
 NUVA_o::Filter* ViewpointCommon::addFilter(const NUVA_o::Tuple* tuple,
                                            const NUVA_o::Expression* expression) {
   require_bound("addFilter");
-  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011014);
-  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC201110E);
+  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FILTER_NEEDS_TUPLE);
+  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_BAD_EXPRESSION);
   raise_unsupported("adding a filter (filters are not available yet)");
 }
 
@@ -604,7 +601,7 @@ void ViewpointCommon::removeFilter(const NUVA_o::Filter* filter) {
 NUVA_o::ExceptionSpecification* ViewpointCommon::addExceptionSpecification(
     const NUVA_o::Tuple*, const NUVA_o::Expression* expression, int) {
   require_bound("addExceptionSpecification");
-  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC201110E);
+  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_BAD_EXPRESSION);
   raise_unsupported(
       "adding an exception specification (exception specifications are not available yet)");
 }
@@ -697,7 +694,7 @@ bool ViewpointCommon::viewpoint_contains_axis(const NUVA_o::Axis* axis) const {
 
 NUVA_o::Axis* ViewpointCommon::find_axis_containing_hierarchy(const TOVAString& uniqueName) const {
   for (auto& axis : m_Axes)
-    if (axis->getAxisHierarchyPosition(uniqueName) != 0xFFFFFFFF) return axis.get();
+    if (axis->getAxisHierarchyPosition(uniqueName) != support::NO_POSITION) return axis.get();
   return nullptr;
 }
 
@@ -725,10 +722,10 @@ NUVA_o::DynamicCalculation* ViewpointCommon::find_dynamic_calculation(const TOVA
 
 ClauseActivityScope ViewpointCommon::optional_clause_active(
     const NUVA_o::OptionalCubeViewClause* clause, unsigned& axis) const {
-  axis = 0xFFFFFFFF;
+  axis = support::NO_POSITION;
   const NUVA_o::Tuple* tuple = clause ? clause->getTuple() : nullptr;
   if (!tuple) return CAS_VIEW;
-  unsigned found = 0xFFFFFFFF;
+  unsigned found = support::NO_POSITION;
   size_t calculations = 0;
   bool referenced = false;
   for (const TOVAString& name : tuple->getDynamicCalculationUniqueNames()) {
@@ -736,7 +733,7 @@ ClauseActivityScope ViewpointCommon::optional_clause_active(
     unsigned at = 0;
     NUVA_o::DynamicCalculation* calculation = find_dynamic_calculation(name, at);
     if (!calculation || !calculation->isActive()) return CAS_INACTIVE;
-    if (found != 0xFFFFFFFF && found != at) return CAS_INACTIVE;
+    if (found != support::NO_POSITION && found != at) return CAS_INACTIVE;
     found = at;
     ++calculations;
   }
@@ -749,7 +746,7 @@ ClauseActivityScope ViewpointCommon::optional_clause_active(
       axis = at;
       return CAS_AXIS;
     }
-    if (found != 0xFFFFFFFF && found != at) return CAS_INACTIVE;
+    if (found != support::NO_POSITION && found != at) return CAS_INACTIVE;
     found = at;
   }
   const std::vector<TOVAString> names = tuple->getHierarchyUniqueNames();
@@ -764,7 +761,7 @@ ClauseActivityScope ViewpointCommon::optional_clause_active(
     if (names.size() + calculations != candidate->getAxisHierarchies().size()) continue;
     bool all = true;
     for (const TOVAString& name : names)
-      if (candidate->getAxisHierarchyPosition(name) == 0xFFFFFFFF) all = false;
+      if (candidate->getAxisHierarchyPosition(name) == support::NO_POSITION) all = false;
     if (all) {
       axis = i;
       scope = CAS_AXIS;

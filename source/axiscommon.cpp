@@ -20,16 +20,12 @@ const char* const kVersion = "11.5.8";
 const char* const kHidden = "HIDDEN";
 
 [[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle) {
-  InvalidXMLExceptionImpl e(moduleName(), 0xC2011016);
-  e.addStringInsert(attribute);
-  e.addHandleInsert(handle);
-  e.addStringInsert("Axis");
-  e.log();
-  throw e;
+  support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_XML_ELEMENT, attribute,
+                                          support::Handle{handle}, "Axis");
 }
 
 [[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED, what);
 }
 
 TOVAString catalogue_text(uint32_t id) {
@@ -224,7 +220,7 @@ void AxisCommon::activeViewSetChanged(const NUVA_o::MemberSetCommand*) {
 
 bool AxisCommon::activeViewSetInactivated(TOVAString uniqueName) {
   const unsigned position = getAxisHierarchyPosition(uniqueName);
-  if (position == 0xFFFFFFFF) return false;
+  if (position == support::NO_POSITION) return false;
   auto_unuse<NUVA_o::AxisHierarchy> removed(removeAxisHierarchy(uniqueName));
   if (!removed) return false;
   NUVA_o::Hierarchy* hierarchy = removed->getHierarchy();
@@ -269,7 +265,7 @@ NUVA_o::AxisHierarchy* AxisCommon::getAxisHierarchy(const TOVAString& uniqueName
 unsigned AxisCommon::getAxisHierarchyPosition(const TOVAString& uniqueName) const {
   for (size_t i = 0; i < m_AxisHierarchies.size(); ++i)
     if (m_AxisHierarchies[i]->getUniqueName() == uniqueName) return unsigned(i);
-  return 0xFFFFFFFF;
+  return support::NO_POSITION;
 }
 
 void AxisCommon::addAxisHierarchy(NUVA_o::AxisHierarchy* axisHierarchy, unsigned position) {
@@ -298,7 +294,7 @@ void AxisCommon::addAxisHierarchy(NUVA_o::Hierarchy* hierarchy) {
 
 NUVA_o::AxisHierarchy* AxisCommon::removeAxisHierarchy(const TOVAString& uniqueName) {
   const unsigned position = getAxisHierarchyPosition(uniqueName);
-  if (position == 0xFFFFFFFF) {
+  if (position == support::NO_POSITION) {
     support_dll::AssertionFailure("pHierarchy", __FILE__, __LINE__);
     return nullptr;
   }
@@ -323,7 +319,7 @@ void AxisCommon::moveAxisHierarchy(const TOVAString& uniqueName, unsigned positi
     return;
   }
   const unsigned from = getAxisHierarchyPosition(uniqueName);
-  if (from == 0xFFFFFFFF) return;
+  if (from == support::NO_POSITION) return;
   auto_unuse<NUVA_o::AxisHierarchy> moved = std::move(m_AxisHierarchies[from]);
   m_AxisHierarchies.erase(m_AxisHierarchies.begin() + from);
   m_AxisHierarchies.insert(m_AxisHierarchies.begin() + position, std::move(moved));
@@ -358,7 +354,7 @@ bool AxisCommon::tuple_matches_axis(const NUVA_o::Tuple* tuple, TOVAString* miss
   const std::vector<TOVAString> names = tuple->getHierarchyUniqueNames();
   if (names.size() != m_AxisHierarchies.size()) return false;
   for (const TOVAString& name : names) {
-    if (getAxisHierarchyPosition(name) == 0xFFFFFFFF) {
+    if (getAxisHierarchyPosition(name) == support::NO_POSITION) {
       if (missing) *missing = name;
       return false;
     }
@@ -402,15 +398,10 @@ void AxisCommon::addDynamicCalculation(NUVA_o::DynamicCalculation* calculation) 
 
 NUVA_o::DynamicCalculation* AxisCommon::addDynamicCalculation(const NUVA_o::Tuple* tuple,
                                                               NUVA_o::DynamicCalculationType) {
-  if (!tuple) {
-    InvalidArgumentExceptionImpl e(moduleName());
-    e.addStringInsert("Axis");
-    e.addStringInsert("addDynamicCalculation");
-    e.addNumericInsert(1);
-    e.setNULL();
-    e.log();
-    throw e;
-  }
+  if (!tuple)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                 "Axis", "addDynamicCalculation", 1,
+                                                 support::null_insert);
   raise_unsupported("creating a dynamic calculation (dynamic calculations are not available yet)");
 }
 
@@ -487,7 +478,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   else if (type == "Slice")
     m_AxisType = AT_SLICE;
   else
-    raise_restore_exception("AxisType", 0xC2011017);
+    raise_restore_exception("AxisType", support::COMMON_M_XML_MISSING);
 
   const TOVAString guid = XmlSupport::getAttribute(element, "Guid");
   if (guid.empty()) m_Guid = SystemSupport::GenerateGUID();
@@ -529,7 +520,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     } catch (const olap_api::ApiException& e) {
       problem = e.getMessage();
     } catch (...) {
-      problem = catalogue_text(0xC201105A);
+      problem = catalogue_text(support::COMMON_R_AXIS_HIERARCHY_DROPPED);
     }
     axisLog().log(problem, 3);
     m_RepairDetails.push_back(problem);
@@ -541,7 +532,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   axisLog().logAt(4, "Axis definition has %u Dynamic Calculations", unsigned(calculationCount));
   for (XMLSize_t i = 0; i < calculationCount; ++i) {
     // Dynamic calculations cannot be restored by this version: each one becomes a repair note.
-    const TOVAString problem = catalogue_text(0xC201105B);
+    const TOVAString problem = catalogue_text(support::COMMON_R_DYNAMIC_CALCULATION_DROPPED);
     axisLog().log(problem, 3);
     m_RepairDetails.push_back(problem);
   }

@@ -18,21 +18,13 @@ const char* const kVersion = "11.5.8";
 
 [[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle,
                                           const char* element) {
-  InvalidXMLExceptionImpl e(moduleName(), 0xC2011016);
-  e.addStringInsert(attribute);
-  e.addHandleInsert(handle);
-  e.addStringInsert(element);
-  e.log();
-  throw e;
+  support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_XML_ELEMENT, attribute,
+                                          support::Handle{handle}, element);
 }
 
 [[noreturn]] void raise_invalid_pointer(const char* operation, const char* pointer) {
-  InvalidPointerExceptionImpl e(moduleName());
-  e.addStringInsert("AxisHierarchyCommon");
-  e.addStringInsert(operation);
-  e.addStringInsert(pointer);
-  e.log();
-  throw e;
+  support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_INVALID_POINTER,
+                                              "AxisHierarchyCommon", operation, pointer);
 }
 
 // A command works on the provider's set behind a proxy, which carries the proxy's GUID.
@@ -285,13 +277,13 @@ NUVA_o::MemberSet* AxisHierarchyCommon::restore_member_set(DOMElement* element, 
   DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(element, tag);
   const XMLSize_t count = list ? list->getLength() : 0;
   if (count == 0) return nullptr;
-  if (count > 1) raise_restore_exception(tag, 0xC2011018, "AxisHierarchy");
+  if (count > 1) raise_restore_exception(tag, support::COMMON_M_XML_REPEATED, "AxisHierarchy");
   DOMElement* holder = static_cast<DOMElement*>(list->item(0));
   DOMElement* setElement = XmlSupport::getFirstChildElement(holder);
-  if (!setElement) raise_restore_exception(tag, 0xC2011017, "AxisHierarchy");
+  if (!setElement) raise_restore_exception(tag, support::COMMON_M_XML_MISSING, "AxisHierarchy");
   auto_unuse<NUVA_o::MemberSet> set(
       NUVA_o::MemberSetProxy::createFromXML(setElement, m_pHierarchy.get()));
-  if (!set) raise_restore_exception(tag, 0xC2011017, "AxisHierarchy");
+  if (!set) raise_restore_exception(tag, support::COMMON_M_XML_MISSING, "AxisHierarchy");
   return set.release();
 }
 
@@ -299,16 +291,16 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   if (!element) return;
   if (!cube) {
     support_dll::AssertionFailure("pCube != NULL", __FILE__, __LINE__);
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011019);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_WITHOUT_CUBE);
   }
   const TOVAString guid = XmlSupport::getAttribute(element, "Guid");
   if (guid.empty() || !StringConverters::convertStringToGUID(guid, m_Guid)) m_Guid = SystemSupport::GenerateGUID();
 
   const TOVAString name = XmlSupport::getAttribute(element, "Hierarchy");
-  if (name.empty()) raise_restore_exception("Hierarchy", 0xC2011017, "AxisHierarchy");
+  if (name.empty()) raise_restore_exception("Hierarchy", support::COMMON_M_XML_MISSING, "AxisHierarchy");
   // A hierarchy standing for a parameter's value is resolved when parameters are restored.
   auto_unuse<NUVA_o::Hierarchy> hierarchy(cube->getHierarchyByUniqueName(name));
-  if (!hierarchy) support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC201101A, "AxisHierarchy", name);
+  if (!hierarchy) support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "AxisHierarchy", name);
 
   // Restore into locals first, so that a damaged element leaves the object as it was.
   auto_unuse<NUVA_o::Hierarchy> previousHierarchy = std::move(m_pHierarchy);
@@ -327,7 +319,7 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
           slice.reset(m_pHierarchy->getDefaultMember());
           TOVAString text;
           TOVAString insert = m_pHierarchy->getName();
-          support_dll::CoreLog::getLogObject()->get(text, 0xC201105D, 1, &insert);
+          support_dll::CoreLog::getLogObject()->get(text, support::COMMON_R_ACTIVE_SLICE_RESET, 1, &insert);
           axisHierarchyLog().log(text, 3);
           repairs.push_back(text);
         }

@@ -1,5 +1,7 @@
 #include "common/ComponentLog.h"
 
+#include "support/ErrorCodes.h"
+
 namespace common {
 
 const TOVAString& moduleName() {
@@ -14,7 +16,7 @@ ComponentLog::ComponentLog(const TOVAString& module, const TOVAString& component
 
 void ComponentLog::log(const TOVAString& text, int verbosity) const {
   if (!shouldLog(verbosity)) return;
-  support_dll::CoreLog::getLogObject()->log(0xC2011F00, verbosity, unit(), "componentlog", 81,
+  support_dll::CoreLog::getLogObject()->log(support::COMMON_LOG_LINE, verbosity, unit(), "componentlog", 81,
                                             "ComponentLog::log", 1, &text);
 }
 
@@ -52,7 +54,7 @@ void logLine(const TOVAString& component, int verbosity, const char* source, int
   support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
   std::string unit = support_dll::CoreLog::getUnitString(moduleName(), component);
   if (!core->shouldLog(verbosity, unit)) return;
-  core->log(0xC2011F00, verbosity, unit, source, line, function, 1, &text);
+  core->log(support::COMMON_LOG_LINE, verbosity, unit, source, line, function, 1, &text);
 }
 
 namespace {

@@ -40,10 +40,9 @@ TOVAString new_guid_text() {
 }
 
 [[noreturn]] void raise_null_argument() {
-  InvalidArgumentExceptionImpl e(common::moduleName());
-  e.setNULL();
-  e.log();
-  throw e;
+  support::raise<InvalidArgumentExceptionImpl>(common::moduleName(),
+                                               support::COMMON_E_INVALID_ARGUMENT,
+                                               support::null_insert);
 }
 
 // The reference a proxy hands out for `assign`: a fresh proxy on the same recipe, whose
@@ -108,12 +107,10 @@ MemberSet* MemberSetProxy::getServerMemberSet() const {
 
 MemberSet* MemberSetProxy::create_server_member_set() {
   if (m_pServerMemberSet) return m_pServerMemberSet.get();
-  if (!m_pHierarchy) {
-    InvalidPointerExceptionImpl e(common::moduleName());
-    e.addStringInsert("MemberSetProxy: no hierarchy to create the member set from");
-    e.log();
-    throw e;
-  }
+  if (!m_pHierarchy)
+    support::raise<InvalidPointerExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_POINTER,
+        "MemberSetProxy: no hierarchy to create the member set from");
 
   auto_unuse<MemberSet> serverSet;
   if (m_CreationRecord.m_CreateSetAs == CS_CREATEFROMEXPRESSION) {
@@ -123,22 +120,16 @@ MemberSet* MemberSetProxy::create_server_member_set() {
     serverSet.reset(m_pHierarchy->createMemberSet(m_CreationRecord.m_CreateSetAs));
   } else {
     Level* level = m_pHierarchy->getLevel(m_CreationRecord.m_LevelIndex);
-    if (!level) {
-      // A record restored from a document may name a level the hierarchy no longer has.
-      InvalidArgumentExceptionImpl e(common::moduleName());
-      e.addStringInsert(m_pHierarchy->getUniqueName());
-      e.addNumericInsert(m_CreationRecord.m_LevelIndex);
-      e.log();
-      throw e;
-    }
+    // A record restored from a document may name a level the hierarchy no longer has.
+    if (!level)
+      support::raise<InvalidArgumentExceptionImpl>(
+          common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, m_pHierarchy->getUniqueName(),
+          m_CreationRecord.m_LevelIndex);
     serverSet.reset(level->createMemberSet(m_CreationRecord.m_CreateSetAs));
   }
-  if (!serverSet) {
-    InvalidPointerExceptionImpl e(common::moduleName());
-    e.addStringInsert(m_pHierarchy->getUniqueName());
-    e.log();
-    throw e;
-  }
+  if (!serverSet)
+    support::raise<InvalidPointerExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_POINTER, m_pHierarchy->getUniqueName());
 
   // The settings are handed over in a fixed order; the proxy's own lists are emptied only
   // once every step succeeded, so that a provider failure leaves the proxy as it was.
@@ -173,12 +164,10 @@ MemberSet* MemberSetProxy::create_server_member_set() {
 }
 
 void MemberSetProxy::install_restored_set(auto_unuse<MemberSet> serverSet) {
-  if (!serverSet) {
-    InvalidPointerExceptionImpl e(common::moduleName());
-    e.addStringInsert(m_pHierarchy ? m_pHierarchy->getUniqueName() : TOVAString());
-    e.log();
-    throw e;
-  }
+  if (!serverSet)
+    support::raise<InvalidPointerExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_POINTER,
+        m_pHierarchy ? m_pHierarchy->getUniqueName() : TOVAString());
   for (MemberSetListener* listener : m_Listeners) serverSet->addMemberSetListener(listener);
   m_Listeners.clear();
   m_pHistoricalReference.reset();
@@ -335,13 +324,11 @@ void MemberSetProxy::setRestricted(bool restricted) {
 void MemberSetProxy::serverOperationF() { getServerMemberSet()->serverOperationF(); }
 
 void MemberSetProxy::addQueryProperty(int id) {
-  if (id < 0 || id >= QUERY_PROPERTY_COUNT) {
-    InvalidArgumentExceptionImpl e(common::moduleName());
-    e.addNumericInsert(id);
-    e.setOutOfRange(0, QUERY_PROPERTY_COUNT - 1);
-    e.log();
-    throw e;
-  }
+  // Inserts: the identifier, then the range it must lie in.
+  if (id < 0 || id >= QUERY_PROPERTY_COUNT)
+    support::raise<InvalidArgumentExceptionImpl>(common::moduleName(),
+                                                 support::COMMON_E_INVALID_ARGUMENT, id, 0,
+                                                 QUERY_PROPERTY_COUNT - 1);
   if (m_pServerMemberSet) {
     m_pServerMemberSet->addQueryProperty(id);
     return;
@@ -558,7 +545,7 @@ MemberSet* MemberSetProxy::createFromXML(DOMElement* element, Hierarchy* hierarc
   const common::CreationRecord record =
       common::CreationRecord::s_CreateCreationRecordFromXML(element);
   if (record.m_HierarchyName != hierarchy->getUniqueName())
-    support::raise<InvalidArgumentExceptionImpl>(common::moduleName(), 0xC201104B,
+    support::raise<InvalidArgumentExceptionImpl>(common::moduleName(), support::COMMON_E_FOREIGN_MEMBER_SET,
                                                  record.m_HierarchyName,
                                                  hierarchy->getUniqueName());
   auto_unuse<MemberSetProxy> proxy(new MemberSetProxy(hierarchy, record));

@@ -93,7 +93,7 @@ NUVA_o::Axis* MoveAxisHierarchyCommand::axis_at(uint32_t index) const {
   // The layout is only ever changed by commands, so an index recorded by one is still valid
   // when it is undone; a view rebuilt in between is refused rather than guessed at.
   if (index >= axes.size())
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   return axes[index].get();
 }
 
@@ -209,7 +209,7 @@ TOVAString SwapAxesCommand::getDescription() const {
 void SwapAxesCommand::swap() {
   if (!m_pViewpoint->viewpoint_contains_axis(m_pFirst.get()) ||
       !m_pViewpoint->viewpoint_contains_axis(m_pSecond.get()))
-    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   m_pViewpoint->internal_swap_axes(m_pFirst.get(), m_pSecond.get());
 }
 

@@ -93,7 +93,7 @@ class FakeServerSet : public support::RefCountImpl, public MemberSet {
   int32_t getMemberSetOrder() const override { return m_Order; }
   void setMemberSetOrder(int32_t order) override {
     note("setMemberSetOrder(" + std::to_string(order) + ")");
-    if (m_bFailOnOrder) support::raise<RunTimeExceptionImpl>("FAKE", 0xC201100A);
+    if (m_bFailOnOrder) support::raise<RunTimeExceptionImpl>("FAKE", support::COMMON_E_RUN_TIME);
     m_Order = order;
   }
   int getSizeHint() const override { return 40; }
@@ -251,14 +251,14 @@ class FakeHierarchy : public support::RefCountImpl, public NUVA_o::Hierarchy {
                                            const TOVAString& language) const override {
     m_Journal.push_back("createMemberSetFromExpression(" + text(expression) + "," +
                         text(language) + ")");
-    if (expression == "bad") support::raise<InvalidExpressionExceptionImpl>("FAKE", 0xC2011005);
+    if (expression == "bad") support::raise<InvalidExpressionExceptionImpl>("FAKE", support::COMMON_E_UNKNOWN_NAME);
     return new FakeServerSet(m_Journal, const_cast<FakeHierarchy*>(this),
                              NUVA_o::CS_CREATEFROMEXPRESSION, -1, 2);
   }
   MemberSet* createMemberSetFromXML(DOMElement* element) const override {
     m_Journal.push_back("createMemberSetFromXML(" + text(XmlSupport::getNodeName(element)) + ")");
     if (XmlSupport::getNodeName(element) != "Memberset" || !XmlSupport::hasAttribute(element, "Count"))
-      support::raise<InvalidXMLExceptionImpl>("FAKE", 0xC2011003);
+      support::raise<InvalidXMLExceptionImpl>("FAKE", support::COMMON_E_INVALID_XML);
     return new FakeServerSet(m_Journal, const_cast<FakeHierarchy*>(this), NUVA_o::CS_CREATEALL, -1,
                              XmlSupport::getNumberAttribute(element, "Count"));
   }
@@ -756,7 +756,7 @@ TEST_F(MemberSetProxyXmlTest, UnknownMemberPropertiesAreDroppedAndLogged) {
   std::vector<std::string> lines;
   for (const support_dll::LogRecord& record : log.records()) {
     if (record.function != "NUVA_o::MemberSetProxy::restore") continue;
-    EXPECT_EQ(0xC2011F00u, record.messageId);
+    EXPECT_EQ(support::COMMON_LOG_LINE, record.messageId);
     EXPECT_EQ(support_dll::CoreLog::getUnitString("COMMONMODULE", ""), record.unit);
     lines.push_back(std::to_string(record.verbosity) + " " + record.text.string());
   }
@@ -800,7 +800,7 @@ TEST_F(MemberSetProxyXmlTest, DamagedElementsRestoreWhatTheyCan) {
     restored("<MembersetProxy Hierarchy='[Product]' CreatedAs='CreateAll' LevelIndex='0'/>");
     ADD_FAILURE() << "no exception";
   } catch (const olap_api::InvalidArgumentException& e) {
-    EXPECT_EQ(0xC201104Bu, e.getCode());
+    EXPECT_EQ(support::COMMON_E_FOREIGN_MEMBER_SET, e.getCode());
     EXPECT_EQ((std::vector<TOVAString>{"[Product]", "[Time].[Calendar]"}), e.getInserts());
   }
   // A set saved as members has no recipe, so it names no hierarchy.

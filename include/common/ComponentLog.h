@@ -20,7 +20,7 @@ class VTQ_EXPORT ComponentLog {
   bool shouldLog(int verbosity) const { return m_Handler.shouldLog(verbosity); }
   const std::string& unit() const { return m_Handler.unit(); }
 
-  // Writes the text as the one insert of message 0xc2011f00.
+  // Writes the text as the one insert of message COMMON_LOG_LINE.
   void log(const TOVAString& text, int verbosity) const;
   void log(uint32_t messageId, int verbosity, int insertCount, const TOVAString* inserts) const;
 
@@ -55,7 +55,7 @@ VTQ_EXPORT const ComponentLog& axisHierarchyLog();
 VTQ_EXPORT const ComponentLog& xmlQueryProcessorLog();
 VTQ_EXPORT const ComponentLog& refCountLog();
 
-// Writes `text` as message 0xc2011f00 under the unit of (module, component) with the source
+// Writes `text` as message COMMON_LOG_LINE under the unit of (module, component) with the source
 // position, when that unit records `verbosity`.
 VTQ_EXPORT void logLine(const TOVAString& component, int verbosity, const char* source, int line,
                         const char* function, const TOVAString& text);

@@ -66,6 +66,9 @@ enum ErrorCode : uint32_t {
 
   // The command history.
   COMMON_W_NOTHING_TO_REVERT = 0x42018008,         // %1 why (handle)
+
+  // The platform's unspecified failure, the default code of a COM exception.
+  COM_E_FAIL = 0x80004005,
 };
 
 // "Not found" for positions and indexes.
