@@ -442,22 +442,21 @@ void ExpressionBase::notify_listeners() const {
 // ---- text ----
 
 void ExpressionBase::log_text_change(const char* replacingFormat, const TOVAString& text) const {
-  const ComponentLog& log = expression_log();
-  if (!log.shouldLog(4)) return;
-  TOVAString line;
+  const bool native = replacingFormat[0] == 'N';
+  const LogSite site{"ExpressionBase.cpp", __LINE__,
+                     native ? "common::ExpressionBase::setNativeText"
+                            : "common::ExpressionBase::setTextAndCreateTree"};
   if (m_Text.empty())
-    line.build(replacingFormat[0] == 'N' ? "Expression[%u]: Setting native expression text '%s'"
-                                         : "Expression[%u]: Setting expression text '%s'",
-               getInstanceNumber(), text);
+    expression_log().logAt(site, 4,
+                           native ? "Expression[%u]: Setting native expression text '%s'"
+                                  : "Expression[%u]: Setting expression text '%s'",
+                           getInstanceNumber(), text);
   else
-    line.build(replacingFormat[0] == 'N'
-                   ? "Expression[%u]: Replacing expression '%s' with native expression '%s'"
-                   : "Expression[%u]: Replacing expression '%s' with expression '%s'",
-               getInstanceNumber(), m_Text, text);
-  logLine("Expression", 4, "ExpressionBase.cpp", __LINE__,
-          replacingFormat[0] == 'N' ? "common::ExpressionBase::setNativeText"
-                                    : "common::ExpressionBase::setTextAndCreateTree",
-          line);
+    expression_log().logAt(
+        site, 4,
+        native ? "Expression[%u]: Replacing expression '%s' with native expression '%s'"
+               : "Expression[%u]: Replacing expression '%s' with expression '%s'",
+        getInstanceNumber(), m_Text, text);
 }
 
 bool ExpressionBase::setTextAndCreateTree(const TOVAString& text) {
@@ -723,13 +722,8 @@ TOVAString ExpressionBase::getTextFromTree() {
 
 bool ExpressionBase::isRankingExpression() {
   bool ranking = (m_Type >= 38 && m_Type <= 41) || m_Type == 71 || m_Type == 72;
-  const ComponentLog& log = expression_log();
-  if (log.shouldLog(5)) {
-    TOVAString line;
-    line.build("ExpressionBase[%u]::isRankingExpression: %s %s a ranking expression",
-               getInstanceNumber(), m_Text, ranking ? "is" : "is not");
-    log.log(line, 5);
-  }
+  expression_log().logAt(5, "ExpressionBase[%u]::isRankingExpression: %s %s a ranking expression",
+                         getInstanceNumber(), m_Text, ranking ? "is" : "is not");
   return ranking;
 }
 
@@ -737,13 +731,9 @@ bool ExpressionBase::isAggregateExpression() {
   bool aggregate = false;
   for (Expression* child : m_Expressions)
     if (child && child->getType() == ET_AGGREGATE) aggregate = true;
-  const ComponentLog& log = expression_log();
-  if (log.shouldLog(5)) {
-    TOVAString line;
-    line.build("ExpressionBase[%u]::isAggregateExpression: %s %s a aggregate expression",
-               getInstanceNumber(), m_Text, aggregate ? "is" : "is not");
-    log.log(line, 5);
-  }
+  expression_log().logAt(5,
+                         "ExpressionBase[%u]::isAggregateExpression: %s %s a aggregate expression",
+                         getInstanceNumber(), m_Text, aggregate ? "is" : "is not");
   return aggregate;
 }
 

@@ -23,6 +23,16 @@ namespace {
 
 const char* const kSource = "ViewpointCommon";
 
+// Topics the cube view logs under besides its own component.
+const ComponentLog& listenersLog() {
+  static const ComponentLog log(moduleName(), "LISTENERS");
+  return log;
+}
+const ComponentLog& cubeViewLog() {
+  static const ComponentLog log(moduleName(), "CubeView");
+  return log;
+}
+
 [[noreturn]] void raise_unsupported(const char* what) {
   support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED, what);
 }
@@ -156,12 +166,8 @@ void ViewpointCommon::add_all_axis_hierarchies(NUVA_o::Dimension* dimension, uns
   }
   if (axis >= m_Axes.size()) return;
   for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
-    if (viewpointLog().shouldLog(5)) {
-      TOVAString text;
-      text.build("Viewpoint[%u] creating AxisHierarchy [%s] on Axis #%u", getInstanceNumber(),
-                 hierarchy->getUniqueName(), axis);
-      viewpointLog().log(text, 6);
-    }
+    viewpointLog().logAt(6, "Viewpoint[%u] creating AxisHierarchy [%s] on Axis #%u",
+                         getInstanceNumber(), hierarchy->getUniqueName(), axis);
     m_Axes[axis]->addAxisHierarchy(hierarchy);
   }
 }
@@ -277,10 +283,10 @@ NUVA_o::ViewResultSet* ViewpointCommon::query() const {
 
   auto* listener = static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(
       const_cast<ViewpointCommon*>(this));
-  TOVAString text;
-  text.build("Viewpoint[%u]::query: Adding ViewResultSetListener interface %X to ViewResultSet[%u]",
-             getInstanceNumber(), listener, instance_of(result.get()));
-  logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::query", text);
+  listenersLog().logAt(
+      {kSource, __LINE__, "common::ViewpointCommon::query"}, 5,
+      "Viewpoint[%u]::query: Adding ViewResultSetListener interface %X to ViewResultSet[%u]",
+      getInstanceNumber(), listener, instance_of(result.get()));
   result->addListener(listener);
   viewpointLog().logAt(4, "Viewpoint[%u]: Query %u execution complete", getInstanceNumber(),
                        number);
@@ -627,18 +633,16 @@ void ViewpointCommon::addQueryProperty(NUVA_o::QueryProperty property) {
       }
   }
   if (!m_QueryProperties.insert(property).second) return;
-  TOVAString text;
-  text.build("Adding QueryProperty %s", getQueryPropertyName(property));
-  logLine("CubeView", 4, kSource, __LINE__, "common::ViewpointCommon::addQueryProperty", text);
+  cubeViewLog().logAt({kSource, __LINE__, "common::ViewpointCommon::addQueryProperty"}, 4,
+                      "Adding QueryProperty %s", getQueryPropertyName(property));
   dirty_viewpoint(true);
 }
 
 void ViewpointCommon::removeQueryProperty(NUVA_o::QueryProperty property) {
   KorvelSynchronizedWrite lock(m_Lock);
   if (m_QueryProperties.find(property) == m_QueryProperties.end()) return;
-  TOVAString text;
-  text.build("Removing QueryProperty %s", getQueryPropertyName(property));
-  logLine("CubeView", 4, kSource, __LINE__, "common::ViewpointCommon::removeQueryProperty", text);
+  cubeViewLog().logAt({kSource, __LINE__, "common::ViewpointCommon::removeQueryProperty"}, 4,
+                      "Removing QueryProperty %s", getQueryPropertyName(property));
   m_QueryProperties.erase(property);
   dirty_viewpoint(true);
 }
@@ -677,13 +681,12 @@ void ViewpointCommon::drop_result_sets(const char* caller) {
   }
   // Outside the mutex: the result set may be notifying on another thread and make us wait.
   if (held) {
-    TOVAString text;
-    text.build("Viewpoint[%u]::%s: Removing ViewResultSetListener interface %X from "
-               "ViewResultSet[%u]",
-               getInstanceNumber(), caller,
-               static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this),
-               instance_of(held.get()));
-    logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::drop_result_sets", text);
+    listenersLog().logAt({kSource, __LINE__, "common::ViewpointCommon::drop_result_sets"}, 5,
+                         "Viewpoint[%u]::%s: Removing ViewResultSetListener interface %X from "
+                         "ViewResultSet[%u]",
+                         getInstanceNumber(), caller,
+                         static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this),
+                         instance_of(held.get()));
     held->removeListener(this);
   }
 }

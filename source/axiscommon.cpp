@@ -367,23 +367,24 @@ void AxisCommon::validate_dynamic_calculations() {
   for (auto& calculation : m_DynamicCalculations) {
     const NUVA_o::Tuple* tuple = calculation->getTuple();
     const size_t count = tuple ? tuple->getHierarchyUniqueNames().size() : 0;
-    TOVAString text;
     if (!tuple || count != m_AxisHierarchies.size()) {
-      text.build("Disabling Dynamic Calculation %s because the number of Hierarchies on the Axis "
-                 "does not match the calculation tuple",
-                 calculation->getUniqueName());
-      logLine("AxisCommon", 4, __FILE__, __LINE__, function, text);
+      axisLog().logAt({__FILE__, __LINE__, function}, 4,
+                      "Disabling Dynamic Calculation %s because the number of Hierarchies on the "
+                      "Axis does not match the calculation tuple",
+                      calculation->getUniqueName());
       calculation->setActive(false);
       continue;
     }
     TOVAString missing;
     const bool active = tuple_matches_axis(tuple, &missing);
     if (active)
-      text.build("Activating Dynamic Calculation %s", calculation->getUniqueName());
+      axisLog().logAt({__FILE__, __LINE__, function}, 4, "Activating Dynamic Calculation %s",
+                      calculation->getUniqueName());
     else
-      text.build("Disabling Dynamic Calculation %s because Hierarchy %s is not present on the axis",
-                 calculation->getUniqueName(), missing);
-    logLine("AxisCommon", 4, __FILE__, __LINE__, function, text);
+      axisLog().logAt({__FILE__, __LINE__, function}, 4,
+                      "Disabling Dynamic Calculation %s because Hierarchy %s is not present on "
+                      "the axis",
+                      calculation->getUniqueName(), missing);
     calculation->setActive(active);
   }
 }
@@ -522,7 +523,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     } catch (...) {
       problem = catalogue_text(support::COMMON_R_AXIS_HIERARCHY_DROPPED);
     }
-    axisLog().log(problem, 3);
+    axisLog().logAt(3, "%s", problem);
     m_RepairDetails.push_back(problem);
   }
 
@@ -533,7 +534,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   for (XMLSize_t i = 0; i < calculationCount; ++i) {
     // Dynamic calculations cannot be restored by this version: each one becomes a repair note.
     const TOVAString problem = catalogue_text(support::COMMON_R_DYNAMIC_CALCULATION_DROPPED);
-    axisLog().log(problem, 3);
+    axisLog().logAt(3, "%s", problem);
     m_RepairDetails.push_back(problem);
   }
 

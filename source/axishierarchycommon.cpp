@@ -320,7 +320,7 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
           TOVAString text;
           TOVAString insert = m_pHierarchy->getName();
           support_dll::CoreLog::getLogObject()->get(text, support::COMMON_R_ACTIVE_SLICE_RESET, 1, &insert);
-          axisHierarchyLog().log(text, 3);
+          axisHierarchyLog().logAt(3, "%s", text);
           repairs.push_back(text);
         }
       }

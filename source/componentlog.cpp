@@ -1,7 +1,5 @@
 #include "common/ComponentLog.h"
 
-#include "support/ErrorCodes.h"
-
 namespace common {
 
 const TOVAString& moduleName() {
@@ -27,6 +25,11 @@ void ComponentLog::log(uint32_t messageId, int verbosity, int insertCount,
                                             "ComponentLog::log", insertCount, inserts);
 }
 
+void ComponentLog::write(const LogSite& site, int verbosity, const TOVAString& text) const {
+  support_dll::CoreLog::getLogObject()->log(site.messageId, verbosity, unit(), site.source,
+                                            site.line, site.function, 1, &text);
+}
+
 // Function-level statics so that other libraries' static initialisers may log safely.
 const ComponentLog& viewpointLog() {
   static const ComponentLog log(moduleName(), "ViewpointCommon");
@@ -47,14 +50,6 @@ const ComponentLog& xmlQueryProcessorLog() {
 const ComponentLog& refCountLog() {
   static const ComponentLog log("MEMORY", "RefCount");
   return log;
-}
-
-void logLine(const TOVAString& component, int verbosity, const char* source, int line,
-             const char* function, const TOVAString& text) {
-  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
-  std::string unit = support_dll::CoreLog::getUnitString(moduleName(), component);
-  if (!core->shouldLog(verbosity, unit)) return;
-  core->log(support::COMMON_LOG_LINE, verbosity, unit, source, line, function, 1, &text);
 }
 
 namespace {

@@ -30,11 +30,6 @@ const common::ComponentLog& restoreLog() {
   return log;
 }
 
-void log_restore(int verbosity, int line, const TOVAString& text) {
-  common::logLine(TOVAString(), verbosity, "membersetproxy", line,
-                  "NUVA_o::MemberSetProxy::restore", text);
-}
-
 TOVAString new_guid_text() {
   return StringConverters::convertGUIDToString(SystemSupport::GenerateGUID());
 }
@@ -514,19 +509,14 @@ void MemberSetProxy::restore(DOMElement* element, Cube* cube) {
         m_MemberProperties.reserve(m_MemberProperties.size() + 1);
         (*it)->use();
         m_MemberProperties.push_back(*it);
-        if (restoreLog().shouldLog(5)) {
-          TOVAString text;
-          text.build("MemberSetProxy[%u]::restore: Successfully restored Member Property %s",
-                     getInstanceNumber(), uniqueName);
-          log_restore(5, __LINE__, text);
-        }
-      } else if (restoreLog().shouldLog(4)) {
-        TOVAString text;
-        text.build(
-            "MemberSetProxy[%u]::restore: Unable to locate Member Property %s. The Property "
-            "will be removed",
-            getInstanceNumber(), uniqueName);
-        log_restore(4, __LINE__, text);
+        restoreLog().logAt({"membersetproxy", __LINE__, "NUVA_o::MemberSetProxy::restore"}, 5,
+                           "MemberSetProxy[%u]::restore: Successfully restored Member Property %s",
+                           getInstanceNumber(), uniqueName);
+      } else {
+        restoreLog().logAt({"membersetproxy", __LINE__, "NUVA_o::MemberSetProxy::restore"}, 4,
+                           "MemberSetProxy[%u]::restore: Unable to locate Member Property %s. The "
+                           "Property will be removed",
+                           getInstanceNumber(), uniqueName);
       }
     }
   }

@@ -24,7 +24,7 @@ ViewpointCommand::ViewpointCommand(const TOVAString& traceName, ViewpointCommon*
 ViewpointCommand::~ViewpointCommand() = default;
 
 void ViewpointCommand::execute() {
-  if (commandsLog().shouldLog(4)) commandsLog().log(execute_message(), 4);
+  commandsLog().logAt(4, [&] { return execute_message(); });
   if (m_bExecuted) {
     support_dll::AssertionFailure("! m_bExecuted", "viewpointcommands", __LINE__);
     return;
@@ -34,7 +34,7 @@ void ViewpointCommand::execute() {
 }
 
 void ViewpointCommand::undo() {
-  if (commandsLog().shouldLog(4)) commandsLog().log(undo_message(), 4);
+  commandsLog().logAt(4, [&] { return undo_message(); });
   if (!m_bExecuted) {
     support_dll::AssertionFailure("m_bExecuted", "viewpointcommands", __LINE__);
     return;

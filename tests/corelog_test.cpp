@@ -57,6 +57,35 @@ TEST_F(CoreLogTest, LinesAreBuiltOnlyWhenTheUnitRecordsThem) {
   EXPECT_TRUE(component.shouldLog(255));
 }
 
+TEST_F(CoreLogTest, PositionedAndComputedLinesAreBuiltOnlyWhenRecorded) {
+  auto& log = captureLog(3);
+  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
+  common::ComponentLog topic(common::moduleName(), "LISTENERS");
+  int built = 0;
+  auto text = [&] {
+    ++built;
+    return TOVAString("computed");
+  };
+  topic.logAt({"somewhere", 7, "f"}, 5, "hidden %s", Counted{&built});
+  topic.logAt(5, text);
+  EXPECT_EQ(0, built);
+
+  core->setUnitVerbosity("LISTENERS@COMMONMODULE", 5);
+  topic.logAt({"somewhere", 7, "ns::f", support::COMMON_LOG_ERROR}, 5, "shown %s",
+              Counted{&built});
+  topic.logAt(5, text);
+  EXPECT_EQ(2, built);
+  auto records = log.records();
+  ASSERT_EQ(2u, records.size());
+  EXPECT_EQ("shown counted", records[0].text.string());
+  EXPECT_EQ(support::COMMON_LOG_ERROR, records[0].messageId);
+  EXPECT_EQ("LISTENERS@COMMONMODULE", records[0].unit);
+  EXPECT_EQ("somewhere", records[0].source);
+  EXPECT_EQ(7, records[0].line);
+  EXPECT_EQ("ns::f", records[0].function);
+  EXPECT_EQ("computed", records[1].text.string());
+}
+
 TEST_F(CoreLogTest, LogfWithANullFormat) {
   auto& log = captureLog(5);
   common::ComponentLog component(common::moduleName(), "ViewpointCommon");
