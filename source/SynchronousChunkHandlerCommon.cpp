@@ -6,9 +6,8 @@
 namespace {
 NUVA_o::ViewResultSet* checked(NUVA_o::ViewResultSet* resultSet) {
   if (!resultSet)
-    support::raise<InvalidArgumentExceptionImpl>(common::moduleName(),
-                                                 support::COMMON_E_INVALID_ARGUMENT,
-                                                 support::null_insert);
+    support::raise<InvalidArgumentExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, support::null_insert);
   return resultSet;
 }
 }  // namespace

@@ -22,7 +22,8 @@ void ViewpointCommandManager::MemberSetCommandPackage::undo() {
   if (!memberSet || !before)
     support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
   auto_unuse<NUVA_o::MemberSetCommand> restore(memberSet->createCommand());
-  if (!restore) support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
+  if (!restore)
+    support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
   // Adding the old members alone would keep whatever the recorded command added.
   restore->makeEmpty();
   restore->addMemberSet(before);

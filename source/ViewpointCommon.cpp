@@ -34,7 +34,8 @@ const ComponentLog& cubeViewLog() {
 }
 
 [[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED, what);
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED,
+                                                    what);
 }
 
 // The instance number that log lines show for a counted object of this library or a provider.
@@ -123,9 +124,12 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, unsigned viewAxes, unsigned
 
 void ViewpointCommon::initialize_all_to_default(unsigned viewAxes, unsigned sliceAxes) {
   uint32_t code = 0;
-  if (viewAxes < 1) code = support::COMMON_E_NO_VIEW_AXIS;
-  else if (viewAxes > 2) code = support::COMMON_E_TOO_MANY_VIEW_AXES;
-  else if (sliceAxes < 1) code = support::COMMON_E_NO_SLICE_AXIS;
+  if (viewAxes < 1)
+    code = support::COMMON_E_NO_VIEW_AXIS;
+  else if (viewAxes > 2)
+    code = support::COMMON_E_TOO_MANY_VIEW_AXES;
+  else if (sliceAxes < 1)
+    code = support::COMMON_E_NO_SLICE_AXIS;
   if (code) {
     disconnect(true);
     support::raise<InvalidArgumentExceptionImpl>(moduleName(), code);
@@ -272,14 +276,16 @@ NUVA_o::ViewResultSet* ViewpointCommon::query() const {
     closed = std::move(m_pClosedResultSet);
   }
   viewpointLog().logAt(4, "Viewpoint[%u]: Executing query %u", getInstanceNumber(), number);
-  if (!m_pDerivedViewpoint) support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
+  if (!m_pDerivedViewpoint)
+    support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
   for (const auto& axis : m_Axes)
     if (axis->getAxisType() == NUVA_o::Axis::AT_VIEW && axis->getAxisHierarchies().empty())
       support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_E_EMPTY_VIEW_AXIS);
   if (m_pDerivedViewpoint->isQueryTooLarge())
     support::raise<QueryTooLargeExceptionImpl>(moduleName(), support::COMMON_E_QUERY_TOO_LARGE);
   auto_unuse<NUVA_o::ViewResultSet> result(m_pDerivedViewpoint->executeQuery());
-  if (!result) support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
+  if (!result)
+    support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
 
   auto* listener = static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(
       const_cast<ViewpointCommon*>(this));
@@ -325,7 +331,8 @@ void ViewpointCommon::revert() {
       default:
         break;
     }
-    support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_W_NOTHING_TO_REVERT, reason);
+    support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_W_NOTHING_TO_REVERT,
+                                               reason);
   }
   dirty_viewpoint(true);
 }
@@ -347,7 +354,8 @@ void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarc
   KorvelSynchronizedEdit edit(&m_Lock);
   const TOVAString name = axisHierarchy ? axisHierarchy->getUniqueName() : TOVAString();
   if (!axisHierarchy || !find_axis_containing_hierarchy(name))
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_HIERARCHY_NOT_PLACED, name);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_HIERARCHY_NOT_PLACED, name);
   moveAxisHierarchy(name, axis, position);
 }
 
@@ -361,7 +369,9 @@ void ViewpointCommon::moveAxisHierarchy(const TOVAString& uniqueName, NUVA_o::Ax
   // The view compares names exactly: another spelling of a placed hierarchy would otherwise
   // count as on no axis and be placed twice.
   const TOVAString name = resolve_hierarchy_name(uniqueName);
-  if (name.empty()) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_HIERARCHY, uniqueName);
+  if (name.empty())
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_HIERARCHY,
+                                                 uniqueName);
   auto_unuse<MoveAxisHierarchyCommand> command(new MoveAxisHierarchyCommand(
       this, name, uint32_t(target - m_Axes.begin()), position));
   execute(command.get());
@@ -374,7 +384,8 @@ void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
   for (const NUVA_o::AxisHierarchy* one : {first, second}) {
     const TOVAString name = one ? one->getUniqueName() : TOVAString();
     if (!one || !find_axis_containing_hierarchy(name))
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_HIERARCHY_NOT_PLACED, name);
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                   support::COMMON_E_HIERARCHY_NOT_PLACED, name);
   }
   swapAxisHierarchies(first->getUniqueName(), second->getUniqueName());
 }
@@ -386,8 +397,8 @@ void ViewpointCommon::swapAxisHierarchies(const TOVAString& firstName,
   auto_unuse<NUVA_o::Hierarchy> one(m_pCube->getHierarchyByUniqueName(firstName));
   auto_unuse<NUVA_o::Hierarchy> other(m_pCube->getHierarchyByUniqueName(secondName));
   if (!one || !other)
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT, "swapAxisHierarchies",
-                                                 "CubeView", one ? 2 : 1);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                 "swapAxisHierarchies", "CubeView", one ? 2 : 1);
   // Only the hierarchies' own names are compared with what the axes hold.
   const TOVAString& first = one->getUniqueName();
   const TOVAString& second = other->getUniqueName();
@@ -398,7 +409,8 @@ void ViewpointCommon::swapAxisHierarchies(const TOVAString& firstName,
     // One of them comes onto the axes in place of the other: they must be of one dimension.
     const TOVAString& dimension = one->getDimension()->getUniqueName();
     if (dimension != other->getDimension()->getUniqueName())
-      support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_E_DIFFERENT_DIMENSIONS, dimension);
+      support::raise<CubeViewStateExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_DIFFERENT_DIMENSIONS, dimension);
   }
   auto_unuse<SwapAxisHierarchiesCommand> command(
       new SwapAxisHierarchiesCommand(this, first, second));
@@ -463,7 +475,8 @@ void ViewpointCommon::internal_move_axis_hierarchy(const TOVAString& uniqueName,
   } else {
     auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(uniqueName));
     if (!hierarchy)
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_HIERARCHY, uniqueName);
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                   support::COMMON_E_UNKNOWN_HIERARCHY, uniqueName);
     if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY)) {
       const TOVAString& dimension = hierarchy->getDimension()->getUniqueName();
       bool removed = false;
@@ -580,7 +593,8 @@ void ViewpointCommon::internal_swap_axes(NUVA_o::Axis* first, NUVA_o::Axis* seco
 
 NUVA_o::Sort* ViewpointCommon::addSort(const NUVA_o::Tuple* tuple, NUVA_o::Sort::Direction, bool) {
   require_bound("addSort");
-  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_SORT_NEEDS_TUPLE);
+  if (!tuple)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_SORT_NEEDS_TUPLE);
   raise_unsupported("adding a sort (sorts are not available yet)");
 }
 
@@ -593,8 +607,11 @@ void ViewpointCommon::removeSort(const NUVA_o::Sort* sort) {
 NUVA_o::Filter* ViewpointCommon::addFilter(const NUVA_o::Tuple* tuple,
                                            const NUVA_o::Expression* expression) {
   require_bound("addFilter");
-  if (!tuple) support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FILTER_NEEDS_TUPLE);
-  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_BAD_EXPRESSION);
+  if (!tuple)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_FILTER_NEEDS_TUPLE);
+  if (!expression)
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_BAD_EXPRESSION);
   raise_unsupported("adding a filter (filters are not available yet)");
 }
 
@@ -607,7 +624,8 @@ void ViewpointCommon::removeFilter(const NUVA_o::Filter* filter) {
 NUVA_o::ExceptionSpecification* ViewpointCommon::addExceptionSpecification(
     const NUVA_o::Tuple*, const NUVA_o::Expression* expression, int) {
   require_bound("addExceptionSpecification");
-  if (!expression) support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_BAD_EXPRESSION);
+  if (!expression)
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_BAD_EXPRESSION);
   raise_unsupported(
       "adding an exception specification (exception specifications are not available yet)");
 }

@@ -25,7 +25,8 @@ const char* const kHidden = "HIDDEN";
 }
 
 [[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED, what);
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED,
+                                                    what);
 }
 
 TOVAString catalogue_text(uint32_t id) {

@@ -181,8 +181,7 @@ void AxisHierarchyCommon::removeListener(AxisHierarchyListener* listener) const 
 // Notifications run outside m_Mutex: listeners take locks of their own (the view's command
 // history), which must never be taken while this mutex is held.
 void AxisHierarchyCommon::preMemberSetCommandExecute(const NUVA_o::MemberSetCommand* command) {
-  m_Listeners.notify(
-      [&](AxisHierarchyListener* listener) { listener->executingCommand(command); });
+  m_Listeners.notify([&](AxisHierarchyListener* listener) { listener->executingCommand(command); });
 }
 
 void AxisHierarchyCommon::memberSetChanged(const NUVA_o::MemberSetCommand* command, bool& out) {
@@ -291,16 +290,20 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   if (!element) return;
   if (!cube) {
     support_dll::AssertionFailure("pCube != NULL", __FILE__, __LINE__);
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_WITHOUT_CUBE);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_RESTORE_WITHOUT_CUBE);
   }
   const TOVAString guid = XmlSupport::getAttribute(element, "Guid");
   if (guid.empty() || !StringConverters::convertStringToGUID(guid, m_Guid)) m_Guid = SystemSupport::GenerateGUID();
 
   const TOVAString name = XmlSupport::getAttribute(element, "Hierarchy");
-  if (name.empty()) raise_restore_exception("Hierarchy", support::COMMON_M_XML_MISSING, "AxisHierarchy");
+  if (name.empty())
+    raise_restore_exception("Hierarchy", support::COMMON_M_XML_MISSING, "AxisHierarchy");
   // A hierarchy standing for a parameter's value is resolved when parameters are restored.
   auto_unuse<NUVA_o::Hierarchy> hierarchy(cube->getHierarchyByUniqueName(name));
-  if (!hierarchy) support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "AxisHierarchy", name);
+  if (!hierarchy)
+    support::raise<InvalidXMLExceptionImpl>(
+        moduleName(), support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "AxisHierarchy", name);
 
   // Restore into locals first, so that a damaged element leaves the object as it was.
   auto_unuse<NUVA_o::Hierarchy> previousHierarchy = std::move(m_pHierarchy);
@@ -319,7 +322,8 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
           slice.reset(m_pHierarchy->getDefaultMember());
           TOVAString text;
           TOVAString insert = m_pHierarchy->getName();
-          support_dll::CoreLog::getLogObject()->get(text, support::COMMON_R_ACTIVE_SLICE_RESET, 1, &insert);
+          support_dll::CoreLog::getLogObject()->get(text, support::COMMON_R_ACTIVE_SLICE_RESET, 1,
+                                                    &insert);
           axisHierarchyLog().logAt(3, "%s", text);
           repairs.push_back(text);
         }

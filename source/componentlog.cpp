@@ -14,8 +14,8 @@ ComponentLog::ComponentLog(const TOVAString& module, const TOVAString& component
 
 void ComponentLog::log(const TOVAString& text, int verbosity) const {
   if (!shouldLog(verbosity)) return;
-  support_dll::CoreLog::getLogObject()->log(support::COMMON_LOG_LINE, verbosity, unit(), "componentlog", 81,
-                                            "ComponentLog::log", 1, &text);
+  support_dll::CoreLog::getLogObject()->log(support::COMMON_LOG_LINE, verbosity, unit(),
+                                            "componentlog", 81, "ComponentLog::log", 1, &text);
 }
 
 void ComponentLog::log(uint32_t messageId, int verbosity, int insertCount,

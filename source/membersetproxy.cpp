@@ -35,9 +35,8 @@ TOVAString new_guid_text() {
 }
 
 [[noreturn]] void raise_null_argument() {
-  support::raise<InvalidArgumentExceptionImpl>(common::moduleName(),
-                                               support::COMMON_E_INVALID_ARGUMENT,
-                                               support::null_insert);
+  support::raise<InvalidArgumentExceptionImpl>(
+      common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, support::null_insert);
 }
 
 // The reference a proxy hands out for `assign`: a fresh proxy on the same recipe, whose
@@ -321,9 +320,8 @@ void MemberSetProxy::serverOperationF() { getServerMemberSet()->serverOperationF
 void MemberSetProxy::addQueryProperty(int id) {
   // Inserts: the identifier, then the range it must lie in.
   if (id < 0 || id >= QUERY_PROPERTY_COUNT)
-    support::raise<InvalidArgumentExceptionImpl>(common::moduleName(),
-                                                 support::COMMON_E_INVALID_ARGUMENT, id, 0,
-                                                 QUERY_PROPERTY_COUNT - 1);
+    support::raise<InvalidArgumentExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, id, 0, QUERY_PROPERTY_COUNT - 1);
   if (m_pServerMemberSet) {
     m_pServerMemberSet->addQueryProperty(id);
     return;
@@ -535,9 +533,9 @@ MemberSet* MemberSetProxy::createFromXML(DOMElement* element, Hierarchy* hierarc
   const common::CreationRecord record =
       common::CreationRecord::s_CreateCreationRecordFromXML(element);
   if (record.m_HierarchyName != hierarchy->getUniqueName())
-    support::raise<InvalidArgumentExceptionImpl>(common::moduleName(), support::COMMON_E_FOREIGN_MEMBER_SET,
-                                                 record.m_HierarchyName,
-                                                 hierarchy->getUniqueName());
+    support::raise<InvalidArgumentExceptionImpl>(
+        common::moduleName(), support::COMMON_E_FOREIGN_MEMBER_SET, record.m_HierarchyName,
+        hierarchy->getUniqueName());
   auto_unuse<MemberSetProxy> proxy(new MemberSetProxy(hierarchy, record));
   proxy->restore(element, nullptr);
   return proxy.release();

@@ -228,7 +228,8 @@ TEST_P(AxisTest, DamagedAxisElementsAreRepairedOrRefused) {
   bare->getAxisProperties(properties);
   EXPECT_TRUE(properties.empty());
 
-  EXPECT_EQ(support::COMMON_E_XML_ELEMENT, thrownCode([&] { fromText("<Axis AxisType='Column'/>"); }));
+  EXPECT_EQ(support::COMMON_E_XML_ELEMENT,
+            thrownCode([&] { fromText("<Axis AxisType='Column'/>"); }));
   EXPECT_EQ(support::COMMON_E_XML_ELEMENT, thrownCode([&] { fromText("<Axis/>"); }));
   XmlSupport xml;
   xml.parseXML("<Axis AxisType='View'/>");

@@ -166,8 +166,10 @@ TEST_F(AxisHierarchyTest, CloneCopiesTheChoicesButNotTheListeners) {
 }
 
 TEST_F(AxisHierarchyTest, RestoreRefusesDamagedElementsWithTheirCodes) {
-  EXPECT_EQ(support::COMMON_E_XML_ELEMENT, thrownCode([&] { fromText("<AxisHierarchy Version='11.5.8'/>"); }));
-  EXPECT_EQ(support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, thrownCode([&] { fromText("<AxisHierarchy Hierarchy='[No]'/>"); }));
+  EXPECT_EQ(support::COMMON_E_XML_ELEMENT,
+            thrownCode([&] { fromText("<AxisHierarchy Version='11.5.8'/>"); }));
+  EXPECT_EQ(support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY,
+            thrownCode([&] { fromText("<AxisHierarchy Hierarchy='[No]'/>"); }));
   EXPECT_EQ(support::COMMON_E_XML_ELEMENT, thrownCode([&] {
               fromText("<AxisHierarchy Hierarchy='[Product]'><ActiveView/></AxisHierarchy>");
             }));
@@ -186,7 +188,8 @@ TEST_F(AxisHierarchyTest, RestoreRefusesDamagedElementsWithTheirCodes) {
   XmlSupport xml;
   xml.parseXML("<AxisHierarchy Hierarchy='[Product]'/>");
   auto h = make("[Product]");
-  EXPECT_EQ(support::COMMON_E_RESTORE_WITHOUT_CUBE, thrownCode([&] { h->restore(xml.getDocumentElement(), nullptr); }));
+  EXPECT_EQ(support::COMMON_E_RESTORE_WITHOUT_CUBE,
+            thrownCode([&] { h->restore(xml.getDocumentElement(), nullptr); }));
   EXPECT_EQ("[Product]", h->getUniqueName().string());
 
   // The saved GUID and an unresolvable slice: the default member with a repair detail.

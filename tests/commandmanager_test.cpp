@@ -34,7 +34,8 @@ class FakeCommand : public support::RefCountImpl, public NUVA_o::Command {
   bool m_bFailUndo = false;
 
   void execute() override {
-    if (m_bFailExecute) throw InvalidArgumentExceptionImpl("TEST", support::COMMON_E_INVALID_ARGUMENT);
+    if (m_bFailExecute)
+      throw InvalidArgumentExceptionImpl("TEST", support::COMMON_E_INVALID_ARGUMENT);
     m_Document.values.push_back(m_Value);
   }
   void undo() override {

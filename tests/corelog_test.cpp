@@ -71,8 +71,7 @@ TEST_F(CoreLogTest, PositionedAndComputedLinesAreBuiltOnlyWhenRecorded) {
   EXPECT_EQ(0, built);
 
   core->setUnitVerbosity("LISTENERS@COMMONMODULE", 5);
-  topic.logAt({"somewhere", 7, "ns::f", support::COMMON_LOG_ERROR}, 5, "shown %s",
-              Counted{&built});
+  topic.logAt({"somewhere", 7, "ns::f", support::COMMON_LOG_ERROR}, 5, "shown %s", Counted{&built});
   topic.logAt(5, text);
   EXPECT_EQ(2, built);
   auto records = log.records();
@@ -103,9 +102,14 @@ TEST_F(CoreLogTest, LogfWithANullFormat) {
 
 TEST_F(CoreLogTest, CatalogueRendersInsertsInOrder) {
   support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
-  for (uint32_t id : {support::COMMON_M_XML_MISSING, support::COMMON_M_XML_REPEATED, support::COMMON_R_SORT_DROPPED, support::COMMON_R_FILTER_DROPPED, support::COMMON_R_EXCEPTION_SPECIFICATION_DROPPED,
-                      support::COMMON_R_AXIS_HIERARCHY_DROPPED, support::COMMON_R_DYNAMIC_CALCULATION_DROPPED, support::COMMON_R_ACTIVE_SLICE_RESET, support::COMMON_R_HIERARCHY_ADDED, support::COMMON_R_LAYOUT_RESET,
-                      support::COMMON_LOG_ERROR, support::COMMON_LOG_LINE, support::COMMON_E_NO_SESSION_MANAGER, support::COMMON_E_UNKNOWN_PROVIDER}) {
+  for (uint32_t id :
+       {support::COMMON_M_XML_MISSING, support::COMMON_M_XML_REPEATED,
+        support::COMMON_R_SORT_DROPPED, support::COMMON_R_FILTER_DROPPED,
+        support::COMMON_R_EXCEPTION_SPECIFICATION_DROPPED, support::COMMON_R_AXIS_HIERARCHY_DROPPED,
+        support::COMMON_R_DYNAMIC_CALCULATION_DROPPED, support::COMMON_R_ACTIVE_SLICE_RESET,
+        support::COMMON_R_HIERARCHY_ADDED, support::COMMON_R_LAYOUT_RESET,
+        support::COMMON_LOG_ERROR, support::COMMON_LOG_LINE, support::COMMON_E_NO_SESSION_MANAGER,
+        support::COMMON_E_UNKNOWN_PROVIDER}) {
     TOVAString text;
     core->get(text, id, 0, nullptr);
     EXPECT_EQ(std::string::npos, text.string().find("message 0x")) << std::hex << id;
@@ -116,7 +120,8 @@ TEST_F(CoreLogTest, CatalogueRendersInsertsInOrder) {
   EXPECT_EQ("Invalid XML: 'Guid' is missing or empty (element 'CubeView').", text);
   core->get(text, 0x12345678, 2, inserts);  // unknown id: number and inserts
   EXPECT_EQ("message 0x12345678: Guid; is missing or empty", text);
-  core->get(text, support::COMMON_E_UNKNOWN_PROVIDER, 2, inserts);  // a surplus insert is still shown
+  core->get(text, support::COMMON_E_UNKNOWN_PROVIDER, 2,
+            inserts);  // a surplus insert is still shown
   EXPECT_EQ("Unknown provider 'Guid'.; is missing or empty", text);
 }
 
@@ -141,8 +146,8 @@ TEST_F(CoreLogTest, AssertionFailuresAreReportedCountedAndSurvived) {
 TEST_F(CoreLogTest, ExceptionsAreCaughtThroughTheirInterfaces) {
   auto& log = captureLog(3);
   try {
-    support::raise<InvalidXMLExceptionImpl>(common::moduleName(), support::COMMON_E_XML_ELEMENT, "Guid", 7,
-                                           TOVAString("Sort/Filter"));
+    support::raise<InvalidXMLExceptionImpl>(common::moduleName(), support::COMMON_E_XML_ELEMENT,
+                                            "Guid", 7, TOVAString("Sort/Filter"));
     ADD_FAILURE() << "raise must throw";
   } catch (const olap_api::InvalidXMLException& e) {
     EXPECT_EQ(support::COMMON_E_XML_ELEMENT, e.getCode());
@@ -178,7 +183,8 @@ TEST_F(CoreLogTest, ExceptionsAreCaughtThroughTheirInterfaces) {
     ADD_FAILURE() << "wrong exception type";
   }
   try {
-    support::raise<ConfigurationExceptionImpl>(common::moduleName(), support::COMMON_E_NO_SESSION_MANAGER);
+    support::raise<ConfigurationExceptionImpl>(common::moduleName(),
+                                               support::COMMON_E_NO_SESSION_MANAGER);
   } catch (const olap_api::ApiException& e) {
     EXPECT_NE(nullptr, dynamic_cast<const olap_api::ConfigurationException*>(&e));
     EXPECT_EQ(nullptr, dynamic_cast<const olap_api::InvalidXMLException*>(&e));

@@ -475,12 +475,14 @@ TEST_F(ExpressionTest, FailuresCarryTheirCodesAndLeaveTheExpressionUsable) {
   EXPECT_EQ(support::COMMON_E_SYNTAX, failure("Abs(3))", m_Cube.get(), &inserts));
   EXPECT_EQ(")", inserts.at(0));
   inserts.clear();
-  EXPECT_EQ(support::COMMON_E_UNKNOWN_NAME, failure("Sum(Members(Nowhere))", m_Cube.get(), &inserts));
+  EXPECT_EQ(support::COMMON_E_UNKNOWN_NAME,
+            failure("Sum(Members(Nowhere))", m_Cube.get(), &inserts));
   EXPECT_EQ((std::vector<std::string>{"Sum(Members(Nowhere))", "Nowhere"}), inserts);
   EXPECT_EQ(support::COMMON_E_OPERANDS_NOT_NUMBERS, failure("Sales E 3"));
   EXPECT_EQ(support::COMMON_E_INVALID_NUMBER, failure("-" + std::string(400, '9')));
   auto_unuse<ExpressionTestCube> plain(new ExpressionTestCube(false));
-  EXPECT_EQ(support::COMMON_E_AGGREGATE_UNSUPPORTED, failure("Aggregate(Members(Year))", plain.get()));
+  EXPECT_EQ(support::COMMON_E_AGGREGATE_UNSUPPORTED,
+            failure("Aggregate(Members(Year))", plain.get()));
   EXPECT_EQ(support::COMMON_E_AGGREGATE_UNSUPPORTED, failure("Aggregate(Members(Year))", nullptr));
   // Without a cube a name is only text: it cannot stand for a level.
   EXPECT_EQ(support::COMMON_E_SYNTAX, failure("Members({[Product].[Category]})", nullptr));
@@ -500,9 +502,11 @@ TEST_F(ExpressionTest, FailuresCarryTheirCodesAndLeaveTheExpressionUsable) {
 
 TEST_F(ExpressionTest, DeepAndHostileInput) {
   // 10,000 parentheses exhaust the parser stack.
-  EXPECT_EQ(support::COMMON_E_PARSER_STACK, failure(std::string(10000, '(') + "1" + std::string(10000, ')')));
+  EXPECT_EQ(support::COMMON_E_PARSER_STACK,
+            failure(std::string(10000, '(') + "1" + std::string(10000, ')')));
   // Very long names and numbers.
-  EXPECT_EQ(support::COMMON_E_UNKNOWN_NAME, failure("Sum(Members(" + std::string(100000, 'x') + "))"));
+  EXPECT_EQ(support::COMMON_E_UNKNOWN_NAME,
+            failure("Sum(Members(" + std::string(100000, 'x') + "))"));
   EXPECT_EQ(0u, failure("Native({" + std::string(100000, 'y') + "})"));
   EXPECT_EQ(0u, failure(std::string(300, '7') + " + 1"));
   // Regression: a number beyond the range of a double was read as infinity.

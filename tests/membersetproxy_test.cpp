@@ -251,7 +251,8 @@ class FakeHierarchy : public support::RefCountImpl, public NUVA_o::Hierarchy {
                                            const TOVAString& language) const override {
     m_Journal.push_back("createMemberSetFromExpression(" + text(expression) + "," +
                         text(language) + ")");
-    if (expression == "bad") support::raise<InvalidExpressionExceptionImpl>("FAKE", support::COMMON_E_UNKNOWN_NAME);
+    if (expression == "bad")
+      support::raise<InvalidExpressionExceptionImpl>("FAKE", support::COMMON_E_UNKNOWN_NAME);
     return new FakeServerSet(m_Journal, const_cast<FakeHierarchy*>(this),
                              NUVA_o::CS_CREATEFROMEXPRESSION, -1, 2);
   }

@@ -64,10 +64,13 @@ TEST_P(ViewpointTest, DefaultLayoutPutsEveryDimensionOnTheFirstSliceAxisWithoutM
 }
 
 TEST_P(ViewpointTest, RefusedAxisCountsLeaveTheViewUnboundAndUsable) {
-  EXPECT_EQ(support::COMMON_E_NO_VIEW_AXIS, thrownCode([&] { m_pView->initialise(m_pCube.get(), 0, 1); }));
+  EXPECT_EQ(support::COMMON_E_NO_VIEW_AXIS,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), 0, 1); }));
   EXPECT_EQ(nullptr, m_pView->getCube());
-  EXPECT_EQ(support::COMMON_E_TOO_MANY_VIEW_AXES, thrownCode([&] { m_pView->initialise(m_pCube.get(), 3, 1); }));
-  EXPECT_EQ(support::COMMON_E_NO_SLICE_AXIS, thrownCode([&] { m_pView->initialise(m_pCube.get(), 1, 0); }));
+  EXPECT_EQ(support::COMMON_E_TOO_MANY_VIEW_AXES,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), 3, 1); }));
+  EXPECT_EQ(support::COMMON_E_NO_SLICE_AXIS,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), 1, 0); }));
   EXPECT_EQ(nullptr, m_pView->getCube());
   EXPECT_TRUE(m_pView->getAxes().empty());
 
@@ -92,7 +95,9 @@ TEST_P(ViewpointTest, UnboundAndDisconnectedViewsRefuseWithAStateException) {
     m_pView->interrupt();
     return codes;
   };
-  const std::vector<uint32_t> state{support::COMMON_E_NOT_BOUND, support::COMMON_E_NOT_BOUND, support::COMMON_E_NOT_BOUND, support::COMMON_E_NO_PROVIDER_OBJECT};
+  const std::vector<uint32_t> state{support::COMMON_E_NOT_BOUND, support::COMMON_E_NOT_BOUND,
+                                    support::COMMON_E_NOT_BOUND,
+                                    support::COMMON_E_NO_PROVIDER_OBJECT};
   EXPECT_EQ(state, refusals());
 
   m_pView->initialise(m_pCube.get(), 1, 1);
@@ -115,8 +120,10 @@ TEST_P(ViewpointTest, OperationsOfLaterCapabilitiesSayTheyAreUnsupported) {
   };
   EXPECT_TRUE(unsupported([&] { m_pView->toXML(); }));
   // Argument checks come first.
-  EXPECT_EQ(support::COMMON_E_SORT_NEEDS_TUPLE, thrownCode([&] { m_pView->addSort(nullptr, {}, false); }));
-  EXPECT_EQ(support::COMMON_E_FILTER_NEEDS_TUPLE, thrownCode([&] { m_pView->addFilter(nullptr, nullptr); }));
+  EXPECT_EQ(support::COMMON_E_SORT_NEEDS_TUPLE,
+            thrownCode([&] { m_pView->addSort(nullptr, {}, false); }));
+  EXPECT_EQ(support::COMMON_E_FILTER_NEEDS_TUPLE,
+            thrownCode([&] { m_pView->addFilter(nullptr, nullptr); }));
   m_pView->removeSort(nullptr);
   // Axes of another view cannot be swapped.
   auto_unuse<NUVA_o::Viewpoint> other(createCommonViewpoint());
@@ -127,13 +134,15 @@ TEST_P(ViewpointTest, OperationsOfLaterCapabilitiesSayTheyAreUnsupported) {
 }
 
 TEST_P(ViewpointTest, XmlFormChecksForExactlyOneCubeViewAndStaysUnboundOnFailure) {
-  EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW, thrownCode([&] { m_pView->initialise(m_pCube.get(), "<CubeView"); }));
+  EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), "<CubeView"); }));
   EXPECT_EQ(nullptr, m_pView->getCube());
   EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW, thrownCode([&] {
               m_pView->initialise(m_pCube.get(), "<Root><CubeView/><CubeView/></Root>");
             }));
   EXPECT_EQ(nullptr, m_pView->getCube());
-  EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW, thrownCode([&] { m_pView->initialise(m_pCube.get(), "<Other/>"); }));
+  EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), "<Other/>"); }));
   m_pView->initialise(m_pCube.get(), 2, 1);
   EXPECT_EQ(3u, m_pView->getAxes().size());
 }
@@ -229,7 +238,8 @@ TEST_P(ViewpointTest, MemberSetEditsOfTheViewGoIntoItsHistory) {
   m_pView->initialise(m_pCube.get(), 1, 1);
   auto* view = dynamic_cast<common::ViewpointCommon*>(m_pView.get());
   ASSERT_TRUE(view && view->getCommandManager());
-  EXPECT_EQ(support::COMMON_W_NOTHING_TO_REVERT, thrownCode([&] { m_pView->revert(); }));  // nothing to revert
+  EXPECT_EQ(support::COMMON_W_NOTHING_TO_REVERT,
+            thrownCode([&] { m_pView->revert(); }));  // nothing to revert
 
   auto_unuse<NUVA_o::AxisHierarchy> product(m_pView->getAxes()[1]->getAxisHierarchy("[Product]"));
   auto_unuse<NUVA_o::MemberSet> set(product->getViewMemberSet());

@@ -138,10 +138,14 @@ TEST_P(ViewpointCommandsTest, RefusedEditsChangeNeitherTheViewNorTheHistory) {
   auto_unuse<NUVA_o::Viewpoint> other(createCommonViewpoint());
   other->initialise(m_pCube.get(), 1, 1);
   NUVA_o::Axis* foreign = other->getAxes()[0].get();
-  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS, thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", foreign, 0); }));
-  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS, thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", nullptr, 0); }));
-  EXPECT_EQ(support::COMMON_E_UNKNOWN_HIERARCHY, thrownCode([&] { m_pView->moveAxisHierarchy("[Nope]", axis(0), 0); }));
-  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS, thrownCode([&] { m_pView->swapAxes(axis(0), foreign); }));
+  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", foreign, 0); }));
+  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", nullptr, 0); }));
+  EXPECT_EQ(support::COMMON_E_UNKNOWN_HIERARCHY,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Nope]", axis(0), 0); }));
+  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS,
+            thrownCode([&] { m_pView->swapAxes(axis(0), foreign); }));
   EXPECT_NE(0u, thrownCode([&] { m_pView->swapAxisHierarchies("[Product]", "[Nope]"); }));
 
   EXPECT_EQ(before, layout());
@@ -177,7 +181,8 @@ TEST_P(ViewpointCommandsTest, NamesInAnotherLetterCaseNameTheHierarchyItself) {
   EXPECT_EQ(queried, layout());
 
   // Unknown names are refused before anything changes.
-  EXPECT_EQ(support::COMMON_E_UNKNOWN_HIERARCHY, thrownCode([&] { m_pView->moveAxisHierarchy("[Nowhere]", axis(0), 0); }));
+  EXPECT_EQ(support::COMMON_E_UNKNOWN_HIERARCHY,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Nowhere]", axis(0), 0); }));
   EXPECT_EQ(support::COMMON_E_INVALID_ARGUMENT,
             thrownCode([&] { m_pView->swapAxisHierarchies("[product]", "[Nowhere]"); }));
   EXPECT_EQ(queried, layout());

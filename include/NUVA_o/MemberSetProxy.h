@@ -24,9 +24,9 @@ class VTQ_EXPORT MemberSetProxy : public support::StrongRef, public MemberSet {
   MemberSetProxy(Hierarchy* hierarchy, const common::CreationRecord& record);
 
   // A proxy restored from a "MembersetProxy" element (or a provider's member set element),
-  // with one reference for the caller. Throws InvalidArgumentException COMMON_E_FOREIGN_MEMBER_SET when the
-  // element names another hierarchy, InvalidArgumentException for a null argument, and passes
-  // on the provider's failure to read its own element.
+  // with one reference for the caller. Throws InvalidArgumentException COMMON_E_FOREIGN_MEMBER_SET
+  // when the element names another hierarchy, InvalidArgumentException for a null argument, and
+  // passes on the provider's failure to read its own element.
   static MemberSet* createFromXML(DOMElement* element, Hierarchy* hierarchy);
 
   // Queryable

@@ -88,10 +88,10 @@ VTQ_DECLARE_EXCEPTION_IMPL(COMException, support::COM_E_FAIL)
 #undef VTQ_DECLARE_EXCEPTION_IMPL
 
 // The one way to raise: support::raise<E>(module, code, inserts...) builds an exception of type E,
-// logs it and throws it. Inserts are strings, integers and enumerators (numeric inserts), Handle (a catalogue
-// message rendered as one insert), null_insert ("NULL": a null where an object was required) and
-// other exceptions (their message). support::make builds the same exception without logging or
-// throwing it, for a failure that is recorded now and thrown later.
+// logs it and throws it. Inserts are strings, integers and enumerators (numeric inserts), Handle (a
+// catalogue message rendered as one insert), null_insert ("NULL": a null where an object was
+// required) and other exceptions (their message). support::make builds the same exception without
+// logging or throwing it, for a failure that is recorded now and thrown later.
 namespace support {
 
 struct Handle {
@@ -102,18 +102,29 @@ struct NullInsert {};
 inline constexpr NullInsert null_insert{};
 
 template <class E>
-inline void addInsert(E& e, const TOVAString& s) { e.addStringInsert(s); }
+inline void addInsert(E& e, const TOVAString& s) {
+  e.addStringInsert(s);
+}
 template <class E>
-inline void addInsert(E& e, const char* s) { e.addStringInsert(s); }
+inline void addInsert(E& e, const char* s) {
+  e.addStringInsert(s);
+}
 template <class E>
-inline void addInsert(E& e, Handle handle) { e.addHandleInsert(handle.code); }
+inline void addInsert(E& e, Handle handle) {
+  e.addHandleInsert(handle.code);
+}
 template <class E>
-inline void addInsert(E& e, NullInsert) { e.addStringInsert("NULL"); }
+inline void addInsert(E& e, NullInsert) {
+  e.addStringInsert("NULL");
+}
 template <class E, class I, std::enable_if_t<std::is_integral_v<I> || std::is_enum_v<I>, int> = 0>
-inline void addInsert(E& e, I v) { e.addNumericInsert(static_cast<long long>(v)); }
-template <class E, class X,
-          std::enable_if_t<std::is_base_of_v<olap_api::ApiException, X>, int> = 0>
-inline void addInsert(E& e, const X& other) { e.addExceptionInsert(other); }
+inline void addInsert(E& e, I v) {
+  e.addNumericInsert(static_cast<long long>(v));
+}
+template <class E, class X, std::enable_if_t<std::is_base_of_v<olap_api::ApiException, X>, int> = 0>
+inline void addInsert(E& e, const X& other) {
+  e.addExceptionInsert(other);
+}
 
 template <class E, class... Inserts>
 E make(const TOVAString& module, uint32_t code, const Inserts&... inserts) {

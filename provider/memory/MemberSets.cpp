@@ -167,7 +167,8 @@ const MemoryMemberSet& require_same_hierarchy(const NUVA_o::MemberSet* set, cons
   const MemoryMemberSet* memorySet = as_memory_set(set);
   if (!memorySet) raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, operation);
   if (memorySet->hierarchy() != hierarchy)
-    raise<InvalidArgumentExceptionImpl>(support::COMMON_E_FOREIGN_MEMBER_SET, memorySet->hierarchy()->getUniqueName(),
+    raise<InvalidArgumentExceptionImpl>(support::COMMON_E_FOREIGN_MEMBER_SET,
+                                        memorySet->hierarchy()->getUniqueName(),
                                         hierarchy->getUniqueName());
   return *memorySet;
 }
@@ -343,7 +344,8 @@ MemoryMemberSet* read_member_set(const HierarchyImpl* hierarchy, DOMElement* ele
                                    TOVAString().build("'%s' is not a Memberset element", XmlSupport::getNodeName(element)));
   const TOVAString hierarchyName = XmlSupport::getAttribute(element, "Hierarchy");
   if (!hierarchyName.empty() && hierarchyName != hierarchy->getUniqueName())
-    raise<InvalidArgumentExceptionImpl>(support::COMMON_E_FOREIGN_MEMBER_SET, hierarchyName, hierarchy->getUniqueName());
+    raise<InvalidArgumentExceptionImpl>(support::COMMON_E_FOREIGN_MEMBER_SET, hierarchyName,
+                                        hierarchy->getUniqueName());
   common::CreationRecord record(hierarchy->getUniqueName(), -1, NUVA_o::CS_CREATEEMPTY);
   record.restore(element, nullptr);
   record.m_HierarchyName = hierarchy->getUniqueName();

@@ -151,8 +151,8 @@ class ResultSetImpl final : public support::RefCountImpl, public MemoryResultSet
 
   void check_fetch(NUVA_o::ChunkHandler* handler, long first, long count) const {
     if (!handler)
-      support::raise<InvalidArgumentExceptionImpl>(
-          moduleName(), support::COMMON_E_INVALID_ARGUMENT, support::null_insert);
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                   support::null_insert);
     if (first < 0) raise_range("first", first);
     if (count < 0) raise_range("count", count);
     if (m_bClosed.load()) raise_query<RunTimeExceptionImpl>(MEMORY_E_RESULT_CLOSED);
