@@ -64,12 +64,9 @@ void CommandManagerCommon::push_command(History& history, std::unique_ptr<Comman
 }
 
 void CommandManagerCommon::_execute(NUVA_o::Command* command) {
-  if (!command) {
-    InvalidArgumentExceptionImpl e(moduleName());
-    e.setNULL();
-    e.log();
-    throw e;
-  }
+  if (!command)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                 support::null_insert);
   KorvelSynchronized guard(m_Mutex);
   // The package is made first so that a failure to allocate it cannot leave an executed
   // command unrecorded.

@@ -111,7 +111,7 @@ CreationRecord CreationRecord::s_CreateCreationRecordFromXML(DOMElement* element
 }
 
 CubeStructureChangedExceptionImpl::CubeStructureChangedExceptionImpl(const TOVAString& text)
-    : ExceptionCommon(text, 0xC2011117) {}
+    : ExceptionCommon(text, support::COMMON_E_CUBE_CHANGED) {}
 
 CubeStructureChangedExceptionImpl::CubeStructureChangedExceptionImpl(const TOVAString& text,
                                                                      uint32_t code)

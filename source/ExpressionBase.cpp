@@ -45,10 +45,6 @@ const TOVAString& trace_name() {
 [[maybe_unused]] const bool g_StaticsCreated = [] {
   parser_lock();
   expression_log();
-  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
-  core->registerMessage(0xC2011005, "Unknown name '%2' in the expression '%1'.");
-  core->registerMessage(0xC2011047, "The cube does not support AGGREGATE in expressions: '%1'.");
-  core->registerMessage(0xC2011048, "Invalid expression element: %1 '%2'.");
   return true;
 }();
 
@@ -74,7 +70,7 @@ const char* printed_keyword(const NodeType& row) {
 }
 
 [[noreturn]] void too_deep() {
-  support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0x02017066);
+  support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_PARSER_STACK);
 }
 
 // Nodes from the root down to `node`, itself included. The walk stops past the limit.
@@ -400,22 +396,21 @@ void ExpressionBase::notify_listeners() const {
 // ---- text ----
 
 void ExpressionBase::log_text_change(const char* replacingFormat, const TOVAString& text) const {
-  const ComponentLog& log = expression_log();
-  if (!log.shouldLog(4)) return;
-  TOVAString line;
+  const bool native = replacingFormat[0] == 'N';
+  const LogSite site{"ExpressionBase.cpp", __LINE__,
+                     native ? "common::ExpressionBase::setNativeText"
+                            : "common::ExpressionBase::setTextAndCreateTree"};
   if (m_Text.empty())
-    line.build(replacingFormat[0] == 'N' ? "Expression[%u]: Setting native expression text '%s'"
-                                         : "Expression[%u]: Setting expression text '%s'",
-               getInstanceNumber(), text);
+    expression_log().logAt(site, 4,
+                           native ? "Expression[%u]: Setting native expression text '%s'"
+                                  : "Expression[%u]: Setting expression text '%s'",
+                           getInstanceNumber(), text);
   else
-    line.build(replacingFormat[0] == 'N'
-                   ? "Expression[%u]: Replacing expression '%s' with native expression '%s'"
-                   : "Expression[%u]: Replacing expression '%s' with expression '%s'",
-               getInstanceNumber(), m_Text, text);
-  logLine("Expression", 4, "ExpressionBase.cpp", __LINE__,
-          replacingFormat[0] == 'N' ? "common::ExpressionBase::setNativeText"
-                                    : "common::ExpressionBase::setTextAndCreateTree",
-          line);
+    expression_log().logAt(
+        site, 4,
+        native ? "Expression[%u]: Replacing expression '%s' with native expression '%s'"
+               : "Expression[%u]: Replacing expression '%s' with expression '%s'",
+        getInstanceNumber(), m_Text, text);
 }
 
 bool ExpressionBase::setTextAndCreateTree(const TOVAString& text) {
@@ -434,8 +429,8 @@ bool ExpressionBase::setTextAndCreateTree(const TOVAString& text) {
     lexer.setResolveNames(m_pCube != nullptr);
     KelParseContext context(lexer);
     int result = kelparse(&context);
-    if (result == 2) context.record_failure(0x02017066);
-    else if (result != 0) context.record_failure(0xC2011113);
+    if (result == 2) context.record_failure(support::COMMON_E_PARSER_STACK);
+    else if (result != 0) context.record_failure(support::COMMON_E_SYNTAX);
     // Failures were logged when they were recorded; the lock and the nodes of the
     // aborted parse are released on the way out.
     if (ExceptionCommon* failure = context.failure()) failure->rethrow();
@@ -694,13 +689,8 @@ TOVAString ExpressionBase::getTextFromTree() {
 
 bool ExpressionBase::isRankingExpression() {
   bool ranking = (row_of(m_Type).flags & NF_RANKING) != 0;
-  const ComponentLog& log = expression_log();
-  if (log.shouldLog(5)) {
-    TOVAString line;
-    line.build("ExpressionBase[%u]::isRankingExpression: %s %s a ranking expression",
-               getInstanceNumber(), m_Text, ranking ? "is" : "is not");
-    log.log(line, 5);
-  }
+  expression_log().logAt(5, "ExpressionBase[%u]::isRankingExpression: %s %s a ranking expression",
+                         getInstanceNumber(), m_Text, ranking ? "is" : "is not");
   return ranking;
 }
 
@@ -708,13 +698,9 @@ bool ExpressionBase::isAggregateExpression() {
   bool aggregate = false;
   for (Expression* child : m_Expressions)
     if (child && (row_of(child->getType()).flags & NF_AGGREGATE) != 0) aggregate = true;
-  const ComponentLog& log = expression_log();
-  if (log.shouldLog(5)) {
-    TOVAString line;
-    line.build("ExpressionBase[%u]::isAggregateExpression: %s %s a aggregate expression",
-               getInstanceNumber(), m_Text, aggregate ? "is" : "is not");
-    log.log(line, 5);
-  }
+  expression_log().logAt(5,
+                         "ExpressionBase[%u]::isAggregateExpression: %s %s a aggregate expression",
+                         getInstanceNumber(), m_Text, aggregate ? "is" : "is not");
   return aggregate;
 }
 
@@ -811,7 +797,7 @@ void ExpressionBase::save(XmlSupport& document, const int& index, DOMElement* el
 namespace {
 
 [[noreturn]] void invalid_element(const char* what, const TOVAString& value) {
-  support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC2011048, what, value);
+  support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_EXPRESSION_ELEMENT, what, value);
 }
 
 // Calls `visit` with the element of each child node of `element`, in document order.

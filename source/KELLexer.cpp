@@ -194,8 +194,8 @@ int KELLexer::nextToken() {
     scanNumber();
     if (numberOutOfRange()) {
       // The number itself and the whole text, as a signed operand reports them.
-      support::raise<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011036,
-                                                     m_TokenText, m_Input);
+      support::raise<InvalidExpressionExceptionImpl>(
+          common::moduleName(), support::COMMON_E_INVALID_NUMBER, m_TokenText, m_Input);
     }
     return KT_NUMBER;
   }
@@ -229,8 +229,8 @@ int KELLexer::keyword_token(char16_t first) {
       supported = m_pCube != nullptr && m_pCube->supports(10);
 #endif
       if (!supported)
-        support::raise<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011047,
-                                                       m_Input);
+        support::raise<InvalidExpressionExceptionImpl>(
+            common::moduleName(), support::COMMON_E_AGGREGATE_UNSUPPORTED, m_Input);
     }
     return k.token;
   }
@@ -337,9 +337,6 @@ int KELLexer::scan_bare_name(char16_t first) {
     case 6: return KT_MEASURE_NAME;
     default: break;
   }
-  InvalidExpressionExceptionImpl e(common::moduleName());
-  e.addStringInsert(m_Input);
-  e.setUnknownToken(m_TokenText);
-  e.log();
-  throw e;
+  support::raise<InvalidExpressionExceptionImpl>(
+      common::moduleName(), support::COMMON_E_UNKNOWN_NAME, m_Input, m_TokenText);
 }

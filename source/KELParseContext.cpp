@@ -8,6 +8,15 @@
 
 using common::ExpressionBase;
 
+namespace {
+// A failure of the parse, recorded now and thrown by the caller once the parser has unwound.
+template <class... Inserts>
+std::unique_ptr<ExceptionCommon> expression_failure(uint32_t code, const Inserts&... inserts) {
+  return std::make_unique<InvalidExpressionExceptionImpl>(
+      support::make<InvalidExpressionExceptionImpl>(common::moduleName(), code, inserts...));
+}
+}  // namespace
+
 KelParseContext::KelParseContext(KELLexer& lexer) : m_Lexer(lexer) {
   m_Stack.reserve(32);
   m_Heights.reserve(32);
@@ -55,22 +64,16 @@ void KelParseContext::syntax_error(const char* message) {
     m_bExhausted = true;
     return;
   }
-  record_failure(0xC2011113);
+  record_failure(support::COMMON_E_SYNTAX);
 }
 
 void KelParseContext::record_failure(uint32_t code) {
-  if (m_pFailure) return;
-  auto failure = std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), code);
-  if (code == 0xC2011113) {
-    TOVAString& input = m_Lexer.getInput();
-    size_t start = m_Lexer.tokenStart();
-    size_t end = m_Lexer.position();
-    TOVAString token = start < end ? input.substr(start, end - start) : TOVAString();
-    failure->addStringInsert(token);
-    failure->addStringInsert(input);
-  }
-  failure->log();
-  m_pFailure = std::move(failure);
+  if (code != support::COMMON_E_SYNTAX) return fail(expression_failure(code));
+  TOVAString& input = m_Lexer.getInput();
+  size_t start = m_Lexer.tokenStart();
+  size_t end = m_Lexer.position();
+  TOVAString token = start < end ? input.substr(start, end - start) : TOVAString();
+  fail(expression_failure(code, token, input));
 }
 
 void KelParseContext::fail(std::unique_ptr<ExceptionCommon> failure) {
@@ -142,7 +145,7 @@ bool KelParseContext::build(int type, int count) {
   for (size_t i = m_Heights.size() - n; i < m_Heights.size(); ++i)
     height = std::max(height, m_Heights[i] + 1);
   if (height > NUVA_o::Expression::MAX_DEPTH) {
-    record_failure(0x02017066);
+    record_failure(support::COMMON_E_PARSER_STACK);
     return false;
   }
   for (size_t i = m_Stack.size() - n; i < m_Stack.size(); ++i)
@@ -188,10 +191,7 @@ bool KelParseContext::signed_operand(int type, const char* sign) {
              (operand->getType() == NUVA_o::Expression::ET_NUMBER &&
               operand->getValue().vt == VT_R8 && !std::isfinite(operand->getValue().dblVal));
   if (bad) {
-    auto failure = std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011036);
-    failure->addStringInsert(sign);
-    failure->addStringInsert(m_Lexer.getInput());
-    fail(std::move(failure));
+    fail(expression_failure(support::COMMON_E_INVALID_NUMBER, sign, m_Lexer.getInput()));
     return false;
   }
   return build(type, 1);
@@ -202,7 +202,7 @@ bool KelParseContext::scaled_number() {
   ExpressionBase* mantissa = top(1);
   if (!exponent || !mantissa || exponent->getType() != NUVA_o::Expression::ET_NUMBER ||
       mantissa->getType() != NUVA_o::Expression::ET_NUMBER) {
-    fail(std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011037));
+    fail(expression_failure(support::COMMON_E_OPERANDS_NOT_NUMBERS));
     for (int i = 0; i < 2 && !m_Stack.empty(); ++i) {
       m_Stack.pop_back();
       m_Heights.pop_back();
@@ -214,10 +214,7 @@ bool KelParseContext::scaled_number() {
   m_Stack.pop_back();
   m_Heights.resize(m_Heights.size() - 2);
   if (!std::isfinite(value)) {
-    auto failure = std::make_unique<InvalidExpressionExceptionImpl>(common::moduleName(), 0xC2011036);
-    failure->addStringInsert("E");
-    failure->addStringInsert(m_Lexer.getInput());
-    fail(std::move(failure));
+    fail(expression_failure(support::COMMON_E_INVALID_NUMBER, "E", m_Lexer.getInput()));
     return false;
   }
   number(value);

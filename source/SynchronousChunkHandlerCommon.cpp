@@ -5,12 +5,9 @@
 
 namespace {
 NUVA_o::ViewResultSet* checked(NUVA_o::ViewResultSet* resultSet) {
-  if (!resultSet) {
-    InvalidArgumentExceptionImpl e(common::moduleName());
-    e.setNULL();
-    e.log();
-    throw e;
-  }
+  if (!resultSet)
+    support::raise<InvalidArgumentExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, support::null_insert);
   return resultSet;
 }
 }  // namespace

@@ -15,6 +15,11 @@ namespace common {
 
 namespace {
 
+const ComponentLog& utilitiesLog() {
+  static const ComponentLog log(moduleName(), "utilities");
+  return log;
+}
+
 // A VARIANT cleared on every path out.
 struct ScopedVariant {
   VARIANT v;
@@ -55,7 +60,7 @@ ISessionManager* create_session_manager() {
   }
   ISessionManager* manager = factory ? factory() : nullptr;
   if (manager == nullptr)
-    support::raise<ConfigurationExceptionImpl>(moduleName(), 0xC201B249);
+    support::raise<ConfigurationExceptionImpl>(moduleName(), support::COMMON_E_NO_SESSION_MANAGER);
   return manager;
 }
 
@@ -81,13 +86,8 @@ ISPorticoSession* call_session_manager(const TOVAString& text, SessionCall call,
     session = nullptr;
     TOVAString description, source;
     obtainErrorInformation(hr, manager.p, IID_ISessionManager, description, source);
-    support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
-    std::string unit = support_dll::CoreLog::getUnitString(moduleName(), "utilities");
-    if (core->shouldLog(3, unit)) {
-      TOVAString message;
-      message.build("%s", description);
-      core->log(0xC2011000, 3, unit, "Utilities", line, function, 1, &message);
-    }
+    utilitiesLog().logAt({"Utilities", line, function, support::COMMON_LOG_ERROR}, 3, "%s",
+                         description);
   }
   return session;
 }

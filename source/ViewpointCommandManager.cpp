@@ -20,9 +20,10 @@ void ViewpointCommandManager::MemberSetCommandPackage::undo() {
   NUVA_o::MemberSet* memberSet = m_pMemberSetCommand->getCommandMemberSet();
   NUVA_o::MemberSet* before = m_pHistoricalReference->getMemberSet();
   if (!memberSet || !before)
-    support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+    support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
   auto_unuse<NUVA_o::MemberSetCommand> restore(memberSet->createCommand());
-  if (!restore) support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+  if (!restore)
+    support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
   // Adding the old members alone would keep whatever the recorded command added.
   restore->makeEmpty();
   restore->addMemberSet(before);

@@ -27,8 +27,19 @@ namespace {
 
 const char* const kSource = "ViewpointCommon";
 
+// Topics the cube view logs under besides its own component.
+const ComponentLog& listenersLog() {
+  static const ComponentLog log(moduleName(), "LISTENERS");
+  return log;
+}
+const ComponentLog& cubeViewLog() {
+  static const ComponentLog log(moduleName(), "CubeView");
+  return log;
+}
+
 [[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED,
+                                                    what);
 }
 
 // The instance number that log lines show for a counted object of this library or a provider.
@@ -67,7 +78,7 @@ ViewpointCommon::~ViewpointCommon() {
 
 void ViewpointCommon::require_bound(const char* operation) const {
   if (m_pCube) return;
-  support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC2011008, operation);
+  support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_E_NOT_BOUND, operation);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -128,9 +139,12 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, unsigned viewAxes, unsigned
 
 void ViewpointCommon::initialize_all_to_default(unsigned viewAxes, unsigned sliceAxes) {
   uint32_t code = 0;
-  if (viewAxes < 1) code = 0xC2011027;
-  else if (viewAxes > 2) code = 0xC2011028;
-  else if (sliceAxes < 1) code = 0xC2011029;
+  if (viewAxes < 1)
+    code = support::COMMON_E_NO_VIEW_AXIS;
+  else if (viewAxes > 2)
+    code = support::COMMON_E_TOO_MANY_VIEW_AXES;
+  else if (sliceAxes < 1)
+    code = support::COMMON_E_NO_SLICE_AXIS;
   if (code) {
     disconnect(true);
     support::raise<InvalidArgumentExceptionImpl>(moduleName(), code);
@@ -171,12 +185,8 @@ void ViewpointCommon::add_all_axis_hierarchies(NUVA_o::Dimension* dimension, uns
   }
   if (axis >= m_Axes.size()) return;
   for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
-    if (viewpointLog().shouldLog(5)) {
-      TOVAString text;
-      text.build("Viewpoint[%u] creating AxisHierarchy [%s] on Axis #%u", getInstanceNumber(),
-                 hierarchy->getUniqueName(), axis);
-      viewpointLog().log(text, 6);
-    }
+    viewpointLog().logAt(6, "Viewpoint[%u] creating AxisHierarchy [%s] on Axis #%u",
+                         getInstanceNumber(), hierarchy->getUniqueName(), axis);
     m_Axes[axis]->addAxisHierarchy(hierarchy);
   }
 }
@@ -189,7 +199,7 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
     if (list) support_dll::AssertionFailure("pList->getLength( ) == 1", __FILE__, __LINE__);
     // A view that could not be restored is left unbound rather than half built.
     disconnect(true);
-    support::raise<MalformedXMLExceptionImpl>(moduleName(), 0xC2011020);
+    support::raise<MalformedXMLExceptionImpl>(moduleName(), support::COMMON_E_NOT_A_CUBE_VIEW);
   }
   restore(static_cast<DOMElement*>(list->item(0)), m_pCube.get());
 }
@@ -283,24 +293,23 @@ NUVA_o::ViewResultSet* ViewpointCommon::query() const {
     closed = std::move(m_pClosedResultSet);
   }
   viewpointLog().logAt(4, "Viewpoint[%u]: Executing query %u", getInstanceNumber(), number);
-  if (!m_pDerivedViewpoint) support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+  if (!m_pDerivedViewpoint)
+    support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
   for (const auto& axis : m_Axes)
     if (axis->getAxisType() == NUVA_o::Axis::AT_VIEW && axis->getAxisHierarchies().empty())
-      support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC201102A);
-  if (m_pDerivedViewpoint->isQueryTooLarge()) {
-    QueryTooLargeExceptionImpl e(moduleName());
-    e.log();
-    throw e;
-  }
+      support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_E_EMPTY_VIEW_AXIS);
+  if (m_pDerivedViewpoint->isQueryTooLarge())
+    support::raise<QueryTooLargeExceptionImpl>(moduleName(), support::COMMON_E_QUERY_TOO_LARGE);
   auto_unuse<NUVA_o::ViewResultSet> result(m_pDerivedViewpoint->executeQuery());
-  if (!result) support::raise<InvalidPointerExceptionImpl>(moduleName(), 0xC2011200);
+  if (!result)
+    support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_NO_PROVIDER_OBJECT);
 
   auto* listener = static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(
       const_cast<ViewpointCommon*>(this));
-  TOVAString text;
-  text.build("Viewpoint[%u]::query: Adding ViewResultSetListener interface %X to ViewResultSet[%u]",
-             getInstanceNumber(), listener, instance_of(result.get()));
-  logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::query", text);
+  listenersLog().logAt(
+      {kSource, __LINE__, "common::ViewpointCommon::query"}, 5,
+      "Viewpoint[%u]::query: Adding ViewResultSetListener interface %X to ViewResultSet[%u]",
+      getInstanceNumber(), listener, instance_of(result.get()));
   result->addListener(listener);
   viewpointLog().logAt(4, "Viewpoint[%u]: Query %u execution complete", getInstanceNumber(),
                        number);
@@ -339,7 +348,8 @@ void ViewpointCommon::revert() {
       default:
         break;
     }
-    support::raise<CubeViewStateExceptionImpl>(moduleName(), 0x42018008, reason);
+    support::raise<CubeViewStateExceptionImpl>(moduleName(), support::COMMON_W_NOTHING_TO_REVERT,
+                                               reason);
   }
   dirty_viewpoint(true);
 }
@@ -361,7 +371,8 @@ void ViewpointCommon::moveAxisHierarchy(const NUVA_o::AxisHierarchy* axisHierarc
   KorvelSynchronizedEdit edit(&m_Lock);
   const TOVAString name = axisHierarchy ? axisHierarchy->getUniqueName() : TOVAString();
   if (!axisHierarchy || !find_axis_containing_hierarchy(name))
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011045, name);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_HIERARCHY_NOT_PLACED, name);
   moveAxisHierarchy(name, axis, position);
 }
 
@@ -371,11 +382,13 @@ void ViewpointCommon::moveAxisHierarchy(const TOVAString& uniqueName, NUVA_o::Ax
   KorvelSynchronizedEdit edit(&m_Lock);
   auto target = std::find(m_Axes.begin(), m_Axes.end(), axis);
   if (!axis || target == m_Axes.end())
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   // The view compares names exactly: another spelling of a placed hierarchy would otherwise
   // count as on no axis and be placed twice.
   const TOVAString name = resolve_hierarchy_name(uniqueName);
-  if (name.empty()) support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011035, uniqueName);
+  if (name.empty())
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_HIERARCHY,
+                                                 uniqueName);
   auto_unuse<MoveAxisHierarchyCommand> command(new MoveAxisHierarchyCommand(
       this, name, uint32_t(target - m_Axes.begin()), position));
   execute(command.get());
@@ -388,7 +401,8 @@ void ViewpointCommon::swapAxisHierarchies(const NUVA_o::AxisHierarchy* first,
   for (const NUVA_o::AxisHierarchy* one : {first, second}) {
     const TOVAString name = one ? one->getUniqueName() : TOVAString();
     if (!one || !find_axis_containing_hierarchy(name))
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011045, name);
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                   support::COMMON_E_HIERARCHY_NOT_PLACED, name);
   }
   swapAxisHierarchies(first->getUniqueName(), second->getUniqueName());
 }
@@ -400,8 +414,8 @@ void ViewpointCommon::swapAxisHierarchies(const TOVAString& firstName,
   auto_unuse<NUVA_o::Hierarchy> one(m_pCube->getHierarchyByUniqueName(firstName));
   auto_unuse<NUVA_o::Hierarchy> other(m_pCube->getHierarchyByUniqueName(secondName));
   if (!one || !other)
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001, "swapAxisHierarchies",
-                                                 "CubeView", one ? 2 : 1);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                 "swapAxisHierarchies", "CubeView", one ? 2 : 1);
   // Only the hierarchies' own names are compared with what the axes hold.
   const TOVAString& first = one->getUniqueName();
   const TOVAString& second = other->getUniqueName();
@@ -412,7 +426,8 @@ void ViewpointCommon::swapAxisHierarchies(const TOVAString& firstName,
     // One of them comes onto the axes in place of the other: they must be of one dimension.
     const TOVAString& dimension = one->getDimension()->getUniqueName();
     if (dimension != other->getDimension()->getUniqueName())
-      support::raise<CubeViewStateExceptionImpl>(moduleName(), 0xC2011046, dimension);
+      support::raise<CubeViewStateExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_DIFFERENT_DIMENSIONS, dimension);
   }
   auto_unuse<SwapAxisHierarchiesCommand> command(
       new SwapAxisHierarchiesCommand(this, first, second));
@@ -423,7 +438,7 @@ void ViewpointCommon::swapAxes(NUVA_o::Axis* first, NUVA_o::Axis* second) {
   require_bound("swapAxes");
   KorvelSynchronizedEdit edit(&m_Lock);
   if (!viewpoint_contains_axis(first) || !viewpoint_contains_axis(second))
-    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   auto_unuse<SwapAxesCommand> command(new SwapAxesCommand(this, first, second));
   execute(command.get());
 }
@@ -436,7 +451,7 @@ void ViewpointCommon::internal_move_axis_hierarchy(const TOVAString& uniqueName,
   viewpointLog().logAt(4, "Moving hierarchy %s to position %ld on axis %ld", uniqueName,
                        long(position), long(instance_of(axis)));
   if (!viewpoint_contains_axis(axis))
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   auto alter_position = [&](unsigned to) {
     viewpointLog().logAt(6, "Altering invalid axis hierarchy position argument from %u to %u",
                          position, to);
@@ -477,7 +492,8 @@ void ViewpointCommon::internal_move_axis_hierarchy(const TOVAString& uniqueName,
   } else {
     auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(uniqueName));
     if (!hierarchy)
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011035, uniqueName);
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                   support::COMMON_E_UNKNOWN_HIERARCHY, uniqueName);
     if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY)) {
       const TOVAString& dimension = hierarchy->getDimension()->getUniqueName();
       bool removed = false;
@@ -519,7 +535,7 @@ void ViewpointCommon::internal_swap_axis_hierarchies(const TOVAString& first,
   auto_unuse<NUVA_o::Hierarchy> firstHierarchy(m_pCube->getHierarchyByUniqueName(first));
   auto_unuse<NUVA_o::Hierarchy> secondHierarchy(m_pCube->getHierarchyByUniqueName(second));
   if (!firstHierarchy || !secondHierarchy)
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011001,
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
                                                  "swapAxisHierarchies", "CubeView",
                                                  firstHierarchy ? 2 : 1);
   NUVA_o::Axis* firstAxis = find_axis_containing_hierarchy(first);
@@ -760,18 +776,16 @@ void ViewpointCommon::addQueryProperty(NUVA_o::QueryProperty property) {
       }
   }
   if (!m_QueryProperties.insert(property).second) return;
-  TOVAString text;
-  text.build("Adding QueryProperty %s", getQueryPropertyName(property));
-  logLine("CubeView", 4, kSource, __LINE__, "common::ViewpointCommon::addQueryProperty", text);
+  cubeViewLog().logAt({kSource, __LINE__, "common::ViewpointCommon::addQueryProperty"}, 4,
+                      "Adding QueryProperty %s", getQueryPropertyName(property));
   dirty_viewpoint(true);
 }
 
 void ViewpointCommon::removeQueryProperty(NUVA_o::QueryProperty property) {
   KorvelSynchronizedWrite lock(m_Lock);
   if (m_QueryProperties.find(property) == m_QueryProperties.end()) return;
-  TOVAString text;
-  text.build("Removing QueryProperty %s", getQueryPropertyName(property));
-  logLine("CubeView", 4, kSource, __LINE__, "common::ViewpointCommon::removeQueryProperty", text);
+  cubeViewLog().logAt({kSource, __LINE__, "common::ViewpointCommon::removeQueryProperty"}, 4,
+                      "Removing QueryProperty %s", getQueryPropertyName(property));
   m_QueryProperties.erase(property);
   dirty_viewpoint(true);
 }
@@ -810,13 +824,12 @@ void ViewpointCommon::drop_result_sets(const char* caller) {
   }
   // Outside the mutex: the result set may be notifying on another thread and make us wait.
   if (held) {
-    TOVAString text;
-    text.build("Viewpoint[%u]::%s: Removing ViewResultSetListener interface %X from "
-               "ViewResultSet[%u]",
-               getInstanceNumber(), caller,
-               static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this),
-               instance_of(held.get()));
-    logLine("LISTENERS", 5, kSource, __LINE__, "common::ViewpointCommon::drop_result_sets", text);
+    listenersLog().logAt({kSource, __LINE__, "common::ViewpointCommon::drop_result_sets"}, 5,
+                         "Viewpoint[%u]::%s: Removing ViewResultSetListener interface %X from "
+                         "ViewResultSet[%u]",
+                         getInstanceNumber(), caller,
+                         static_cast<NUVA_o::ViewResultSet::ViewResultSetListener*>(this),
+                         instance_of(held.get()));
     held->removeListener(this);
   }
 }
@@ -827,7 +840,7 @@ bool ViewpointCommon::viewpoint_contains_axis(const NUVA_o::Axis* axis) const {
 
 NUVA_o::Axis* ViewpointCommon::find_axis_containing_hierarchy(const TOVAString& uniqueName) const {
   for (auto& axis : m_Axes)
-    if (axis->getAxisHierarchyPosition(uniqueName) != 0xFFFFFFFF) return axis.get();
+    if (axis->getAxisHierarchyPosition(uniqueName) != support::NO_POSITION) return axis.get();
   return nullptr;
 }
 
@@ -855,10 +868,10 @@ NUVA_o::DynamicCalculation* ViewpointCommon::find_dynamic_calculation(const TOVA
 
 ClauseActivityScope ViewpointCommon::optional_clause_active(
     const NUVA_o::OptionalCubeViewClause* clause, unsigned& axis) const {
-  axis = 0xFFFFFFFF;
+  axis = support::NO_POSITION;
   auto_unuse<NUVA_o::Tuple> tuple(clause ? clause->getTuple() : nullptr);
   if (!tuple) return CAS_VIEW;
-  unsigned found = 0xFFFFFFFF;
+  unsigned found = support::NO_POSITION;
   size_t calculations = 0;
   bool referenced = false;
   for (const TOVAString& name : tuple->getDynamicCalculationUniqueNames()) {
@@ -866,7 +879,7 @@ ClauseActivityScope ViewpointCommon::optional_clause_active(
     unsigned at = 0;
     NUVA_o::DynamicCalculation* calculation = find_dynamic_calculation(name, at);
     if (!calculation || !calculation->isActive()) return CAS_INACTIVE;
-    if (found != 0xFFFFFFFF && found != at) return CAS_INACTIVE;
+    if (found != support::NO_POSITION && found != at) return CAS_INACTIVE;
     found = at;
     ++calculations;
   }
@@ -879,7 +892,7 @@ ClauseActivityScope ViewpointCommon::optional_clause_active(
       axis = at;
       return CAS_AXIS;
     }
-    if (found != 0xFFFFFFFF && found != at) return CAS_INACTIVE;
+    if (found != support::NO_POSITION && found != at) return CAS_INACTIVE;
     found = at;
   }
   const std::vector<TOVAString> names = tuple->getHierarchyUniqueNames();
@@ -894,7 +907,7 @@ ClauseActivityScope ViewpointCommon::optional_clause_active(
     if (names.size() + calculations != candidate->getAxisHierarchies().size()) continue;
     bool all = true;
     for (const TOVAString& name : names)
-      if (candidate->getAxisHierarchyPosition(name) == 0xFFFFFFFF) all = false;
+      if (candidate->getAxisHierarchyPosition(name) == support::NO_POSITION) all = false;
     if (all) {
       axis = i;
       scope = CAS_AXIS;

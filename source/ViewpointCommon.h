@@ -129,8 +129,8 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   void removeSpecs(const NUVA_o::Calculation* calculation) override;
 
   // Internal steps; the commands call them, and they do not call back into the manager.
-  // Throws InvalidArgumentException 0xC201102C for an axis of another view, 0xC2011035 for a
-  // hierarchy the cube does not know.
+  // Throws InvalidArgumentException COMMON_E_FOREIGN_AXIS for an axis of another view,
+  // COMMON_E_UNKNOWN_HIERARCHY for a hierarchy the cube does not know.
   void internal_move_axis_hierarchy(const TOVAString& uniqueName, NUVA_o::Axis* axis,
                                     unsigned position);
   // Throws InvalidArgumentException when the cube does not know either name.

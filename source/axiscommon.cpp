@@ -20,16 +20,13 @@ const char* const kVersion = "11.5.8";
 const char* const kHidden = "HIDDEN";
 
 [[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle) {
-  InvalidXMLExceptionImpl e(moduleName(), 0xC2011016);
-  e.addStringInsert(attribute);
-  e.addHandleInsert(handle);
-  e.addStringInsert("Axis");
-  e.log();
-  throw e;
+  support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_XML_ELEMENT, attribute,
+                                          support::Handle{handle}, "Axis");
 }
 
 [[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC2011007, what);
+  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED,
+                                                    what);
 }
 
 TOVAString catalogue_text(uint32_t id) {
@@ -195,26 +192,12 @@ NUVA_o::Axis* AxisCommon::clone() const {
 // Listeners
 
 void AxisCommon::notify_listeners(AxisListener::AxisEvent event) const {
-  // A listener may edit the view (and so this axis's listeners) from inside its call: walk a
-  // copy and call out without holding the lock.
-  std::vector<AxisListener*> listeners;
-  {
-    KorvelSynchronizedRead lock(m_ListenerLock);
-    listeners = m_Listeners;
-  }
-  for (AxisListener* listener : listeners) listener->axisChanged(this, event);
+  m_Listeners.notify([&](AxisListener* listener) { listener->axisChanged(this, event); });
 }
 
-void AxisCommon::addListener(AxisListener* listener) const {
-  KorvelSynchronizedWrite lock(m_ListenerLock);
-  m_Listeners.push_back(listener);
-}
+void AxisCommon::addListener(AxisListener* listener) const { m_Listeners.add(listener); }
 
-void AxisCommon::removeListener(AxisListener* listener) const {
-  KorvelSynchronizedWrite lock(m_ListenerLock);
-  m_Listeners.erase(std::remove(m_Listeners.begin(), m_Listeners.end(), listener),
-                    m_Listeners.end());
-}
+void AxisCommon::removeListener(AxisListener* listener) const { m_Listeners.remove(listener); }
 
 void AxisCommon::listen_to(NUVA_o::AxisHierarchy* axisHierarchy) {
   if (auto* common = as_common(axisHierarchy)) common->addListener(this);
@@ -238,7 +221,7 @@ void AxisCommon::activeViewSetChanged(const NUVA_o::MemberSetCommand*) {
 
 bool AxisCommon::activeViewSetInactivated(TOVAString uniqueName) {
   const unsigned position = getAxisHierarchyPosition(uniqueName);
-  if (position == 0xFFFFFFFF) return false;
+  if (position == support::NO_POSITION) return false;
   auto_unuse<NUVA_o::AxisHierarchy> removed(removeAxisHierarchy(uniqueName));
   if (!removed) return false;
   NUVA_o::Hierarchy* hierarchy = removed->getHierarchy();
@@ -250,12 +233,7 @@ bool AxisCommon::activeViewSetInactivated(TOVAString uniqueName) {
 }
 
 void AxisCommon::executingCommand(const NUVA_o::MemberSetCommand* command) {
-  std::vector<AxisListener*> listeners;
-  {
-    KorvelSynchronizedRead lock(m_ListenerLock);
-    listeners = m_Listeners;
-  }
-  for (AxisListener* listener : listeners) listener->executingCommand(command);
+  m_Listeners.notify([&](AxisListener* listener) { listener->executingCommand(command); });
 }
 
 void AxisCommon::subTotalChanged(const NUVA_o::SubTotal*) {
@@ -288,7 +266,7 @@ NUVA_o::AxisHierarchy* AxisCommon::getAxisHierarchy(const TOVAString& uniqueName
 unsigned AxisCommon::getAxisHierarchyPosition(const TOVAString& uniqueName) const {
   for (size_t i = 0; i < m_AxisHierarchies.size(); ++i)
     if (m_AxisHierarchies[i]->getUniqueName() == uniqueName) return unsigned(i);
-  return 0xFFFFFFFF;
+  return support::NO_POSITION;
 }
 
 void AxisCommon::addAxisHierarchy(NUVA_o::AxisHierarchy* axisHierarchy, unsigned position) {
@@ -317,7 +295,7 @@ void AxisCommon::addAxisHierarchy(NUVA_o::Hierarchy* hierarchy) {
 
 NUVA_o::AxisHierarchy* AxisCommon::removeAxisHierarchy(const TOVAString& uniqueName) {
   const unsigned position = getAxisHierarchyPosition(uniqueName);
-  if (position == 0xFFFFFFFF) {
+  if (position == support::NO_POSITION) {
     support_dll::AssertionFailure("pHierarchy", __FILE__, __LINE__);
     return nullptr;
   }
@@ -342,7 +320,7 @@ void AxisCommon::moveAxisHierarchy(const TOVAString& uniqueName, unsigned positi
     return;
   }
   const unsigned from = getAxisHierarchyPosition(uniqueName);
-  if (from == 0xFFFFFFFF) return;
+  if (from == support::NO_POSITION) return;
   auto_unuse<NUVA_o::AxisHierarchy> moved = std::move(m_AxisHierarchies[from]);
   m_AxisHierarchies.erase(m_AxisHierarchies.begin() + from);
   m_AxisHierarchies.insert(m_AxisHierarchies.begin() + position, std::move(moved));
@@ -377,7 +355,7 @@ bool AxisCommon::tuple_matches_axis(const NUVA_o::Tuple* tuple, TOVAString* miss
   const std::vector<TOVAString> names = tuple->getHierarchyUniqueNames();
   if (names.size() != m_AxisHierarchies.size()) return false;
   for (const TOVAString& name : names) {
-    if (getAxisHierarchyPosition(name) == 0xFFFFFFFF) {
+    if (getAxisHierarchyPosition(name) == support::NO_POSITION) {
       if (missing) *missing = name;
       return false;
     }
@@ -390,23 +368,24 @@ void AxisCommon::validate_dynamic_calculations() {
   for (auto& calculation : m_DynamicCalculations) {
     const NUVA_o::Tuple* tuple = calculation->getTuple();
     const size_t count = tuple ? tuple->getHierarchyUniqueNames().size() : 0;
-    TOVAString text;
     if (!tuple || count != m_AxisHierarchies.size()) {
-      text.build("Disabling Dynamic Calculation %s because the number of Hierarchies on the Axis "
-                 "does not match the calculation tuple",
-                 calculation->getUniqueName());
-      logLine("AxisCommon", 4, __FILE__, __LINE__, function, text);
+      axisLog().logAt({__FILE__, __LINE__, function}, 4,
+                      "Disabling Dynamic Calculation %s because the number of Hierarchies on the "
+                      "Axis does not match the calculation tuple",
+                      calculation->getUniqueName());
       calculation->setActive(false);
       continue;
     }
     TOVAString missing;
     const bool active = tuple_matches_axis(tuple, &missing);
     if (active)
-      text.build("Activating Dynamic Calculation %s", calculation->getUniqueName());
+      axisLog().logAt({__FILE__, __LINE__, function}, 4, "Activating Dynamic Calculation %s",
+                      calculation->getUniqueName());
     else
-      text.build("Disabling Dynamic Calculation %s because Hierarchy %s is not present on the axis",
-                 calculation->getUniqueName(), missing);
-    logLine("AxisCommon", 4, __FILE__, __LINE__, function, text);
+      axisLog().logAt({__FILE__, __LINE__, function}, 4,
+                      "Disabling Dynamic Calculation %s because Hierarchy %s is not present on "
+                      "the axis",
+                      calculation->getUniqueName(), missing);
     calculation->setActive(active);
   }
 }
@@ -421,15 +400,10 @@ void AxisCommon::addDynamicCalculation(NUVA_o::DynamicCalculation* calculation) 
 
 NUVA_o::DynamicCalculation* AxisCommon::addDynamicCalculation(const NUVA_o::Tuple* tuple,
                                                               NUVA_o::DynamicCalculationType) {
-  if (!tuple) {
-    InvalidArgumentExceptionImpl e(moduleName());
-    e.addStringInsert("Axis");
-    e.addStringInsert("addDynamicCalculation");
-    e.addNumericInsert(1);
-    e.setNULL();
-    e.log();
-    throw e;
-  }
+  if (!tuple)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                 "Axis", "addDynamicCalculation", 1,
+                                                 support::null_insert);
   raise_unsupported("creating a dynamic calculation (dynamic calculations are not available yet)");
 }
 
@@ -506,7 +480,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   else if (type == "Slice")
     m_AxisType = AT_SLICE;
   else
-    raise_restore_exception("AxisType", 0xC2011017);
+    raise_restore_exception("AxisType", support::COMMON_M_XML_MISSING);
 
   const TOVAString guid = XmlSupport::getAttribute(element, "Guid");
   if (guid.empty()) m_Guid = SystemSupport::GenerateGUID();
@@ -548,9 +522,9 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     } catch (const olap_api::ApiException& e) {
       problem = e.getMessage();
     } catch (...) {
-      problem = catalogue_text(0xC201105A);
+      problem = catalogue_text(support::COMMON_R_AXIS_HIERARCHY_DROPPED);
     }
-    axisLog().log(problem, 3);
+    axisLog().logAt(3, "%s", problem);
     m_RepairDetails.push_back(problem);
   }
 
@@ -560,8 +534,8 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   axisLog().logAt(4, "Axis definition has %u Dynamic Calculations", unsigned(calculationCount));
   for (XMLSize_t i = 0; i < calculationCount; ++i) {
     // Dynamic calculations cannot be restored by this version: each one becomes a repair note.
-    const TOVAString problem = catalogue_text(0xC201105B);
-    axisLog().log(problem, 3);
+    const TOVAString problem = catalogue_text(support::COMMON_R_DYNAMIC_CALCULATION_DROPPED);
+    axisLog().logAt(3, "%s", problem);
     m_RepairDetails.push_back(problem);
   }
 

@@ -6,6 +6,7 @@
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/DynamicCalculation.h"
 #include "NUVA_o/SubTotal.h"
+#include "support/ListenerList.h"
 #include "support/Locks.h"
 #include "support/RefCountImpl.h"
 #include "support/SmartCommonVariant.h"
@@ -146,8 +147,7 @@ class VTQ_EXPORT AxisCommon : public NUVA_o::Axis,
   bool tuple_matches_axis(const NUVA_o::Tuple* tuple, TOVAString* missing) const;
   void copy_properties_from(const AxisCommon& other);
 
-  mutable std::vector<AxisListener*> m_Listeners;
-  mutable ReadWriteLock m_ListenerLock;
+  mutable support::ListenerList<AxisListener> m_Listeners;
   ViewpointCommandExecutioner* m_pExecutioner = nullptr;
   TOVAString m_UniqueName;
   GUID m_Guid{};

@@ -18,21 +18,13 @@ const char* const kVersion = "11.5.8";
 
 [[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle,
                                           const char* element) {
-  InvalidXMLExceptionImpl e(moduleName(), 0xC2011016);
-  e.addStringInsert(attribute);
-  e.addHandleInsert(handle);
-  e.addStringInsert(element);
-  e.log();
-  throw e;
+  support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_XML_ELEMENT, attribute,
+                                          support::Handle{handle}, element);
 }
 
 [[noreturn]] void raise_invalid_pointer(const char* operation, const char* pointer) {
-  InvalidPointerExceptionImpl e(moduleName());
-  e.addStringInsert("AxisHierarchyCommon");
-  e.addStringInsert(operation);
-  e.addStringInsert(pointer);
-  e.log();
-  throw e;
+  support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_INVALID_POINTER,
+                                              "AxisHierarchyCommon", operation, pointer);
 }
 
 // A command works on the provider's set behind a proxy, which carries the proxy's GUID.
@@ -179,27 +171,17 @@ NUVA_o::AxisHierarchy* AxisHierarchyCommon::clone() const {
 }
 
 void AxisHierarchyCommon::addListener(AxisHierarchyListener* listener) const {
-  KorvelSynchronized lock(m_Mutex);
-  m_Listeners.push_back(listener);
+  m_Listeners.add(listener);
 }
 
 void AxisHierarchyCommon::removeListener(AxisHierarchyListener* listener) const {
-  KorvelSynchronized lock(m_Mutex);
-  m_Listeners.erase(std::remove(m_Listeners.begin(), m_Listeners.end(), listener),
-                    m_Listeners.end());
+  m_Listeners.remove(listener);
 }
 
-// Notifications walk a copy, outside the mutex: a listener may add or remove listeners from
-// inside its call, and listeners take locks of their own (the view's command history), which
-// must never be taken while this mutex is held.
-std::vector<NUVA_o::AxisHierarchy::AxisHierarchyListener*>
-AxisHierarchyCommon::listeners_snapshot() const {
-  KorvelSynchronized lock(m_Mutex);
-  return m_Listeners;
-}
-
+// Notifications run outside m_Mutex: listeners take locks of their own (the view's command
+// history), which must never be taken while this mutex is held.
 void AxisHierarchyCommon::preMemberSetCommandExecute(const NUVA_o::MemberSetCommand* command) {
-  for (AxisHierarchyListener* listener : listeners_snapshot()) listener->executingCommand(command);
+  m_Listeners.notify([&](AxisHierarchyListener* listener) { listener->executingCommand(command); });
 }
 
 void AxisHierarchyCommon::memberSetChanged(const NUVA_o::MemberSetCommand* command, bool& out) {
@@ -209,12 +191,12 @@ void AxisHierarchyCommon::memberSetChanged(const NUVA_o::MemberSetCommand* comma
     slice = command && m_pActiveSliceMemberSet &&
             is_same_set(command->getCommandMemberSet(), m_pActiveSliceMemberSet.get());
   }
-  for (AxisHierarchyListener* listener : listeners_snapshot()) {
+  m_Listeners.notify([&](AxisHierarchyListener* listener) {
     if (slice)
       listener->activeSliceMemberSetChanged(command);
     else
       listener->activeViewSetChanged(command);
-  }
+  });
   out = false;
 }
 
@@ -240,7 +222,8 @@ void AxisHierarchyCommon::memberChanged(const NUVA_o::MemberCommand* command) {
       }
     }
   }
-  for (AxisHierarchyListener* listener : listeners_snapshot()) listener->activeMemberChanged(command);
+  m_Listeners.notify(
+      [&](AxisHierarchyListener* listener) { listener->activeMemberChanged(command); });
 }
 
 void AxisHierarchyCommon::memberDestroyed(const NUVA_o::Member*) {
@@ -252,19 +235,14 @@ void AxisHierarchyCommon::memberSetDestroyed(const NUVA_o::MemberSet*) {
 }
 
 bool AxisHierarchyCommon::inactivated() {
+  // Held across the calls: the reference count read below answers "nobody else holds us" only
+  // if no other thread can hand out our member sets while the listeners let go of us.
   KorvelSynchronized lock(m_Mutex);
   use();
   const TOVAString name = m_pHierarchy ? m_pHierarchy->getUniqueName() : TOVAString();
-  size_t refused = 0;
-  while (refused < m_Listeners.size()) {
-    const size_t before = m_Listeners.size();
-    if (m_Listeners[refused]->activeViewSetInactivated(name)) {
-      // A listener that let go has left the list; one that did not cannot be asked again.
-      if (m_Listeners.size() >= before) ++refused;
-    } else {
-      ++refused;
-    }
-  }
+  // Each listener is asked once; one that lets go removes itself from the list inside the call.
+  m_Listeners.notify(
+      [&](AxisHierarchyListener* listener) { listener->activeViewSetInactivated(name); });
   // Besides the reference taken above only the self-reference of a strong object is left:
   // nobody else holds the axis hierarchy. The caller's finish call releases ours.
   if (getRefCount() == 2) return true;
@@ -298,13 +276,13 @@ NUVA_o::MemberSet* AxisHierarchyCommon::restore_member_set(DOMElement* element, 
   DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(element, tag);
   const XMLSize_t count = list ? list->getLength() : 0;
   if (count == 0) return nullptr;
-  if (count > 1) raise_restore_exception(tag, 0xC2011018, "AxisHierarchy");
+  if (count > 1) raise_restore_exception(tag, support::COMMON_M_XML_REPEATED, "AxisHierarchy");
   DOMElement* holder = static_cast<DOMElement*>(list->item(0));
   DOMElement* setElement = XmlSupport::getFirstChildElement(holder);
-  if (!setElement) raise_restore_exception(tag, 0xC2011017, "AxisHierarchy");
+  if (!setElement) raise_restore_exception(tag, support::COMMON_M_XML_MISSING, "AxisHierarchy");
   auto_unuse<NUVA_o::MemberSet> set(
       NUVA_o::MemberSetProxy::createFromXML(setElement, m_pHierarchy.get()));
-  if (!set) raise_restore_exception(tag, 0xC2011017, "AxisHierarchy");
+  if (!set) raise_restore_exception(tag, support::COMMON_M_XML_MISSING, "AxisHierarchy");
   return set.release();
 }
 
@@ -312,16 +290,20 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   if (!element) return;
   if (!cube) {
     support_dll::AssertionFailure("pCube != NULL", __FILE__, __LINE__);
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC2011019);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(),
+                                                 support::COMMON_E_RESTORE_WITHOUT_CUBE);
   }
   const TOVAString guid = XmlSupport::getAttribute(element, "Guid");
   if (guid.empty() || !StringConverters::convertStringToGUID(guid, m_Guid)) m_Guid = SystemSupport::GenerateGUID();
 
   const TOVAString name = XmlSupport::getAttribute(element, "Hierarchy");
-  if (name.empty()) raise_restore_exception("Hierarchy", 0xC2011017, "AxisHierarchy");
+  if (name.empty())
+    raise_restore_exception("Hierarchy", support::COMMON_M_XML_MISSING, "AxisHierarchy");
   // A hierarchy standing for a parameter's value is resolved when parameters are restored.
   auto_unuse<NUVA_o::Hierarchy> hierarchy(cube->getHierarchyByUniqueName(name));
-  if (!hierarchy) support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC201101A, "AxisHierarchy", name);
+  if (!hierarchy)
+    support::raise<InvalidXMLExceptionImpl>(
+        moduleName(), support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "AxisHierarchy", name);
 
   // Restore into locals first, so that a damaged element leaves the object as it was.
   auto_unuse<NUVA_o::Hierarchy> previousHierarchy = std::move(m_pHierarchy);
@@ -340,8 +322,9 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
           slice.reset(m_pHierarchy->getDefaultMember());
           TOVAString text;
           TOVAString insert = m_pHierarchy->getName();
-          support_dll::CoreLog::getLogObject()->get(text, 0xC201105D, 1, &insert);
-          axisHierarchyLog().log(text, 3);
+          support_dll::CoreLog::getLogObject()->get(text, support::COMMON_R_ACTIVE_SLICE_RESET, 1,
+                                                    &insert);
+          axisHierarchyLog().logAt(3, "%s", text);
           repairs.push_back(text);
         }
       }

@@ -5,6 +5,7 @@
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/Cube.h"
 #include "NUVA_o/MemberSet.h"
+#include "support/ListenerList.h"
 #include "support/Locks.h"
 #include "support/RefCountImpl.h"
 #include "support/oleauto.h"
@@ -74,7 +75,6 @@ class VTQ_EXPORT AxisHierarchyCommon : public NUVA_o::Member::MemberListener,
   void initialise_active_set();
   // The deferred-release protocol shared by memberInactivated and memberSetInactivated.
   bool inactivated();
-  std::vector<AxisHierarchyListener*> listeners_snapshot() const;
   NUVA_o::MemberSet* make_member_set(int32_t levelIndex, NUVA_o::CreateSetAs kind,
                                      const char* suffix) const;
   // The member set restored from the single `tag` element below `element`, or null when there
@@ -83,7 +83,7 @@ class VTQ_EXPORT AxisHierarchyCommon : public NUVA_o::Member::MemberListener,
 
   GUID m_Guid{};
   auto_unuse<NUVA_o::Hierarchy> m_pHierarchy;
-  mutable std::vector<AxisHierarchyListener*> m_Listeners;
+  mutable support::ListenerList<AxisHierarchyListener> m_Listeners;
   mutable KorvelMutex m_Mutex;
   mutable auto_unuse<NUVA_o::MemberSet> m_pViewMemberSet;
   mutable auto_unuse<NUVA_o::Member> m_pActiveSlice;

@@ -14,8 +14,8 @@ ComponentLog::ComponentLog(const TOVAString& module, const TOVAString& component
 
 void ComponentLog::log(const TOVAString& text, int verbosity) const {
   if (!shouldLog(verbosity)) return;
-  support_dll::CoreLog::getLogObject()->log(0xC2011F00, verbosity, unit(), "componentlog", 81,
-                                            "ComponentLog::log", 1, &text);
+  support_dll::CoreLog::getLogObject()->log(support::COMMON_LOG_LINE, verbosity, unit(),
+                                            "componentlog", 81, "ComponentLog::log", 1, &text);
 }
 
 void ComponentLog::log(uint32_t messageId, int verbosity, int insertCount,
@@ -23,6 +23,11 @@ void ComponentLog::log(uint32_t messageId, int verbosity, int insertCount,
   if (!shouldLog(verbosity)) return;
   support_dll::CoreLog::getLogObject()->log(messageId, verbosity, unit(), "componentlog", 92,
                                             "ComponentLog::log", insertCount, inserts);
+}
+
+void ComponentLog::write(const LogSite& site, int verbosity, const TOVAString& text) const {
+  support_dll::CoreLog::getLogObject()->log(site.messageId, verbosity, unit(), site.source,
+                                            site.line, site.function, 1, &text);
 }
 
 // Function-level statics so that other libraries' static initialisers may log safely.
@@ -45,14 +50,6 @@ const ComponentLog& xmlQueryProcessorLog() {
 const ComponentLog& refCountLog() {
   static const ComponentLog log("MEMORY", "RefCount");
   return log;
-}
-
-void logLine(const TOVAString& component, int verbosity, const char* source, int line,
-             const char* function, const TOVAString& text) {
-  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
-  std::string unit = support_dll::CoreLog::getUnitString(moduleName(), component);
-  if (!core->shouldLog(verbosity, unit)) return;
-  core->log(0xC2011F00, verbosity, unit, source, line, function, 1, &text);
 }
 
 namespace {

@@ -30,20 +30,13 @@ const common::ComponentLog& restoreLog() {
   return log;
 }
 
-void log_restore(int verbosity, int line, const TOVAString& text) {
-  common::logLine(TOVAString(), verbosity, "membersetproxy", line,
-                  "NUVA_o::MemberSetProxy::restore", text);
-}
-
 TOVAString new_guid_text() {
   return StringConverters::convertGUIDToString(SystemSupport::GenerateGUID());
 }
 
 [[noreturn]] void raise_null_argument() {
-  InvalidArgumentExceptionImpl e(common::moduleName());
-  e.setNULL();
-  e.log();
-  throw e;
+  support::raise<InvalidArgumentExceptionImpl>(
+      common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, support::null_insert);
 }
 
 // The reference a proxy hands out for `assign`: a fresh proxy on the same recipe, whose
@@ -108,12 +101,10 @@ MemberSet* MemberSetProxy::getServerMemberSet() const {
 
 MemberSet* MemberSetProxy::create_server_member_set() {
   if (m_pServerMemberSet) return m_pServerMemberSet.get();
-  if (!m_pHierarchy) {
-    InvalidPointerExceptionImpl e(common::moduleName());
-    e.addStringInsert("MemberSetProxy: no hierarchy to create the member set from");
-    e.log();
-    throw e;
-  }
+  if (!m_pHierarchy)
+    support::raise<InvalidPointerExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_POINTER,
+        "MemberSetProxy: no hierarchy to create the member set from");
 
   auto_unuse<MemberSet> serverSet;
   if (m_CreationRecord.m_CreateSetAs == CS_CREATEFROMEXPRESSION) {
@@ -123,22 +114,16 @@ MemberSet* MemberSetProxy::create_server_member_set() {
     serverSet.reset(m_pHierarchy->createMemberSet(m_CreationRecord.m_CreateSetAs));
   } else {
     Level* level = m_pHierarchy->getLevel(m_CreationRecord.m_LevelIndex);
-    if (!level) {
-      // A record restored from a document may name a level the hierarchy no longer has.
-      InvalidArgumentExceptionImpl e(common::moduleName());
-      e.addStringInsert(m_pHierarchy->getUniqueName());
-      e.addNumericInsert(m_CreationRecord.m_LevelIndex);
-      e.log();
-      throw e;
-    }
+    // A record restored from a document may name a level the hierarchy no longer has.
+    if (!level)
+      support::raise<InvalidArgumentExceptionImpl>(
+          common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, m_pHierarchy->getUniqueName(),
+          m_CreationRecord.m_LevelIndex);
     serverSet.reset(level->createMemberSet(m_CreationRecord.m_CreateSetAs));
   }
-  if (!serverSet) {
-    InvalidPointerExceptionImpl e(common::moduleName());
-    e.addStringInsert(m_pHierarchy->getUniqueName());
-    e.log();
-    throw e;
-  }
+  if (!serverSet)
+    support::raise<InvalidPointerExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_POINTER, m_pHierarchy->getUniqueName());
 
   // The settings are handed over in a fixed order; the proxy's own lists are emptied only
   // once every step succeeded, so that a provider failure leaves the proxy as it was.
@@ -173,12 +158,10 @@ MemberSet* MemberSetProxy::create_server_member_set() {
 }
 
 void MemberSetProxy::install_restored_set(auto_unuse<MemberSet> serverSet) {
-  if (!serverSet) {
-    InvalidPointerExceptionImpl e(common::moduleName());
-    e.addStringInsert(m_pHierarchy ? m_pHierarchy->getUniqueName() : TOVAString());
-    e.log();
-    throw e;
-  }
+  if (!serverSet)
+    support::raise<InvalidPointerExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_POINTER,
+        m_pHierarchy ? m_pHierarchy->getUniqueName() : TOVAString());
   for (MemberSetListener* listener : m_Listeners) serverSet->addMemberSetListener(listener);
   m_Listeners.clear();
   m_pHistoricalReference.reset();
@@ -235,7 +218,7 @@ void MemberSetProxy::addMemberSetListener(MemberSetListener* listener) {
     m_pServerMemberSet->addMemberSetListener(listener);
     return;
   }
-  m_Listeners.push_back(listener);
+  if (listener) m_Listeners.push_back(listener);
 }
 
 void MemberSetProxy::removeMemberSetListener(MemberSetListener* listener) {
@@ -243,8 +226,8 @@ void MemberSetProxy::removeMemberSetListener(MemberSetListener* listener) {
     m_pServerMemberSet->removeMemberSetListener(listener);
     return;
   }
-  auto it = std::find(m_Listeners.begin(), m_Listeners.end(), listener);
-  if (it != m_Listeners.end()) m_Listeners.erase(it);
+  // Every occurrence, as the server set's own list removes them.
+  std::erase(m_Listeners, listener);
 }
 
 const common::CreationRecord& MemberSetProxy::getCreationRecord() const {
@@ -335,13 +318,10 @@ void MemberSetProxy::setRestricted(bool restricted) {
 void MemberSetProxy::serverOperationF() { getServerMemberSet()->serverOperationF(); }
 
 void MemberSetProxy::addQueryProperty(int id) {
-  if (id < 0 || id >= QUERY_PROPERTY_COUNT) {
-    InvalidArgumentExceptionImpl e(common::moduleName());
-    e.addNumericInsert(id);
-    e.setOutOfRange(0, QUERY_PROPERTY_COUNT - 1);
-    e.log();
-    throw e;
-  }
+  // Inserts: the identifier, then the range it must lie in.
+  if (id < 0 || id >= QUERY_PROPERTY_COUNT)
+    support::raise<InvalidArgumentExceptionImpl>(
+        common::moduleName(), support::COMMON_E_INVALID_ARGUMENT, id, 0, QUERY_PROPERTY_COUNT - 1);
   if (m_pServerMemberSet) {
     m_pServerMemberSet->addQueryProperty(id);
     return;
@@ -527,19 +507,14 @@ void MemberSetProxy::restore(DOMElement* element, Cube* cube) {
         m_MemberProperties.reserve(m_MemberProperties.size() + 1);
         (*it)->use();
         m_MemberProperties.push_back(*it);
-        if (restoreLog().shouldLog(5)) {
-          TOVAString text;
-          text.build("MemberSetProxy[%u]::restore: Successfully restored Member Property %s",
-                     getInstanceNumber(), uniqueName);
-          log_restore(5, __LINE__, text);
-        }
-      } else if (restoreLog().shouldLog(4)) {
-        TOVAString text;
-        text.build(
-            "MemberSetProxy[%u]::restore: Unable to locate Member Property %s. The Property "
-            "will be removed",
-            getInstanceNumber(), uniqueName);
-        log_restore(4, __LINE__, text);
+        restoreLog().logAt({"membersetproxy", __LINE__, "NUVA_o::MemberSetProxy::restore"}, 5,
+                           "MemberSetProxy[%u]::restore: Successfully restored Member Property %s",
+                           getInstanceNumber(), uniqueName);
+      } else {
+        restoreLog().logAt({"membersetproxy", __LINE__, "NUVA_o::MemberSetProxy::restore"}, 4,
+                           "MemberSetProxy[%u]::restore: Unable to locate Member Property %s. The "
+                           "Property will be removed",
+                           getInstanceNumber(), uniqueName);
       }
     }
   }
@@ -558,9 +533,9 @@ MemberSet* MemberSetProxy::createFromXML(DOMElement* element, Hierarchy* hierarc
   const common::CreationRecord record =
       common::CreationRecord::s_CreateCreationRecordFromXML(element);
   if (record.m_HierarchyName != hierarchy->getUniqueName())
-    support::raise<InvalidArgumentExceptionImpl>(common::moduleName(), 0xC201104B,
-                                                 record.m_HierarchyName,
-                                                 hierarchy->getUniqueName());
+    support::raise<InvalidArgumentExceptionImpl>(
+        common::moduleName(), support::COMMON_E_FOREIGN_MEMBER_SET, record.m_HierarchyName,
+        hierarchy->getUniqueName());
   auto_unuse<MemberSetProxy> proxy(new MemberSetProxy(hierarchy, record));
   proxy->restore(element, nullptr);
   return proxy.release();

@@ -66,16 +66,18 @@ void RefCountImpl::trace(const char* event, int32_t count) const {
   const common::ComponentLog& log = common::refCountLog();
   bool created = event[0] == 'C';
   bool destroyed = event[0] == 'D';
-  int verbosity = (created || destroyed) ? 5 : 6;
-  if (!log.shouldLog(verbosity)) return;
-  TOVAString text;
+  // The members are read only once the line will be recorded: after "lowered" another thread
+  // may already be deleting this object, so the quiet path must not touch it.
   if (created || destroyed)
-    text.build("%s: Instance %d (%p): %s", *m_pTraceName, m_InstanceNumber,
-               static_cast<const void*>(this), event);
+    log.logAt(5, [&] {
+      return TOVAString().build("%s: Instance %d (%p): %s", *m_pTraceName, m_InstanceNumber,
+                                static_cast<const void*>(this), event);
+    });
   else
-    text.build("%s: Instance %d (%p): Refcount %s to %d", *m_pTraceName, m_InstanceNumber,
-               static_cast<const void*>(this), event, count);
-  log.log(text, verbosity);
+    log.logAt(6, [&] {
+      return TOVAString().build("%s: Instance %d (%p): Refcount %s to %d", *m_pTraceName,
+                                m_InstanceNumber, static_cast<const void*>(this), event, count);
+    });
 }
 
 uint32_t RefCountImpl::use() {

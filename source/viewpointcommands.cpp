@@ -25,7 +25,7 @@ ViewpointCommand::ViewpointCommand(const TOVAString& traceName, ViewpointCommon*
 ViewpointCommand::~ViewpointCommand() = default;
 
 void ViewpointCommand::execute() {
-  if (commandsLog().shouldLog(4)) commandsLog().log(execute_message(), 4);
+  commandsLog().logAt(4, [&] { return execute_message(); });
   if (m_bExecuted) {
     support_dll::AssertionFailure("! m_bExecuted", "viewpointcommands", __LINE__);
     return;
@@ -35,7 +35,7 @@ void ViewpointCommand::execute() {
 }
 
 void ViewpointCommand::undo() {
-  if (commandsLog().shouldLog(4)) commandsLog().log(undo_message(), 4);
+  commandsLog().logAt(4, [&] { return undo_message(); });
   if (!m_bExecuted) {
     support_dll::AssertionFailure("m_bExecuted", "viewpointcommands", __LINE__);
     return;
@@ -94,7 +94,7 @@ NUVA_o::Axis* MoveAxisHierarchyCommand::axis_at(uint32_t index) const {
   // The layout is only ever changed by commands, so an index recorded by one is still valid
   // when it is undone; a view rebuilt in between is refused rather than guessed at.
   if (index >= axes.size())
-    support::raise<InvalidArgumentExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   return axes[index].get();
 }
 
@@ -210,7 +210,7 @@ TOVAString SwapAxesCommand::getDescription() const {
 void SwapAxesCommand::swap() {
   if (!m_pViewpoint->viewpoint_contains_axis(m_pFirst.get()) ||
       !m_pViewpoint->viewpoint_contains_axis(m_pSecond.get()))
-    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), 0xC201102C);
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
   m_pViewpoint->internal_swap_axes(m_pFirst.get(), m_pSecond.get());
 }
 

@@ -67,7 +67,8 @@ class SwapAxisHierarchiesCommand : public ViewpointCommand {
 };
 
 // Swaps the contents of two axes; undo swaps them back. Holds references to both axes and
-// refuses (UnsupportedOperationException 0xC201102C) when either no longer belongs to the view.
+// refuses (UnsupportedOperationException COMMON_E_FOREIGN_AXIS) when either no longer belongs to
+// the view.
 class SwapAxesCommand : public ViewpointCommand {
  public:
   SwapAxesCommand(ViewpointCommon* view, NUVA_o::Axis* first, NUVA_o::Axis* second);

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "MessageCatalogue.h"
+#include "support/ErrorCodes.h"
 
 namespace support_dll {
 
@@ -195,7 +196,7 @@ void AssertionFailure(const char* expression, const char* source, int line) {
   TOVAString text;
   text.build("Assertion failed: %s (%s, line %d)", expression ? expression : "", source ? source : "",
              line);
-  CoreLog::getLogObject()->log(0xC2011F00, 1, "Assertion@SUPPORT", source, line,
+  CoreLog::getLogObject()->log(support::COMMON_LOG_LINE, 1, "Assertion@SUPPORT", source, line,
                                "support_dll::AssertionFailure", 1, &text);
 }
 

@@ -29,5 +29,6 @@ void ExceptionCommon::log() const {
   if (!core->shouldLog(3, unit)) return;
   TOVAString text;
   text.build("Exception 0x%08X: %s", m_Code, getMessage());
-  core->log(0xC2011F00, 3, unit, "ExceptionCommon", 0, "ExceptionCommon::log", 1, &text);
+  core->log(support::COMMON_LOG_LINE, 3, unit, "ExceptionCommon", 0, "ExceptionCommon::log", 1,
+            &text);
 }

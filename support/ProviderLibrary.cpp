@@ -39,7 +39,8 @@ ProviderLibrary* createProviderLibrary(const TOVAString& providerName) {
     auto it = registry().find(providerName);
     if (it != registry().end()) return it->second;
   }
-  support::raise<ConfigurationExceptionImpl>("COMMONMODULE", 0xC201B241, providerName);
+  support::raise<ConfigurationExceptionImpl>("COMMONMODULE", support::COMMON_E_UNKNOWN_PROVIDER,
+                                             providerName);
 }
 
 OLAPBrowsable::OLAPBrowsable() = default;

@@ -166,19 +166,21 @@ TEST_F(AxisHierarchyTest, CloneCopiesTheChoicesButNotTheListeners) {
 }
 
 TEST_F(AxisHierarchyTest, RestoreRefusesDamagedElementsWithTheirCodes) {
-  EXPECT_EQ(0xC2011016u, thrownCode([&] { fromText("<AxisHierarchy Version='11.5.8'/>"); }));
-  EXPECT_EQ(0xC201101Au, thrownCode([&] { fromText("<AxisHierarchy Hierarchy='[No]'/>"); }));
-  EXPECT_EQ(0xC2011016u, thrownCode([&] {
+  EXPECT_EQ(support::COMMON_E_XML_ELEMENT,
+            thrownCode([&] { fromText("<AxisHierarchy Version='11.5.8'/>"); }));
+  EXPECT_EQ(support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY,
+            thrownCode([&] { fromText("<AxisHierarchy Hierarchy='[No]'/>"); }));
+  EXPECT_EQ(support::COMMON_E_XML_ELEMENT, thrownCode([&] {
               fromText("<AxisHierarchy Hierarchy='[Product]'><ActiveView/></AxisHierarchy>");
             }));
-  EXPECT_EQ(0xC2011016u, thrownCode([&] {
+  EXPECT_EQ(support::COMMON_E_XML_ELEMENT, thrownCode([&] {
               fromText(
                   "<AxisHierarchy Hierarchy='[Product]'><ActiveView><MembersetProxy "
                   "Hierarchy='[Product]'/></ActiveView><ActiveView><MembersetProxy "
                   "Hierarchy='[Product]'/></ActiveView></AxisHierarchy>");
             }));
   // A member set of another hierarchy is refused by the member set itself.
-  EXPECT_EQ(0xC201104Bu, thrownCode([&] {
+  EXPECT_EQ(support::COMMON_E_FOREIGN_MEMBER_SET, thrownCode([&] {
               fromText(
                   "<AxisHierarchy Hierarchy='[Product]'><ActiveView><MembersetProxy "
                   "Hierarchy='[Measures]'/></ActiveView></AxisHierarchy>");
@@ -186,7 +188,8 @@ TEST_F(AxisHierarchyTest, RestoreRefusesDamagedElementsWithTheirCodes) {
   XmlSupport xml;
   xml.parseXML("<AxisHierarchy Hierarchy='[Product]'/>");
   auto h = make("[Product]");
-  EXPECT_EQ(0xC2011019u, thrownCode([&] { h->restore(xml.getDocumentElement(), nullptr); }));
+  EXPECT_EQ(support::COMMON_E_RESTORE_WITHOUT_CUBE,
+            thrownCode([&] { h->restore(xml.getDocumentElement(), nullptr); }));
   EXPECT_EQ("[Product]", h->getUniqueName().string());
 
   // The saved GUID and an unresolvable slice: the default member with a repair detail.

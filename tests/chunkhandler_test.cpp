@@ -76,7 +76,7 @@ TEST_F(ChunkHandlerTest, BothFormsPassTheirNumbersAndMinusOneMeansEverything) {
         new SynchronousChunkHandlerCommon(nullptr, 1, 1));
     ADD_FAILURE() << "a handler without a result set was built";
   } catch (const olap_api::InvalidArgumentException& e) {
-    EXPECT_EQ(0xC2011001u, e.getCode());
+    EXPECT_EQ(support::COMMON_E_INVALID_ARGUMENT, e.getCode());
   }
 }
 

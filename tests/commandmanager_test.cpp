@@ -34,11 +34,12 @@ class FakeCommand : public support::RefCountImpl, public NUVA_o::Command {
   bool m_bFailUndo = false;
 
   void execute() override {
-    if (m_bFailExecute) throw InvalidArgumentExceptionImpl("TEST", 0xC2011001);
+    if (m_bFailExecute)
+      throw InvalidArgumentExceptionImpl("TEST", support::COMMON_E_INVALID_ARGUMENT);
     m_Document.values.push_back(m_Value);
   }
   void undo() override {
-    if (m_bFailUndo) throw CubeViewStateExceptionImpl("TEST", 0xC2011008);
+    if (m_bFailUndo) throw CubeViewStateExceptionImpl("TEST", support::COMMON_E_NOT_BOUND);
     ASSERT_FALSE(m_Document.values.empty());
     ASSERT_EQ(m_Value, m_Document.values.back());
     m_Document.values.pop_back();
@@ -183,7 +184,7 @@ TEST_F(CommandManagerTest, AFailedCommandLeavesBothHistoriesAsTheyWere) {
     manager._execute(nullptr);
     ADD_FAILURE() << "a null command was accepted";
   } catch (const olap_api::InvalidArgumentException& e) {
-    EXPECT_EQ(0xC2011001u, e.getCode());
+    EXPECT_EQ(support::COMMON_E_INVALID_ARGUMENT, e.getCode());
   }
   EXPECT_TRUE(manager.redo());
   EXPECT_EQ("1 2", m_Document.text());
@@ -264,7 +265,7 @@ class NumberCommand : public common::ViewpointCommand {
     return TOVAString().build("Undoing command Number; Removing %d", m_Value);
   }
   void do_execute() override {
-    if (m_bFail) throw InvalidArgumentExceptionImpl("TEST", 0xC2011001);
+    if (m_bFail) throw InvalidArgumentExceptionImpl("TEST", support::COMMON_E_INVALID_ARGUMENT);
     m_Document.values.push_back(m_Value);
   }
   void do_undo() override { m_Document.values.pop_back(); }

@@ -42,7 +42,7 @@ TEST_F(CoreLogTest, LinesAreBuiltOnlyWhenTheUnitRecordsThem) {
   auto records = log.records();
   ASSERT_EQ(1u, records.size());
   EXPECT_EQ("shown counted", records[0].text.string());
-  EXPECT_EQ(0xC2011F00u, records[0].messageId);
+  EXPECT_EQ(support::COMMON_LOG_LINE, records[0].messageId);
   EXPECT_EQ(4, records[0].verbosity);
   EXPECT_EQ("componentlog", records[0].source);
   EXPECT_EQ(81, records[0].line);
@@ -55,6 +55,34 @@ TEST_F(CoreLogTest, LinesAreBuiltOnlyWhenTheUnitRecordsThem) {
   EXPECT_EQ(1u, log.records().size());
   core->setUnitVerbosity("AxisCommon@COMMONMODULE", 300);  // large values are not cut either
   EXPECT_TRUE(component.shouldLog(255));
+}
+
+TEST_F(CoreLogTest, PositionedAndComputedLinesAreBuiltOnlyWhenRecorded) {
+  auto& log = captureLog(3);
+  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
+  common::ComponentLog topic(common::moduleName(), "LISTENERS");
+  int built = 0;
+  auto text = [&] {
+    ++built;
+    return TOVAString("computed");
+  };
+  topic.logAt({"somewhere", 7, "f"}, 5, "hidden %s", Counted{&built});
+  topic.logAt(5, text);
+  EXPECT_EQ(0, built);
+
+  core->setUnitVerbosity("LISTENERS@COMMONMODULE", 5);
+  topic.logAt({"somewhere", 7, "ns::f", support::COMMON_LOG_ERROR}, 5, "shown %s", Counted{&built});
+  topic.logAt(5, text);
+  EXPECT_EQ(2, built);
+  auto records = log.records();
+  ASSERT_EQ(2u, records.size());
+  EXPECT_EQ("shown counted", records[0].text.string());
+  EXPECT_EQ(support::COMMON_LOG_ERROR, records[0].messageId);
+  EXPECT_EQ("LISTENERS@COMMONMODULE", records[0].unit);
+  EXPECT_EQ("somewhere", records[0].source);
+  EXPECT_EQ(7, records[0].line);
+  EXPECT_EQ("ns::f", records[0].function);
+  EXPECT_EQ("computed", records[1].text.string());
 }
 
 TEST_F(CoreLogTest, LogfWithANullFormat) {
@@ -74,20 +102,26 @@ TEST_F(CoreLogTest, LogfWithANullFormat) {
 
 TEST_F(CoreLogTest, CatalogueRendersInsertsInOrder) {
   support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
-  for (uint32_t id : {0xC2011017u, 0xC2011018u, 0xC201101Eu, 0xC201101Fu, 0xC201102Bu,
-                      0xC201105Au, 0xC201105Bu, 0xC201105Du, 0xC201105Eu, 0xC201105Fu,
-                      0xC2011000u, 0xC2011F00u, 0xC201B249u, 0xC201B241u}) {
+  for (uint32_t id :
+       {support::COMMON_M_XML_MISSING, support::COMMON_M_XML_REPEATED,
+        support::COMMON_R_SORT_DROPPED, support::COMMON_R_FILTER_DROPPED,
+        support::COMMON_R_EXCEPTION_SPECIFICATION_DROPPED, support::COMMON_R_AXIS_HIERARCHY_DROPPED,
+        support::COMMON_R_DYNAMIC_CALCULATION_DROPPED, support::COMMON_R_ACTIVE_SLICE_RESET,
+        support::COMMON_R_HIERARCHY_ADDED, support::COMMON_R_LAYOUT_RESET,
+        support::COMMON_LOG_ERROR, support::COMMON_LOG_LINE, support::COMMON_E_NO_SESSION_MANAGER,
+        support::COMMON_E_UNKNOWN_PROVIDER}) {
     TOVAString text;
     core->get(text, id, 0, nullptr);
     EXPECT_EQ(std::string::npos, text.string().find("message 0x")) << std::hex << id;
   }
   TOVAString inserts[] = {"Guid", "is missing or empty", "CubeView"};
   TOVAString text;
-  core->get(text, 0xC2011016, 3, inserts);
+  core->get(text, support::COMMON_E_XML_ELEMENT, 3, inserts);
   EXPECT_EQ("Invalid XML: 'Guid' is missing or empty (element 'CubeView').", text);
   core->get(text, 0x12345678, 2, inserts);  // unknown id: number and inserts
   EXPECT_EQ("message 0x12345678: Guid; is missing or empty", text);
-  core->get(text, 0xC201B241, 2, inserts);  // a surplus insert is still shown
+  core->get(text, support::COMMON_E_UNKNOWN_PROVIDER, 2,
+            inserts);  // a surplus insert is still shown
   EXPECT_EQ("Unknown provider 'Guid'.; is missing or empty", text);
 }
 
@@ -112,11 +146,11 @@ TEST_F(CoreLogTest, AssertionFailuresAreReportedCountedAndSurvived) {
 TEST_F(CoreLogTest, ExceptionsAreCaughtThroughTheirInterfaces) {
   auto& log = captureLog(3);
   try {
-    support::raise<InvalidXMLExceptionImpl>(common::moduleName(), 0xC2011016, "Guid", 7,
-                                           TOVAString("Sort/Filter"));
+    support::raise<InvalidXMLExceptionImpl>(common::moduleName(), support::COMMON_E_XML_ELEMENT,
+                                            "Guid", 7, TOVAString("Sort/Filter"));
     ADD_FAILURE() << "raise must throw";
   } catch (const olap_api::InvalidXMLException& e) {
-    EXPECT_EQ(0xC2011016u, e.getCode());
+    EXPECT_EQ(support::COMMON_E_XML_ELEMENT, e.getCode());
     EXPECT_EQ("COMMONMODULE", e.getModule());
     std::vector<TOVAString> expected = {"Guid", "7", "Sort/Filter"};
     EXPECT_EQ(expected, e.getInserts());
@@ -132,9 +166,9 @@ TEST_F(CoreLogTest, ExceptionsAreCaughtThroughTheirInterfaces) {
   range.setOutOfRange(0, 4);
   InvalidArgumentExceptionImpl null(common::moduleName());
   null.setNULL();
-  null.addHandleInsert(0xC2011017);
+  null.addHandleInsert(support::COMMON_M_XML_MISSING);
   null.addExceptionInsert(range);
-  EXPECT_EQ(0xC2011001u, range.getCode());
+  EXPECT_EQ(support::COMMON_E_INVALID_ARGUMENT, range.getCode());
   std::vector<TOVAString> expected = {"NULL", "is missing or empty", "Invalid argument.; 0; 4"};
   EXPECT_EQ(expected, null.getInserts());
 
@@ -149,7 +183,8 @@ TEST_F(CoreLogTest, ExceptionsAreCaughtThroughTheirInterfaces) {
     ADD_FAILURE() << "wrong exception type";
   }
   try {
-    support::raise<ConfigurationExceptionImpl>(common::moduleName(), 0xC201B249);
+    support::raise<ConfigurationExceptionImpl>(common::moduleName(),
+                                               support::COMMON_E_NO_SESSION_MANAGER);
   } catch (const olap_api::ApiException& e) {
     EXPECT_NE(nullptr, dynamic_cast<const olap_api::ConfigurationException*>(&e));
     EXPECT_EQ(nullptr, dynamic_cast<const olap_api::InvalidXMLException*>(&e));

@@ -157,14 +157,14 @@ TEST_F(CreationRecordTest, CubeStructureChangedExceptionCarriesItsCode) {
     e.addStringInsert("[Time] was removed");
     throw e;
   } catch (const olap_api::CubeStructureChangedException& e) {
-    EXPECT_EQ(0xC2011117u, e.getCode());
+    EXPECT_EQ(support::COMMON_E_CUBE_CHANGED, e.getCode());
     EXPECT_EQ("COMMONMODULE", e.getModule());
     EXPECT_NE(std::string::npos, e.getMessage().string().find("[Time] was removed"));
   }
-  CubeStructureChangedExceptionImpl coded("COMMONMODULE", 0xC2011999);
+  CubeStructureChangedExceptionImpl coded("COMMONMODULE", support::COMMON_E_UNSUPPORTED);
   coded.addNumericInsert(7);
   std::unique_ptr<ExceptionCommon> copy(coded.duplicate());
-  EXPECT_EQ(0xC2011999u, copy->getCode());
+  EXPECT_EQ(support::COMMON_E_UNSUPPORTED, copy->getCode());
   EXPECT_EQ(coded.getInserts(), copy->getInserts());
   EXPECT_NE(nullptr, dynamic_cast<CubeStructureChangedExceptionImpl*>(copy.get()));
   EXPECT_THROW(copy->rethrow(), olap_api::CubeStructureChangedException);

@@ -286,7 +286,7 @@ TEST_F(ViewQueryTest, RefusedQueriesLeaveTheViewDirtyAndTheMarkInPlace) {
       unbound->query();
       FAIL() << "an unbound view has nothing to evaluate";
     } catch (const olap_api::InvalidPointerException& e) {
-      EXPECT_EQ(0xC2011200u, e.getCode());
+      EXPECT_EQ(support::COMMON_E_NO_PROVIDER_OBJECT, e.getCode());
     }
   }
   auto expect_empty_axis = [&] {
@@ -294,7 +294,7 @@ TEST_F(ViewQueryTest, RefusedQueriesLeaveTheViewDirtyAndTheMarkInPlace) {
       view_query();
       FAIL() << "a view axis is empty";
     } catch (const olap_api::CubeViewStateException& e) {
-      EXPECT_EQ(0xC201102Au, e.getCode());
+      EXPECT_EQ(support::COMMON_E_EMPTY_VIEW_AXIS, e.getCode());
     }
   };
   expect_empty_axis();  // a new view has everything on the slice axis

@@ -193,7 +193,7 @@ TEST_F(UtilitiesTest, SessionsComeFromTheRegisteredManager) {
       call("PROD");
       ADD_FAILURE() << "expected a configuration exception";
     } catch (const olap_api::ConfigurationException& e) {
-      EXPECT_EQ(0xC201B249u, e.getCode());
+      EXPECT_EQ(support::COMMON_E_NO_SESSION_MANAGER, e.getCode());
       EXPECT_EQ("COMMONMODULE", e.getModule());
       EXPECT_NE(std::string::npos, e.getMessage().string().find("session"));
     }
@@ -224,7 +224,7 @@ TEST_F(UtilitiesTest, SessionsComeFromTheRegisteredManager) {
   EXPECT_EQ(nullptr, common::deserialize_session("x"));
   auto records = log.records();
   ASSERT_EQ(2u, records.size());
-  EXPECT_EQ(0xC2011000u, records[0].messageId);
+  EXPECT_EQ(support::COMMON_LOG_ERROR, records[0].messageId);
   EXPECT_EQ(3, records[0].verbosity);
   EXPECT_EQ("utilities@COMMONMODULE", records[0].unit);
   EXPECT_EQ("common::get_session", records[0].function);
@@ -250,7 +250,7 @@ TEST_F(UtilitiesTest, ProviderLibrariesByName) {
     common::createProviderLibrary("nowhere");
     ADD_FAILURE() << "an unknown provider must raise";
   } catch (const olap_api::ApiException& e) {
-    EXPECT_EQ(0xC201B241u, e.getCode());
+    EXPECT_EQ(support::COMMON_E_UNKNOWN_PROVIDER, e.getCode());
     ASSERT_EQ(1u, e.getInserts().size());
     EXPECT_EQ("nowhere", e.getInserts()[0]);
     EXPECT_EQ("Unknown provider 'nowhere'.", e.getMessage().string());

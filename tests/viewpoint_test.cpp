@@ -63,10 +63,13 @@ TEST_P(ViewpointTest, DefaultLayoutPutsEveryDimensionOnTheFirstSliceAxisWithoutM
 }
 
 TEST_P(ViewpointTest, RefusedAxisCountsLeaveTheViewUnboundAndUsable) {
-  EXPECT_EQ(0xC2011027u, thrownCode([&] { m_pView->initialise(m_pCube.get(), 0, 1); }));
+  EXPECT_EQ(support::COMMON_E_NO_VIEW_AXIS,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), 0, 1); }));
   EXPECT_EQ(nullptr, m_pView->getCube());
-  EXPECT_EQ(0xC2011028u, thrownCode([&] { m_pView->initialise(m_pCube.get(), 3, 1); }));
-  EXPECT_EQ(0xC2011029u, thrownCode([&] { m_pView->initialise(m_pCube.get(), 1, 0); }));
+  EXPECT_EQ(support::COMMON_E_TOO_MANY_VIEW_AXES,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), 3, 1); }));
+  EXPECT_EQ(support::COMMON_E_NO_SLICE_AXIS,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), 1, 0); }));
   EXPECT_EQ(nullptr, m_pView->getCube());
   EXPECT_TRUE(m_pView->getAxes().empty());
 
@@ -91,7 +94,9 @@ TEST_P(ViewpointTest, UnboundAndDisconnectedViewsRefuseWithAStateException) {
     m_pView->interrupt();
     return codes;
   };
-  const std::vector<uint32_t> state{0xC2011008u, 0xC2011008u, 0xC2011008u, 0xC2011200u};
+  const std::vector<uint32_t> state{support::COMMON_E_NOT_BOUND, support::COMMON_E_NOT_BOUND,
+                                    support::COMMON_E_NOT_BOUND,
+                                    support::COMMON_E_NO_PROVIDER_OBJECT};
   EXPECT_EQ(state, refusals());
 
   m_pView->initialise(m_pCube.get(), 1, 1);
@@ -114,25 +119,29 @@ TEST_P(ViewpointTest, OperationsOfLaterCapabilitiesSayTheyAreUnsupported) {
   };
   EXPECT_TRUE(unsupported([&] { m_pView->toXML(); }));
   // Argument checks come first.
-  EXPECT_EQ(0xC2011013u, thrownCode([&] { m_pView->addSort(nullptr, {}, false); }));
-  EXPECT_EQ(0xC2011014u, thrownCode([&] { m_pView->addFilter(nullptr, nullptr); }));
+  EXPECT_EQ(support::COMMON_E_SORT_NEEDS_TUPLE,
+            thrownCode([&] { m_pView->addSort(nullptr, {}, false); }));
+  EXPECT_EQ(support::COMMON_E_FILTER_NEEDS_TUPLE,
+            thrownCode([&] { m_pView->addFilter(nullptr, nullptr); }));
   m_pView->removeSort(nullptr);
   // Axes of another view cannot be swapped.
   auto_unuse<NUVA_o::Viewpoint> other(createCommonViewpoint());
   other->initialise(m_pCube.get(), 1, 1);
-  EXPECT_EQ(0xC201102Cu, thrownCode([&] {
+  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS, thrownCode([&] {
               m_pView->swapAxes(m_pView->getAxes()[0].get(), other->getAxes()[0].get());
             }));
 }
 
 TEST_P(ViewpointTest, XmlFormChecksForExactlyOneCubeViewAndStaysUnboundOnFailure) {
-  EXPECT_EQ(0xC2011020u, thrownCode([&] { m_pView->initialise(m_pCube.get(), "<CubeView"); }));
+  EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), "<CubeView"); }));
   EXPECT_EQ(nullptr, m_pView->getCube());
-  EXPECT_EQ(0xC2011020u, thrownCode([&] {
+  EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW, thrownCode([&] {
               m_pView->initialise(m_pCube.get(), "<Root><CubeView/><CubeView/></Root>");
             }));
   EXPECT_EQ(nullptr, m_pView->getCube());
-  EXPECT_EQ(0xC2011020u, thrownCode([&] { m_pView->initialise(m_pCube.get(), "<Other/>"); }));
+  EXPECT_EQ(support::COMMON_E_NOT_A_CUBE_VIEW,
+            thrownCode([&] { m_pView->initialise(m_pCube.get(), "<Other/>"); }));
   m_pView->initialise(m_pCube.get(), 2, 1);
   EXPECT_EQ(3u, m_pView->getAxes().size());
 }

@@ -104,7 +104,7 @@ TEST_P(ViewpointCommandsTest, MovesAndSwapsUndoAndRedoStepByStep) {
 }
 
 TEST_P(ViewpointCommandsTest, RevertReturnsToTheMarkAndRefusesWithNothingToRevert) {
-  EXPECT_EQ(0x42018008u, thrownCode([&] { m_pView->revert(); }));
+  EXPECT_EQ(support::COMMON_W_NOTHING_TO_REVERT, thrownCode([&] { m_pView->revert(); }));
   m_pView->moveAxisHierarchy("[Product]", axis(0), 0);
   m_pView->moveAxisHierarchy("[Measures]", axis(1), 0);
   m_pView->moveAxisHierarchy("[Time].[Calendar]", axis(0), 1);
@@ -117,7 +117,7 @@ TEST_P(ViewpointCommandsTest, RevertReturnsToTheMarkAndRefusesWithNothingToRever
   EXPECT_EQ("move [Product] 0 0\nmove [Measures] 1 0\nmove [Time].[Calendar] 0 1*\n", undos());
   EXPECT_EQ("", redos());
   // Right after the mark there is nothing newer; revert looks below it and finds no mark.
-  EXPECT_EQ(0x42018008u, thrownCode([&] { m_pView->revert(); }));
+  EXPECT_EQ(support::COMMON_W_NOTHING_TO_REVERT, thrownCode([&] { m_pView->revert(); }));
   EXPECT_EQ(queried, layout());
 }
 
@@ -129,10 +129,14 @@ TEST_P(ViewpointCommandsTest, RefusedEditsChangeNeitherTheViewNorTheHistory) {
   auto_unuse<NUVA_o::Viewpoint> other(createCommonViewpoint());
   other->initialise(m_pCube.get(), 1, 1);
   NUVA_o::Axis* foreign = other->getAxes()[0].get();
-  EXPECT_EQ(0xC201102Cu, thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", foreign, 0); }));
-  EXPECT_EQ(0xC201102Cu, thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", nullptr, 0); }));
-  EXPECT_EQ(0xC2011035u, thrownCode([&] { m_pView->moveAxisHierarchy("[Nope]", axis(0), 0); }));
-  EXPECT_EQ(0xC201102Cu, thrownCode([&] { m_pView->swapAxes(axis(0), foreign); }));
+  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", foreign, 0); }));
+  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Product]", nullptr, 0); }));
+  EXPECT_EQ(support::COMMON_E_UNKNOWN_HIERARCHY,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Nope]", axis(0), 0); }));
+  EXPECT_EQ(support::COMMON_E_FOREIGN_AXIS,
+            thrownCode([&] { m_pView->swapAxes(axis(0), foreign); }));
   EXPECT_NE(0u, thrownCode([&] { m_pView->swapAxisHierarchies("[Product]", "[Nope]"); }));
 
   EXPECT_EQ(before, layout());
@@ -168,8 +172,9 @@ TEST_P(ViewpointCommandsTest, NamesInAnotherLetterCaseNameTheHierarchyItself) {
   EXPECT_EQ(queried, layout());
 
   // Unknown names are refused before anything changes.
-  EXPECT_EQ(0xC2011035u, thrownCode([&] { m_pView->moveAxisHierarchy("[Nowhere]", axis(0), 0); }));
-  EXPECT_EQ(0xC2011001u,
+  EXPECT_EQ(support::COMMON_E_UNKNOWN_HIERARCHY,
+            thrownCode([&] { m_pView->moveAxisHierarchy("[Nowhere]", axis(0), 0); }));
+  EXPECT_EQ(support::COMMON_E_INVALID_ARGUMENT,
             thrownCode([&] { m_pView->swapAxisHierarchies("[product]", "[Nowhere]"); }));
   EXPECT_EQ(queried, layout());
   EXPECT_EQ("move [Product] 0 0\nmove [Time].[Calendar] 1 0*\n", undos());
@@ -260,7 +265,7 @@ TEST_P(ExclusiveHierarchiesTest, UndoRestoresTheHierarchyThatWasPushedOff) {
   EXPECT_EQ(calendarSecond, layout());
 
   // A swap across dimensions with only one of them placed is refused.
-  EXPECT_EQ(0xC2011046u,
+  EXPECT_EQ(support::COMMON_E_DIFFERENT_DIMENSIONS,
             thrownCode([&] { m_pView->swapAxisHierarchies("[Time].[Fiscal]", "[Product]"); }));
   m_pView->swapAxisHierarchies("[Time].[Calendar]", "[Time].[Fiscal]");
   EXPECT_EQ("0 view: [Product], [Time].[Fiscal]\n1 view: \n", viewAxes());

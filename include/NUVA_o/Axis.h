@@ -73,7 +73,7 @@ class VTQ_EXPORT Axis : public Persistable, public virtual olap_api::RefCount {
   virtual AxisHierarchy* removeAxisHierarchy(const TOVAString& uniqueName) = 0;
   virtual void clearAxisHierarchies() = 0;
   virtual void moveAxisHierarchy(const TOVAString& uniqueName, unsigned position) = 0;
-  // Zero-based position of the first match; 0xFFFFFFFF when absent.
+  // Zero-based position of the first match; support::NO_POSITION when absent.
   virtual unsigned getAxisHierarchyPosition(const TOVAString& uniqueName) const = 0;
   virtual bool getAxisNullFilter() const = 0;
   virtual void setAxisNullFilter(bool nullFilter) = 0;

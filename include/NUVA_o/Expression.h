@@ -256,8 +256,9 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
   static constexpr int ET_COUNT = 232;
 
   // The deepest tree an expression holds, counted in nodes from the root to a leaf. Parsing,
-  // loading and adding children refuse a deeper tree with InvalidExpressionException 0x02017066,
-  // so that every tree can be saved as XML and printed on a 1 MiB thread stack.
+  // loading and adding children refuse a deeper tree with InvalidExpressionException
+  // COMMON_E_PARSER_STACK, so that every tree can be saved as XML and printed on a 1 MiB thread
+  // stack.
   static constexpr int MAX_DEPTH = 1000;
 
   // Told when a tree was re-parsed or given native text. Called outside the expression's locks,
@@ -273,7 +274,8 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
   // Writes the node on `element` (created by the caller) and its children below it.
   virtual void save(XmlSupport& document, const int& index, DOMElement* element) = 0;
   // Reads the node from `element` and appends its children. Throws InvalidXMLException, or
-  // InvalidExpressionException 0x02017066 (nothing read) for a tree deeper than MAX_DEPTH.
+  // InvalidExpressionException COMMON_E_PARSER_STACK (nothing read) for a tree deeper than
+  // MAX_DEPTH.
   virtual void load(DOMElement* element, Cube* cube) = 0;
   // A deep copy with one reference for the caller.
   virtual Expression* clone() = 0;

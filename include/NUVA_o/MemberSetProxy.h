@@ -24,9 +24,9 @@ class VTQ_EXPORT MemberSetProxy : public support::StrongRef, public MemberSet {
   MemberSetProxy(Hierarchy* hierarchy, const common::CreationRecord& record);
 
   // A proxy restored from a "MembersetProxy" element (or a provider's member set element),
-  // with one reference for the caller. Throws InvalidArgumentException 0xC201104B when the
-  // element names another hierarchy, InvalidArgumentException for a null argument, and passes
-  // on the provider's failure to read its own element.
+  // with one reference for the caller. Throws InvalidArgumentException COMMON_E_FOREIGN_MEMBER_SET
+  // when the element names another hierarchy, InvalidArgumentException for a null argument, and
+  // passes on the provider's failure to read its own element.
   static MemberSet* createFromXML(DOMElement* element, Hierarchy* hierarchy);
 
   // Queryable
@@ -109,6 +109,8 @@ class VTQ_EXPORT MemberSetProxy : public support::StrongRef, public MemberSet {
   auto_unuse<Hierarchy> m_pHierarchy;
   std::unique_ptr<QueryPropertySetCommon> m_pQueryPropertySet;
   std::vector<MemberProperty*> m_MemberProperties;
+  // Listeners recorded until the server set exists. Never notified and used from one thread,
+  // so a plain vector rather than support::ListenerList; the server set's list notifies.
   std::vector<MemberSetListener*> m_Listeners;
   int32_t m_MemberSetOrder = 0;
   bool m_bRestricted = true;

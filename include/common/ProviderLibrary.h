@@ -27,7 +27,8 @@ VTQ_EXPORT void registerProviderLibrary(const TOVAString& providerName, Provider
 // Forgets the provider library of that name, if any.
 VTQ_EXPORT void unregisterProviderLibrary(const TOVAString& providerName);
 // The provider library registered under `providerName` (not owned by the caller).
-// Throws ConfigurationException 0xC201B241 with the name as insert when none is registered.
+// Throws ConfigurationException COMMON_E_UNKNOWN_PROVIDER with the name as insert when none is
+// registered.
 VTQ_EXPORT ProviderLibrary* createProviderLibrary(const TOVAString& providerName);
 
 }  // namespace common

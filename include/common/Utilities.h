@@ -28,7 +28,7 @@ VTQ_EXPORT void obtainErrorInformation(long result, IUnknown* object, const GUID
                                        TOVAString& description, TOVAString& source);
 
 // A platform session from the registered session manager, or null when the manager refuses.
-// Throws ConfigurationException 0xc201b249 when no session manager is registered.
+// Throws ConfigurationException COMMON_E_NO_SESSION_MANAGER when no session manager is registered.
 VTQ_EXPORT ISPorticoSession* get_session(const TOVAString& text);
 VTQ_EXPORT ISPorticoSession* deserialize_session(const TOVAString& text);
 

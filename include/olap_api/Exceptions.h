@@ -12,7 +12,7 @@ namespace olap_api {
 class VTQ_EXPORT ApiException {
  public:
   virtual ~ApiException() = default;
-  // 32-bit message code, e.g. 0xC2011113.
+  // 32-bit message code, e.g. COMMON_E_SYNTAX.
   virtual uint32_t getCode() const = 0;
   // The message rendered from the catalogue text of the code and the inserts.
   virtual TOVAString getMessage() const = 0;

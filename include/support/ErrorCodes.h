@@ -7,6 +7,8 @@
 // catalogue gives each its English text; tests and callers compare codes by these names.
 namespace support {
 
+// The inserts line up in one column so that the list reads as a table.
+// clang-format off
 enum ErrorCode : uint32_t {
   // Log lines and the exception family's default codes.
   COMMON_LOG_ERROR = 0xC2011000,                   // %1 text
@@ -80,7 +82,11 @@ enum ErrorCode : uint32_t {
 
   // The command history.
   COMMON_W_NOTHING_TO_REVERT = 0x42018008,         // %1 why (handle)
+
+  // The platform's unspecified failure, the default code of a COM exception.
+  COM_E_FAIL = 0x80004005,
 };
+// clang-format on
 
 // "Not found" for positions and indexes.
 inline constexpr uint32_t NO_POSITION = std::numeric_limits<uint32_t>::max();

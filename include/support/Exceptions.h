@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "olap_api/Exceptions.h"
+#include "support/ErrorCodes.h"
 
 // The concrete exceptions of the API support library. Each is built from a module text
 // ("COMMONMODULE") and a code, carries inserts, logs itself with log() and is thrown by value.
@@ -70,35 +72,70 @@ class VTQ_EXPORT ExceptionCommon : public virtual olap_api::ApiException {
 #define VTQ_EXCEPTION_EXTRA_RunTimeException
 #define VTQ_EXCEPTION_EXTRA_COMException
 
-VTQ_DECLARE_EXCEPTION_IMPL(InvalidArgumentException, 0xC2011001)
-VTQ_DECLARE_EXCEPTION_IMPL(InvalidPointerException, 0xC2011002)
-VTQ_DECLARE_EXCEPTION_IMPL(InvalidXMLException, 0xC2011003)
-VTQ_DECLARE_EXCEPTION_IMPL(MalformedXMLException, 0xC2011004)
-VTQ_DECLARE_EXCEPTION_IMPL(InvalidExpressionException, 0xC2011005)
-VTQ_DECLARE_EXCEPTION_IMPL(InvalidCastException, 0xC2011006)
-VTQ_DECLARE_EXCEPTION_IMPL(UnsupportedOperationException, 0xC2011007)
-VTQ_DECLARE_EXCEPTION_IMPL(CubeViewStateException, 0xC2011008)
-VTQ_DECLARE_EXCEPTION_IMPL(QueryTooLargeException, 0xC2011009)
-VTQ_DECLARE_EXCEPTION_IMPL(ConfigurationException, 0xC201B249)
-VTQ_DECLARE_EXCEPTION_IMPL(RunTimeException, 0xC201100A)
-VTQ_DECLARE_EXCEPTION_IMPL(COMException, 0x80004005)
+VTQ_DECLARE_EXCEPTION_IMPL(InvalidArgumentException, support::COMMON_E_INVALID_ARGUMENT)
+VTQ_DECLARE_EXCEPTION_IMPL(InvalidPointerException, support::COMMON_E_INVALID_POINTER)
+VTQ_DECLARE_EXCEPTION_IMPL(InvalidXMLException, support::COMMON_E_INVALID_XML)
+VTQ_DECLARE_EXCEPTION_IMPL(MalformedXMLException, support::COMMON_E_MALFORMED_XML)
+VTQ_DECLARE_EXCEPTION_IMPL(InvalidExpressionException, support::COMMON_E_UNKNOWN_NAME)
+VTQ_DECLARE_EXCEPTION_IMPL(InvalidCastException, support::COMMON_E_INVALID_CAST)
+VTQ_DECLARE_EXCEPTION_IMPL(UnsupportedOperationException, support::COMMON_E_UNSUPPORTED)
+VTQ_DECLARE_EXCEPTION_IMPL(CubeViewStateException, support::COMMON_E_NOT_BOUND)
+VTQ_DECLARE_EXCEPTION_IMPL(QueryTooLargeException, support::COMMON_E_QUERY_TOO_LARGE)
+VTQ_DECLARE_EXCEPTION_IMPL(ConfigurationException, support::COMMON_E_NO_SESSION_MANAGER)
+VTQ_DECLARE_EXCEPTION_IMPL(RunTimeException, support::COMMON_E_RUN_TIME)
+VTQ_DECLARE_EXCEPTION_IMPL(COMException, support::COM_E_FAIL)
 
 #undef VTQ_DECLARE_EXCEPTION_IMPL
 
-// Builds an exception of type E from the module name and a code with the given inserts
-// (strings as string inserts, integers as numeric inserts), logs it and throws it.
+// The one way to raise: support::raise<E>(module, code, inserts...) builds an exception of type E,
+// logs it and throws it. Inserts are strings, integers and enumerators (numeric inserts), Handle (a
+// catalogue message rendered as one insert), null_insert ("NULL": a null where an object was
+// required) and other exceptions (their message). support::make builds the same exception without
+// logging or throwing it, for a failure that is recorded now and thrown later.
 namespace support {
+
+struct Handle {
+  uint32_t code;
+};
+
+struct NullInsert {};
+inline constexpr NullInsert null_insert{};
+
 template <class E>
-inline void addInsert(E& e, const TOVAString& s) { e.addStringInsert(s); }
+inline void addInsert(E& e, const TOVAString& s) {
+  e.addStringInsert(s);
+}
 template <class E>
-inline void addInsert(E& e, const char* s) { e.addStringInsert(s); }
-template <class E, class I, std::enable_if_t<std::is_integral_v<I>, int> = 0>
-inline void addInsert(E& e, I v) { e.addNumericInsert(static_cast<long long>(v)); }
+inline void addInsert(E& e, const char* s) {
+  e.addStringInsert(s);
+}
+template <class E>
+inline void addInsert(E& e, Handle handle) {
+  e.addHandleInsert(handle.code);
+}
+template <class E>
+inline void addInsert(E& e, NullInsert) {
+  e.addStringInsert("NULL");
+}
+template <class E, class I, std::enable_if_t<std::is_integral_v<I> || std::is_enum_v<I>, int> = 0>
+inline void addInsert(E& e, I v) {
+  e.addNumericInsert(static_cast<long long>(v));
+}
+template <class E, class X, std::enable_if_t<std::is_base_of_v<olap_api::ApiException, X>, int> = 0>
+inline void addInsert(E& e, const X& other) {
+  e.addExceptionInsert(other);
+}
+
+template <class E, class... Inserts>
+E make(const TOVAString& module, uint32_t code, const Inserts&... inserts) {
+  E e(module, code);
+  (addInsert(e, inserts), ...);
+  return e;
+}
 
 template <class E, class... Inserts>
 [[noreturn]] void raise(const TOVAString& module, uint32_t code, const Inserts&... inserts) {
-  E e(module, code);
-  (addInsert(e, inserts), ...);
+  E e = make<E>(module, code, inserts...);
   e.log();
   throw e;
 }

@@ -133,12 +133,9 @@ class MemoryMemberSet final : public support::RefCountImpl, public NUVA_o::Membe
   MemoryMemberSet* snapshot() const;
 
   static void check_query_property(int id) {
-    if (id < 0 || id >= NUVA_o::QUERY_PROPERTY_COUNT) {
-      InvalidArgumentExceptionImpl e(moduleName(), 0xC2011001);
-      e.setOutOfRange(0, NUVA_o::QUERY_PROPERTY_COUNT - 1);
-      e.log();
-      throw e;
-    }
+    if (id < 0 || id >= NUVA_o::QUERY_PROPERTY_COUNT)
+      raise<InvalidArgumentExceptionImpl>(support::COMMON_E_INVALID_ARGUMENT, 0,
+                                          NUVA_o::QUERY_PROPERTY_COUNT - 1);
   }
 
  private:
@@ -170,7 +167,8 @@ const MemoryMemberSet& require_same_hierarchy(const NUVA_o::MemberSet* set, cons
   const MemoryMemberSet* memorySet = as_memory_set(set);
   if (!memorySet) raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, operation);
   if (memorySet->hierarchy() != hierarchy)
-    raise<InvalidArgumentExceptionImpl>(0xC201104B, memorySet->hierarchy()->getUniqueName(),
+    raise<InvalidArgumentExceptionImpl>(support::COMMON_E_FOREIGN_MEMBER_SET,
+                                        memorySet->hierarchy()->getUniqueName(),
                                         hierarchy->getUniqueName());
   return *memorySet;
 }
@@ -346,7 +344,8 @@ MemoryMemberSet* read_member_set(const HierarchyImpl* hierarchy, DOMElement* ele
                                    TOVAString().build("'%s' is not a Memberset element", XmlSupport::getNodeName(element)));
   const TOVAString hierarchyName = XmlSupport::getAttribute(element, "Hierarchy");
   if (!hierarchyName.empty() && hierarchyName != hierarchy->getUniqueName())
-    raise<InvalidArgumentExceptionImpl>(0xC201104B, hierarchyName, hierarchy->getUniqueName());
+    raise<InvalidArgumentExceptionImpl>(support::COMMON_E_FOREIGN_MEMBER_SET, hierarchyName,
+                                        hierarchy->getUniqueName());
   common::CreationRecord record(hierarchy->getUniqueName(), -1, NUVA_o::CS_CREATEEMPTY);
   record.restore(element, nullptr);
   record.m_HierarchyName = hierarchy->getUniqueName();
@@ -438,11 +437,8 @@ std::vector<int32_t> members_of_kind(const HierarchyImpl& hierarchy, const std::
 }
 
 [[noreturn]] void unknown_kind(int kind) {
-  InvalidArgumentExceptionImpl e(moduleName(), 0xC2011001);
-  e.setOutOfRange(NUVA_o::CS_CREATEDEFAULT, NUVA_o::CS_CREATESERVERPROVIDED);
-  e.addNumericInsert(kind);
-  e.log();
-  throw e;
+  raise<InvalidArgumentExceptionImpl>(support::COMMON_E_INVALID_ARGUMENT, NUVA_o::CS_CREATEDEFAULT,
+                                      NUVA_o::CS_CREATESERVERPROVIDED, kind);
 }
 
 // Parses "{[A].[B], [A].[C]}" into unique names; false for anything else.

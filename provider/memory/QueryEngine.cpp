@@ -413,12 +413,9 @@ class Aggregator {
 
 CubeImpl* require_cube(MemoryCube* cube) {
   auto* impl = dynamic_cast<CubeImpl*>(cube);
-  if (!impl) {
-    InvalidArgumentExceptionImpl e(moduleName(), 0xC2011001);
-    e.setNULL();
-    e.log();
-    throw e;
-  }
+  if (!impl)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                 support::null_insert);
   return impl;
 }
 

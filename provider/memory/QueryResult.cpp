@@ -150,12 +150,9 @@ class ResultSetImpl final : public support::RefCountImpl, public MemoryResultSet
   ~ResultSetImpl() override = default;
 
   void check_fetch(NUVA_o::ChunkHandler* handler, long first, long count) const {
-    if (!handler) {
-      InvalidArgumentExceptionImpl e(moduleName());
-      e.setNULL();
-      e.log();
-      throw e;
-    }
+    if (!handler)
+      support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
+                                                   support::null_insert);
     if (first < 0) raise_range("first", first);
     if (count < 0) raise_range("count", count);
     if (m_bClosed.load()) raise_query<RunTimeExceptionImpl>(MEMORY_E_RESULT_CLOSED);
