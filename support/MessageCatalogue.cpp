@@ -19,8 +19,7 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC2011014, "A filter needs a tuple."},
       {0xC2011019, "An element of a cube view cannot be restored without a cube."},
       {0xC201101A, "Element '%1' names hierarchy '%2', which the cube does not have."},
-      {0xC2011020, "The text is not a cube view document: it must be XML with exactly one "
-                   "'CubeView' element."},
+      {0xC2011020, "The text cannot be loaded as a cube view, which is left unbound: %1"},
       {0xC2011027, "A cube view needs at least one view axis."},
       {0xC2011028, "A cube view has at most two view axes."},
       {0xC2011029, "A cube view needs at least one slice axis."},
@@ -33,10 +32,10 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
        "Hierarchies of different dimensions cannot be swapped (dimension '%1'): the cube "
        "allows one hierarchy per dimension in a view."},
       {0xC201110E, "The expression is missing or cannot be used here."},
-      {0xC201101E, "A sort specification could not be restored and was removed from the view."},
-      {0xC201101F, "A filter specification could not be restored and was removed from the view."},
+      {0xC201101E, "A sort specification could not be restored and was removed from the view: %1"},
+      {0xC201101F, "A filter specification could not be restored and was removed from the view: %1"},
       {0xC201102B,
-       "An exception specification could not be restored and was removed from the view."},
+       "An exception specification could not be restored and was removed from the view: %1"},
       {0xC201104B, "The member set belongs to hierarchy '%1', not to hierarchy '%2'."},
       {0xC201105A, "An axis hierarchy could not be restored and was removed from its axis."},
       {0xC201105B, "A dynamic calculation could not be restored and was removed from its axis."},
@@ -70,6 +69,12 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC201101D, "is not a GUID"},
       {0xC2011044, "A native expression cannot be used as a filter or highlighting condition."},
       {0xC2011049, "Unknown sort direction %1."},
+      // Saving and loading a whole cube view.
+      {0xC2011021, "The cube view document has no 'Axis' element."},
+      {0xC2011022, "The saved view has %1 view axes and %2 slice axes: a cube view needs one or "
+                   "two view axes, followed by at least one slice axis."},
+      {0xC2011023, "A cube view is restored against the cube it is bound to."},
+      {0xC201100A, "Run-time failure: %1"},
   };
   return entries;
 }
