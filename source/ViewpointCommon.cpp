@@ -198,10 +198,9 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
   XmlSupport document;
   if (!document.parseXML(xml)) refuse(document.getParseError());
   DOMNodeList* list = document.getElementsByTagName("CubeView");
-  if (!list || list->getLength() != 1) {
-    support_dll::AssertionFailure("pList->getLength( ) == 1", __FILE__, __LINE__);
+  // A foreign document is bad input, not a broken invariant: refused without an assertion report.
+  if (!list || list->getLength() != 1)
     refuse("the document must hold exactly one 'CubeView' element");
-  }
   try {
     restore(static_cast<DOMElement*>(list->item(0)), m_pCube.get());
   } catch (const olap_api::ApiException& e) {
@@ -348,10 +347,8 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
   properties.restore(element, m_pCube.get());
   m_QueryProperties = properties;
   DOMNodeList* calculations = XmlSupport::getDescendantElementsByTagName(element, "CalculatedMembers");
-  const XMLSize_t calculationLists = calculations ? calculations->getLength() : 0;
-  if (calculationLists != 1)
-    support_dll::AssertionFailure("pCalculations->getLength( ) == 1", __FILE__, __LINE__);
-  if (calculationLists > 0)
+  // A document without the element, or with several, is damaged input: the first one counts.
+  if (calculations && calculations->getLength() > 0)
     m_pCube->restoreCalculatedMembers(static_cast<DOMElement*>(calculations->item(0)));
 
   std::vector<auto_unuse<NUVA_o::Axis>> axes;
