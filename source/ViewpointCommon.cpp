@@ -1,6 +1,7 @@
 #include "ViewpointCommon.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "ExceptionSpecificationCommon.h"
 #include "NUVA_o/AxisHierarchy.h"
@@ -26,6 +27,8 @@ namespace common {
 namespace {
 
 const char* const kSource = "ViewpointCommon";
+const char* const kVersion = "11.5.8";
+const char* const kSchemaInstance = "http://www.w3.org/2001/XMLSchema-instance";
 
 // Topics the cube view logs under besides its own component.
 const ComponentLog& listenersLog() {
@@ -37,9 +40,10 @@ const ComponentLog& cubeViewLog() {
   return log;
 }
 
-[[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED,
-                                                    what);
+TOVAString catalogue_text(uint32_t id) {
+  TOVAString text;
+  support_dll::CoreLog::getLogObject()->get(text, id, 0, nullptr);
+  return text;
 }
 
 // The instance number that log lines show for a counted object of this library or a provider.
@@ -193,15 +197,25 @@ void ViewpointCommon::add_all_axis_hierarchies(NUVA_o::Dimension* dimension, uns
 
 void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
   if (!common_initialise(cube)) return;
-  XmlSupport document;
-  DOMNodeList* list = document.parseXML(xml) ? document.getElementsByTagName("CubeView") : nullptr;
-  if (!list || list->getLength() != 1) {
-    if (list) support_dll::AssertionFailure("pList->getLength( ) == 1", __FILE__, __LINE__);
-    // A view that could not be restored is left unbound rather than half built.
+  // A view that cannot be restored is left unbound (COMMON_E_NOT_A_CUBE_VIEW) or, when its axes
+  // could not be rebuilt, in the default layout with the restore's own exception: never half
+  // built.
+  auto refuse = [&](const TOVAString& why) {
     disconnect(true);
-    support::raise<MalformedXMLExceptionImpl>(moduleName(), support::COMMON_E_NOT_A_CUBE_VIEW);
+    support::raise<MalformedXMLExceptionImpl>(moduleName(), support::COMMON_E_NOT_A_CUBE_VIEW, why);
+  };
+  XmlSupport document;
+  if (!document.parseXML(xml)) refuse(document.getParseError());
+  DOMNodeList* list = document.getElementsByTagName("CubeView");
+  // A foreign document is bad input, not a broken invariant: refused without an assertion report.
+  if (!list || list->getLength() != 1)
+    refuse("the document must hold exactly one 'CubeView' element");
+  try {
+    restore(static_cast<DOMElement*>(list->item(0)), m_pCube.get());
+  } catch (const olap_api::ApiException& e) {
+    if (!m_Axes.empty()) throw;
+    refuse(e.getMessage());
   }
-  restore(static_cast<DOMElement*>(list->item(0)), m_pCube.get());
 }
 
 void ViewpointCommon::disconnect(bool connectionListener) {
@@ -264,18 +278,240 @@ NUVA_o::Viewpoint* ViewpointCommon::clone() const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Operations completed by later parts of the library
+// CubeView documents
 
-void ViewpointCommon::persist(XmlSupport&, DOMElement*) const {
-  raise_unsupported("persisting a cube view (CubeView documents are not available yet)");
-}
-
-void ViewpointCommon::restore(DOMElement*, NUVA_o::Cube*) {
-  raise_unsupported("restoring a cube view (CubeView documents are not available yet)");
+void ViewpointCommon::persist(XmlSupport& xml, DOMElement* parent) const {
+  require_bound("persist");
+  DOMElement* element = xml.addAChild(parent, "CubeView");
+  XmlSupport::write_to(element, "xmlns:xsi", kSchemaInstance);
+  XmlSupport::write_to(element, "xsi:schemaLocation", "./ cubeview.xsd");
+  XmlSupport::write_to(element, "Version", kVersion);
+  XmlSupport::write_to(element, "Guid", StringConverters::convertGUIDToString(m_Guid, false));
+  m_QueryProperties.persist(xml, element);
+  m_pCube->persistCalculatedMembers(xml, element);
+  // Readers look for the element: a cube without calculated members still writes it.
+  if (!XmlSupport::findChild(element, "CalculatedMembers")) xml.addAChild(element, "CalculatedMembers");
+  DOMElement* axes = xml.addAChild(element, "Axes");
+  for (const auto& axis : m_Axes) axis->persist(xml, axes);
+  auto persist_list = [&](const char* name, const auto& clauses) {
+    if (clauses.empty()) return;
+    DOMElement* list = xml.addAChild(element, name);
+    for (const auto& clause : clauses) clause->persist(xml, list);
+  };
+  persist_list("SortSpecifications", m_Sorts);
+  persist_list("FilterSpecifications", m_Filters);
+  persist_list("ExceptionSpecifications", m_ExceptionSpecifications);
 }
 
 TOVAString ViewpointCommon::toXML() const {
-  raise_unsupported("writing a cube view as XML (CubeView documents are not available yet)");
+  KorvelSynchronizedRead lock(m_Lock);
+  XmlSupport document;
+  persist(document, nullptr);
+  TOVAString text = document.getXml();
+  viewpointLog().logAt(6, "Persisted XML:\n%s\n", text);
+  return text;
+}
+
+void ViewpointCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
+  if (!element) return;
+  require_bound("restore");
+  if (cube != m_pCube.get())
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_RESTORE_OTHER_CUBE);
+  KorvelSynchronizedEdit edit(&m_Lock);
+  try {
+    restore_locked(element);
+  } catch (const olap_api::ApiException&) {
+    throw;
+  } catch (const std::exception& e) {
+    // Only the library's own exceptions leave it.
+    support::raise<RunTimeExceptionImpl>(moduleName(), support::COMMON_E_RUN_TIME, e.what());
+  }
+}
+
+void ViewpointCommon::restore_locked(DOMElement* element) {
+  viewpointLog().logAt(4, "Restoring CubeView from XML...");
+  viewpointLog().logAt(4, "Persistence version is %s", XmlSupport::getAttribute(element, "Version"));
+
+  // Everything that refuses the whole document is checked before the view changes, so that a
+  // refused document leaves the view as it was.
+  const TOVAString guidText = XmlSupport::getAttribute(element, "Guid");
+  GUID guid{};
+  if (guidText.empty() || !StringConverters::convertStringToGUID(guidText, guid)) {
+    InvalidXMLExceptionImpl e(moduleName(), support::COMMON_E_XML_ELEMENT);
+    e.addStringInsert("Guid");
+    e.addHandleInsert(guidText.empty() ? support::COMMON_M_XML_MISSING
+                                       : support::COMMON_M_XML_NOT_A_GUID);
+    e.addStringInsert("CubeView");
+    e.log();
+    throw e;
+  }
+  DOMNodeList* axisElements = XmlSupport::getDescendantElementsByTagName(element, "Axis");
+  const XMLSize_t axisCount = axisElements ? axisElements->getLength() : 0;
+  viewpointLog().logAt(4, "CubeView definition has %u axes", unsigned(axisCount));
+  if (axisCount == 0)
+    support::raise<MalformedXMLExceptionImpl>(moduleName(), support::COMMON_E_NO_AXIS_ELEMENT);
+
+  m_Guid = guid;
+  NUVA_o::QueryPropertySetCommon properties;
+  properties.restore(element, m_pCube.get());
+  m_QueryProperties = properties;
+  DOMNodeList* calculations = XmlSupport::getDescendantElementsByTagName(element, "CalculatedMembers");
+  // A document without the element, or with several, is damaged input: the first one counts.
+  if (calculations && calculations->getLength() > 0)
+    m_pCube->restoreCalculatedMembers(static_cast<DOMElement*>(calculations->item(0)));
+
+  std::vector<auto_unuse<NUVA_o::Axis>> axes;
+  std::vector<TOVAString> repairs;
+  try {
+    for (XMLSize_t i = 0; i < axisCount; ++i) {
+      auto_unuse<NUVA_o::Axis> axis(AxisCommon::s_CreateAxisFromXML(
+          static_cast<DOMElement*>(axisElements->item(i)), m_pCube.get(), this));
+      const auto& details = axis->getRepairDetails();
+      repairs.insert(repairs.end(), details.begin(), details.end());
+      axes.push_back(std::move(axis));
+    }
+    check_layout(axes);
+  } catch (...) {
+    axes.clear();
+    // Two view axes and the slice axes the document asked for, at least one.
+    const unsigned sliceAxes = axisCount > 3 ? unsigned(std::min<XMLSize_t>(axisCount - 2, UINT_MAX - 2)) : 1;
+    reset_content();
+    initialize_all_to_default(2, sliceAxes);
+    const TOVAString text = catalogue_text(support::COMMON_R_LAYOUT_RESET);
+    viewpointLog().log(text, 3);
+    m_RepairDetails.assign(1, text);
+    dirty_viewpoint(true);
+    throw;
+  }
+
+  auto restore_clauses = [&](const char* name, auto make, uint32_t repairCode,
+                             uint32_t& nextOrder, auto& all) {
+    DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(element, name);
+    const XMLSize_t count = list ? list->getLength() : 0;
+    for (XMLSize_t i = 0; i < count; ++i) {
+      try {
+        auto clause = make();
+        clause->restore(static_cast<DOMElement*>(list->item(i)), m_pCube.get());
+        const auto order = uint32_t(clause->getSolveOrder());
+        if (order >= nextOrder) nextOrder = order + 1;
+        all.push_back(std::move(clause));
+      } catch (const olap_api::ApiException& e) {
+        repairs.push_back(record_repair(repairCode, e.getMessage()));
+      } catch (const std::exception& e) {
+        repairs.push_back(record_repair(repairCode, TOVAString(e.what())));
+      }
+    }
+    return count;
+  };
+  std::vector<auto_unuse<NUVA_o::Sort>> sorts;
+  std::vector<auto_unuse<NUVA_o::Filter>> filters;
+  std::vector<auto_unuse<NUVA_o::ExceptionSpecification>> specifications;
+  uint32_t nextSort = m_nNextSortSolveOrder, nextFilter = m_nNextFilterOrder,
+           nextException = m_nNextExceptionSolveOrder;
+  const XMLSize_t sortCount = restore_clauses(
+      "Sort", [] { return auto_unuse<NUVA_o::Sort>(new SortCommon()); },
+      support::COMMON_R_SORT_DROPPED, nextSort, sorts);
+  viewpointLog().logAt(4, "CubeView definition has %u sort specifications", unsigned(sortCount));
+  const XMLSize_t filterCount = restore_clauses(
+      "Filter", [] { return auto_unuse<NUVA_o::Filter>(new FilterCommon()); },
+      support::COMMON_R_FILTER_DROPPED, nextFilter, filters);
+  viewpointLog().logAt(4, "CubeView definition has %u filter specifications", unsigned(filterCount));
+  const XMLSize_t exceptionCount = restore_clauses(
+      "ExceptionSpecification",
+      [] { return auto_unuse<NUVA_o::ExceptionSpecification>(new ExceptionSpecificationCommon()); },
+      support::COMMON_R_EXCEPTION_SPECIFICATION_DROPPED, nextException, specifications);
+  viewpointLog().logAt(4, "CubeView definition has %u exception specifications",
+                       unsigned(exceptionCount));
+
+  // The document is read: the view takes it over.
+  reset_content();
+  for (auto& axis : axes) {
+    axis->addListener(this);
+    m_Axes.push_back(std::move(axis));
+  }
+  auto install = [&](auto& from, auto& all) {
+    for (auto& clause : from) {
+      clause->addListener(this);
+      set_executioner(clause.get(), this);
+      all.push_back(std::move(clause));
+    }
+  };
+  install(sorts, m_Sorts);
+  install(filters, m_Filters);
+  install(specifications, m_ExceptionSpecifications);
+  m_nNextSortSolveOrder = nextSort;
+  m_nNextFilterOrder = nextFilter;
+  m_nNextExceptionSolveOrder = nextException;
+  m_RepairDetails = std::move(repairs);
+  update_active_specifications();
+  cover_dimensions();
+  dirty_viewpoint(true);
+}
+
+void ViewpointCommon::check_layout(const std::vector<auto_unuse<NUVA_o::Axis>>& axes) const {
+  size_t views = 0, slices = 0;
+  bool ordered = true;
+  for (const auto& axis : axes) {
+    if (axis->getAxisType() == NUVA_o::Axis::AT_VIEW) {
+      ++views;
+      ordered = ordered && slices == 0;
+    } else {
+      ++slices;
+    }
+  }
+  if (views < 1 || views > 2 || slices < 1 || !ordered)
+    support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_CUBE_VIEW_LAYOUT,
+                                            views, slices);
+}
+
+void ViewpointCommon::reset_content() {
+  for (auto& axis : m_Axes) axis->removeListener(this);
+  m_Axes.clear();
+  drop_clauses(m_Sorts, m_ActiveSorts);
+  drop_clauses(m_Filters, m_ActiveFilters);
+  drop_clauses(m_ExceptionSpecifications, m_ActiveExceptionSpecifications);
+  m_RepairDetails.clear();
+  // The history edits axes and clauses that are gone.
+  m_pCommandManager = std::make_unique<ViewpointCommandManager>(10, &m_Lock);
+}
+
+void ViewpointCommon::cover_dimensions() {
+  auto first = std::find_if(m_Axes.begin(), m_Axes.end(), [](const auto& axis) {
+    return axis->getAxisType() == NUVA_o::Axis::AT_SLICE;
+  });
+  if (first == m_Axes.end()) {
+    support_dll::AssertionFailure("firstSliceAxis", __FILE__, __LINE__);
+    return;
+  }
+  const bool multiple = m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY);
+  auto add = [&](NUVA_o::Hierarchy* hierarchy) {
+    (*first)->addAxisHierarchy(hierarchy);
+    m_RepairDetails.push_back(
+        record_repair(support::COMMON_R_HIERARCHY_ADDED, hierarchy->getUniqueName()));
+  };
+  for (NUVA_o::Dimension* dimension : m_pCube->getDimensions()) {
+    if (!dimension) continue;
+    const auto& hierarchies = dimension->getHierarchies();
+    auto placed = [&](NUVA_o::Hierarchy* hierarchy) {
+      return hierarchy && find_axis_containing_hierarchy(hierarchy->getUniqueName());
+    };
+    if (multiple) {
+      for (NUVA_o::Hierarchy* hierarchy : hierarchies)
+        if (hierarchy && !placed(hierarchy)) add(hierarchy);
+    } else if (std::none_of(hierarchies.begin(), hierarchies.end(), placed)) {
+      if (NUVA_o::Hierarchy* hierarchy = dimension->getDefaultHierarchy())
+        add(hierarchy);
+      else
+        support_dll::AssertionFailure("defaultHierarchy", __FILE__, __LINE__);
+    }
+  }
+}
+
+TOVAString ViewpointCommon::record_repair(uint32_t code, const TOVAString& insert) const {
+  TOVAString text;
+  support_dll::CoreLog::getLogObject()->get(text, code, 1, &insert);
+  viewpointLog().log(text, 3);
+  return text;
 }
 
 NUVA_o::ViewResultSet* ViewpointCommon::query() const {

@@ -190,6 +190,17 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
                               std::vector<auto_unuse<T>>& active);
   // Refuses (InvalidExpressionException) what cannot be a filter or highlighting condition.
   void check_condition(const NUVA_o::Expression* expression) const;
+  // restore under the view's lock; see restore.
+  void restore_locked(DOMElement* element);
+  // Refuses (InvalidXMLException) axes that are not one or two view axes followed by slice axes.
+  void check_layout(const std::vector<auto_unuse<NUVA_o::Axis>>& axes) const;
+  // Drops the axes, clauses, repair details and history, keeping the binding.
+  void reset_content();
+  // Puts every hierarchy that the restored axes left out on the first slice axis, with a
+  // repair detail for each.
+  void cover_dimensions();
+  // The catalogue text of `code` with the insert, logged as a repair.
+  TOVAString record_repair(uint32_t code, const TOVAString& insert) const;
   template <class T>
   void drop_clauses(std::vector<auto_unuse<T>>& all, std::vector<auto_unuse<T>>& active);
 

@@ -24,8 +24,7 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_E_RESTORE_UNKNOWN_HIERARCHY,
        "Element '%1' names hierarchy '%2', which the cube does not have."},
       {COMMON_E_NOT_A_CUBE_VIEW,
-       "The text is not a cube view document: it must be XML with exactly one "
-       "'CubeView' element."},
+       "The text cannot be loaded as a cube view, which is left unbound: %1"},
       {COMMON_E_NO_VIEW_AXIS, "A cube view needs at least one view axis."},
       {COMMON_E_TOO_MANY_VIEW_AXES, "A cube view has at most two view axes."},
       {COMMON_E_NO_SLICE_AXIS, "A cube view needs at least one slice axis."},
@@ -43,11 +42,11 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_E_EXPRESSION_ELEMENT, "Invalid expression element: %1 '%2'."},
       {COMMON_E_BAD_EXPRESSION, "The expression is missing or cannot be used here."},
       {COMMON_R_SORT_DROPPED,
-       "A sort specification could not be restored and was removed from the view."},
+       "A sort specification could not be restored and was removed from the view: %1"},
       {COMMON_R_FILTER_DROPPED,
-       "A filter specification could not be restored and was removed from the view."},
+       "A filter specification could not be restored and was removed from the view: %1"},
       {COMMON_R_EXCEPTION_SPECIFICATION_DROPPED,
-       "An exception specification could not be restored and was removed from the view."},
+       "An exception specification could not be restored and was removed from the view: %1"},
       {COMMON_E_FOREIGN_MEMBER_SET,
        "The member set belongs to hierarchy '%1', not to hierarchy '%2'."},
       {COMMON_R_AXIS_HIERARCHY_DROPPED,
@@ -84,6 +83,10 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_M_XML_NOT_A_GUID, "is not a GUID"},
       {COMMON_E_NATIVE_EXPRESSION, "A native expression cannot be used as a filter or highlighting condition."},
       {COMMON_E_UNKNOWN_DIRECTION, "Unknown sort direction %1."},
+      {COMMON_E_NO_AXIS_ELEMENT, "The cube view document has no 'Axis' element."},
+      {COMMON_E_CUBE_VIEW_LAYOUT, "The saved view has %1 view axes and %2 slice axes: a cube view needs one or two view axes, followed by at least one slice axis."},
+      {COMMON_E_RESTORE_OTHER_CUBE, "A cube view is restored against the cube it is bound to."},
+      {COMMON_E_RUN_TIME, "Run-time failure: %1"},
   };
   return entries;
 }

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
+
+#include <unistd.h>
 
 #include "result_grid.h"
 #include "shell_command.h"
@@ -214,6 +217,55 @@ TEST_F(ShellTest, QueriesTheViewRefusesPrintAnError) {
       run("query\nmove [Product] 0\nquery\nmove [Time].[Calendar] 1\nlevel [Product] 2\nlevel [Time].[Calendar] 2\nquery\n"));
   EXPECT_EQ("2||error 0xC201102A: A view axis holds no hierarchy: the cube view cannot be queried.\n",
             run("query\nlayout\n", true));
+}
+
+// Every shell script's final view saves, loads and saves again to the same text, GUIDs
+// included, with nothing to repair.
+TEST_F(ShellTest, EveryScriptsViewIsAFixedPointOfSaveAndLoad) {
+  namespace fs = std::filesystem;
+  const fs::path shellDir = fs::path(vtq_testing::sourceDir()) / "tests" / "shell";
+  const fs::path scratch = fs::temp_directory_path() / ("vtq-fixed-point-" + std::to_string(::getpid()));
+  fs::create_directories(scratch);
+  auto read = [](const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  size_t scripts = 0;
+  for (const auto& entry : fs::directory_iterator(shellDir)) {
+    if (entry.path().extension() != ".vtq") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    std::string script = read(entry.path());
+    const std::string args = script.substr(0, script.find('\n'));
+    const size_t cube = args.find("--cube ");
+    const std::string cubePath = cube == std::string::npos
+        ? vtq_testing::sampleCubePath()
+        : (shellDir / args.substr(cube + 7, args.find(' ', cube + 7) - cube - 7)).string();
+    m_pCube.reset(memory::loadCube(cubePath));
+    m_pCube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY,
+                           args.find("--multiple-hierarchies") != std::string::npos);
+    for (size_t at; (at = script.find("$SCRATCH")) != std::string::npos;)
+      script.replace(at, 8, scratch.string());
+    const fs::path first = scratch / "first.xml", second = scratch / "second.xml";
+    fs::remove(first);
+    fs::remove(second);
+    // Relative paths in scripts are relative to their folder.
+    const fs::path before = fs::current_path();
+    fs::current_path(shellDir);
+    const std::string result = run(script + "\nsave " + first.string() + "\nload " +
+                                   first.string() + "\nsave " + second.string() + "\n");
+    fs::current_path(before);
+    const std::string saved = read(first);
+    EXPECT_NE(std::string::npos, saved.find("<CubeView "));
+    EXPECT_EQ(saved, read(second));
+    // Only the load appended here can print repairs in scripts that load nothing themselves.
+    if (script.find("\nload ") == std::string::npos) {
+      EXPECT_EQ(std::string::npos, result.find("\nrepair: ")) << result;
+    }
+    m_pCube.reset();
+    ++scripts;
+  }
+  fs::remove_all(scratch);
+  EXPECT_GE(scripts, 15u);
 }
 
 }  // namespace

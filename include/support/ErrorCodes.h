@@ -32,14 +32,14 @@ enum ErrorCode : uint32_t {
   COMMON_M_XML_REPEATED = 0xC2011018,              // handle: "occurs more than once"
   COMMON_E_RESTORE_WITHOUT_CUBE = 0xC2011019,
   COMMON_E_RESTORE_UNKNOWN_HIERARCHY = 0xC201101A, // %1 element, %2 hierarchy
-  COMMON_R_SORT_DROPPED = 0xC201101E,              // repair detail
-  COMMON_R_FILTER_DROPPED = 0xC201101F,            // repair detail
-  COMMON_E_NOT_A_CUBE_VIEW = 0xC2011020,
+  COMMON_R_SORT_DROPPED = 0xC201101E,              // repair detail: %1 why
+  COMMON_R_FILTER_DROPPED = 0xC201101F,            // repair detail: %1 why
+  COMMON_E_NOT_A_CUBE_VIEW = 0xC2011020,           // %1 why; the view is left unbound
   COMMON_E_NO_VIEW_AXIS = 0xC2011027,
   COMMON_E_TOO_MANY_VIEW_AXES = 0xC2011028,
   COMMON_E_NO_SLICE_AXIS = 0xC2011029,
   COMMON_E_EMPTY_VIEW_AXIS = 0xC201102A,
-  COMMON_R_EXCEPTION_SPECIFICATION_DROPPED = 0xC201102B,  // repair detail
+  COMMON_R_EXCEPTION_SPECIFICATION_DROPPED = 0xC201102B,  // repair detail: %1 why
   COMMON_E_FOREIGN_AXIS = 0xC201102C,
   COMMON_E_UNKNOWN_HIERARCHY = 0xC2011035,         // %1 hierarchy
   COMMON_E_INVALID_NUMBER = 0xC2011036,            // %1 number or operand, %2 expression
@@ -54,6 +54,11 @@ enum ErrorCode : uint32_t {
   COMMON_R_ACTIVE_SLICE_RESET = 0xC201105D,        // repair detail: %1 hierarchy
   COMMON_R_HIERARCHY_ADDED = 0xC201105E,           // repair detail: %1 hierarchy
   COMMON_R_LAYOUT_RESET = 0xC201105F,              // repair detail
+
+  // Saving and loading a whole cube view.
+  COMMON_E_NO_AXIS_ELEMENT = 0xC2011021,
+  COMMON_E_CUBE_VIEW_LAYOUT = 0xC2011022,          // %1 view axes, %2 slice axes
+  COMMON_E_RESTORE_OTHER_CUBE = 0xC2011023,
 
   // Tuples, sorts, filters and exception specifications.
   COMMON_E_RESTORE_UNKNOWN_MEMBER = 0xC201101C,    // %1 member

@@ -5,7 +5,8 @@
 # this folder; without --cube the bundled sample cube). SCRIPT.expected holds standard output,
 # then a line "--- stderr" and standard error, then "--- status N". With VTQ_UPDATE_EXPECTED=1
 # the expected file is written from the run instead (read the diff before committing it).
-# GUIDs, fresh on every run, are compared as the text {GUID}.
+# GUIDs, fresh on every run, are compared as the text {GUID}. A script may write files under
+# $SCRATCH, a directory of its own that is removed after the run; output shows it as $SCRATCH.
 set -euo pipefail
 vtq=$1
 script=$2
@@ -17,14 +18,17 @@ args=$(sed -n '1s/^# args: //p' "$script")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 status=0
-(cd "$here" && eval "\"\$vtq\" shell $args" < "$here/$name.vtq" > "$scratch/out" 2> "$scratch/err") ||
+mkdir "$scratch/files"
+sed "s|\$SCRATCH|$scratch/files|g" "$here/$name.vtq" > "$scratch/script"
+(cd "$here" && eval "\"\$vtq\" shell $args" < "$scratch/script" > "$scratch/out" 2> "$scratch/err") ||
   status=$?
 {
   cat "$scratch/out"
   echo "--- stderr"
   cat "$scratch/err"
   echo "--- status $status"
-} | sed -E 's/\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}/{GUID}/g' > "$scratch/actual"
+} | sed -E -e 's/\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}/{GUID}/g' \
+      -e "s|$scratch/files|\$SCRATCH|g" > "$scratch/actual"
 
 if [ "${VTQ_UPDATE_EXPECTED:-}" = 1 ]; then
   cp "$scratch/actual" "$expected"

@@ -1,6 +1,8 @@
 #include "shell_command.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <charconv>
 #include <cstdio>
@@ -11,6 +13,9 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
@@ -26,12 +31,16 @@
 #include "common/ViewpointCommand.h"
 #include "common/ViewpointCommandManager.h"
 #include "common/ViewpointFactory.h"
+#include "InputFile.h"
 #include "result_grid.h"
 #include "support/Exceptions.h"
 
 namespace vtq {
 
 namespace {
+
+// Saved views larger than this are refused rather than read into memory.
+constexpr size_t kMaxCubeViewBytes = size_t(256) << 20;
 
 const char* const kHelp =
     "Commands (one per line; blank lines and lines starting with # are ignored):\n"
@@ -58,6 +67,10 @@ const char* const kHelp =
     "  remove NAME       removes the clause of that name (sort#1) or unique name\n"
     "  disable NAME, enable NAME\n"
     "                    takes a clause out of force and puts it back, keeping it in the view\n"
+    "  save FILE         writes the view to FILE as a CubeView document, whole or not at all\n"
+    "  load FILE         replaces the view by the one saved in FILE, restored against this cube;\n"
+    "                    prints a line 'repair: ...' for each thing the cube no longer has\n"
+    "  xml               prints the view as a CubeView document\n"
     "  .mode csv|table   how query results are printed\n"
     "  .help             this text\n";
 
@@ -141,7 +154,8 @@ std::string describe(NUVA_o::Command* command) {
 
 class Shell {
  public:
-  Shell(NUVA_o::Cube* cube, std::ostream& out) : m_Out(out), m_pView(createCommonViewpoint()) {
+  Shell(NUVA_o::Cube* cube, std::ostream& out)
+      : m_Out(out), m_pCube(cube), m_pView(createCommonViewpoint()) {
     if (!m_pView) throw ShellError{"out of memory"};
     m_pView->initialise(cube, 2, 1);
   }
@@ -168,6 +182,12 @@ class Shell {
       return find_clause_like(words[1].text).setDisabled(true);
     if (command == "enable" && words.size() == 2)
       return find_clause_like(words[1].text).setDisabled(false);
+    if (command == "save" && !alone) return save(text_between(words, line, 1, words.size()));
+    if (command == "load" && !alone) return load(text_between(words, line, 1, words.size()));
+    if (command == "xml" && alone) {
+      m_Out << m_pView->toXML().string() << "\n";
+      return;
+    }
     if (command == ".mode") return mode(words);
     if (command == ".help" && alone) {
       m_Out << kHelp;
@@ -478,6 +498,55 @@ class Shell {
       printTable(grid, m_Out);
   }
 
+  // ---- Saving and loading
+
+  // Written to a temporary file beside the target and renamed over it, so that a failed write
+  // leaves the former file, never a half-written one.
+  void save(const std::string& path) {
+    const std::string text = m_pView->toXML().string() + "\n";
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) throw ShellError{"cannot write '" + path + "': " + std::strerror(errno)};
+    const char* failed = nullptr;
+    int error = 0;
+    // mkstemp makes the file private; a saved view gets the permissions of any new file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd, 0666 & ~mask) != 0) failed = "write", error = errno;
+    for (size_t done = 0; done < text.size() && !failed;) {
+      const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+      if (written > 0) {
+        done += size_t(written);
+      } else if (written < 0 && errno == EINTR) {
+        continue;
+      } else {
+        failed = "write";
+        error = written < 0 ? errno : ENOSPC;
+      }
+    }
+    if (!failed && ::fsync(fd) != 0) failed = "write", error = errno;
+    if (::close(fd) != 0 && !failed) failed = "write", error = errno;
+    if (!failed && ::rename(temporary.c_str(), path.c_str()) != 0) failed = "rename", error = errno;
+    if (failed) {
+      ::unlink(temporary.c_str());
+      throw ShellError{"cannot " + std::string(failed) + " '" + path + "': " + std::strerror(error)};
+    }
+  }
+
+  void load(const std::string& path) {
+    std::string bytes;
+    TOVAString problem = memory::readInputFile(path, kMaxCubeViewBytes, "a cube view", bytes);
+    if (problem.empty()) problem = memory::utf16Problem(bytes);
+    if (!problem.empty()) throw ShellError{"cannot load '" + path + "': " + problem.string()};
+    auto_unuse<NUVA_o::Viewpoint> view(createCommonViewpoint());
+    if (!view) throw ShellError{"out of memory"};
+    // On failure the shell goes on with its former view.
+    view->initialise(m_pCube, TOVAString(bytes));
+    m_pView = std::move(view);
+    for (const TOVAString& repair : m_pView->getRepairDetails())
+      m_Out << "repair: " << repair.string() << "\n";
+  }
+
   void mode(const std::vector<Word>& words) {
     if (words.size() != 2 || (words[1].text != "csv" && words[1].text != "table"))
       throw ShellError{"usage: .mode csv|table"};
@@ -485,6 +554,7 @@ class Shell {
   }
 
   std::ostream& m_Out;
+  NUVA_o::Cube* m_pCube;  // borrowed: the caller of runShell holds it
   auto_unuse<NUVA_o::Viewpoint> m_pView;
   std::string m_Mode = "table";
 };
