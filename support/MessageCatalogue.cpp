@@ -70,6 +70,11 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {0xC201101D, "is not a GUID"},
       {0xC2011044, "A native expression cannot be used as a filter or highlighting condition."},
       {0xC2011049, "Unknown sort direction %1."},
+      // Subtotals and dynamic calculations.
+      {0xC2011070, "An axis holds at most %1 subtotals."},
+      {0xC2011071, "Unknown subtotal %1 %2."},
+      {0xC2011072, "Unknown dynamic calculation type %1."},
+      {0xC2011073, "A subtotal could not be restored and was removed from its axis."},
   };
   return entries;
 }
