@@ -9,6 +9,7 @@
 #include "dynamiccalculationcommon.h"
 #include "optionalcubeviewclausecommon.h"
 #include "common/ComponentLog.h"
+#include "common/ViewpointFactory.h"
 #include "support/CoreLog.h"
 #include "support/ErrorCodes.h"
 #include "support/Exceptions.h"
