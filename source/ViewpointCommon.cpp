@@ -1218,6 +1218,9 @@ void ViewpointCommon::axisChanged(const NUVA_o::Axis* axis, AxisEvent event) {
                                   __LINE__);
   } else if (event == AE_PROPERTY_CHANGED && axis && axis->isHidden()) {
     for (auto& axisHierarchy : axis->getAxisHierarchies()) axisHierarchy->resetActiveSlice();
+  } else if (event >= AE_SUBTOTAL_ADDED && event <= AE_DYNAMIC_CALCULATION_CHANGED) {
+    // Clauses that name a subtotal or calculation are in force only while it is.
+    update_active_specifications();
   }
   dirty_viewpoint(true);
 }

@@ -4,12 +4,15 @@
 
 #include "NUVA_o/Cube.h"
 #include "NUVA_o/Tuple.h"
+#include "SubTotalCommon.h"
 #include "axishierarchycommon.h"
+#include "dynamiccalculationcommon.h"
 #include "common/ComponentLog.h"
 #include "common/ViewpointFactory.h"
 #include "support/StringConverters.h"
 #include "support/SystemSupport.h"
 #include "support/CoreLog.h"
+#include "support/ErrorCodes.h"
 #include "support/Exceptions.h"
 
 namespace common {
@@ -22,11 +25,6 @@ const char* const kHidden = "HIDDEN";
 [[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle) {
   support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_XML_ELEMENT, attribute,
                                           support::Handle{handle}, "Axis");
-}
-
-[[noreturn]] void raise_unsupported(const char* what) {
-  support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_UNSUPPORTED,
-                                                    what);
 }
 
 TOVAString catalogue_text(uint32_t id) {
@@ -133,6 +131,8 @@ AxisCommon::AxisCommon(const AxisCommon& other)
   for (auto& subTotal : other.m_SubTotals) m_SubTotals.emplace_back(subTotal->clone());
   for (auto& calculation : other.m_DynamicCalculations)
     m_DynamicCalculations.emplace_back(calculation->clone());
+  // The copies must not record their edits in the source view's history.
+  setCommandExecutioner(nullptr);
 }
 
 void AxisCommon::copy_properties_from(const AxisCommon& other) {
@@ -185,6 +185,9 @@ NUVA_o::Axis* AxisCommon::clone() const {
     cloned->addListener(copy.get());
     copy->m_DynamicCalculations.push_back(std::move(cloned));
   }
+  // The clone's subtotals and calculations work for whichever view takes the clone, never
+  // for this axis's view.
+  copy->setCommandExecutioner(nullptr);
   return copy.release();
 }
 
@@ -335,10 +338,56 @@ void AxisCommon::setAxisNullFilter(bool nullFilter) {
 // ---------------------------------------------------------------------------------------------
 // Subtotals and dynamic calculations
 
-NUVA_o::SubTotal* AxisCommon::addAxisSubTotal(NUVA_o::SubTotal::SubTotalPosition,
-                                              NUVA_o::SubTotal::SubTotalType,
-                                              NUVA_o::SubTotal::SubTotalOperation) {
-  raise_unsupported("adding a subtotal to an axis (subtotals are not available yet)");
+void AxisCommon::drop_with_repair(uint32_t code, const TOVAString& reason) {
+  TOVAString detail = catalogue_text(code);
+  if (!reason.empty()) detail += TOVAString(" ") + reason;
+  axisLog().log(detail, 3);
+  m_RepairDetails.push_back(detail);
+}
+
+void AxisCommon::check_subtotal_room() const {
+  // A limit that only reported would let a script fill an axis without bound; refused with
+  // nothing changed instead.
+  if (m_SubTotals.size() >= kMaxSubTotals)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_TOO_MANY_SUBTOTALS,
+                                                 kMaxSubTotals);
+}
+
+NUVA_o::SubTotal* AxisCommon::addAxisSubTotal(NUVA_o::SubTotal::SubTotalPosition position,
+                                              NUVA_o::SubTotal::SubTotalType type,
+                                              NUVA_o::SubTotal::SubTotalOperation operation) {
+  check_subtotal_room();
+  auto_unuse<NUVA_o::SubTotal> subTotal(
+      new SubTotalCommon(operation, type, position, m_pExecutioner));
+  subTotal->addListener(this);
+  m_SubTotals.emplace_back(subTotal.share());
+  notify_listeners(AxisListener::AE_SUBTOTAL_ADDED);
+  return subTotal.release();
+}
+
+void AxisCommon::insert_subtotal(NUVA_o::SubTotal* subTotal, size_t index) {
+  if (!subTotal) return;
+  check_subtotal_room();
+  index = std::min(index, m_SubTotals.size());
+  m_SubTotals.insert(m_SubTotals.begin() + index, auto_unuse<NUVA_o::SubTotal>::share(subTotal));
+  subTotal->addListener(this);
+  notify_listeners(AxisListener::AE_SUBTOTAL_ADDED);
+}
+
+uint32_t AxisCommon::subtotal_index(const NUVA_o::SubTotal* subTotal) const {
+  for (size_t i = 0; i < m_SubTotals.size(); ++i)
+    if (m_SubTotals[i].get() == subTotal) return uint32_t(i);
+  return support::NO_POSITION;
+}
+
+void AxisCommon::setCommandExecutioner(ViewpointCommandExecutioner* executioner) {
+  m_pExecutioner = executioner;
+  for (auto& subTotal : m_SubTotals)
+    if (auto* common = dynamic_cast<SubTotalCommon*>(subTotal.get()))
+      common->setCommandExecutioner(executioner);
+  for (auto& calculation : m_DynamicCalculations)
+    if (auto* common = dynamic_cast<DynamicCalculationCommon*>(calculation.get()))
+      common->setCommandExecutioner(executioner);
 }
 
 void AxisCommon::removeAxisSubTotal(const NUVA_o::SubTotal* subTotal) {
@@ -366,7 +415,7 @@ bool AxisCommon::tuple_matches_axis(const NUVA_o::Tuple* tuple, TOVAString* miss
 void AxisCommon::validate_dynamic_calculations() {
   const char* const function = "common::AxisCommon::validate_dynamic_calculations";
   for (auto& calculation : m_DynamicCalculations) {
-    const NUVA_o::Tuple* tuple = calculation->getTuple();
+    auto_unuse<NUVA_o::Tuple> tuple(calculation->getTuple());
     const size_t count = tuple ? tuple->getHierarchyUniqueNames().size() : 0;
     if (!tuple || count != m_AxisHierarchies.size()) {
       axisLog().logAt({__FILE__, __LINE__, function}, 4,
@@ -377,7 +426,7 @@ void AxisCommon::validate_dynamic_calculations() {
       continue;
     }
     TOVAString missing;
-    const bool active = tuple_matches_axis(tuple, &missing);
+    const bool active = tuple_matches_axis(tuple.get(), &missing);
     if (active)
       axisLog().logAt({__FILE__, __LINE__, function}, 4, "Activating Dynamic Calculation %s",
                       calculation->getUniqueName());
@@ -391,20 +440,44 @@ void AxisCommon::validate_dynamic_calculations() {
 }
 
 void AxisCommon::addDynamicCalculation(NUVA_o::DynamicCalculation* calculation) {
+  insert_dynamic_calculation(calculation, m_DynamicCalculations.size());
+}
+
+void AxisCommon::insert_dynamic_calculation(NUVA_o::DynamicCalculation* calculation,
+                                            size_t index) {
   if (!calculation) return;
-  m_DynamicCalculations.push_back(auto_unuse<NUVA_o::DynamicCalculation>::share(calculation));
+  index = std::min(index, m_DynamicCalculations.size());
+  m_DynamicCalculations.insert(m_DynamicCalculations.begin() + index,
+                               auto_unuse<NUVA_o::DynamicCalculation>::share(calculation));
   calculation->addListener(this);
   validate_dynamic_calculations();
   if (calculation->isActive()) notify_listeners(AxisListener::AE_DYNAMIC_CALCULATION_ADDED);
 }
 
-NUVA_o::DynamicCalculation* AxisCommon::addDynamicCalculation(const NUVA_o::Tuple* tuple,
-                                                              NUVA_o::DynamicCalculationType) {
+uint32_t AxisCommon::dynamic_calculation_index(
+    const NUVA_o::DynamicCalculation* calculation) const {
+  for (size_t i = 0; i < m_DynamicCalculations.size(); ++i)
+    if (m_DynamicCalculations[i].get() == calculation) return uint32_t(i);
+  return support::NO_POSITION;
+}
+
+NUVA_o::DynamicCalculation* AxisCommon::addDynamicCalculation(
+    const NUVA_o::Tuple* tuple, NUVA_o::DynamicCalculationType type) {
   if (!tuple)
     support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_ARGUMENT,
                                                  "Axis", "addDynamicCalculation", 1,
                                                  support::null_insert);
-  raise_unsupported("creating a dynamic calculation (dynamic calculations are not available yet)");
+  const bool active = tuple_matches_axis(tuple, nullptr);
+  auto_unuse<DynamicCalculationCommon> calculation(
+      new DynamicCalculationCommon(tuple, type, m_pExecutioner));
+  if (!active)
+    axisLog().logAt(3, "Adding a Dynamic Calculation whose initial state is inactive (Hierarchy "
+                       "mismatch)");
+  calculation->addListener(this);
+  m_DynamicCalculations.emplace_back(calculation.share());
+  calculation->setActive(active);
+  if (active) notify_listeners(AxisListener::AE_DYNAMIC_CALCULATION_ADDED);
+  return calculation.release();
 }
 
 void AxisCommon::removeDynamicCalculation(const NUVA_o::DynamicCalculation* calculation) {
@@ -429,7 +502,7 @@ void AxisCommon::calculationRemoved(const NUVA_o::Calculation* calculation) {
   if (!calculation) return;
   const TOVAString& name = calculation->getUniqueName();
   for (size_t i = 0; i < m_DynamicCalculations.size();) {
-    const NUVA_o::Tuple* tuple = m_DynamicCalculations[i]->getTuple();
+    auto_unuse<NUVA_o::Tuple> tuple(m_DynamicCalculations[i]->getTuple());
     if (tuple && tuple->contains(name)) {
       // Dropped without an event, but never left with this axis as its listener.
       m_DynamicCalculations[i]->removeListener(this);
@@ -533,16 +606,39 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   const XMLSize_t calculationCount = calculations ? calculations->getLength() : 0;
   axisLog().logAt(4, "Axis definition has %u Dynamic Calculations", unsigned(calculationCount));
   for (XMLSize_t i = 0; i < calculationCount; ++i) {
-    // Dynamic calculations cannot be restored by this version: each one becomes a repair note.
-    const TOVAString problem = catalogue_text(support::COMMON_R_DYNAMIC_CALCULATION_DROPPED);
-    axisLog().logAt(3, "%s", problem);
-    m_RepairDetails.push_back(problem);
+    TOVAString problem;
+    try {
+      auto_unuse<DynamicCalculationCommon> calculation(new DynamicCalculationCommon(m_pExecutioner));
+      calculation->restore(static_cast<DOMElement*>(calculations->item(i)), cube);
+      calculation->addListener(this);
+      m_DynamicCalculations.emplace_back(calculation.release());
+      continue;
+    } catch (const olap_api::ApiException& e) {
+      problem = e.getMessage();
+    } catch (...) {
+    }
+    drop_with_repair(support::COMMON_R_DYNAMIC_CALCULATION_DROPPED, problem);
   }
 
   DOMNodeList* subTotals = XmlSupport::getDescendantElementsByTagName(element, "Subtotal");
   const XMLSize_t subTotalCount = subTotals ? subTotals->getLength() : 0;
   axisLog().logAt(4, "Axis definition has %u AxisSubtotals", unsigned(subTotalCount));
-  if (subTotalCount > 0) raise_unsupported("restoring the subtotals of an axis (subtotals are not available yet)");
+  for (XMLSize_t i = 0; i < subTotalCount; ++i) {
+    TOVAString problem;
+    try {
+      // A damaged document must not grow an axis past what addAxisSubTotal allows.
+      check_subtotal_room();
+      auto_unuse<SubTotalCommon> subTotal(new SubTotalCommon(m_pExecutioner));
+      subTotal->restore(static_cast<DOMElement*>(subTotals->item(i)), cube);
+      subTotal->addListener(this);
+      m_SubTotals.emplace_back(subTotal.release());
+      continue;
+    } catch (const olap_api::ApiException& e) {
+      problem = e.getMessage();
+    } catch (...) {
+    }
+    drop_with_repair(support::COMMON_R_SUBTOTAL_DROPPED, problem);
+  }
 
   validate_dynamic_calculations();
 }

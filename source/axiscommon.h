@@ -128,11 +128,22 @@ class VTQ_EXPORT AxisCommon : public NUVA_o::Axis,
 
   const GUID& getGUID() const { return m_Guid; }
   ViewpointCommandExecutioner* getCommandExecutioner() const { return m_pExecutioner; }
-  // Gives the axis (a copy or clone) the executioner of the view that now owns it.
-  void setCommandExecutioner(ViewpointCommandExecutioner* executioner) {
-    m_pExecutioner = executioner;
-  }
+  // Gives the axis (a copy or clone), its subtotals and its dynamic calculations the
+  // executioner of the view that now owns them.
+  void setCommandExecutioner(ViewpointCommandExecutioner* executioner);
   void validate_dynamic_calculations();
+
+  // The most subtotals one axis holds.
+  static constexpr size_t kMaxSubTotals = 128;
+  // Puts a subtotal that was on the axis back at `index` (clamped to the end), listening to it
+  // and raising AE_SUBTOTAL_ADDED. Throws InvalidArgumentException 0xC2011070 when the axis
+  // is full.
+  void insert_subtotal(NUVA_o::SubTotal* subTotal, size_t index);
+  // Index in the subtotal list; support::NO_POSITION when absent.
+  uint32_t subtotal_index(const NUVA_o::SubTotal* subTotal) const;
+  // As addDynamicCalculation(calculation), at `index` (clamped to the end).
+  void insert_dynamic_calculation(NUVA_o::DynamicCalculation* calculation, size_t index);
+  uint32_t dynamic_calculation_index(const NUVA_o::DynamicCalculation* calculation) const;
 
  protected:
   ~AxisCommon() override;
@@ -146,6 +157,10 @@ class VTQ_EXPORT AxisCommon : public NUVA_o::Axis,
   // Whether every hierarchy the tuple names is on the axis and their numbers agree.
   bool tuple_matches_axis(const NUVA_o::Tuple* tuple, TOVAString* missing) const;
   void copy_properties_from(const AxisCommon& other);
+  void check_subtotal_room() const;
+  // Logs and records that an element was left out: the catalogue text of `code`, then the
+  // reason when there is one.
+  void drop_with_repair(uint32_t code, const TOVAString& reason);
 
   mutable support::ListenerList<AxisListener> m_Listeners;
   ViewpointCommandExecutioner* m_pExecutioner = nullptr;

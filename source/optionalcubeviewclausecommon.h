@@ -37,6 +37,10 @@ class VTQ_EXPORT OptionalCubeViewClauseCommon : public support::RefCountImpl,
   ViewpointCommandExecutioner* getCommandExecutioner() const { return m_pExecutioner; }
   // The step that the disabled-change command runs: stores and notifies when it differs.
   void internal_set_disabled(bool disabled);
+  // Throws InvalidXMLException 0xC2011016 naming the attribute, the problem (a message handle)
+  // and the element; shared by every element of a cube view document.
+  [[noreturn]] static void raise_restore_exception(const char* attribute, uint32_t handle,
+                                                   const char* element);
 
  protected:
   // A fresh GUID; the tuple, when given, is shared.
@@ -54,10 +58,6 @@ class VTQ_EXPORT OptionalCubeViewClauseCommon : public support::RefCountImpl,
   // Reads what persist_base wrote. Throws InvalidXMLException 0xC2011016 for a missing or
   // malformed "Guid", and what the tuple's restore throws; nothing is changed then.
   void restore_base(DOMElement* element, NUVA_o::Cube* cube, const char* elementName);
-  // Throws InvalidXMLException 0xC2011016 naming the attribute, the problem (a message handle)
-  // and the element.
-  [[noreturn]] static void raise_restore_exception(const char* attribute, uint32_t handle,
-                                                   const char* element);
 
  private:
   friend class ClauseExpressionHolder;

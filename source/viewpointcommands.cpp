@@ -4,9 +4,14 @@
 
 #include "NUVA_o/AxisHierarchy.h"
 #include "ViewpointCommon.h"
+#include "SubTotalCommon.h"
+#include "axiscommon.h"
+#include "dynamiccalculationcommon.h"
 #include "optionalcubeviewclausecommon.h"
 #include "common/ComponentLog.h"
+#include "common/ViewpointFactory.h"
 #include "support/CoreLog.h"
+#include "support/ErrorCodes.h"
 #include "support/Exceptions.h"
 
 namespace common {
@@ -331,5 +336,224 @@ TOVAString ChangeClauseDisabledCommand::getDescription() const {
 void ChangeClauseDisabledCommand::do_execute() { m_pClause->internal_set_disabled(m_bDisabled); }
 
 void ChangeClauseDisabledCommand::do_undo() { m_pClause->internal_set_disabled(!m_bDisabled); }
+
+// ---------------------------------------------------------------------------------------------
+// Subtotals
+
+ChangeSubTotalDisabled::ChangeSubTotalDisabled(SubTotalCommon* subTotal, bool disabled)
+    : ViewpointCommand("ChangeSubTotalDisabled", nullptr),
+      m_pSubTotal(auto_unuse<SubTotalCommon>::share(subTotal)),
+      m_bDisabled(disabled) {}
+
+TOVAString ChangeSubTotalDisabled::execute_message() const {
+  return TOVAString().build("Executing command ChangeSubTotalDisabled; Changing SubTotal %s to %d",
+                            m_pSubTotal->getUniqueName(), int(m_bDisabled));
+}
+
+TOVAString ChangeSubTotalDisabled::undo_message() const {
+  return TOVAString().build("Undoing command ChangeSubTotalDisabled; Changing SubTotal %s to %d",
+                            m_pSubTotal->getUniqueName(), int(!m_bDisabled));
+}
+
+TOVAString ChangeSubTotalDisabled::getDescription() const {
+  return TOVAString().build("%s %s", m_bDisabled ? "disable" : "enable",
+                            m_pSubTotal->getUniqueName());
+}
+
+void ChangeSubTotalDisabled::do_execute() { m_pSubTotal->internal_set_disabled(m_bDisabled); }
+
+void ChangeSubTotalDisabled::do_undo() { m_pSubTotal->internal_set_disabled(!m_bDisabled); }
+
+namespace {
+AxisCommon& common_axis_of(const ViewpointCommon& view, NUVA_o::Axis* axis) {
+  auto* common = dynamic_cast<AxisCommon*>(axis);
+  if (!common || !view.viewpoint_contains_axis(axis))
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
+  return *common;
+}
+}  // namespace
+
+SubTotalCommand::SubTotalCommand(ViewpointCommon* view, NUVA_o::Axis* axis,
+                                 NUVA_o::SubTotal::SubTotalOperation operation,
+                                 NUVA_o::SubTotal::SubTotalType type,
+                                 NUVA_o::SubTotal::SubTotalPosition position)
+    : ViewpointCommand("SubTotalCommand", view),
+      m_pAxis(auto_unuse<NUVA_o::Axis>::share(axis)),
+      m_Operation(operation),
+      m_Type(type),
+      m_Position(position),
+      m_bAdd(true) {}
+
+SubTotalCommand::SubTotalCommand(ViewpointCommon* view, NUVA_o::Axis* axis,
+                                 NUVA_o::SubTotal* subTotal)
+    : ViewpointCommand("SubTotalCommand", view),
+      m_pAxis(auto_unuse<NUVA_o::Axis>::share(axis)),
+      m_pSubTotal(auto_unuse<NUVA_o::SubTotal>::share(subTotal)),
+      m_bAdd(false) {}
+
+TOVAString SubTotalCommand::execute_message() const {
+  return TOVAString().build("Executing command %s; SubTotal %s", m_bAdd ? "AddSubTotal" : "RemoveSubTotal",
+                            m_pSubTotal ? m_pSubTotal->getUniqueName() : TOVAString("(new)"));
+}
+
+TOVAString SubTotalCommand::undo_message() const {
+  return TOVAString().build("Undoing command %s; SubTotal %s", m_bAdd ? "AddSubTotal" : "RemoveSubTotal",
+                            m_pSubTotal ? m_pSubTotal->getUniqueName() : TOVAString("(new)"));
+}
+
+TOVAString SubTotalCommand::getDescription() const {
+  return TOVAString().build("%s %s", m_bAdd ? "subtotal" : "remove",
+                            m_pSubTotal ? m_pSubTotal->getUniqueName() : TOVAString("(new)"));
+}
+
+void SubTotalCommand::apply(bool add) {
+  AxisCommon& axis = common_axis_of(*m_pViewpoint, m_pAxis.get());
+  if (!add) {
+    m_nIndex = axis.subtotal_index(m_pSubTotal.get());
+    axis.removeAxisSubTotal(m_pSubTotal.get());
+  } else if (!m_pSubTotal) {
+    m_pSubTotal.reset(axis.addAxisSubTotal(m_Position, m_Type, m_Operation));
+  } else {
+    axis.insert_subtotal(m_pSubTotal.get(), m_bAdd ? uint32_t(axis.getAxisSubTotals().size())
+                                                   : m_nIndex);
+  }
+}
+
+void SubTotalCommand::do_execute() { apply(m_bAdd); }
+
+void SubTotalCommand::do_undo() { apply(!m_bAdd); }
+
+// ---------------------------------------------------------------------------------------------
+// Dynamic calculations
+
+ChangeDynamicCalculationDisabled::ChangeDynamicCalculationDisabled(
+    DynamicCalculationCommon* calculation, bool disabled)
+    : ViewpointCommand("ChangeDynamicCalculationDisabled", nullptr),
+      m_pCalculation(auto_unuse<DynamicCalculationCommon>::share(calculation)),
+      m_bDisabled(disabled) {}
+
+TOVAString ChangeDynamicCalculationDisabled::execute_message() const {
+  return TOVAString().build(
+      "Executing command ChangeDynamicCalculationDisabled; Changing DynamicCalculation %s to %d",
+      m_pCalculation->getUniqueName(), int(m_bDisabled));
+}
+
+TOVAString ChangeDynamicCalculationDisabled::undo_message() const {
+  return TOVAString().build(
+      "Undoing command ChangeDynamicCalculationDisabled; Changing DynamicCalculation %s to %d",
+      m_pCalculation->getUniqueName(), int(!m_bDisabled));
+}
+
+TOVAString ChangeDynamicCalculationDisabled::getDescription() const {
+  return TOVAString().build("%s %s", m_bDisabled ? "disable" : "enable",
+                            m_pCalculation->getUniqueName());
+}
+
+void ChangeDynamicCalculationDisabled::do_execute() {
+  m_pCalculation->internal_set_disabled(m_bDisabled);
+}
+
+void ChangeDynamicCalculationDisabled::do_undo() {
+  m_pCalculation->internal_set_disabled(!m_bDisabled);
+}
+
+DynamicCalculationCommand::DynamicCalculationCommand(ViewpointCommon* view, NUVA_o::Axis* axis,
+                                                     const NUVA_o::Tuple* tuple,
+                                                     NUVA_o::DynamicCalculationType type)
+    : ViewpointCommand("DynamicCalculationCommand", view),
+      m_pAxis(auto_unuse<NUVA_o::Axis>::share(axis)),
+      m_pTuple(tuple ? tuple->clone() : nullptr),
+      m_Type(type),
+      m_bAdd(true) {}
+
+DynamicCalculationCommand::DynamicCalculationCommand(ViewpointCommon* view, NUVA_o::Axis* axis,
+                                                     NUVA_o::DynamicCalculation* calculation)
+    : ViewpointCommand("DynamicCalculationCommand", view),
+      m_pAxis(auto_unuse<NUVA_o::Axis>::share(axis)),
+      m_pCalculation(auto_unuse<NUVA_o::DynamicCalculation>::share(calculation)),
+      m_bAdd(false) {}
+
+TOVAString DynamicCalculationCommand::execute_message() const {
+  return TOVAString().build("Executing command %s; DynamicCalculation %s",
+                            m_bAdd ? "AddDynamicCalculation" : "RemoveDynamicCalculation",
+                            m_pCalculation ? m_pCalculation->getUniqueName() : TOVAString("(new)"));
+}
+
+TOVAString DynamicCalculationCommand::undo_message() const {
+  return TOVAString().build("Undoing command %s; DynamicCalculation %s",
+                            m_bAdd ? "AddDynamicCalculation" : "RemoveDynamicCalculation",
+                            m_pCalculation ? m_pCalculation->getUniqueName() : TOVAString("(new)"));
+}
+
+TOVAString DynamicCalculationCommand::getDescription() const {
+  return TOVAString().build("%s %s", m_bAdd ? "calc" : "remove",
+                            m_pCalculation ? m_pCalculation->getUniqueName() : TOVAString("(new)"));
+}
+
+void DynamicCalculationCommand::apply(bool add) {
+  AxisCommon& axis = common_axis_of(*m_pViewpoint, m_pAxis.get());
+  if (!add) {
+    m_nIndex = axis.dynamic_calculation_index(m_pCalculation.get());
+    axis.removeDynamicCalculation(m_pCalculation.get());
+  } else if (!m_pCalculation) {
+    m_pCalculation.reset(axis.addDynamicCalculation(m_pTuple.get(), m_Type));
+  } else {
+    axis.insert_dynamic_calculation(
+        m_pCalculation.get(),
+        m_bAdd ? uint32_t(axis.getDynamicCalculations().size()) : m_nIndex);
+  }
+}
+
+void DynamicCalculationCommand::do_execute() { apply(m_bAdd); }
+
+void DynamicCalculationCommand::do_undo() { apply(!m_bAdd); }
+
+// ---------------------------------------------------------------------------------------------
+// The undoable axis edits
+
+namespace {
+// The view as this library made it; the axis is checked when the command runs.
+ViewpointCommon& common_view(NUVA_o::Viewpoint& view) {
+  auto* common = dynamic_cast<ViewpointCommon*>(&view);
+  if (!common)
+    support::raise<UnsupportedOperationExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
+  return *common;
+}
+}  // namespace
+
+NUVA_o::SubTotal* addAxisSubTotal(NUVA_o::Viewpoint& view, NUVA_o::Axis& axis,
+                                  NUVA_o::SubTotal::SubTotalPosition position,
+                                  NUVA_o::SubTotal::SubTotalType type,
+                                  NUVA_o::SubTotal::SubTotalOperation operation) {
+  ViewpointCommon& common = common_view(view);
+  auto_unuse<SubTotalCommand> command(
+      new SubTotalCommand(&common, &axis, operation, type, position));
+  common.execute(command.get());
+  return auto_unuse<NUVA_o::SubTotal>::share(command->getSubTotal()).release();
+}
+
+void removeAxisSubTotal(NUVA_o::Viewpoint& view, NUVA_o::Axis& axis, NUVA_o::SubTotal& subTotal) {
+  ViewpointCommon& common = common_view(view);
+  auto_unuse<SubTotalCommand> command(new SubTotalCommand(&common, &axis, &subTotal));
+  common.execute(command.get());
+}
+
+NUVA_o::DynamicCalculation* addDynamicCalculation(NUVA_o::Viewpoint& view, NUVA_o::Axis& axis,
+                                                  const NUVA_o::Tuple& tuple,
+                                                  NUVA_o::DynamicCalculationType type) {
+  ViewpointCommon& common = common_view(view);
+  auto_unuse<DynamicCalculationCommand> command(
+      new DynamicCalculationCommand(&common, &axis, &tuple, type));
+  common.execute(command.get());
+  return auto_unuse<NUVA_o::DynamicCalculation>::share(command->getCalculation()).release();
+}
+
+void removeDynamicCalculation(NUVA_o::Viewpoint& view, NUVA_o::Axis& axis,
+                              NUVA_o::DynamicCalculation& calculation) {
+  ViewpointCommon& common = common_view(view);
+  auto_unuse<DynamicCalculationCommand> command(
+      new DynamicCalculationCommand(&common, &axis, &calculation));
+  common.execute(command.get());
+}
 
 }  // namespace common

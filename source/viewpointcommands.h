@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "NUVA_o/Axis.h"
+#include "NUVA_o/DynamicCalculation.h"
+#include "NUVA_o/Tuple.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
 #include "common/ViewpointCommand.h"
 #include "support/RefCountImpl.h"
@@ -163,6 +165,114 @@ class ChangeClauseDisabledCommand : public ViewpointCommand {
  private:
   auto_unuse<OptionalCubeViewClauseCommon> m_pClause;
   bool m_bDisabled;
+};
+
+class SubTotalCommon;
+
+// Sets the disabled flag of a subtotal; undo sets the opposite. Edits the subtotal itself (no
+// view), which tells its axis; holds a reference to it.
+class ChangeSubTotalDisabled : public ViewpointCommand {
+ public:
+  ChangeSubTotalDisabled(SubTotalCommon* subTotal, bool disabled);
+  TOVAString getDescription() const override;
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  auto_unuse<SubTotalCommon> m_pSubTotal;
+  bool m_bDisabled;
+};
+
+// Adds a subtotal to an axis of the view, or removes one; undo does the opposite and puts a
+// removed subtotal back at its place. The same subtotal object comes back on redo, so tuples
+// naming it stay valid. Refuses (UnsupportedOperationException 0xC201102C) when the axis no
+// longer belongs to the view.
+class SubTotalCommand : public ViewpointCommand {
+ public:
+  // Adds a new subtotal of these values on its first execution.
+  SubTotalCommand(ViewpointCommon* view, NUVA_o::Axis* axis,
+                  NUVA_o::SubTotal::SubTotalOperation operation,
+                  NUVA_o::SubTotal::SubTotalType type,
+                  NUVA_o::SubTotal::SubTotalPosition position);
+  // Removes `subTotal` from the axis.
+  SubTotalCommand(ViewpointCommon* view, NUVA_o::Axis* axis, NUVA_o::SubTotal* subTotal);
+  TOVAString getDescription() const override;
+  // Null before the first execution of an add.
+  NUVA_o::SubTotal* getSubTotal() const { return m_pSubTotal.get(); }
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  void apply(bool add);
+
+  auto_unuse<NUVA_o::Axis> m_pAxis;
+  auto_unuse<NUVA_o::SubTotal> m_pSubTotal;
+  NUVA_o::SubTotal::SubTotalOperation m_Operation{};
+  NUVA_o::SubTotal::SubTotalType m_Type{};
+  NUVA_o::SubTotal::SubTotalPosition m_Position{};
+  bool m_bAdd;
+  uint32_t m_nIndex = 0;
+};
+
+class DynamicCalculationCommon;
+
+// Sets the disabled flag of a dynamic calculation; undo sets the opposite. Edits the
+// calculation itself (no view), which tells its axis; holds a reference to it.
+class ChangeDynamicCalculationDisabled : public ViewpointCommand {
+ public:
+  ChangeDynamicCalculationDisabled(DynamicCalculationCommon* calculation, bool disabled);
+  TOVAString getDescription() const override;
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  auto_unuse<DynamicCalculationCommon> m_pCalculation;
+  bool m_bDisabled;
+};
+
+// Adds a dynamic calculation to an axis of the view, or removes one; undo does the opposite
+// and puts a removed calculation back at its place. The same calculation object comes back on
+// redo. Refuses (UnsupportedOperationException 0xC201102C) when the axis no longer belongs to
+// the view.
+class DynamicCalculationCommand : public ViewpointCommand {
+ public:
+  // Adds a new calculation over a copy of `tuple` on its first execution.
+  DynamicCalculationCommand(ViewpointCommon* view, NUVA_o::Axis* axis, const NUVA_o::Tuple* tuple,
+                            NUVA_o::DynamicCalculationType type);
+  // Removes `calculation` from the axis.
+  DynamicCalculationCommand(ViewpointCommon* view, NUVA_o::Axis* axis,
+                            NUVA_o::DynamicCalculation* calculation);
+  TOVAString getDescription() const override;
+  // Null before the first execution of an add.
+  NUVA_o::DynamicCalculation* getCalculation() const { return m_pCalculation.get(); }
+
+ protected:
+  TOVAString execute_message() const override;
+  TOVAString undo_message() const override;
+  void do_execute() override;
+  void do_undo() override;
+
+ private:
+  void apply(bool add);
+
+  auto_unuse<NUVA_o::Axis> m_pAxis;
+  auto_unuse<NUVA_o::Tuple> m_pTuple;
+  auto_unuse<NUVA_o::DynamicCalculation> m_pCalculation;
+  NUVA_o::DynamicCalculationType m_Type{};
+  bool m_bAdd;
+  uint32_t m_nIndex = 0;
 };
 
 }  // namespace common

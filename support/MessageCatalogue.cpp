@@ -87,6 +87,10 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_E_CUBE_VIEW_LAYOUT, "The saved view has %1 view axes and %2 slice axes: a cube view needs one or two view axes, followed by at least one slice axis."},
       {COMMON_E_RESTORE_OTHER_CUBE, "A cube view is restored against the cube it is bound to."},
       {COMMON_E_RUN_TIME, "Run-time failure: %1"},
+      {COMMON_E_TOO_MANY_SUBTOTALS, "An axis holds at most %1 subtotals."},
+      {COMMON_E_UNKNOWN_SUBTOTAL_VALUE, "Unknown subtotal %1 %2."},
+      {COMMON_E_UNKNOWN_CALCULATION_TYPE, "Unknown dynamic calculation type %1."},
+      {COMMON_R_SUBTOTAL_DROPPED, "A subtotal could not be restored and was removed from its axis."},
   };
   return entries;
 }

@@ -12,10 +12,18 @@ namespace NUVA_o {
 // its subtotals; tuples refer to them by unique name.
 class VTQ_EXPORT SubTotal : public Persistable, public virtual olap_api::RefCount {
  public:
-  // Stored and written as numbers; 0 and 1 place the subtotal on one particular axis edge.
-  enum SubTotalPosition : int32_t {};
-  enum SubTotalType : int32_t {};
-  enum SubTotalOperation : int32_t {};
+  // Where the entry stands: before or after the members it totals. Both place the subtotal
+  // on its own axis, so a clause naming it is in force on that axis.
+  enum SubTotalPosition : int32_t { SP_BEFORE = 0, SP_AFTER = 1 };
+  // What it totals: the whole axis once, or the children of each parent at every level.
+  enum SubTotalType : int32_t { STT_AXIS_TOTAL = 0, STT_PER_PARENT = 1 };
+  enum SubTotalOperation : int32_t {
+    SO_SUM = 0,
+    SO_AVERAGE = 1,
+    SO_MINIMUM = 2,
+    SO_MAXIMUM = 3,
+    SO_COUNT = 4,
+  };
 
   class VTQ_EXPORT SubTotalListener {
    public:
@@ -24,9 +32,27 @@ class VTQ_EXPORT SubTotal : public Persistable, public virtual olap_api::RefCoun
   };
 
   ~SubTotal() override = default;
+  // The setters of texts and numbers tell the listeners on every call, changed or not.
+  virtual void setCaption(const TOVAString& caption) = 0;
+  virtual const TOVAString& getCaption() const = 0;
+  virtual void setName(const TOVAString& name) = 0;
+  virtual const TOVAString& getName() const = 0;
   // "SubTotal_" followed by the GUID text.
   virtual const TOVAString& getUniqueName() const = 0;
+  virtual void setPosition(SubTotalPosition position) = 0;
   virtual SubTotalPosition getPosition() const = 0;
+  virtual void setType(SubTotalType type) = 0;
+  virtual SubTotalType getType() const = 0;
+  virtual void setOperation(SubTotalOperation operation) = 0;
+  virtual SubTotalOperation getOperation() const = 0;
+  // An undoable edit of the view that owns the subtotal's axis (none outside a view).
+  virtual void setDisabled(bool disabled) = 0;
+  virtual bool isDisabled() const = 0;
+  // Further names under which the subtotal is recognised; never persisted.
+  virtual void addDriverIdentification(const TOVAString& name) = 0;
+  // True for one of those names or the unique name.
+  virtual bool matchesDriverIdentification(const TOVAString& name) const = 0;
+  virtual void clearDriverIdentification() = 0;
   // A copy with the same identity and no listeners; one reference for the caller.
   virtual SubTotal* clone() const = 0;
   virtual void addListener(SubTotalListener* listener) const = 0;

@@ -67,6 +67,12 @@ enum ErrorCode : uint32_t {
   COMMON_E_NATIVE_EXPRESSION = 0xC2011044,
   COMMON_E_UNKNOWN_DIRECTION = 0xC2011049,         // %1 direction
 
+  // Subtotals and dynamic calculations.
+  COMMON_E_TOO_MANY_SUBTOTALS = 0xC2011070,        // %1 limit
+  COMMON_E_UNKNOWN_SUBTOTAL_VALUE = 0xC2011071,    // %1 operation, type or position, %2 value
+  COMMON_E_UNKNOWN_CALCULATION_TYPE = 0xC2011072,  // %1 type
+  COMMON_R_SUBTOTAL_DROPPED = 0xC2011073,          // repair detail
+
   // Expressions.
   COMMON_E_BAD_EXPRESSION = 0xC201110E,
   COMMON_E_SYNTAX = 0xC2011113,                    // %1 token, %2 text

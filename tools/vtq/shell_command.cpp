@@ -20,9 +20,11 @@
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/Cube.h"
+#include "NUVA_o/DynamicCalculation.h"
 #include "NUVA_o/Expression.h"
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
+#include "NUVA_o/SubTotal.h"
 #include "NUVA_o/Tuple.h"
 #include "NUVA_o/ViewResultSet.h"
 #include "NUVA_o/Viewpoint.h"
@@ -63,8 +65,15 @@ const char* const kHelp =
     "  highlight EXPR GROUP BAND\n"
     "                    adds a highlighting rule: cells where EXPR holds get GROUP (one word)\n"
     "                    and BAND (0 or more)\n"
-    "  clauses           every sort, filter and highlight: name, unique name, solve order, state\n"
-    "  remove NAME       removes the clause of that name (sort#1) or unique name\n"
+    "  subtotal AXIS sum|average|min|max|count total|parent before|after\n"
+    "                    adds a subtotal to axis AXIS: one of the whole axis or one per parent\n"
+    "  calc AXIS TYPE TUPLE\n"
+    "                    adds a dynamic calculation to axis AXIS at TUPLE (one member per\n"
+    "                    hierarchy of the axis); TYPE is percent-total, percent-parent, rank,\n"
+    "                    running-sum, difference or ratio\n"
+    "  clauses           every sort, filter, highlight, subtotal and calculation: name, unique\n"
+    "                    name, solve order or axis, state\n"
+    "  remove NAME       removes the clause of that name (sort#1, subtotal#1) or unique name\n"
     "  disable NAME, enable NAME\n"
     "                    takes a clause out of force and puts it back, keeping it in the view\n"
     "  save FILE         writes the view to FILE as a CubeView document, whole or not at all\n"
@@ -176,6 +185,8 @@ class Shell {
     if (command == "sort") return sort(words, line);
     if (command == "filter") return filter(words, line);
     if (command == "highlight") return highlight(words, line);
+    if (command == "subtotal") return subtotal(words);
+    if (command == "calc") return calc(words, line);
     if (command == "clauses" && alone) return clauses();
     if (command == "remove" && words.size() == 2) return find_clause_like(words[1].text).remove();
     if (command == "disable" && words.size() == 2)
@@ -297,9 +308,9 @@ class Shell {
 
   // One thing of the view that `clauses` lists and `remove`, `disable` and `enable` act on.
   struct ClauseLike {
-    std::string name;        // kind#solve-order, what scripts type
+    std::string name;        // kind#solve-order (kind#number for subtotals and calculations)
     std::string uniqueName;  // the library's own name
-    long solveOrder;
+    std::string placement;   // "order N", or "axis N" for subtotals and calculations
     bool active;
     bool disabled;
     std::string details;
@@ -313,7 +324,8 @@ class Shell {
     NUVA_o::Viewpoint* view = m_pView.get();
     auto add = [&](const char* kind, auto* clause, std::string details, std::function<void()> remove) {
       out.push_back({std::string(kind) + "#" + std::to_string(clause->getSolveOrder()),
-                     clause->getGuid().string(), clause->getSolveOrder(), clause->isActive(),
+                     clause->getGuid().string(),
+                     "order " + std::to_string(clause->getSolveOrder()), clause->isActive(),
                      clause->isDisabled(), std::move(details), std::move(remove),
                      [clause](bool disabled) { clause->setDisabled(disabled); }});
     };
@@ -339,18 +351,93 @@ class Shell {
               expression_text(expression.get()),
           [view, held] { view->removeExceptionSpecification(held); });
     }
+    // Subtotals and calculations are numbered over the whole view in axis order; removing one
+    // renumbers those after it.
+    size_t subTotals = 0, calculations = 0;
+    for (size_t a = 0; a < view->getAxes().size(); ++a) {
+      NUVA_o::Axis* axis = view->getAxes()[a].get();
+      for (const auto& subTotal : axis->getAxisSubTotals()) {
+        NUVA_o::SubTotal* held = subTotal.get();
+        out.push_back({"subtotal#" + std::to_string(++subTotals), held->getUniqueName().string(),
+                       "axis " + std::to_string(a), !held->isDisabled(), held->isDisabled(),
+                       word_of(kOperations, held->getOperation()) + " " +
+                           word_of(kSubTotalTypes, held->getType()) + " " +
+                           word_of(kPositions, held->getPosition()),
+                       [view, axis, held] { common::removeAxisSubTotal(*view, *axis, *held); },
+                       [held](bool disabled) { held->setDisabled(disabled); }});
+      }
+      for (const auto& calculation : axis->getDynamicCalculations()) {
+        NUVA_o::DynamicCalculation* held = calculation.get();
+        auto_unuse<NUVA_o::Tuple> tuple(held->getTuple());
+        out.push_back({"calc#" + std::to_string(++calculations), held->getUniqueName().string(),
+                       "axis " + std::to_string(a), held->isActive(), held->isDisabled(),
+                       word_of(kCalculationTypes, held->getType()) + " " + tuple_text(tuple.get()),
+                       [view, axis, held] { common::removeDynamicCalculation(*view, *axis, *held); },
+                       [held](bool disabled) { held->setDisabled(disabled); }});
+      }
+    }
     return out;
+  }
+
+  // The words of the subtotal and calculation commands, in the order of the library's numbers.
+  static constexpr const char* kOperations[] = {"sum", "average", "min", "max", "count"};
+  static constexpr const char* kSubTotalTypes[] = {"total", "parent"};
+  static constexpr const char* kPositions[] = {"before", "after"};
+  static constexpr const char* kCalculationTypes[] = {"percent-total", "percent-parent", "rank",
+                                                      "running-sum", "difference", "ratio"};
+
+  template <size_t N>
+  static std::string word_of(const char* const (&words)[N], int value) {
+    return value >= 0 && size_t(value) < N ? words[value] : std::to_string(value);
+  }
+
+  // The library's number of `word`; a ShellError listing the choices when it is none of them.
+  template <size_t N>
+  static int number_of(const char* const (&words)[N], const std::string& word, const char* what) {
+    for (size_t i = 0; i < N; ++i)
+      if (word == words[i]) return int(i);
+    std::string choices;
+    for (size_t i = 0; i < N; ++i) choices += (i ? "|" : "") + std::string(words[i]);
+    throw ShellError{"unknown " + std::string(what) + " '" + word + "' (" + choices + ")"};
+  }
+
+  // "subtotal AXIS OPERATION TYPE POSITION"
+  void subtotal(const std::vector<Word>& words) {
+    if (words.size() != 5)
+      throw ShellError{"usage: subtotal AXIS sum|average|min|max|count total|parent before|after"};
+    const std::optional<unsigned> index = parse_number(words[1].text);
+    if (!index) throw ShellError{"axis '" + words[1].text + "' is not a number of 0 or more"};
+    NUVA_o::Axis* axis = axis_at(*index);
+    const int operation = number_of(kOperations, words[2].text, "operation");
+    const int type = number_of(kSubTotalTypes, words[3].text, "subtotal type");
+    const int position = number_of(kPositions, words[4].text, "position");
+    auto_unuse<NUVA_o::SubTotal> added(common::addAxisSubTotal(
+        *m_pView, *axis, NUVA_o::SubTotal::SubTotalPosition(position),
+        NUVA_o::SubTotal::SubTotalType(type), NUVA_o::SubTotal::SubTotalOperation(operation)));
+  }
+
+  // "calc AXIS TYPE TUPLE": the tuple may contain blanks.
+  void calc(const std::vector<Word>& words, const std::string& line) {
+    if (words.size() < 4) throw ShellError{"usage: calc AXIS TYPE TUPLE"};
+    const std::optional<unsigned> index = parse_number(words[1].text);
+    if (!index) throw ShellError{"axis '" + words[1].text + "' is not a number of 0 or more"};
+    NUVA_o::Axis* axis = axis_at(*index);
+    const int type = number_of(kCalculationTypes, words[2].text, "calculation type");
+    auto_unuse<NUVA_o::Tuple> tuple(parse_tuple(text_between(words, line, 3, words.size())));
+    auto_unuse<NUVA_o::DynamicCalculation> added(common::addDynamicCalculation(
+        *m_pView, *axis, *tuple, NUVA_o::DynamicCalculationType(type)));
   }
 
   ClauseLike find_clause_like(const std::string& name) const {
     for (ClauseLike& entry : clause_likes())
       if (entry.name == name || entry.uniqueName == name) return entry;
-    throw ShellError{"the view has no sort, filter or highlight '" + name + "' (clauses lists them)"};
+    throw ShellError{"the view has no sort, filter, highlight, subtotal or calculation '" + name +
+                     "' (clauses lists them)"};
   }
 
   void clauses() {
     for (const ClauseLike& entry : clause_likes())
-      m_Out << entry.name << ' ' << entry.uniqueName << " order " << entry.solveOrder << ' '
+      m_Out << entry.name << ' ' << entry.uniqueName << ' ' << entry.placement << ' '
             << (entry.disabled ? "disabled" : entry.active ? "active" : "inactive") << ": "
             << entry.details << "\n";
   }
