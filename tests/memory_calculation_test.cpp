@@ -27,7 +27,7 @@ std::string read_file(const std::string& path) {
 }
 
 // The sample cube with these calculations added to its measures, read from memory.
-[[maybe_unused]] memory::MemoryCube* sample_with(const std::string& calculations) {
+memory::MemoryCube* sample_with(const std::string& calculations) {
   const std::string dir = vtq_testing::sourceDir() + "/examples/sales/";
   memory::FileSet files;
   std::string definition = read_file(dir + "sales.cube.xml");
@@ -158,6 +158,108 @@ TEST_F(MemoryCalculationTest, CalculatedMeasuresOnAxesAndInTheSlicerEqualSql) {
                      " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month"
                      " JOIN cities c ON c.city = f.city WHERE c.region = 'Europe' GROUP BY 1, 2"),
               run(cube.get(), sliced));
+}
+
+// Time navigation on months: the previous month, the year to date and the same month a year
+// before; empty where the month has no predecessor.
+TEST_F(MemoryCalculationTest, TimeNavigationEqualsSql) {
+  auto_unuse<memory::MemoryCube> cube(sample_with(
+      R"xml(<Calculation name="Prev" expression="Tuple([Measures].[Sales], PrevMember(CurrentMember([Time].[Calendar])))"/>
+         <Calculation name="YTD" expression="Sum(YTD(CurrentMember([Time].[Calendar])), [Measures].[Sales])"/>
+         <Calculation name="LastYear" expression="Tuple([Measures].[Sales], ParallelPeriod([Time].[Calendar].[Year], 1, CurrentMember([Time].[Calendar])))"/>
+         <Calculation name="Growth" expression="[Measures].[Sales] - [Measures].[Prev]"/>)xml"));
+  memory::GridQuery query;
+  query.axes.push_back({{measures({"[Measures].[Prev]", "[Measures].[YTD]", "[Measures].[LastYear]", "[Measures].[Growth]"})}});
+  query.axes.push_back({{{"[Product]", members(kCategories)}, {"[Time].[Calendar]", members(kMonths)}}});
+  // Month sums per category, numbered in calendar order.
+  const std::string monthly =
+      "WITH s AS (SELECT p.category AS c, m.month AS k, m.year AS y, m.month_name AS n, SUM(f.sales) AS v"
+      " FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2)";
+  expect_grid(oracle(monthly +
+                     " SELECT 'Prev', c || '|' || n, LAG(v) OVER (PARTITION BY c ORDER BY k) FROM s UNION ALL"
+                     " SELECT 'YTD', c || '|' || n, SUM(v) OVER (PARTITION BY c, y ORDER BY k) FROM s UNION ALL"
+                     " SELECT 'LastYear', c || '|' || n, LAG(v, 12) OVER (PARTITION BY c ORDER BY k) FROM s UNION ALL"
+                     " SELECT 'Growth', c || '|' || n, v - LAG(v) OVER (PARTITION BY c ORDER BY k) FROM s"),
+              run(cube.get(), query));
+}
+
+// Aggregates and ranking over the subcategories of each category by year: average, count,
+// maximum month, the sum of the two best, and each subcategory's rank among its siblings.
+TEST_F(MemoryCalculationTest, AggregatesAndRankingEqualSql) {
+  auto_unuse<memory::MemoryCube> cube(sample_with(
+      R"xml(<Calculation name="Avg" expression="Avg(Children(CurrentMember([Product])), [Measures].[Sales])"/>
+         <Calculation name="Count" expression="Count(Filter(Children(CurrentMember([Product])), [Measures].[Sales] > 0))"/>
+         <Calculation name="BestMonth" expression="Max(Descendants(CurrentMember([Time].[Calendar]), [Time].[Calendar].[Month]), [Measures].[Sales])"/>
+         <Calculation name="Top2" expression="Sum(TopCount(Children(CurrentMember([Product])), 2, [Measures].[Sales]), [Measures].[Sales])"/>
+         <Calculation name="Stdev" expression="Stdev(Children(CurrentMember([Product])), [Measures].[Sales])"/>
+         <Calculation name="Rank" expression="Rank(CurrentMember([Product]), Children(Parent(CurrentMember([Product]))), [Measures].[Sales])"/>)xml"));
+  memory::GridQuery byCategory;
+  byCategory.axes.push_back({{measures({"[Measures].[Avg]", "[Measures].[Count]", "[Measures].[BestMonth]",
+                                        "[Measures].[Top2]", "[Measures].[Stdev]"})}});
+  byCategory.axes.push_back({{{"[Product]", members(kCategories)}, {"[Time].[Calendar]", members(kYears)}}});
+  const std::string sums =
+      "WITH s AS (SELECT p.category AS c, p.subcategory AS sc, m.year AS y, SUM(f.sales) AS v FROM facts f"
+      " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2, 3),"
+      " mo AS (SELECT p.category AS c, m.year AS y, SUM(f.sales) AS v FROM facts f"
+      " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, m.month),"
+      " r AS (SELECT c, y, v, ROW_NUMBER() OVER (PARTITION BY c, y ORDER BY v DESC) AS n FROM s)";
+  Grid expected = oracle(
+      sums +
+      " SELECT 'Avg', c || '|' || y, AVG(v) FROM s GROUP BY c, y UNION ALL"
+      " SELECT 'Count', c || '|' || y, COUNT(*) FROM s GROUP BY c, y UNION ALL"
+      " SELECT 'BestMonth', c || '|' || y, MAX(v) FROM mo GROUP BY c, y UNION ALL"
+      " SELECT 'Top2', c || '|' || y, SUM(v) FROM r WHERE n <= 2 GROUP BY c, y UNION ALL"
+      " SELECT 'Stdev', c || '|' || y, CASE WHEN COUNT(*) > 1 THEN"
+      "   SQRT((SUM(v * v) - SUM(v) * SUM(v) / COUNT(*)) / (COUNT(*) - 1)) END FROM s GROUP BY c, y");
+  expect_grid(expected, run(cube.get(), byCategory), 0.01);
+
+  memory::GridQuery bySubcategory;
+  bySubcategory.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  bySubcategory.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  bySubcategory.slicer.push_back(measures({"[Measures].[Rank]"}));
+  expect_grid(oracle(sums + " SELECT y, sc, RANK() OVER (PARTITION BY c, y ORDER BY v DESC) FROM s"),
+              run(cube.get(), bySubcategory));
+}
+
+// Division by zero gives empty cells; a calculation that reaches itself or asks for a function
+// the evaluator lacks fails the query with a code naming it, and the cube answers the next one.
+TEST_F(MemoryCalculationTest, BadCalculationsAreRefusedByName) {
+  auto_unuse<memory::MemoryCube> cube(sample_with(
+      R"xml(<Calculation name="Zero" expression="[Measures].[Sales] / ([Measures].[Cost] - [Measures].[Cost])"/>
+         <Calculation name="Ping" expression="[Measures].[Pong] + 1"/>
+         <Calculation name="Pong" expression="[Measures].[Ping] * 2"/>
+         <Calculation name="Slope" expression="LinRegSlope(Children([Product].[Bikes]), [Measures].[Sales])"/>)xml"));
+  auto query_of = [](const char* measure) {
+    memory::GridQuery q;
+    q.axes.push_back({{measures({measure, "[Measures].[Sales]"})}});
+    q.axes.push_back({{{"[Product]", members(kCategories)}}});
+    return q;
+  };
+  const Grid zero = run(cube.get(), query_of("[Measures].[Zero]"));
+  size_t sales = 0;
+  for (const auto& [key, value] : zero) {
+    if (key.first == "Zero") {
+      EXPECT_FALSE(value.has_value()) << key.second;
+    }
+    sales += key.first == "Sales" && value.has_value();
+  }
+  EXPECT_EQ(members(kCategories).size(), sales);
+
+  auto failure = [&](const char* measure) -> std::pair<uint32_t, std::string> {
+    try {
+      run(cube.get(), query_of(measure));
+    } catch (const olap_api::ApiException& e) {
+      return {e.getCode(), e.getMessage().string()};
+    }
+    return {0, ""};
+  };
+  const auto [loop, loopText] = failure("[Measures].[Ping]");
+  EXPECT_EQ(support::COMMON_E_EVAL_RECURSION, loop);
+  EXPECT_NE(std::string::npos, loopText.find("[Measures].[Ping]")) << loopText;
+  const auto [slope, slopeText] = failure("[Measures].[Slope]");
+  EXPECT_EQ(support::COMMON_E_EVAL_UNSUPPORTED, slope);
+  EXPECT_NE(std::string::npos, slopeText.find("LinRegSlope")) << slopeText;
+  EXPECT_EQ(members(kCategories).size() * 2, run(cube.get(), query_of("[Measures].[Margin]")).size());
 }
 
 }  // namespace
