@@ -345,6 +345,19 @@ class Aggregator {
     }
     double* values = m_Grid.values.data();
     uint8_t* filled = m_Grid.filled.data();
+    if (m_Terms.size() > 1) {
+      // Several measures (the inputs of calculated ones): one walk over the rows, so that the
+      // cell offsets are read once.
+      for (size_t i = 0; i < n; ++i) {
+        if (cell[i] < 0) continue;
+        for (const MeasureTerm& term : m_Terms) {
+          const int64_t c = cell[i] + term.offset;
+          values[c] += term.values[base + i];
+          filled[c] = 1;
+        }
+      }
+      return;
+    }
     for (const MeasureTerm& term : m_Terms) {
       const double* x = term.values + base;
       const int64_t shift = term.offset;
