@@ -91,6 +91,10 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_E_UNKNOWN_SUBTOTAL_VALUE, "Unknown subtotal %1 %2."},
       {COMMON_E_UNKNOWN_CALCULATION_TYPE, "Unknown dynamic calculation type %1."},
       {COMMON_R_SUBTOTAL_DROPPED, "A subtotal could not be restored and was removed from its axis."},
+      {COMMON_E_EVAL_UNSUPPORTED, "The evaluator does not evaluate %1 (in '%2')."},
+      {COMMON_E_EVAL_RECURSION, "The calculated member '%1' refers to itself."},
+      {COMMON_E_EVAL_UNKNOWN_NAME, "Unknown name '%1' in '%2'."},
+      {COMMON_E_EVAL_INVALID, "Cannot evaluate '%2': %1."},
   };
   return entries;
 }

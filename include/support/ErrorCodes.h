@@ -91,6 +91,12 @@ enum ErrorCode : uint32_t {
   COMMON_E_UNKNOWN_PROVIDER = 0xC201B241,          // %1 provider name
   COMMON_E_NO_SESSION_MANAGER = 0xC201B249,
 
+  // Evaluation of expressions (common::CompiledExpression).
+  COMMON_E_EVAL_UNSUPPORTED = 0xC2011140,          // %1 function or form, %2 what is evaluated
+  COMMON_E_EVAL_RECURSION = 0xC2011141,            // %1 calculated member
+  COMMON_E_EVAL_UNKNOWN_NAME = 0xC2011142,         // %1 name, %2 what is evaluated
+  COMMON_E_EVAL_INVALID = 0xC2011143,              // %1 problem, %2 what is evaluated
+
   // The command history.
   COMMON_W_NOTHING_TO_REVERT = 0x42018008,         // %1 why (handle)
 

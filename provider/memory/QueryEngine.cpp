@@ -2,6 +2,8 @@
 
 #include "QueryEngine.h"
 
+#include "Calculations.h"
+
 #include <algorithm>
 #include <limits>
 #include <mutex>
@@ -49,7 +51,8 @@ ResolvedCoordinate resolve_coordinate(const CubeImpl& cube, const GridCoordinate
   out.isMeasures = out.hierarchy->dimension()->m_IsMeasures;
   out.members.reserve(coordinate.members.size());
   for (const TOVAString& name : coordinate.members) {
-    const int32_t index = out.hierarchy->findMember(name);
+    int32_t index = out.hierarchy->findMember(name);
+    if (index < 0 && out.isMeasures) index = find_calculated_measure(*out.hierarchy, name);
     if (index < 0)
       raise<InvalidArgumentExceptionImpl>(MEMORY_E_UNKNOWN_MEMBER, coordinate.hierarchy, name);
     out.members.push_back(index);
@@ -224,14 +227,17 @@ class Aggregator {
         raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
       return facts.values[static_cast<size_t>(member)].data();
     };
+    // Calculated measures get no term: their cells are computed from the stored ones later.
     if (measure.axis) {
       for (size_t i = 0; i < measure.axis->members.size(); ++i)
-        m_Terms.push_back({measureColumn(measure.axis->members[i]),
+        if (!is_calculated(*measure.axis->hierarchy, measure.axis->members[i]))
+          m_Terms.push_back({measureColumn(measure.axis->members[i]),
                            static_cast<int64_t>(i * measure.multiplier)});
       return;
     }
     if (measure.slicer) {
-      m_Terms.push_back({measureColumn(measure.slicer->members.front()), 0});
+      if (!is_calculated(*measure.slicer->hierarchy, measure.slicer->members.front()))
+        m_Terms.push_back({measureColumn(measure.slicer->members.front()), 0});
       return;
     }
     const HierarchyImpl* measures = nullptr;
@@ -339,6 +345,19 @@ class Aggregator {
     }
     double* values = m_Grid.values.data();
     uint8_t* filled = m_Grid.filled.data();
+    if (m_Terms.size() > 1) {
+      // Several measures (the inputs of calculated ones): one walk over the rows, so that the
+      // cell offsets are read once.
+      for (size_t i = 0; i < n; ++i) {
+        if (cell[i] < 0) continue;
+        for (const MeasureTerm& term : m_Terms) {
+          const int64_t c = cell[i] + term.offset;
+          values[c] += term.values[base + i];
+          filled[c] = 1;
+        }
+      }
+      return;
+    }
     for (const MeasureTerm& term : m_Terms) {
       const double* x = term.values + base;
       const int64_t shift = term.offset;
@@ -421,6 +440,16 @@ CubeImpl* require_cube(MemoryCube* cube) {
 
 }  // namespace
 
+void finish_axis(ResolvedAxis& axis) {
+  axis.strides.assign(axis.hierarchies.size(), 1);
+  uint64_t stride = 1;
+  for (size_t h = axis.hierarchies.size(); h-- > 0;) {
+    axis.strides[h] = stride;
+    stride = saturating_multiply(stride, axis.hierarchies[h].members.size());
+  }
+  axis.tupleCount = stride;
+}
+
 ResolvedQuery resolve_query(const CubeImpl& cube, const GridQuery& query) {
   ResolvedQuery out;
   std::unordered_set<const HierarchyImpl*> used;
@@ -429,14 +458,8 @@ ResolvedQuery resolve_query(const CubeImpl& cube, const GridQuery& query) {
     for (const GridCoordinate& coordinate : axis.hierarchies) {
       resolved.hierarchies.push_back(resolve_coordinate(cube, coordinate, used));
     }
-    resolved.strides.assign(resolved.hierarchies.size(), 1);
-    uint64_t stride = 1;
-    for (size_t h = resolved.hierarchies.size(); h-- > 0;) {
-      resolved.strides[h] = stride;
-      stride = saturating_multiply(stride, resolved.hierarchies[h].members.size());
-    }
-    resolved.tupleCount = stride;
-    out.cellCount = saturating_multiply(out.cellCount, stride);
+    finish_axis(resolved);
+    out.cellCount = saturating_multiply(out.cellCount, resolved.tupleCount);
     out.axes.push_back(std::move(resolved));
   }
   for (const GridCoordinate& coordinate : query.slicer) {
@@ -465,12 +488,26 @@ std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery quer
     grid->cellStrides[a] = stride;
     stride *= query.axes[a].tupleCount;
   }
-  for (const ResolvedCoordinate& coordinate : query.slicer)
+  bool calculations = false;
+  auto note_calculations = [&](const ResolvedCoordinate& coordinate) {
+    if (!coordinate.isMeasures || !grid->calculated.empty()) return;
+    const HierarchyImpl& measures = *coordinate.hierarchy;
+    for (int32_t member : coordinate.members) calculations = calculations || is_calculated(measures, member);
+    if (calculations)
+      for (size_t k = 0; k < measures.m_Calculations.size(); ++k)
+        grid->calculated.push_back(calculated_member_node(measures, measures.memberCount() + static_cast<int32_t>(k)));
+  };
+  for (const ResolvedAxis& axis : query.axes)
+    for (const ResolvedCoordinate& coordinate : axis.hierarchies) note_calculations(coordinate);
+  for (const ResolvedCoordinate& coordinate : query.slicer) {
+    note_calculations(coordinate);
     for (int32_t member : coordinate.members)
-      grid->slicer.push_back(coordinate.hierarchy->member(member).uniqueName);
+      grid->slicer.push_back(grid->node(coordinate, member).uniqueName);
+  }
   grid->values.assign(static_cast<size_t>(query.cellCount), 0.0);
   grid->filled.assign(static_cast<size_t>(query.cellCount), 0);
   Aggregator(cube, query, *grid, interrupt).run();
+  if (calculations) evaluate_calculations(cube, query, *grid, interrupt);
   grid->axes = std::move(query.axes);
   return grid;
 }

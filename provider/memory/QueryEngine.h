@@ -55,6 +55,9 @@ struct ResolvedQuery {
   uint64_t cellCount = 1;  // saturating
 };
 
+// Sets the strides and the tuple count of an axis from its coordinates.
+void finish_axis(ResolvedAxis& axis);
+
 // Throws InvalidArgumentException for unknown names, a hierarchy used twice, a [Measures]
 // slicer without exactly one member.
 ResolvedQuery resolve_query(const CubeImpl& cube, const GridQuery& query);
@@ -67,6 +70,15 @@ struct GridData {
   std::vector<TOVAString> slicer;     // slicer members and the measure when no axis has one
   std::vector<double> values;
   std::vector<uint8_t> filled;        // 1 where a fact row reached the cell
+  // Member nodes of the measures hierarchy's calculated measures, whose indexes follow the
+  // stored measures.
+  std::vector<MemberNode> calculated;
+
+  const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const {
+    return member < c.hierarchy->memberCount()
+               ? c.hierarchy->member(member)
+               : calculated[static_cast<size_t>(member - c.hierarchy->memberCount())];
+  }
 
   // The member index of hierarchy `h` in tuple `t` of axis `a`.
   int32_t member(size_t a, uint64_t t, size_t h) const {

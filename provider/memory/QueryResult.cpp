@@ -51,7 +51,7 @@ class AxisChunkImpl final : public support::RefCountImpl, public MemoryAxisChunk
     if (tuple < 0 || tuple >= m_Count) raise_range("tuple", tuple);
     const int32_t member = m_pGrid->member(static_cast<size_t>(m_Axis),
                                            static_cast<uint64_t>(m_First + tuple), h);
-    return axis().hierarchies[h].hierarchy->member(member);
+    return m_pGrid->node(axis().hierarchies[h], member);
   }
 
   std::shared_ptr<const GridData> m_pGrid;

@@ -1,0 +1,265 @@
+// Calculated measures of the memory provider, evaluated by the library's expression evaluator
+// on the sample cube, checked cell by cell against SQL over the sample CSV files.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "SampleOracle.h"
+#include "VtqTest.h"
+#include "provider/memory/MemoryCube.h"
+#include "provider/memory/MemoryQuery.h"
+#include "support/ErrorCodes.h"
+#include "support/Exceptions.h"
+
+namespace {
+
+using Grid = std::map<std::pair<std::string, std::string>, std::optional<double>>;
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The sample cube with these calculations added to its measures, read from memory.
+memory::MemoryCube* sample_with(const std::string& calculations) {
+  const std::string dir = vtq_testing::sourceDir() + "/examples/sales/";
+  memory::FileSet files;
+  std::string definition = read_file(dir + "sales.cube.xml");
+  definition.insert(definition.find("</Measures>"), calculations);
+  files[dir + "sales.cube.xml"] = definition;
+  for (const char* table : {"facts.csv", "products.csv", "cities.csv", "months.csv"})
+    files[dir + table] = read_file(dir + table);
+  return memory::loadCube(dir + "sales.cube.xml", files);
+}
+
+// Every cell keyed by (column captions joined by '|', row captions joined by '|').
+Grid run(memory::MemoryCube* cube, const memory::GridQuery& query) {
+  auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(cube, query));
+  struct Collect final : NUVA_o::ChunkHandler {
+    uint32_t use() override { return 1; }
+    uint32_t unuse() override { return 1; }
+    bool handleChunk(NUVA_o::Chunk* chunk, bool) override {
+      chunks.emplace_back(chunk);
+      return true;
+    }
+    NUVA_o::Chunk* GetChunk() override { return nullptr; }
+    void CancelChunks() override {}
+    void StartFetch() override {}
+    std::vector<auto_unuse<NUVA_o::Chunk>> chunks;
+  } columns, rows, cells;
+  result->fetchChunks(&columns, 0, 0, 0x7fffffff);
+  result->fetchChunks(&rows, 1, 0, 0x7fffffff);
+  result->fetchChunksRange(&cells, 0, 0x7fffffff);
+  auto captions = [](Collect& c) {
+    std::vector<std::string> out;
+    for (auto& chunk : c.chunks) {
+      auto* tuples = dynamic_cast<memory::MemoryAxisChunk*>(chunk.get());
+      for (long t = 0; t < tuples->getTupleCount(); ++t) {
+        std::string caption;
+        for (int h = 0; h < tuples->getHierarchyCount(); ++h)
+          caption += (h ? "|" : "") + tuples->getMemberCaption(t, h).string();
+        out.push_back(caption);
+      }
+    }
+    return out;
+  };
+  const auto columnCaptions = captions(columns), rowCaptions = captions(rows);
+  Grid out;
+  for (auto& chunk : cells.chunks) {
+    auto* data = dynamic_cast<memory::MemoryCellDataChunk*>(chunk.get());
+    for (long i = 0; i < data->getCellCount(); ++i) {
+      const auto ordinal = static_cast<size_t>(data->getFirstCell() + i);
+      auto& cell = out[{columnCaptions[ordinal % columnCaptions.size()], rowCaptions[ordinal / columnCaptions.size()]}];
+      if (!data->isEmpty(i)) cell = data->getValue(i);
+    }
+  }
+  return out;
+}
+
+// Rows of (column, row, value) from SQL; a NULL value is an empty cell.
+Grid oracle(const std::string& sql) {
+  Grid out;
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(sql))
+    out[{row[0], row[1]}] = row[2].empty() ? std::nullopt : std::optional<double>(std::stod(row[2]));
+  return out;
+}
+
+// Every cell of `expected` is in `actual` within a cent (ratios within a millionth), and
+// `actual` holds no other filled cell.
+void expect_grid(const Grid& expected, const Grid& actual, double tolerance = 0.005) {
+  for (const auto& [key, value] : expected) {
+    auto it = actual.find(key);
+    ASSERT_NE(actual.end(), it) << key.first << " / " << key.second;
+    ASSERT_EQ(value.has_value(), it->second.has_value()) << key.first << " / " << key.second;
+    if (value) {
+      EXPECT_NEAR(*value, *it->second, tolerance) << key.first << " / " << key.second;
+    }
+  }
+  for (const auto& [key, value] : actual)
+    if (value) {
+      EXPECT_TRUE(expected.count(key)) << "unexpected " << key.first << " / " << key.second;
+    }
+}
+
+std::vector<TOVAString> members(const std::string& sql) {
+  std::vector<TOVAString> out;
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(sql)) out.emplace_back(row[0]);
+  return out;
+}
+
+memory::GridCoordinate measures(std::vector<TOVAString> names) { return {"[Measures]", std::move(names)}; }
+
+const char* const kCategories =
+    "SELECT DISTINCT '[Product].[' || category || ']' FROM products ORDER BY 1";
+const char* const kSubcategories =
+    "SELECT DISTINCT '[Product].[' || category || '].[' || subcategory || ']' FROM products ORDER BY 1";
+const char* const kYears = "SELECT DISTINCT '[Time].[Calendar].[' || year || ']' FROM months ORDER BY 1";
+const char* const kMonths =
+    "SELECT '[Time].[Calendar].[' || year || '].[' || quarter || '].[' || month_name || ']' FROM months ORDER BY month";
+
+class MemoryCalculationTest : public vtq_testing::VtqTest {};
+
+// Margin and Margin % of the sample cube beside a stored measure on the columns, and a
+// calculated measure alone in the slicer.
+TEST_F(MemoryCalculationTest, CalculatedMeasuresOnAxesAndInTheSlicerEqualSql) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  memory::GridQuery query;
+  query.axes.push_back({{measures({"[Measures].[Sales]", "[Measures].[Margin]", "[Measures].[Margin %]"})}});
+  query.axes.push_back({{{"[Product]", members(kCategories)}, {"[Time].[Calendar]", members(kYears)}}});
+  const Grid grid = run(cube.get(), query);
+  // Margin % is a ratio: compared within a millionth.
+  const std::string join = " FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month"
+                           " GROUP BY p.category, m.year";
+  expect_grid(oracle("SELECT 'Sales', p.category || '|' || m.year, SUM(f.sales)" + join + " UNION ALL "
+                     "SELECT 'Margin', p.category || '|' || m.year, SUM(f.sales) - SUM(f.cost)" + join),
+              [&] {
+                Grid g = grid;
+                for (auto it = g.begin(); it != g.end();) it = it->first.first == "Margin %" ? g.erase(it) : ++it;
+                return g;
+              }());
+  for (const auto& [key, value] : oracle("SELECT 'Margin %', p.category || '|' || m.year,"
+                                         " (SUM(f.sales) - SUM(f.cost)) / SUM(f.sales)" + join)) {
+    ASSERT_TRUE(grid.at(key).has_value()) << key.second;
+    EXPECT_NEAR(*value, *grid.at(key), 1e-6) << key.second;
+  }
+
+  memory::GridQuery sliced;
+  sliced.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  sliced.axes.push_back({{{"[Product]", members(kCategories)}}});
+  sliced.slicer.push_back(measures({"[Measures].[Margin]"}));
+  sliced.slicer.push_back({"[Geography]", {"[Geography].[Europe]"}});
+  expect_grid(oracle("SELECT m.year, p.category, SUM(f.sales) - SUM(f.cost) FROM facts f"
+                     " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month"
+                     " JOIN cities c ON c.city = f.city WHERE c.region = 'Europe' GROUP BY 1, 2"),
+              run(cube.get(), sliced));
+}
+
+// Time navigation on months: the previous month, the year to date and the same month a year
+// before; empty where the month has no predecessor.
+TEST_F(MemoryCalculationTest, TimeNavigationEqualsSql) {
+  auto_unuse<memory::MemoryCube> cube(sample_with(
+      R"xml(<Calculation name="Prev" expression="Tuple([Measures].[Sales], PrevMember(CurrentMember([Time].[Calendar])))"/>
+         <Calculation name="YTD" expression="Sum(YTD(CurrentMember([Time].[Calendar])), [Measures].[Sales])"/>
+         <Calculation name="LastYear" expression="Tuple([Measures].[Sales], ParallelPeriod([Time].[Calendar].[Year], 1, CurrentMember([Time].[Calendar])))"/>
+         <Calculation name="Growth" expression="[Measures].[Sales] - [Measures].[Prev]"/>)xml"));
+  memory::GridQuery query;
+  query.axes.push_back({{measures({"[Measures].[Prev]", "[Measures].[YTD]", "[Measures].[LastYear]", "[Measures].[Growth]"})}});
+  query.axes.push_back({{{"[Product]", members(kCategories)}, {"[Time].[Calendar]", members(kMonths)}}});
+  // Month sums per category, numbered in calendar order.
+  const std::string monthly =
+      "WITH s AS (SELECT p.category AS c, m.month AS k, m.year AS y, m.month_name AS n, SUM(f.sales) AS v"
+      " FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2)";
+  expect_grid(oracle(monthly +
+                     " SELECT 'Prev', c || '|' || n, LAG(v) OVER (PARTITION BY c ORDER BY k) FROM s UNION ALL"
+                     " SELECT 'YTD', c || '|' || n, SUM(v) OVER (PARTITION BY c, y ORDER BY k) FROM s UNION ALL"
+                     " SELECT 'LastYear', c || '|' || n, LAG(v, 12) OVER (PARTITION BY c ORDER BY k) FROM s UNION ALL"
+                     " SELECT 'Growth', c || '|' || n, v - LAG(v) OVER (PARTITION BY c ORDER BY k) FROM s"),
+              run(cube.get(), query));
+}
+
+// Aggregates and ranking over the subcategories of each category by year: average, count,
+// maximum month, the sum of the two best, and each subcategory's rank among its siblings.
+TEST_F(MemoryCalculationTest, AggregatesAndRankingEqualSql) {
+  auto_unuse<memory::MemoryCube> cube(sample_with(
+      R"xml(<Calculation name="Avg" expression="Avg(Children(CurrentMember([Product])), [Measures].[Sales])"/>
+         <Calculation name="Count" expression="Count(Filter(Children(CurrentMember([Product])), [Measures].[Sales] > 0))"/>
+         <Calculation name="BestMonth" expression="Max(Descendants(CurrentMember([Time].[Calendar]), [Time].[Calendar].[Month]), [Measures].[Sales])"/>
+         <Calculation name="Top2" expression="Sum(TopCount(Children(CurrentMember([Product])), 2, [Measures].[Sales]), [Measures].[Sales])"/>
+         <Calculation name="Stdev" expression="Stdev(Children(CurrentMember([Product])), [Measures].[Sales])"/>
+         <Calculation name="Rank" expression="Rank(CurrentMember([Product]), Children(Parent(CurrentMember([Product]))), [Measures].[Sales])"/>)xml"));
+  memory::GridQuery byCategory;
+  byCategory.axes.push_back({{measures({"[Measures].[Avg]", "[Measures].[Count]", "[Measures].[BestMonth]",
+                                        "[Measures].[Top2]", "[Measures].[Stdev]"})}});
+  byCategory.axes.push_back({{{"[Product]", members(kCategories)}, {"[Time].[Calendar]", members(kYears)}}});
+  const std::string sums =
+      "WITH s AS (SELECT p.category AS c, p.subcategory AS sc, m.year AS y, SUM(f.sales) AS v FROM facts f"
+      " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2, 3),"
+      " mo AS (SELECT p.category AS c, m.year AS y, SUM(f.sales) AS v FROM facts f"
+      " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, m.month),"
+      " r AS (SELECT c, y, v, ROW_NUMBER() OVER (PARTITION BY c, y ORDER BY v DESC) AS n FROM s)";
+  Grid expected = oracle(
+      sums +
+      " SELECT 'Avg', c || '|' || y, AVG(v) FROM s GROUP BY c, y UNION ALL"
+      " SELECT 'Count', c || '|' || y, COUNT(*) FROM s GROUP BY c, y UNION ALL"
+      " SELECT 'BestMonth', c || '|' || y, MAX(v) FROM mo GROUP BY c, y UNION ALL"
+      " SELECT 'Top2', c || '|' || y, SUM(v) FROM r WHERE n <= 2 GROUP BY c, y UNION ALL"
+      " SELECT 'Stdev', c || '|' || y, CASE WHEN COUNT(*) > 1 THEN"
+      "   SQRT((SUM(v * v) - SUM(v) * SUM(v) / COUNT(*)) / (COUNT(*) - 1)) END FROM s GROUP BY c, y");
+  expect_grid(expected, run(cube.get(), byCategory), 0.01);
+
+  memory::GridQuery bySubcategory;
+  bySubcategory.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  bySubcategory.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  bySubcategory.slicer.push_back(measures({"[Measures].[Rank]"}));
+  expect_grid(oracle(sums + " SELECT y, sc, RANK() OVER (PARTITION BY c, y ORDER BY v DESC) FROM s"),
+              run(cube.get(), bySubcategory));
+}
+
+// Division by zero gives empty cells; a calculation that reaches itself or asks for a function
+// the evaluator lacks fails the query with a code naming it, and the cube answers the next one.
+TEST_F(MemoryCalculationTest, BadCalculationsAreRefusedByName) {
+  auto_unuse<memory::MemoryCube> cube(sample_with(
+      R"xml(<Calculation name="Zero" expression="[Measures].[Sales] / ([Measures].[Cost] - [Measures].[Cost])"/>
+         <Calculation name="Ping" expression="[Measures].[Pong] + 1"/>
+         <Calculation name="Pong" expression="[Measures].[Ping] * 2"/>
+         <Calculation name="Slope" expression="LinRegSlope(Children([Product].[Bikes]), [Measures].[Sales])"/>)xml"));
+  auto query_of = [](const char* measure) {
+    memory::GridQuery q;
+    q.axes.push_back({{measures({measure, "[Measures].[Sales]"})}});
+    q.axes.push_back({{{"[Product]", members(kCategories)}}});
+    return q;
+  };
+  const Grid zero = run(cube.get(), query_of("[Measures].[Zero]"));
+  size_t sales = 0;
+  for (const auto& [key, value] : zero) {
+    if (key.first == "Zero") {
+      EXPECT_FALSE(value.has_value()) << key.second;
+    }
+    sales += key.first == "Sales" && value.has_value();
+  }
+  EXPECT_EQ(members(kCategories).size(), sales);
+
+  auto failure = [&](const char* measure) -> std::pair<uint32_t, std::string> {
+    try {
+      run(cube.get(), query_of(measure));
+    } catch (const olap_api::ApiException& e) {
+      return {e.getCode(), e.getMessage().string()};
+    }
+    return {0, ""};
+  };
+  const auto [loop, loopText] = failure("[Measures].[Ping]");
+  EXPECT_EQ(support::COMMON_E_EVAL_RECURSION, loop);
+  EXPECT_NE(std::string::npos, loopText.find("[Measures].[Ping]")) << loopText;
+  const auto [slope, slopeText] = failure("[Measures].[Slope]");
+  EXPECT_EQ(support::COMMON_E_EVAL_UNSUPPORTED, slope);
+  EXPECT_NE(std::string::npos, slopeText.find("LinRegSlope")) << slopeText;
+  EXPECT_EQ(members(kCategories).size() * 2, run(cube.get(), query_of("[Measures].[Margin]")).size());
+}
+
+}  // namespace
