@@ -27,6 +27,7 @@
 #include "common/ViewpointCommandManager.h"
 #include "common/ViewpointFactory.h"
 #include "result_grid.h"
+#include "sql_command.h"
 #include "support/Exceptions.h"
 
 namespace vtq {
@@ -58,6 +59,8 @@ const char* const kHelp =
     "  remove NAME       removes the clause of that name (sort#1) or unique name\n"
     "  disable NAME, enable NAME\n"
     "                    takes a clause out of force and puts it back, keeping it in the view\n"
+    "  sql STATEMENT     runs a flat request and prints its rows: SELECT fields FROM hierarchies\n"
+    "                    [WHERE conditions]; text fields group the rows, measures are summed\n"
     "  .mode csv|table   how query results are printed\n"
     "  .help             this text\n";
 
@@ -168,6 +171,7 @@ class Shell {
       return find_clause_like(words[1].text).setDisabled(true);
     if (command == "enable" && words.size() == 2)
       return find_clause_like(words[1].text).setDisabled(false);
+    if (command == "sql" && !alone) return sql(text_between(words, line, 1, words.size()));
     if (command == ".mode") return mode(words);
     if (command == ".help" && alone) {
       m_Out << kHelp;
@@ -476,6 +480,10 @@ class Shell {
       printCsv(grid, m_Out);
     else
       printTable(grid, m_Out);
+  }
+
+  void sql(const std::string& statement) {
+    runStatement(m_pView->getCube(), statement, m_Mode == "csv", m_Out);
   }
 
   void mode(const std::vector<Word>& words) {
