@@ -95,6 +95,8 @@ class VTQ_EXPORT TOVASQLExpressionCommon : public support::RefCountImpl,
   void set_index_value(int index) { m_IndexValue = index; }
   // The next BETWEEN, IN or LIKE operator is made negated.
   void set_not_pending() { m_bNotPending = true; }
+  // Gives `node` this root's cube when it has none.
+  void adopt(Node& node) const;
   // Borrowed, or null.
   NUVA_o::Hierarchy* find_hierarchy(const TOVAString& name) const;
   // With one reference for the caller, or null.
@@ -106,7 +108,6 @@ class VTQ_EXPORT TOVASQLExpressionCommon : public support::RefCountImpl,
  private:
   TOVASQLExpressionCommon(NUVA_o::Cube* cube, Type type);
   auto_unuse<Node> make_node(Type type) const;
-  void adopt(Node& node) const;
   void print_into(TOVAString& out, bool spaced) const;
   void dump_into(TOVAString& out, TOVAString& prefix) const;
   void set_display_size(NUVA_o::ColumnInfo& column) const;

@@ -95,6 +95,14 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_E_EVAL_RECURSION, "The calculated member '%1' refers to itself."},
       {COMMON_E_EVAL_UNKNOWN_NAME, "Unknown name '%1' in '%2'."},
       {COMMON_E_EVAL_INVALID, "Cannot evaluate '%2': %1."},
+      {COMMON_E_TOVASQL_DUPLICATE_COLUMN, "Field '%1' takes column index %2, which another field already has."},
+      {COMMON_E_TOVASQL_UNKNOWN_COLUMN, "No field carries column index %1."},
+      {COMMON_E_FLAT_XML_NOT_AVAILABLE, "XML query documents are not available yet: only statements can be executed."},
+      {COMMON_E_FLAT_MALFORMED_TREE, "The flat request cannot be executed: %1."},
+      {COMMON_E_FLAT_UNKNOWN_FIELD, "'%1' is no field of the cube."},
+      {COMMON_E_FLAT_FIELD_NOT_IN_FROM, "Field '%1' belongs to hierarchy '%2', which the FROM list does not name."},
+      {COMMON_E_FLAT_WRONG_TYPE, "Field '%1' cannot be compared with %2: the value is of the wrong type."},
+      {COMMON_E_FLAT_GROUPING_SETS, "Grouping sets cannot be executed yet."},
   };
   return entries;
 }

@@ -564,7 +564,7 @@ TEST_P(MemoryCubeTest, CalculatedMembersRoundTripAndListenersHearOfChanges) {
   m_Cube->removeListener(&listener);
   m_Cube->closeConnection();
   EXPECT_EQ(1, listener.closing);
-  EXPECT_THROW(m_Cube->executeQuery(nullptr), olap_api::UnsupportedOperationException);
+  EXPECT_THROW(m_Cube->executeQuery(nullptr), olap_api::InvalidArgumentException);
 }
 
 TEST_P(MemoryCubeTest, TheProviderNameLeadsToTheRegisteredProviderLibrary) {

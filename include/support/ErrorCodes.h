@@ -86,6 +86,16 @@ enum ErrorCode : uint32_t {
   COMMON_E_TOVASQL_UNTERMINATED_TEXT = 0xC2011118, // %1 statement, %2 text read so far
   COMMON_E_TOVASQL_BUILD_SEQUENCE = 0xC2011119,    // %1 building step, %2 queued items it needs
 
+  // Flat requests: the expression builder, the flattener and statement plans.
+  COMMON_E_TOVASQL_DUPLICATE_COLUMN = 0xC2011130,  // %1 field, %2 column index
+  COMMON_E_TOVASQL_UNKNOWN_COLUMN = 0xC2011131,    // %1 column index
+  COMMON_E_FLAT_XML_NOT_AVAILABLE = 0xC2011132,
+  COMMON_E_FLAT_MALFORMED_TREE = 0xC2011133,       // %1 what is wrong
+  COMMON_E_FLAT_UNKNOWN_FIELD = 0xC2011134,        // %1 name
+  COMMON_E_FLAT_FIELD_NOT_IN_FROM = 0xC2011135,    // %1 field, %2 its hierarchy
+  COMMON_E_FLAT_WRONG_TYPE = 0xC2011136,           // %1 field, %2 value
+  COMMON_E_FLAT_GROUPING_SETS = 0xC2011137,
+
   // Providers and the platform.
   COMMON_E_NO_PROVIDER_OBJECT = 0xC2011200,
   COMMON_E_UNKNOWN_PROVIDER = 0xC201B241,          // %1 provider name

@@ -461,8 +461,25 @@ void add_fields(CubeImpl* cube, HierarchyImpl* hierarchy, bool isMeasures) {
     field.levelUniqueName = level->getUniqueName();
     field.levelNumber = static_cast<unsigned>(level->getLevelNumber());
     hierarchy->m_Fields.push_back(std::make_unique<FieldImpl>(cube, field));
-    for (const auto& property : level->m_Properties) {
+    auto hasProperty = [&](const char* name) {
+      for (const auto& property : level->m_Properties)
+        if (property->getName() == name) return true;
+      return false;
+    };
+    // The members' captions and keys (unique names), unless a property takes the name.
+    for (auto [attribute, name] : {std::pair{LA_CAPTION, "Caption"}, std::pair{LA_KEY, "Key"}}) {
+      if (hasProperty(name)) continue;
+      FieldDescription extra = field;
+      extra.attribute = attribute;
+      extra.name = name;
+      extra.uniqueName = level->getUniqueName() + TOVAString(".") + bracket(name);
+      extra.caption = name;
+      hierarchy->m_Fields.push_back(std::make_unique<FieldImpl>(cube, extra));
+    }
+    for (size_t p = 0; p < level->m_Properties.size(); ++p) {
+      const auto& property = level->m_Properties[p];
       field.kind = FK_PROPERTY;
+      field.property = static_cast<int>(p);
       field.name = property->getName();
       field.uniqueName = property->getUniqueName();
       field.caption = property->getName();

@@ -15,7 +15,8 @@ namespace memory {
 
 // Reads the regular file at `path` into `bytes`, refusing one above `limit` bytes; `what` names
 // the file's role in messages ("a table"). Returns the empty text, or why the file cannot be read.
-VTQ_EXPORT TOVAString readInputFile(const std::string& path, size_t limit, const char* what, std::string& bytes);
+VTQ_EXPORT TOVAString readInputFile(const std::string& path, size_t limit, const char* what,
+                                    std::string& bytes);
 
 // The explanation for text stored as UTF-16 (a UTF-16 byte order mark, or ASCII interleaved with
 // null bytes at the start), which the loader does not read; empty for other text.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "FlatQuery.h"
+#include "QueryEngine.h"
 #include "common/ComponentLog.h"
 #include "support/CoreLog.h"
 #include "support/Exceptions.h"
@@ -282,8 +284,9 @@ NUVA_o::Hierarchy* CubeImpl::getHierarchyByUniqueName(const TOVAString& uniqueNa
 
 NUVA_o::Parameter* CubeImpl::getParameterByName(const TOVAString&) const { return nullptr; }
 
-NUVA_o::RowsetDataModel* CubeImpl::executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression*) {
-  raise<UnsupportedOperationExceptionImpl>(MEMORY_E_UNSUPPORTED, "flat requests");
+NUVA_o::RowsetDataModel* CubeImpl::executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression* root) {
+  if (!root) raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a flat request without a tree");
+  return execute_flat_query(*this, *root);
 }
 
 void CubeImpl::normalizeKey(TOVAString& out, const TOVAString& key) const {

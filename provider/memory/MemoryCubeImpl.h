@@ -66,8 +66,14 @@ class MemberPropertyImpl final : public NUVA_o::MemberProperty {
 // What a field stands for; also its category number.
 enum FieldKind { FK_LEVEL = 0, FK_MEASURE = 1, FK_PROPERTY = 2, FK_CALCULATED = 3 };
 
+// Which attribute of a level's members an FK_LEVEL field shows.
+enum LevelAttribute { LA_NAME = 0, LA_CAPTION = 1, LA_KEY = 2 };
+
 struct FieldDescription {
   FieldKind kind = FK_LEVEL;
+  LevelAttribute attribute = LA_NAME;
+  // Of FK_PROPERTY fields: the property's position in its level.
+  int property = -1;
   TOVAString name;
   TOVAString uniqueName;
   TOVAString caption;
@@ -105,6 +111,8 @@ class FieldImpl final : public FieldOperations<NUVA_o::Field> {
   FieldImpl(CubeImpl* cube, FieldDescription description)
       : FieldOperations(std::move(description)), m_pCube(cube) {}
   MEMORY_CUBE_PART_REFCOUNT
+  const FieldDescription& description() const { return m_Description; }
+  CubeImpl* cube() const { return m_pCube; }
 
  private:
   olap_api::RefCount& cubeRefCount() const;

@@ -35,6 +35,7 @@
 #include "common/ViewpointFactory.h"
 #include "InputFile.h"
 #include "result_grid.h"
+#include "sql_command.h"
 #include "support/Exceptions.h"
 
 namespace vtq {
@@ -80,6 +81,8 @@ const char* const kHelp =
     "  load FILE         replaces the view by the one saved in FILE, restored against this cube;\n"
     "                    prints a line 'repair: ...' for each thing the cube no longer has\n"
     "  xml               prints the view as a CubeView document\n"
+    "  sql STATEMENT     runs a flat request and prints its rows: SELECT fields FROM hierarchies\n"
+    "                    [WHERE conditions]; text fields group the rows, measures are summed\n"
     "  .mode csv|table   how query results are printed\n"
     "  .help             this text\n";
 
@@ -199,6 +202,7 @@ class Shell {
       m_Out << m_pView->toXML().string() << "\n";
       return;
     }
+    if (command == "sql" && !alone) return sql(text_between(words, line, 1, words.size()));
     if (command == ".mode") return mode(words);
     if (command == ".help" && alone) {
       m_Out << kHelp;
@@ -632,6 +636,8 @@ class Shell {
     m_pView = std::move(view);
     for (const TOVAString& repair : m_pView->getRepairDetails())
       m_Out << "repair: " << repair.string() << "\n";
+  void sql(const std::string& statement) {
+    runStatement(m_pView->getCube(), statement, m_Mode == "csv", m_Out);
   }
 
   void mode(const std::vector<Word>& words) {

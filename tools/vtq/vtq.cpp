@@ -18,6 +18,7 @@
 #include "olap_api/Exceptions.h"
 #include "provider/memory/MemoryCube.h"
 #include "shell_command.h"
+#include "sql_command.h"
 #include "support/CoreLog.h"
 #include "support/RefCountImpl.h"
 
@@ -120,6 +121,15 @@ int main(int argc, char** argv) {
   ExprCommand exprCommand;
   exprCommand.add_to(app);
 
+  CLI::App* sqlCommand = app.add_subcommand(
+      "sql", "Run a flat request (SELECT fields FROM hierarchies [WHERE conditions]) and print its rows");
+  std::string sqlText, sqlFile, sqlMode = "table";
+  sqlCommand->add_option("STATEMENT", sqlText, "The statement");
+  sqlCommand->add_option("--file", sqlFile, "Read the statement from this file")->excludes("STATEMENT");
+  sqlCommand->add_option("--mode", sqlMode, "How the rows are printed")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"csv", "table"}));
+
   CLI::App* shellCommand = app.add_subcommand(
       "shell", "A command shell over one cube view; reads commands from standard input (.help lists them)");
   vtq::ShellOptions shellOptions;
@@ -157,6 +167,14 @@ int main(int argc, char** argv) {
       auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
       if (*cubeCommand) vtq::printCube(cube.get(), std::cout);
       if (exprCommand.selected()) exprCommand.run(cube.get(), std::cout);
+      if (*sqlCommand) {
+        if (sqlText.empty() && sqlFile.empty()) {
+          std::fprintf(stderr, "vtq sql: give a STATEMENT or --file FILE\n");
+          return kUsageError;
+        }
+        vtq::runStatement(cube.get(), sqlFile.empty() ? sqlText : vtq::readStatementFile(sqlFile),
+                          sqlMode == "csv", std::cout);
+      }
       if (*shellCommand) {
         cube->setCapability(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY, multipleHierarchies);
         const int status = vtq::runShell(cube.get(), std::cin, std::cout, std::cerr, shellOptions);

@@ -1,0 +1,172 @@
+// A flat request on 2,000,000 generated facts (the generator of the grid query benchmark, with
+// cities in regions): Category, Year and the sum of Sales where Region is one of four, through
+// a flattener and the memory provider, against the same SQL in SQLite over the same rows in an
+// in-memory database. Both sides return 5 x 10 rows; SQLite's are stepped through. DuckDB is not
+// measured here.
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "BenchRatio.h"
+#include "NUVA_o/Flattener.h"
+#include "common/CommonFlattener.h"
+#include "provider/memory/MemoryCube.h"
+
+namespace {
+
+constexpr size_t kFacts = 2000000;
+constexpr int kYears = 10, kCategories = 5, kSubcategories = 8, kItems = 25, kCities = 40,
+              kRegions = 4;
+const char* const kStatement =
+    "SELECT [Product].[Category], [Time].[Calendar].[Year], [Measures].[Sales] "
+    "FROM [Product], [Time].[Calendar] WHERE [Geography].[Region] = 'R2'";
+const char* const kSql =
+    "SELECT p.category, m.year, SUM(f.sales) FROM facts f JOIN products p ON p.item_id = f.item_id "
+    "JOIN months m ON m.month_id = f.month_id JOIN cities c ON c.city_id = f.city_id "
+    "WHERE c.region = 'R2' GROUP BY p.category, m.year";
+
+struct Fixture {
+  auto_unuse<memory::MemoryCube> cube;
+  auto_unuse<NUVA_o::FlattenerQuery> query;
+  sqlite3* db = nullptr;
+
+  Fixture() {
+    memory::CubeBuilder b("Generated");
+    b.addDimension("Time");
+    b.addHierarchy("Time", "Calendar", {"Year", "Month"});
+    b.addDimension("Product");
+    b.addHierarchy("Product", "Product", {"Category", "Subcategory", "Item"});
+    b.addDimension("Geography");
+    b.addHierarchy("Geography", "Geography", {"Region", "City"});
+    b.addMeasure("Sales");
+    sqlite3_open(":memory:", &db);
+    exec("CREATE TABLE months(month_id INTEGER PRIMARY KEY, year TEXT);"
+         "CREATE TABLE products(item_id INTEGER PRIMARY KEY, category TEXT);"
+         "CREATE TABLE cities(city_id INTEGER PRIMARY KEY, region TEXT);"
+         "CREATE TABLE facts(month_id INTEGER, item_id INTEGER, city_id INTEGER, sales REAL);"
+         "BEGIN");
+    std::vector<int32_t> monthLeaf, itemLeaf, cityLeaf;
+    for (int y = 0; y < kYears; ++y)
+      for (int m = 0; m < 12; ++m) {
+        char key[16];
+        std::snprintf(key, sizeof key, "%d-%02d", 2010 + y, m + 1);
+        b.addPath("[Time].[Calendar]", key, {std::to_string(2010 + y), key});
+        monthLeaf.push_back(b.leafIndex("Time", key));
+        insert("INSERT INTO months VALUES(" + std::to_string(monthLeaf.size() - 1) + ", '" +
+               std::to_string(2010 + y) + "')");
+      }
+    for (int c = 0; c < kCategories; ++c)
+      for (int s = 0; s < kSubcategories; ++s)
+        for (int i = 0; i < kItems; ++i) {
+          std::string item = "I" + std::to_string(c) + "." + std::to_string(s) + "." + std::to_string(i);
+          b.addPath("[Product]", item, {"C" + std::to_string(c), "S" + std::to_string(c) + "." + std::to_string(s), item});
+          itemLeaf.push_back(b.leafIndex("Product", item));
+          insert("INSERT INTO products VALUES(" + std::to_string(itemLeaf.size() - 1) + ", 'C" +
+                 std::to_string(c) + "')");
+        }
+    for (int c = 0; c < kCities; ++c) {
+      std::string city = "City" + std::to_string(c), region = "R" + std::to_string(c % kRegions);
+      b.addPath("[Geography]", city, {region, city});
+      cityLeaf.push_back(b.leafIndex("Geography", city));
+      insert("INSERT INTO cities VALUES(" + std::to_string(c) + ", '" + region + "')");
+    }
+    uint64_t seed = 20240601;
+    auto next = [&seed] {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      return seed >> 33;
+    };
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO facts VALUES(?,?,?,?)", -1, &s, nullptr);
+    std::vector<int32_t> keys(3);
+    std::vector<double> values(1);
+    for (size_t r = 0; r < kFacts; ++r) {
+      const auto month = static_cast<int>(next() % monthLeaf.size());
+      const auto item = static_cast<int>(next() % itemLeaf.size());
+      const auto city = static_cast<int>(next() % cityLeaf.size());
+      const double sales = static_cast<double>(next() % 100000) / 100.0;
+      keys = {monthLeaf[static_cast<size_t>(month)], itemLeaf[static_cast<size_t>(item)],
+              cityLeaf[static_cast<size_t>(city)]};
+      values[0] = sales;
+      b.addFact(keys, values);
+      sqlite3_bind_int(s, 1, month);
+      sqlite3_bind_int(s, 2, item);
+      sqlite3_bind_int(s, 3, city);
+      sqlite3_bind_double(s, 4, sales);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    exec("COMMIT");
+    cube.reset(b.build());
+    auto_unuse<NUVA_o::Flattener> flattener(createCommonFlattener(cube.get()));
+    query.reset(flattener->createQuery());
+    query->setQueryText(kStatement);
+  }
+  ~Fixture() { sqlite3_close(db); }
+  void exec(const char* sql) { insert(sql); }
+  void insert(const std::string& sql) {
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
+  }
+};
+
+Fixture& fixture() {
+  static Fixture f;
+  return f;
+}
+
+// Total of the Sales column and the row count.
+std::pair<double, size_t> run_flat(Fixture& f) {
+  auto_unuse<NUVA_o::RowsetDataModel> rows(f.query->execute());
+  double total = 0;
+  for (size_t r = 0; r < rows->getRowCount(); ++r) total += rows->getRow(r)->getDatum(2).getRealValue();
+  return {total, rows->getRowCount()};
+}
+
+std::pair<double, size_t> run_sqlite(Fixture& f) {
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(f.db, kSql, -1, &s, nullptr);
+  double total = 0;
+  size_t rows = 0;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    total += sqlite3_column_double(s, 2);
+    ++rows;
+  }
+  sqlite3_finalize(s);
+  return {total, rows};
+}
+
+void check_same(Fixture& f) {
+  auto ours = run_flat(f), theirs = run_sqlite(f);
+  if (ours.second != theirs.second || std::fabs(ours.first - theirs.first) > 0.01 * ours.second) {
+    std::fprintf(stderr, "results differ: %zu rows %.2f against %zu rows %.2f\n", ours.second,
+                 ours.first, theirs.second, theirs.first);
+    std::abort();
+  }
+}
+
+void BM_FlatQuery(benchmark::State& state) {
+  Fixture& f = fixture();
+  check_same(f);
+  for (auto _ : state) benchmark::DoNotOptimize(run_flat(f));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_FlatQuery)->Unit(benchmark::kMillisecond)->Repetitions(3);
+
+void BM_SqliteFlatQuery(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) benchmark::DoNotOptimize(run_sqlite(f));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_SqliteFlatQuery)->Unit(benchmark::kMillisecond)->Repetitions(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return vtq_bench::runWithRatios(argc, argv, {{"BM_FlatQuery/repeats:3", "BM_SqliteFlatQuery/repeats:3"}}, 0.5);
+}

@@ -1,0 +1,324 @@
+#include "FlatQuery.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "QueryEngine.h"
+#include "common/FlatQueryPlan.h"
+
+namespace memory {
+
+using common::FlatCondition;
+using common::FlatQueryPlan;
+
+namespace {
+
+// A text field as the facts see it: each leaf key of its dimension maps to one value.
+struct TextSource {
+  const HierarchyImpl* hierarchy = nullptr;
+  size_t dimension = 0;  // index in CubeImpl::dimensions()
+  const FieldDescription* description = nullptr;
+
+  // The field's text for the member `index` of its level.
+  const TOVAString& text(int32_t index) const {
+    const MemberNode& m = hierarchy->member(index);
+    if (description->kind == FK_PROPERTY) {
+      static const TOVAString empty;
+      auto p = static_cast<size_t>(description->property);
+      return p < m.properties.size() ? m.properties[p] : empty;
+    }
+    switch (description->attribute) {
+      case LA_CAPTION: return m.caption;
+      case LA_KEY: return m.uniqueName;
+      default: return m.name;
+    }
+  }
+  // The field's level member above each leaf key of the dimension (-1 when there is none).
+  std::vector<int32_t> leaf_members() const {
+    std::vector<int32_t> out(hierarchy->m_LeafPosition.size(), -1);
+    const auto level = static_cast<int32_t>(description->levelNumber);
+    for (size_t k = 0; k < out.size(); ++k) {
+      int32_t m = hierarchy->m_LeafMember[static_cast<size_t>(hierarchy->m_LeafPosition[k])];
+      while (m >= 0 && hierarchy->member(m).level > level) m = hierarchy->member(m).parent;
+      if (m >= 0 && hierarchy->member(m).level == level) out[k] = m;
+    }
+    return out;
+  }
+};
+
+const FieldImpl& own_field(const CubeImpl& cube, const NUVA_o::Field* field) {
+  const auto* impl = dynamic_cast<const FieldImpl*>(field);
+  if (!impl || impl->cube() != &cube) raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, "a flat request");
+  return *impl;
+}
+
+TextSource text_source(const CubeImpl& cube, const NUVA_o::Field* field) {
+  const FieldImpl& impl = own_field(cube, field);
+  TextSource source;
+  source.description = &impl.description();
+  source.hierarchy = cube.findHierarchy(impl.getHierarchy()->getUniqueName());
+  const auto& dimensions = cube.dimensions();
+  for (size_t d = 0; d < dimensions.size(); ++d)
+    if (dimensions[d].get() == source.hierarchy->dimension()) source.dimension = d;
+  return source;
+}
+
+const double* measure_column(const CubeImpl& cube, const NUVA_o::Field* field) {
+  const FieldImpl& impl = own_field(cube, field);
+  const auto* hierarchy = static_cast<const HierarchyImpl*>(impl.getHierarchy());
+  int32_t member = hierarchy->findMember(impl.getUniqueName());
+  const FactTable& facts = cube.facts();
+  if (member < 0 || static_cast<size_t>(member) >= facts.values.size())
+    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
+  return facts.values[static_cast<size_t>(member)].data();
+}
+
+// A condition compiled against the facts: conditions on one dimension become a mask over its
+// leaf keys; conditions on measures stay predicates tested per fact row.
+struct RowTest {
+  FlatCondition::Kind kind = FlatCondition::FC_PREDICATE;
+  std::unique_ptr<RowTest> left, right;
+  int keyColumn = -1;          // mask: the fact key column it reads
+  std::vector<uint8_t> mask;   // mask: 1 for leaf keys that pass
+  const double* values = nullptr;
+  const FlatCondition* predicate = nullptr;
+
+  bool passes(const FactTable& facts, size_t row) const {
+    switch (kind) {
+      case FlatCondition::FC_AND: return left->passes(facts, row) && right->passes(facts, row);
+      case FlatCondition::FC_OR: return left->passes(facts, row) || right->passes(facts, row);
+      default:
+        return values ? predicate->matches(values[row])
+                      : mask[static_cast<size_t>(facts.keys[static_cast<size_t>(keyColumn)][row])];
+    }
+  }
+};
+
+class FlatScan {
+ public:
+  FlatScan(CubeImpl& cube, const FlatQueryPlan& plan) : m_Cube(cube), m_Plan(plan) {
+    const auto& dimensions = cube.dimensions();
+    for (size_t d = 0, column = 0; d < dimensions.size(); ++d)
+      m_KeyColumn.push_back(dimensions[d]->m_IsMeasures ? -1 : static_cast<int>(column++));
+  }
+
+  NUVA_o::RowsetDataModel* run() {
+    FlatQueryPlan::Groups groups;
+    const auto& fields = m_Plan.groupFields();
+    const size_t dimensionCount = m_KeyColumn.size();
+    // Per dimension: the offset that each leaf key adds to a fact's group, -1 when filtered.
+    std::vector<std::vector<int64_t>> offsets(dimensionCount);
+    std::vector<uint64_t> cardinality, strides(fields.size());
+    std::vector<TextSource> sources;
+    std::vector<std::vector<int32_t>> leafValues;
+    for (const NUVA_o::Field* field : fields) {
+      sources.push_back(text_source(m_Cube, field));
+      const TextSource& source = sources.back();
+      // Value ids follow the level's members in hierarchy order, one per distinct text.
+      std::unordered_map<TOVAString, uint32_t> ids;
+      std::vector<TOVAString> texts;
+      std::vector<int32_t> memberValue(static_cast<size_t>(source.hierarchy->memberCount()), -1);
+      for (int32_t m : source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))->m_Members) {
+        auto [it, added] = ids.emplace(source.text(m), static_cast<uint32_t>(texts.size()));
+        if (added) texts.push_back(it->first);
+        memberValue[static_cast<size_t>(m)] = static_cast<int32_t>(it->second);
+      }
+      std::vector<int32_t> values = source.leaf_members();
+      for (int32_t& v : values) v = v < 0 ? -1 : memberValue[static_cast<size_t>(v)];
+      leafValues.push_back(std::move(values));
+      cardinality.push_back(std::max<uint64_t>(texts.size(), 1));
+      groups.values.push_back(std::move(texts));
+    }
+    uint64_t total = 1;
+    for (size_t f = fields.size(); f-- > 0;) {
+      strides[f] = total;
+      if (total > std::numeric_limits<uint64_t>::max() / cardinality[f] / 2)
+        raise_query<QueryTooLargeExceptionImpl>(MEMORY_E_QUERY_TOO_LARGE, "flat groups", "2^63");
+      total *= cardinality[f];
+    }
+    for (size_t f = 0; f < fields.size(); ++f) {
+      std::vector<int64_t>& table = offset_table(offsets, sources[f].dimension);
+      for (size_t k = 0; k < table.size(); ++k) {
+        int32_t v = leafValues[f][k];
+        if (v < 0 || table[k] < 0) table[k] = -1;
+        else table[k] += static_cast<int64_t>(static_cast<uint64_t>(v) * strides[f]);
+      }
+    }
+    // Conditions on one dimension of a top-level AND chain filter through the offset tables;
+    // what remains is tested per row.
+    std::vector<std::unique_ptr<RowTest>> residual;
+    if (const FlatCondition* condition = m_Plan.condition()) {
+      std::vector<const FlatCondition*> conjuncts;
+      collect_conjuncts(*condition, conjuncts);
+      for (const FlatCondition* c : conjuncts) {
+        std::unique_ptr<RowTest> test = compile(*c);
+        if (test->kind == FlatCondition::FC_PREDICATE && !test->values) {
+          std::vector<int64_t>& table = offset_table(offsets, dimension_of(test->keyColumn));
+          for (size_t k = 0; k < table.size(); ++k)
+            if (!test->mask[k]) table[k] = -1;
+        } else {
+          residual.push_back(std::move(test));
+        }
+      }
+    }
+    std::vector<const double*> measures;
+    for (const NUVA_o::Field* field : m_Plan.measureFields())
+      measures.push_back(measure_column(m_Cube, field));
+    scan(offsets, residual, measures, total, fields.size(), strides, cardinality, groups);
+    return m_Plan.makeRowset(groups);
+  }
+
+ private:
+  size_t dimension_of(int keyColumn) const {
+    return static_cast<size_t>(std::find(m_KeyColumn.begin(), m_KeyColumn.end(), keyColumn) -
+                               m_KeyColumn.begin());
+  }
+
+  std::vector<int64_t>& offset_table(std::vector<std::vector<int64_t>>& offsets, size_t d) {
+    if (offsets[d].empty())
+      offsets[d].assign(m_Cube.dimensions()[d]->m_LeafKeys.size(), 0);
+    return offsets[d];
+  }
+
+  static void collect_conjuncts(const FlatCondition& c, std::vector<const FlatCondition*>& out) {
+    if (c.kind == FlatCondition::FC_AND) {
+      collect_conjuncts(*c.left, out);
+      collect_conjuncts(*c.right, out);
+    } else {
+      out.push_back(&c);
+    }
+  }
+
+  // The dimension all text predicates of `c` read (-1: several or none); `measures` tells
+  // whether a measure predicate occurs.
+  int single_dimension(const FlatCondition& c, bool& measures) const {
+    if (c.kind != FlatCondition::FC_PREDICATE) {
+      int l = single_dimension(*c.left, measures), r = single_dimension(*c.right, measures);
+      return l == r ? l : -1;
+    }
+    if (c.field->isNumeric()) {
+      measures = true;
+      return -2;
+    }
+    return static_cast<int>(text_source(m_Cube, c.field).dimension);
+  }
+
+  std::unique_ptr<RowTest> compile(const FlatCondition& c) {
+    auto test = std::make_unique<RowTest>();
+    bool measures = false;
+    int d = single_dimension(c, measures);
+    if (!measures && d >= 0) {
+      test->keyColumn = m_KeyColumn[static_cast<size_t>(d)];
+      test->mask = mask(c, static_cast<size_t>(d));
+    } else if (c.kind == FlatCondition::FC_PREDICATE) {
+      test->values = measure_column(m_Cube, c.field);
+      test->predicate = &c;
+    } else {
+      test->kind = c.kind;
+      test->left = compile(*c.left);
+      test->right = compile(*c.right);
+    }
+    return test;
+  }
+
+  // Which leaf keys of dimension `d` satisfy `c`, whose predicates all read `d`.
+  std::vector<uint8_t> mask(const FlatCondition& c, size_t d) {
+    if (c.kind != FlatCondition::FC_PREDICATE) {
+      std::vector<uint8_t> l = mask(*c.left, d), r = mask(*c.right, d);
+      for (size_t k = 0; k < l.size(); ++k)
+        l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
+      return l;
+    }
+    TextSource source = text_source(m_Cube, c.field);
+    std::vector<int8_t> memberPasses(static_cast<size_t>(source.hierarchy->memberCount()), -1);
+    std::vector<int32_t> members = source.leaf_members();
+    std::vector<uint8_t> out(members.size(), 0);
+    for (size_t k = 0; k < members.size(); ++k) {
+      int32_t m = members[k];
+      if (m < 0) continue;
+      int8_t& passes = memberPasses[static_cast<size_t>(m)];
+      if (passes < 0) passes = c.matches(source.text(m)) ? 1 : 0;
+      out[k] = static_cast<uint8_t>(passes);
+    }
+    return out;
+  }
+
+  void scan(const std::vector<std::vector<int64_t>>& offsets,
+            const std::vector<std::unique_ptr<RowTest>>& residual,
+            const std::vector<const double*>& measures, uint64_t total, size_t keyWidth,
+            const std::vector<uint64_t>& strides, const std::vector<uint64_t>& cardinality,
+            FlatQueryPlan::Groups& groups) const {
+    const FactTable& facts = m_Cube.facts();
+    const size_t rows = facts.rowCount(), width = measures.size();
+    std::vector<std::pair<const int32_t*, const int64_t*>> lookups;
+    for (size_t d = 0; d < offsets.size(); ++d)
+      if (!offsets[d].empty())
+        lookups.emplace_back(facts.keys[static_cast<size_t>(m_KeyColumn[d])].data(), offsets[d].data());
+    // Groups are numbered densely while they fit comfortably, else through a hash table.
+    constexpr uint64_t kDenseLimit = 1u << 22;
+    const bool dense = total <= kDenseLimit;
+    std::vector<double> sums(dense ? static_cast<size_t>(total) * width : 0);
+    std::vector<uint8_t> hit(dense ? static_cast<size_t>(total) : 0);
+    std::unordered_map<uint64_t, size_t> sparse;
+    std::vector<uint64_t> sparseKeys;
+    std::vector<double> sparseSums;
+    auto add = [&](int64_t group, size_t row) {
+      size_t slot;
+      if (dense) {
+        slot = static_cast<size_t>(group);
+        hit[slot] = 1;
+      } else {
+        auto [it, added] = sparse.emplace(static_cast<uint64_t>(group), sparseKeys.size());
+        if (added) {
+          sparseKeys.push_back(static_cast<uint64_t>(group));
+          sparseSums.resize(sparseSums.size() + width, 0.0);
+        }
+        slot = it->second;
+      }
+      double* target = (dense ? sums.data() : sparseSums.data()) + slot * width;
+      for (size_t j = 0; j < width; ++j) target[j] += measures[j][row];
+    };
+    for (size_t row = 0; row < rows; ++row) {
+      int64_t group = 0;
+      bool out = false;
+      for (const auto& [keys, table] : lookups) {
+        const int64_t v = table[keys[row]];
+        out |= v < 0;
+        group += v;
+      }
+      if (out) continue;
+      bool passes = true;
+      for (const auto& test : residual)
+        if (!(passes = test->passes(facts, row))) break;
+      if (passes) add(group, row);
+    }
+    auto emit = [&](uint64_t group, const double* values) {
+      for (size_t f = 0; f < keyWidth; ++f)
+        groups.keys.push_back(static_cast<uint32_t>((group / strides[f]) % cardinality[f]));
+      groups.sums.insert(groups.sums.end(), values, values + width);
+    };
+    if (dense) {
+      for (size_t g = 0; g < hit.size(); ++g)
+        if (hit[g]) emit(g, sums.data() + g * width);
+    } else {
+      for (size_t i = 0; i < sparseKeys.size(); ++i) emit(sparseKeys[i], sparseSums.data() + i * width);
+    }
+  }
+
+  CubeImpl& m_Cube;
+  const FlatQueryPlan& m_Plan;
+  std::vector<int> m_KeyColumn;  // per dimension, its fact key column (-1 for Measures)
+};
+
+}  // namespace
+
+NUVA_o::RowsetDataModel* execute_flat_query(CubeImpl& cube,
+                                            const NUVA_o::tovasql_parser::TOVASQLExpression& root) {
+  FlatQueryPlan plan(root);
+  return FlatScan(cube, plan).run();
+}
+
+}  // namespace memory

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "NUVA_o/Flattener.h"
+#include "SampleOracle.h"
+#include "VtqTest.h"
+#include "common/CommonFlattener.h"
+#include "provider/memory/MemoryCube.h"
+#include "support/ErrorCodes.h"
+#include "support/Exceptions.h"
+#include "tovasqlexpressionbuildercommon.h"
+
+using NUVA_o::tovasql_parser::TOVASQLExpression;
+
+namespace {
+
+// The sample cube behind a cube that counts the flat requests that reach it.
+class CountingCube : public support::RefCountImpl, public NUVA_o::Cube {
+ public:
+  explicit CountingCube(NUVA_o::Cube* cube)
+      : RefCountImpl("CountingCube", support::nextInstanceNumber<CountingCube>()),
+        m_pCube(auto_unuse<NUVA_o::Cube>::share(cube)) {}
+  int executed = 0;
+
+  NUVA_o::RowsetDataModel* executeQuery(TOVASQLExpression* root) override {
+    ++executed;
+    return m_pCube->executeQuery(root);
+  }
+  void prepareForFlattening() override { m_pCube->prepareForFlattening(); }
+  void getProviderName(TOVAString& out) const override { m_pCube->getProviderName(out); }
+  void addConnectionListener(ConnectionListener*) override {}
+  bool addListener(Listener*) override { return false; }
+  void removeConnectionListener(ConnectionListener*) override {}
+  void removeListener(Listener*) override {}
+  const std::vector<NUVA_o::Dimension*>& getDimensions() const override {
+    return m_pCube->getDimensions();
+  }
+  NUVA_o::Dimension* getCalculationDimension() const override { return nullptr; }
+  NUVA_o::Dimension* getDimensionByName(const TOVAString& n) const override {
+    return m_pCube->getDimensionByName(n);
+  }
+  bool supports(int c) const override { return m_pCube->supports(c); }
+  void persistCalculatedMembers(XmlSupport&, DOMElement*) const override {}
+  void restoreCalculatedMembers(DOMElement*) override {}
+  int classifyName(const TOVAString& n, TOVAString& t) const override {
+    return m_pCube->classifyName(n, t);
+  }
+  unsigned classifyBracedName(const TOVAString& n, int p) const override {
+    return m_pCube->classifyBracedName(n, p);
+  }
+  NUVA_o::Parameter* getParameterByName(const TOVAString&) const override { return nullptr; }
+  std::vector<auto_unuse<NUVA_o::Parameter>> getParameters() const override { return {}; }
+  bool hasParameters() const override { return false; }
+  NUVA_o::Hierarchy* getHierarchyByUniqueName(const TOVAString& n) const override {
+    return m_pCube->getHierarchyByUniqueName(n);
+  }
+  bool getDefaultAxisNullFilter() const override { return false; }
+  int getStringColumnDisplaySize() const override { return m_pCube->getStringColumnDisplaySize(); }
+  bool supportsTechnicalNames() const override { return false; }
+  void normalizeKey(TOVAString& out, const TOVAString& key) const override { out = key; }
+  const TOVAString& getName() const override { return m_pCube->getName(); }
+
+ private:
+  ~CountingCube() override = default;
+  auto_unuse<NUVA_o::Cube> m_pCube;
+};
+
+class FlattenerTest : public vtq_testing::VtqTest {
+ protected:
+  void SetUp() override {
+    VtqTest::SetUp();
+    m_Sample.reset(memory::loadCube(vtq_testing::sampleCubePath()));
+    m_Cube.reset(new CountingCube(m_Sample.get()));
+    m_Flattener.reset(createCommonFlattener(m_Cube.get()));
+  }
+  void TearDown() override {
+    m_Flattener.reset();
+    m_Cube.reset();
+    m_Sample.reset();
+    VtqTest::TearDown();
+  }
+  auto_unuse<NUVA_o::RowsetDataModel> run(const TOVAString& text) {
+    auto_unuse<NUVA_o::FlattenerQuery> query(m_Flattener->createQuery());
+    query->setQueryText(text);
+    return auto_unuse<NUVA_o::RowsetDataModel>(query->execute());
+  }
+  // The code `text` fails with, 0 when it runs.
+  uint32_t failure(const TOVAString& text) {
+    try {
+      run(text);
+    } catch (const olap_api::ApiException& e) {
+      return e.getCode();
+    }
+    return 0;
+  }
+
+  auto_unuse<memory::MemoryCube> m_Sample;
+  auto_unuse<CountingCube> m_Cube;
+  auto_unuse<NUVA_o::Flattener> m_Flattener;
+};
+
+// Cell text as the oracle writes it: numbers compared apart.
+std::string cell(const NUVA_o::CellValue& v) {
+  return v.getType() == support::DT_DOUBLE ? std::to_string(v.getRealValue())
+                                           : v.getStringValue().string();
+}
+
+TEST_F(FlattenerTest, StatementsGiveTheRowsOfTheEquivalentSql) {
+  std::ifstream in(vtq_testing::sourceDir() + "/tests/fixtures/flat_statements.txt");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  ASSERT_EQ(16u, lines.size());
+  for (size_t i = 0; i + 1 < lines.size(); i += 2) {
+    SCOPED_TRACE(lines[i]);
+    auto expected = vtq_testing::SampleOracle::get().rows(lines[i + 1]);
+    auto_unuse<NUVA_o::RowsetDataModel> rows = run(lines[i]);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(expected.size(), rows->getRowCount());
+    for (size_t r = 0; r < expected.size(); ++r) {
+      ASSERT_EQ(expected[r].size(), rows->getColumnInfos().size());
+      for (size_t c = 0; c < expected[r].size(); ++c) {
+        const NUVA_o::CellValue& v = rows->getRow(r)->getDatum(static_cast<unsigned>(c));
+        if (v.getType() == support::DT_DOUBLE)
+          EXPECT_NEAR(std::strtod(expected[r][c].c_str(), nullptr), v.getRealValue(), 0.01)
+              << "row " << r << " column " << c;
+        else
+          EXPECT_EQ(expected[r][c], cell(v)) << "row " << r << " column " << c;
+      }
+    }
+  }
+  // The empty result keeps its columns, named after the fields.
+  auto_unuse<NUVA_o::RowsetDataModel> empty = run(lines[14]);
+  ASSERT_EQ(2u, empty->getColumnInfos().size());
+  EXPECT_EQ("[Measures].[Sales]", empty->getColumnInfos()[1]->getUniqueName());
+}
+
+TEST_F(FlattenerTest, FormIsDecidedByTheFirstCharacter) {
+  // Regression: a statement was recognised by "select" or "SELECT" anywhere in the text, so a
+  // document with the word in a value was parsed as a statement and "Select" was not one.
+  EXPECT_EQ(1u, run("Select [Measures].[Sales] FROM [Product]")->getRowCount());
+  EXPECT_EQ(1, m_Cube->executed);
+  EXPECT_EQ(support::COMMON_E_FLAT_XML_NOT_AVAILABLE,
+            failure(u"\uFEFF \n <Query><Value>select</Value></Query>"));
+  EXPECT_EQ(support::COMMON_E_SYNTAX, failure("  [Product] <"));
+  EXPECT_EQ(1, m_Cube->executed);
+}
+
+TEST_F(FlattenerTest, BadStatementsAreRefusedBeforeTheProvider) {
+  EXPECT_EQ(support::COMMON_E_FLAT_UNKNOWN_FIELD,
+            failure("SELECT [Measures].[Sales] FROM [Product] WHERE [Product].[Colour] = 'Red'"));
+  EXPECT_EQ(support::COMMON_E_TOVASQL_NOT_A_FIELD,
+            failure("SELECT [Product].[Colour] FROM [Product]"));
+  EXPECT_EQ(support::COMMON_E_TOVASQL_NOT_A_HIERARCHY,
+            failure("SELECT [Product].[Category] FROM [Colour]"));
+  EXPECT_EQ(support::COMMON_E_FLAT_WRONG_TYPE,
+            failure("SELECT [Measures].[Sales] FROM [Product] WHERE [Measures].[Sales] = 'a lot'"));
+  EXPECT_EQ(support::COMMON_E_FLAT_WRONG_TYPE,
+            failure("SELECT [Measures].[Sales] FROM [Product] WHERE [Product].[Category] > 3"));
+  EXPECT_EQ(support::COMMON_E_FLAT_FIELD_NOT_IN_FROM,
+            failure("SELECT [Geography].[Region] FROM [Product]"));
+  EXPECT_EQ(0, m_Cube->executed);
+  // The flattener stays usable.
+  EXPECT_EQ(3u, run("SELECT [Geography].[Region] FROM [Geography]")->getRowCount());
+}
+
+TEST_F(FlattenerTest, BuilderChecksColumnIndexesAndBuildsExecutableTrees) {
+  auto_unuse<common::TOVASQLExpressionBuilderCommon> builder(
+      new common::TOVASQLExpressionBuilderCommon);
+  EXPECT_THROW(builder->buildStringNode("[Product]"), olap_api::InvalidArgumentException);
+  builder->buildNewExpression(m_Sample.get());
+  auto_unuse<NUVA_o::Hierarchy> product(m_Sample->getHierarchyByUniqueName("[Product]"));
+  auto field = [&](const char* name) {
+    return auto_unuse<NUVA_o::Field>(product->getFieldByName(name));
+  };
+  builder->buildFieldNode(field("[Product].[Category]"), true, 0);
+  try {
+    builder->buildFieldNode(field("[Product].[Item]"), true, 0);
+    FAIL() << "a second field took index 0";
+  } catch (const olap_api::InvalidXMLException& e) {
+    EXPECT_EQ(support::COMMON_E_TOVASQL_DUPLICATE_COLUMN, e.getCode());
+  }
+  EXPECT_THROW(builder->buildGroupingSetItemNode(7), olap_api::InvalidXMLException);
+  builder->buildExpressionNode(TOVASQLExpression::TOVASQL_ET_FROM);
+  builder->buildStringNode("[Product]");
+  builder->buildExpressionNode(TOVASQLExpression::TOVASQL_ET_SELECT);
+  builder->buildStringNode("[Product].[Subcategory]");
+  builder->buildExpressionNode(TOVASQLExpression::TOVASQL_ET_INLIST);
+  builder->buildStringNode("Road");
+  builder->buildStringNode("Locks");
+  builder->linkFilterConstraint(0);
+  builder->buildExpressionNode(TOVASQLExpression::TOVASQL_ET_WHERE);
+  auto_unuse<TOVASQLExpression> root(builder->takeRoot());
+  EXPECT_EQ("SELECT [Product].[Category] FROM [Product] WHERE  [Product].[Subcategory] IN "
+            "( 'Road', 'Locks')",
+            root->getText(false).string());
+  auto_unuse<NUVA_o::RowsetDataModel> rows(m_Sample->executeQuery(root.get()));
+  ASSERT_EQ(2u, rows->getRowCount());
+  EXPECT_EQ("Bikes", rows->getRow(0)->getDatum(0).getStringValue().string());
+  EXPECT_EQ("Accessories", rows->getRow(1)->getDatum(0).getStringValue().string());
+}
+
+}  // namespace
