@@ -636,6 +636,8 @@ class Shell {
     m_pView = std::move(view);
     for (const TOVAString& repair : m_pView->getRepairDetails())
       m_Out << "repair: " << repair.string() << "\n";
+  }
+
   void sql(const std::string& statement) {
     runStatement(m_pView->getCube(), statement, m_Mode == "csv", m_Out);
   }
