@@ -178,7 +178,7 @@ namespace {
 // the code the parser gives a number out of range.
 double finite_or_refused(double value) {
   if (!std::isfinite(value))
-    support::raise<InvalidExpressionExceptionImpl>(moduleName(), 0xC2011036,
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_INVALID_NUMBER,
                                                    TOVAString(std::isnan(value) ? "NaN" : "Infinity"));
   return value;
 }
@@ -216,7 +216,7 @@ double number_attribute(DOMElement* element) {
   if (error == std::errc::result_out_of_range && stop == end)
     return std::numeric_limits<double>::infinity();
   if (error != std::errc() || stop != end)
-    support::raise<InvalidXMLExceptionImpl>(moduleName(), 0xC2011048, "ExpressionValue", text);
+    support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_EXPRESSION_ELEMENT, "ExpressionValue", text);
   return value;
 }
 

@@ -15,7 +15,7 @@ class ViewpointCommandExecutioner;
 // edits the view.
 class VTQ_EXPORT SubTotalCommon : public support::RefCountImpl, public NUVA_o::SubTotal {
  public:
-  // A new subtotal with a fresh GUID. Throws InvalidArgumentException 0xC2011071 for a value
+  // A new subtotal with a fresh GUID. Throws InvalidArgumentException COMMON_E_UNKNOWN_SUBTOTAL_VALUE for a value
   // outside its enumeration.
   SubTotalCommon(SubTotalOperation operation, SubTotalType type, SubTotalPosition position,
                  ViewpointCommandExecutioner* executioner);
@@ -23,7 +23,7 @@ class VTQ_EXPORT SubTotalCommon : public support::RefCountImpl, public NUVA_o::S
   explicit SubTotalCommon(ViewpointCommandExecutioner* executioner);
 
   void persist(XmlSupport& xml, DOMElement* parent) const override;
-  // Throws InvalidXMLException 0xC2011016 for a missing or malformed "Guid" or a number outside
+  // Throws InvalidXMLException COMMON_E_XML_ELEMENT for a missing or malformed "Guid" or a number outside
   // its enumeration; the subtotal is unchanged then.
   void restore(DOMElement* element, NUVA_o::Cube* cube) override;
 
@@ -32,7 +32,7 @@ class VTQ_EXPORT SubTotalCommon : public support::RefCountImpl, public NUVA_o::S
   void setName(const TOVAString& name) override;
   const TOVAString& getName() const override { return m_Name; }
   const TOVAString& getUniqueName() const override { return m_UniqueName; }
-  // The three setters throw InvalidArgumentException 0xC2011071 for an unknown value.
+  // The three setters throw InvalidArgumentException COMMON_E_UNKNOWN_SUBTOTAL_VALUE for an unknown value.
   void setPosition(SubTotalPosition position) override;
   SubTotalPosition getPosition() const override { return m_Position; }
   void setType(SubTotalType type) override;
@@ -57,7 +57,7 @@ class VTQ_EXPORT SubTotalCommon : public support::RefCountImpl, public NUVA_o::S
   // The step the disabled-change command runs: stores and notifies when it differs.
   void internal_set_disabled(bool disabled);
 
-  // Throw InvalidArgumentException 0xC2011071 naming the value's kind for one outside the
+  // Throw InvalidArgumentException COMMON_E_UNKNOWN_SUBTOTAL_VALUE naming the value's kind for one outside the
   // enumeration.
   static void check_operation(long operation);
   static void check_type(long type);

@@ -136,7 +136,7 @@ class VTQ_EXPORT AxisCommon : public NUVA_o::Axis,
   // The most subtotals one axis holds.
   static constexpr size_t kMaxSubTotals = 128;
   // Puts a subtotal that was on the axis back at `index` (clamped to the end), listening to it
-  // and raising AE_SUBTOTAL_ADDED. Throws InvalidArgumentException 0xC2011070 when the axis
+  // and raising AE_SUBTOTAL_ADDED. Throws InvalidArgumentException COMMON_E_TOO_MANY_SUBTOTALS when the axis
   // is full.
   void insert_subtotal(NUVA_o::SubTotal* subTotal, size_t index);
   // Index in the subtotal list; support::NO_POSITION when absent.

@@ -16,14 +16,14 @@ class VTQ_EXPORT DynamicCalculationCommon : public support::RefCountImpl,
                                             public NUVA_o::DynamicCalculation {
  public:
   // A fresh GUID and a clone of the tuple (when given). Throws InvalidArgumentException
-  // 0xC2011072 for a type outside its enumeration.
+  // COMMON_E_UNKNOWN_CALCULATION_TYPE for a type outside its enumeration.
   DynamicCalculationCommon(const NUVA_o::Tuple* tuple, NUVA_o::DynamicCalculationType type,
                            ViewpointCommandExecutioner* executioner);
   // Empty, for restore.
   explicit DynamicCalculationCommon(ViewpointCommandExecutioner* executioner);
 
   void persist(XmlSupport& xml, DOMElement* parent) const override;
-  // Throws InvalidArgumentException 0xC2011019 without a cube, InvalidXMLException 0xC2011016
+  // Throws InvalidArgumentException COMMON_E_RESTORE_WITHOUT_CUBE without a cube, InvalidXMLException COMMON_E_XML_ELEMENT
   // for a missing or malformed "Guid", an unknown "Type" or a missing "Tuple", and what the
   // tuple's restore throws; the calculation is unchanged then.
   void restore(DOMElement* element, NUVA_o::Cube* cube) override;
@@ -37,7 +37,7 @@ class VTQ_EXPORT DynamicCalculationCommon : public support::RefCountImpl,
   void setActive(bool active) override { m_bActive = active; }
   NUVA_o::Tuple* getTuple() const override { return m_pTuple.share(); }
   NUVA_o::DynamicCalculationType getType() const override { return m_Type; }
-  // Throws InvalidArgumentException 0xC2011072 for an unknown type.
+  // Throws InvalidArgumentException COMMON_E_UNKNOWN_CALCULATION_TYPE for an unknown type.
   void setType(NUVA_o::DynamicCalculationType type) override;
   bool getIncludeCalcs() const override { return m_bIncludeCalcs; }
   void setIncludeCalcs(bool includeCalcs) override;

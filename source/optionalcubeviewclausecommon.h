@@ -37,7 +37,7 @@ class VTQ_EXPORT OptionalCubeViewClauseCommon : public support::RefCountImpl,
   ViewpointCommandExecutioner* getCommandExecutioner() const { return m_pExecutioner; }
   // The step that the disabled-change command runs: stores and notifies when it differs.
   void internal_set_disabled(bool disabled);
-  // Throws InvalidXMLException 0xC2011016 naming the attribute, the problem (a message handle)
+  // Throws InvalidXMLException COMMON_E_XML_ELEMENT naming the attribute, the problem (a message handle)
   // and the element; shared by every element of a cube view document.
   [[noreturn]] static void raise_restore_exception(const char* attribute, uint32_t handle,
                                                    const char* element);
@@ -55,7 +55,7 @@ class VTQ_EXPORT OptionalCubeViewClauseCommon : public support::RefCountImpl,
   // "Version", "Guid", "Order", "Disabled" (only when set) and the tuple, onto the
   // concrete class's element.
   void persist_base(XmlSupport& xml, DOMElement* element) const;
-  // Reads what persist_base wrote. Throws InvalidXMLException 0xC2011016 for a missing or
+  // Reads what persist_base wrote. Throws InvalidXMLException COMMON_E_XML_ELEMENT for a missing or
   // malformed "Guid", and what the tuple's restore throws; nothing is changed then.
   void restore_base(DOMElement* element, NUVA_o::Cube* cube, const char* elementName);
 

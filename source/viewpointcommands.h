@@ -189,7 +189,7 @@ class ChangeSubTotalDisabled : public ViewpointCommand {
 
 // Adds a subtotal to an axis of the view, or removes one; undo does the opposite and puts a
 // removed subtotal back at its place. The same subtotal object comes back on redo, so tuples
-// naming it stay valid. Refuses (UnsupportedOperationException 0xC201102C) when the axis no
+// naming it stay valid. Refuses (UnsupportedOperationException COMMON_E_FOREIGN_AXIS) when the axis no
 // longer belongs to the view.
 class SubTotalCommand : public ViewpointCommand {
  public:
@@ -244,7 +244,7 @@ class ChangeDynamicCalculationDisabled : public ViewpointCommand {
 
 // Adds a dynamic calculation to an axis of the view, or removes one; undo does the opposite
 // and puts a removed calculation back at its place. The same calculation object comes back on
-// redo. Refuses (UnsupportedOperationException 0xC201102C) when the axis no longer belongs to
+// redo. Refuses (UnsupportedOperationException COMMON_E_FOREIGN_AXIS) when the axis no longer belongs to
 // the view.
 class DynamicCalculationCommand : public ViewpointCommand {
  public:

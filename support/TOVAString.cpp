@@ -240,23 +240,154 @@ std::u16string argText(const FormatArg& a, int precision) {
   return s;
 }
 
+// Reads the flags, width, precision and length modifiers of one conversion from `i` on; a '*'
+// takes its number from the arguments. Stops at the conversion character.
+template <class Char>
+Spec read_spec(std::basic_string_view<Char> format, size_t& i,
+               std::initializer_list<FormatArg>::iterator& next,
+               std::initializer_list<FormatArg>::iterator end) {
+  auto takeInt = [&](int& dst) {
+    if (next == end) return;
+    const FormatArg& a = *next++;
+    dst = a.m_Kind == FormatArg::FA_SIGNED     ? static_cast<int>(a.m_Signed)
+          : a.m_Kind == FormatArg::FA_UNSIGNED ? static_cast<int>(a.m_Unsigned)
+                                               : 0;
+  };
+  const size_t n = format.size();
+  Spec spec;
+  for (; i < n; ++i) {
+    Char f = format[i];
+    if (f == '-') spec.left = true;
+    else if (f == '+') spec.plus = true;
+    else if (f == ' ') spec.space = true;
+    else if (f == '#') spec.alt = true;
+    else if (f == '0') spec.zero = true;
+    else break;
+  }
+  if (i < n && format[i] == '*') {
+    takeInt(spec.width);
+    if (spec.width < 0) { spec.left = true; spec.width = -spec.width; }
+    ++i;
+  } else {
+    while (i < n && format[i] >= '0' && format[i] <= '9')
+      spec.width = std::min(std::max(spec.width, 0) * 10 + (format[i++] - '0'), 4096);
+  }
+  if (i < n && format[i] == '.') {
+    ++i;
+    spec.precision = 0;
+    if (i < n && format[i] == '*') {
+      takeInt(spec.precision);
+      ++i;
+    } else {
+      while (i < n && format[i] >= '0' && format[i] <= '9')
+        spec.precision = std::min(spec.precision * 10 + (format[i++] - '0'), 4096);
+    }
+  }
+  while (i < n && (format[i] == 'l' || format[i] == 'h' || format[i] == 'z' ||
+                   format[i] == 'j' || format[i] == 't' || format[i] == 'L' ||
+                   format[i] == 'I' || format[i] == '6' || format[i] == '4')) {
+    if (format[i] == 'l' || format[i] == 'z' || format[i] == 'j' || format[i] == 't' ||
+        format[i] == '6')
+      spec.wide = true;
+    ++i;
+  }
+  return spec;
+}
+
+// Writes one argument by its conversion; false for a conversion this formatter does not know.
+bool format_argument(std::u16string& out, const Spec& spec, const FormatArg& a) {
+  switch (spec.conv) {
+    case 'd':
+    case 'i':
+      if (a.m_Kind == FormatArg::FA_SIGNED) {
+        bool neg = a.m_Signed < 0;
+        unsigned long long mag = neg ? 0ULL - static_cast<unsigned long long>(a.m_Signed)
+                                     : static_cast<unsigned long long>(a.m_Signed);
+        pad(out, formatInteger(mag, neg, spec), spec, true);
+      } else if (a.m_Kind == FormatArg::FA_UNSIGNED) {
+        pad(out, formatInteger(a.m_Unsigned, false, spec), spec, true);
+      } else if (a.m_Kind == FormatArg::FA_REAL) {
+        Spec s = spec;
+        s.conv = 'f';
+        s.precision = 0;
+        pad(out, formatReal(std::trunc(a.m_Real), s), spec, true);
+      } else {
+        pad(out, u"(?)", spec, false);
+      }
+      return true;
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o': {
+      unsigned long long v = 0;
+      if (a.m_Kind == FormatArg::FA_SIGNED) {
+        // Negative values print as their two's complement in the width of an int, or of
+        // a 64-bit integer with a length modifier, as the same call would in C.
+        v = (a.m_Signed < 0 && a.m_Signed >= INT32_MIN && !spec.wide)
+                ? static_cast<unsigned long long>(static_cast<uint32_t>(a.m_Signed))
+                : static_cast<unsigned long long>(a.m_Signed);
+      } else if (a.m_Kind == FormatArg::FA_UNSIGNED) {
+        v = a.m_Unsigned;
+      } else if (a.m_Kind == FormatArg::FA_POINTER) {
+        v = reinterpret_cast<uintptr_t>(a.m_Pointer);
+      } else {
+        pad(out, u"(?)", spec, false);
+        return true;
+      }
+      pad(out, formatInteger(v, false, spec), spec, true);
+      return true;
+    }
+    case 'p': {
+      uintptr_t v = a.m_Kind == FormatArg::FA_POINTER ? reinterpret_cast<uintptr_t>(a.m_Pointer)
+                    : a.m_Kind == FormatArg::FA_UNSIGNED ? static_cast<uintptr_t>(a.m_Unsigned)
+                                                         : 0;
+      pad(out, formatInteger(v, false, spec), spec, true);
+      return true;
+    }
+    case 'c': {
+      std::u16string ch;
+      if (a.m_Kind == FormatArg::FA_SIGNED || a.m_Kind == FormatArg::FA_UNSIGNED)
+        appendCodePoint(ch, static_cast<char32_t>(a.m_Kind == FormatArg::FA_SIGNED
+                                                      ? static_cast<unsigned char>(a.m_Signed)
+                                                      : a.m_Unsigned));
+      else
+        ch = u"(?)";
+      pad(out, ch, spec, false);
+      return true;
+    }
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G': {
+      double v = a.m_Kind == FormatArg::FA_REAL       ? a.m_Real
+                 : a.m_Kind == FormatArg::FA_SIGNED   ? static_cast<double>(a.m_Signed)
+                 : a.m_Kind == FormatArg::FA_UNSIGNED ? static_cast<double>(a.m_Unsigned)
+                                                      : 0.0;
+      pad(out, formatReal(v, spec), spec, true);
+      return true;
+    }
+    case 's':
+    case 'S':
+      pad(out, argText(a, spec.precision), spec, false);
+      return true;
+    default:
+      return false;
+  }
+}
+
 template <class Char>
 void formatImpl(std::u16string& out, std::basic_string_view<Char> format,
                 std::initializer_list<FormatArg> args) {
   auto next = args.begin();
-  auto takeInt = [&](int& dst) {
-    if (next != args.end()) {
-      const FormatArg& a = *next++;
-      dst = a.m_Kind == FormatArg::FA_SIGNED     ? static_cast<int>(a.m_Signed)
-            : a.m_Kind == FormatArg::FA_UNSIGNED ? static_cast<int>(a.m_Unsigned)
-                                                 : 0;
-    }
-  };
   size_t i = 0;
   const size_t n = format.size();
+  auto copy_as_written = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to; ++k) out += static_cast<char16_t>(format[k]);
+  };
   while (i < n) {
-    Char c = format[i];
-    if (c != '%') {
+    if (format[i] != '%') {
       // Copy a run of literal text, decoding narrow formats as UTF-8.
       size_t j = i;
       while (j < n && format[j] != '%') ++j;
@@ -267,52 +398,16 @@ void formatImpl(std::u16string& out, std::basic_string_view<Char> format,
       i = j;
       continue;
     }
-    size_t start = i++;
+    const size_t start = i++;
     if (i < n && format[i] == '%') {
       out += u'%';
       ++i;
       continue;
     }
-    Spec spec;
-    for (; i < n; ++i) {
-      Char f = format[i];
-      if (f == '-') spec.left = true;
-      else if (f == '+') spec.plus = true;
-      else if (f == ' ') spec.space = true;
-      else if (f == '#') spec.alt = true;
-      else if (f == '0') spec.zero = true;
-      else break;
-    }
-    if (i < n && format[i] == '*') {
-      takeInt(spec.width);
-      if (spec.width < 0) { spec.left = true; spec.width = -spec.width; }
-      ++i;
-    } else {
-      while (i < n && format[i] >= '0' && format[i] <= '9')
-        spec.width = std::min(std::max(spec.width, 0) * 10 + (format[i++] - '0'), 4096);
-    }
-    if (i < n && format[i] == '.') {
-      ++i;
-      spec.precision = 0;
-      if (i < n && format[i] == '*') {
-        takeInt(spec.precision);
-        ++i;
-      } else {
-        while (i < n && format[i] >= '0' && format[i] <= '9')
-          spec.precision = std::min(spec.precision * 10 + (format[i++] - '0'), 4096);
-      }
-    }
-    while (i < n && (format[i] == 'l' || format[i] == 'h' || format[i] == 'z' ||
-                     format[i] == 'j' || format[i] == 't' || format[i] == 'L' ||
-                     format[i] == 'I' || format[i] == '6' || format[i] == '4')) {
-      if (format[i] == 'l' || format[i] == 'z' || format[i] == 'j' || format[i] == 't' ||
-          format[i] == '6')
-        spec.wide = true;
-      ++i;
-    }
+    Spec spec = read_spec(format, i, next, args.end());
     if (i >= n) {
       // A cut-off specification prints as written.
-      for (size_t k = start; k < n; ++k) out += static_cast<char16_t>(format[k]);
+      copy_as_written(start, n);
       break;
     }
     spec.conv = static_cast<char>(format[i++]);
@@ -320,90 +415,9 @@ void formatImpl(std::u16string& out, std::basic_string_view<Char> format,
       out += u"(?)";
       continue;
     }
-    const FormatArg& a = *next++;
-    switch (spec.conv) {
-      case 'd':
-      case 'i': {
-        if (a.m_Kind == FormatArg::FA_SIGNED) {
-          bool neg = a.m_Signed < 0;
-          unsigned long long mag = neg ? 0ULL - static_cast<unsigned long long>(a.m_Signed)
-                                       : static_cast<unsigned long long>(a.m_Signed);
-          pad(out, formatInteger(mag, neg, spec), spec, true);
-        } else if (a.m_Kind == FormatArg::FA_UNSIGNED) {
-          pad(out, formatInteger(a.m_Unsigned, false, spec), spec, true);
-        } else if (a.m_Kind == FormatArg::FA_REAL) {
-          Spec s = spec;
-          s.conv = 'f';
-          s.precision = 0;
-          pad(out, formatReal(std::trunc(a.m_Real), s), spec, true);
-        } else {
-          pad(out, u"(?)", spec, false);
-        }
-        break;
-      }
-      case 'u':
-      case 'x':
-      case 'X':
-      case 'o': {
-        unsigned long long v = 0;
-        if (a.m_Kind == FormatArg::FA_SIGNED) {
-          // Negative values print as their two's complement in the width of an int, or of
-          // a 64-bit integer with a length modifier, as the same call would in C.
-          v = (a.m_Signed < 0 && a.m_Signed >= INT32_MIN && !spec.wide)
-                  ? static_cast<unsigned long long>(static_cast<uint32_t>(a.m_Signed))
-                  : static_cast<unsigned long long>(a.m_Signed);
-        } else if (a.m_Kind == FormatArg::FA_UNSIGNED) {
-          v = a.m_Unsigned;
-        } else if (a.m_Kind == FormatArg::FA_POINTER) {
-          v = reinterpret_cast<uintptr_t>(a.m_Pointer);
-        } else {
-          pad(out, u"(?)", spec, false);
-          break;
-        }
-        pad(out, formatInteger(v, false, spec), spec, true);
-        break;
-      }
-      case 'p': {
-        uintptr_t v = a.m_Kind == FormatArg::FA_POINTER ? reinterpret_cast<uintptr_t>(a.m_Pointer)
-                      : a.m_Kind == FormatArg::FA_UNSIGNED ? static_cast<uintptr_t>(a.m_Unsigned)
-                                                           : 0;
-        pad(out, formatInteger(v, false, spec), spec, true);
-        break;
-      }
-      case 'c': {
-        std::u16string ch;
-        if (a.m_Kind == FormatArg::FA_SIGNED || a.m_Kind == FormatArg::FA_UNSIGNED)
-          appendCodePoint(ch, static_cast<char32_t>(a.m_Kind == FormatArg::FA_SIGNED
-                                                        ? static_cast<unsigned char>(a.m_Signed)
-                                                        : a.m_Unsigned));
-        else
-          ch = u"(?)";
-        pad(out, ch, spec, false);
-        break;
-      }
-      case 'f':
-      case 'F':
-      case 'e':
-      case 'E':
-      case 'g':
-      case 'G': {
-        double v = a.m_Kind == FormatArg::FA_REAL       ? a.m_Real
-                   : a.m_Kind == FormatArg::FA_SIGNED   ? static_cast<double>(a.m_Signed)
-                   : a.m_Kind == FormatArg::FA_UNSIGNED ? static_cast<double>(a.m_Unsigned)
-                                                        : 0.0;
-        pad(out, formatReal(v, spec), spec, true);
-        break;
-      }
-      case 's':
-      case 'S':
-        pad(out, argText(a, spec.precision), spec, false);
-        break;
-      default:
-        // Unknown conversion: print it as written and give the argument back.
-        for (size_t k = start; k < i; ++k) out += static_cast<char16_t>(format[k]);
-        --next;
-        break;
-    }
+    // An unknown conversion prints as written and leaves its argument to the next one.
+    if (format_argument(out, spec, *next)) ++next;
+    else copy_as_written(start, i);
   }
 }
 
