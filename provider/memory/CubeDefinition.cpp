@@ -143,6 +143,14 @@ class DefinitionReader {
 
   void read_cube_settings(const DOMElement* cube);
   void read_dimension(const DOMElement* dimension);
+  // Reads one hierarchy of a dimension and its members from the dimension's table; returns the
+  // name of its bottom level.
+  TOVAString read_hierarchy(const TOVAString& dimension, const DOMElement* hierarchy,
+                            const CsvTable& table, int key);
+  std::vector<LevelDefinition> read_levels(const DOMElement* hierarchy, const CsvTable& table,
+                                           std::vector<const DOMElement*>& calculations);
+  void add_members(const TOVAString& hierarchyUniqueName, const std::vector<LevelDefinition>& levels,
+                   const CsvTable& table, int key);
   void read_measures(const DOMElement* measures);
   void read_calculation(const DOMElement* calculation, const TOVAString& hierarchyUniqueName);
   void read_facts(const DOMElement* facts);
@@ -293,94 +301,114 @@ void DefinitionReader::read_dimension(const DOMElement* element) {
   for (DOMElement* hierarchyElement : children(element)) {
     if (XmlSupport::getNodeName(hierarchyElement) != "Hierarchy")
       failf(hierarchyElement, "unknown element '%s' in a dimension", XmlSupport::getNodeName(hierarchyElement));
-    check_attributes(hierarchyElement, {"name", "default", "all", "defaultMember"});
-    const TOVAString hierarchyName = required(hierarchyElement, "name");
-    std::vector<LevelDefinition> levels;
-    std::vector<const DOMElement*> calculations;
-    for (DOMElement* levelElement : children(hierarchyElement)) {
-      const TOVAString tag = XmlSupport::getNodeName(levelElement);
-      if (tag == "Calculation") {
-        calculations.push_back(levelElement);
-        continue;
-      }
-      if (tag != "Level") failf(levelElement, "unknown element '%s' in a hierarchy", tag);
-      check_attributes(levelElement, {"name", "column", "captionColumn"});
-      LevelDefinition level;
-      level.name = required(levelElement, "name");
-      level.column = table_column(levelElement, table, required(levelElement, "column"));
-      if (XmlSupport::hasAttribute(levelElement, "captionColumn"))
-        level.captionColumn = table_column(levelElement, table, required(levelElement, "captionColumn"));
-      for (DOMElement* propertyElement : children(levelElement)) {
-        if (XmlSupport::getNodeName(propertyElement) != "Property")
-          failf(propertyElement, "unknown element '%s' in a level", XmlSupport::getNodeName(propertyElement));
-        check_attributes(propertyElement, {"name", "column"});
-        level.properties.emplace_back(required(propertyElement, "name"),
-                                      table_column(propertyElement, table, required(propertyElement, "column")));
-      }
-      levels.push_back(std::move(level));
-    }
-    if (levels.empty()) failf(hierarchyElement, "hierarchy '%s' has no levels", hierarchyName);
-    std::vector<TOVAString> levelNames;
-    for (const auto& level : levels) levelNames.push_back(level.name);
-    TOVAString uniqueName;
-    const bool hasAll = flag(hierarchyElement, "all", true);
-    const bool isDefault = flag(hierarchyElement, "default", false);
-    try {
-      uniqueName = m_pBuilder->addHierarchy(name, hierarchyName, levelNames, isDefault, hasAll);
-      for (size_t l = 0; l < levels.size(); ++l)
-        for (const auto& property : levels[l].properties)
-          m_pBuilder->addLevelProperty(uniqueName + TOVAString(".") + bracket(levels[l].name), property.first);
-    } catch (const olap_api::ApiException& e) {
-      fail(hierarchyElement, e.getMessage());
-    }
-    // Said here rather than when the cube is built, where only the cube's line is known.
-    if (table.rowCount() == 0)
-      failf(hierarchyElement, "hierarchy '%s' has no members: table '%s' has no records", hierarchyName,
-            TOVAString(table.path()));
-    std::vector<TOVAString> path(levels.size());
-    for (size_t r = 0; r < table.rowCount(); ++r) {
-      const auto& row = table.row(r);
-      try {
-        for (size_t l = 0; l < levels.size(); ++l) {
-          path[l] = row[static_cast<size_t>(levels[l].column)];
-          if (path[l].empty())
-            csvError(table.path(), table.line(r),
-                     TOVAString().build("column '%s' of level '%s' is empty", table.header()[static_cast<size_t>(levels[l].column)], levels[l].name));
-        }
-        if (row[static_cast<size_t>(key)].empty())
-          csvError(table.path(), table.line(r), TOVAString().build("the key column '%s' is empty", table.header()[static_cast<size_t>(key)]));
-        m_pBuilder->addPath(uniqueName, row[static_cast<size_t>(key)], path);
-        TOVAString member = uniqueName;
-        for (size_t l = 0; l < levels.size(); ++l) {
-          member.append(".").append(bracket(path[l]));
-          if (levels[l].captionColumn >= 0) {
-            const TOVAString& caption = row[static_cast<size_t>(levels[l].captionColumn)];
-            check_single_value(table, r, member, TOVAString(), caption);
-            m_pBuilder->setCaption(member, caption);
-          }
-          for (const auto& property : levels[l].properties) {
-            const TOVAString& value = row[static_cast<size_t>(property.second)];
-            check_single_value(table, r, member, property.first, value);
-            m_pBuilder->setMemberProperty(member, property.first, value);
-          }
-        }
-      } catch (const InvalidArgumentExceptionImpl& e) {
-        if (e.getCode() == MEMORY_E_CSV) throw;
-        csvError(table.path(), table.line(r), e.getMessage());
-      }
-    }
-    if (XmlSupport::hasAttribute(hierarchyElement, "defaultMember")) {
-      try {
-        m_pBuilder->setDefaultMember(uniqueName, XmlSupport::getAttribute(hierarchyElement, "defaultMember"));
-      } catch (const olap_api::ApiException& e) {
-        fail(hierarchyElement, e.getMessage());
-      }
-    }
-    for (const DOMElement* calculation : calculations) read_calculation(calculation, uniqueName);
-    bottomLevels.push_back(levels.back().name);
+    bottomLevels.push_back(read_hierarchy(name, hierarchyElement, table, key));
   }
   if (bottomLevels.empty()) failf(element, "dimension '%s' has no hierarchy", name);
   m_Dimensions.emplace_back(name, std::move(bottomLevels));
+}
+
+TOVAString DefinitionReader::read_hierarchy(const TOVAString& dimension,
+                                            const DOMElement* hierarchyElement,
+                                            const CsvTable& table, int key) {
+  check_attributes(hierarchyElement, {"name", "default", "all", "defaultMember"});
+  const TOVAString hierarchyName = required(hierarchyElement, "name");
+  std::vector<const DOMElement*> calculations;
+  const std::vector<LevelDefinition> levels = read_levels(hierarchyElement, table, calculations);
+  if (levels.empty()) failf(hierarchyElement, "hierarchy '%s' has no levels", hierarchyName);
+  std::vector<TOVAString> levelNames;
+  for (const auto& level : levels) levelNames.push_back(level.name);
+  TOVAString uniqueName;
+  const bool hasAll = flag(hierarchyElement, "all", true);
+  const bool isDefault = flag(hierarchyElement, "default", false);
+  try {
+    uniqueName = m_pBuilder->addHierarchy(dimension, hierarchyName, levelNames, isDefault, hasAll);
+    for (size_t l = 0; l < levels.size(); ++l)
+      for (const auto& property : levels[l].properties)
+        m_pBuilder->addLevelProperty(uniqueName + TOVAString(".") + bracket(levels[l].name), property.first);
+  } catch (const olap_api::ApiException& e) {
+    fail(hierarchyElement, e.getMessage());
+  }
+  // Said here rather than when the cube is built, where only the cube's line is known.
+  if (table.rowCount() == 0)
+    failf(hierarchyElement, "hierarchy '%s' has no members: table '%s' has no records", hierarchyName,
+          TOVAString(table.path()));
+  add_members(uniqueName, levels, table, key);
+  if (XmlSupport::hasAttribute(hierarchyElement, "defaultMember")) {
+    try {
+      m_pBuilder->setDefaultMember(uniqueName, XmlSupport::getAttribute(hierarchyElement, "defaultMember"));
+    } catch (const olap_api::ApiException& e) {
+      fail(hierarchyElement, e.getMessage());
+    }
+  }
+  for (const DOMElement* calculation : calculations) read_calculation(calculation, uniqueName);
+  return levels.back().name;
+}
+
+std::vector<LevelDefinition> DefinitionReader::read_levels(
+    const DOMElement* hierarchyElement, const CsvTable& table,
+    std::vector<const DOMElement*>& calculations) {
+  std::vector<LevelDefinition> levels;
+  for (DOMElement* levelElement : children(hierarchyElement)) {
+    const TOVAString tag = XmlSupport::getNodeName(levelElement);
+    if (tag == "Calculation") {
+      calculations.push_back(levelElement);
+      continue;
+    }
+    if (tag != "Level") failf(levelElement, "unknown element '%s' in a hierarchy", tag);
+    check_attributes(levelElement, {"name", "column", "captionColumn"});
+    LevelDefinition level;
+    level.name = required(levelElement, "name");
+    level.column = table_column(levelElement, table, required(levelElement, "column"));
+    if (XmlSupport::hasAttribute(levelElement, "captionColumn"))
+      level.captionColumn = table_column(levelElement, table, required(levelElement, "captionColumn"));
+    for (DOMElement* propertyElement : children(levelElement)) {
+      if (XmlSupport::getNodeName(propertyElement) != "Property")
+        failf(propertyElement, "unknown element '%s' in a level", XmlSupport::getNodeName(propertyElement));
+      check_attributes(propertyElement, {"name", "column"});
+      level.properties.emplace_back(required(propertyElement, "name"),
+                                    table_column(propertyElement, table, required(propertyElement, "column")));
+    }
+    levels.push_back(std::move(level));
+  }
+  return levels;
+}
+
+// One member path per table row, with the captions and properties its levels name.
+void DefinitionReader::add_members(const TOVAString& uniqueName,
+                                   const std::vector<LevelDefinition>& levels,
+                                   const CsvTable& table, int key) {
+  std::vector<TOVAString> path(levels.size());
+  for (size_t r = 0; r < table.rowCount(); ++r) {
+    const auto& row = table.row(r);
+    try {
+      for (size_t l = 0; l < levels.size(); ++l) {
+        path[l] = row[static_cast<size_t>(levels[l].column)];
+        if (path[l].empty())
+          csvError(table.path(), table.line(r),
+                   TOVAString().build("column '%s' of level '%s' is empty", table.header()[static_cast<size_t>(levels[l].column)], levels[l].name));
+      }
+      if (row[static_cast<size_t>(key)].empty())
+        csvError(table.path(), table.line(r), TOVAString().build("the key column '%s' is empty", table.header()[static_cast<size_t>(key)]));
+      m_pBuilder->addPath(uniqueName, row[static_cast<size_t>(key)], path);
+      TOVAString member = uniqueName;
+      for (size_t l = 0; l < levels.size(); ++l) {
+        member.append(".").append(bracket(path[l]));
+        if (levels[l].captionColumn >= 0) {
+          const TOVAString& caption = row[static_cast<size_t>(levels[l].captionColumn)];
+          check_single_value(table, r, member, TOVAString(), caption);
+          m_pBuilder->setCaption(member, caption);
+        }
+        for (const auto& property : levels[l].properties) {
+          const TOVAString& value = row[static_cast<size_t>(property.second)];
+          check_single_value(table, r, member, property.first, value);
+          m_pBuilder->setMemberProperty(member, property.first, value);
+        }
+      }
+    } catch (const InvalidArgumentExceptionImpl& e) {
+      if (e.getCode() == MEMORY_E_CSV) throw;
+      csvError(table.path(), table.line(r), e.getMessage());
+    }
+  }
 }
 
 void DefinitionReader::read_calculation(const DOMElement* element, const TOVAString& hierarchyUniqueName) {
