@@ -688,81 +688,96 @@ void ViewpointCommon::internal_move_axis_hierarchy(const TOVAString& uniqueName,
                        long(position), long(instance_of(axis)));
   if (!viewpoint_contains_axis(axis))
     support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_FOREIGN_AXIS);
-  auto alter_position = [&](unsigned to) {
-    viewpointLog().logAt(6, "Altering invalid axis hierarchy position argument from %u to %u",
-                         position, to);
-    position = to;
-  };
-
   NUVA_o::Axis* source = find_axis_containing_hierarchy(uniqueName);
-  if (source == axis) {
-    const size_t count = axis->getAxisHierarchies().size();
-    if (count > 1) {
-      if (position >= count) {
-        support_dll::AssertionFailure("nIndex < pAxis->getAxisHierarchies( ).size( )", __FILE__,
-                                      __LINE__);
-        alter_position(unsigned(count - 1));
-      }
-      axis->moveAxisHierarchy(uniqueName, position);
-    }
-  } else if (source) {
-    if (source->getAxisHierarchies().size() == 1 &&
-        source->getAxisType() == NUVA_o::Axis::AT_VIEW)
-      viewpointLog().logAt(4, "Moving AxisHierarchy %s leaves Axis %u in an empty state",
-                           uniqueName, instance_of(source));
-    const size_t count = axis->getAxisHierarchies().size();
-    if (position > count) {
-      support_dll::AssertionFailure("nIndex <= pAxis->getAxisHierarchies( ).size( )", __FILE__,
-                                    __LINE__);
-      alter_position(unsigned(count));
-    }
-    auto_unuse<NUVA_o::AxisHierarchy> moved(source->removeAxisHierarchy(uniqueName));
-    axis->addAxisHierarchy(moved.get(), position);
-    if (source->getAxisType() == axis->getAxisType()) {
-      if (axis->isHidden() && !source->isHidden()) moved->resetActiveSlice();
-    } else if (source->getAxisType() == NUVA_o::Axis::AT_VIEW) {
-      moved->resetActiveViewMemberSet();
-    } else {
-      moved->resetActiveSlice();
-    }
-  } else {
-    auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(uniqueName));
-    if (!hierarchy)
-      support::raise<InvalidArgumentExceptionImpl>(moduleName(),
-                                                   support::COMMON_E_UNKNOWN_HIERARCHY, uniqueName);
-    if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY)) {
-      const TOVAString& dimension = hierarchy->getDimension()->getUniqueName();
-      bool removed = false;
-      for (unsigned a = 0; a < m_Axes.size() && !removed; ++a) {
-        NUVA_o::Axis* holder = m_Axes[a].get();
-        const auto& placed = holder->getAxisHierarchies();
-        for (unsigned p = 0; p < placed.size(); ++p) {
-          if (placed[p]->getHierarchy()->getDimension()->getUniqueName() != dimension) continue;
-          const TOVAString name = placed[p]->getUniqueName();
-          viewpointLog().logAt(4,
-                               "ViewpointCommon[%u]: Removing AxisHierarchy %s from Axis %u due "
-                               "to mutually exclusive hierarchy restrictions (adding hierarchy "
-                               "%s)",
-                               getInstanceNumber(), name, a, uniqueName);
-          if (holder == axis && position > p) --position;
-          auto_unuse<NUVA_o::AxisHierarchy> dropped(holder->removeAxisHierarchy(name));
-          removed = true;
-          break;
-        }
-      }
-    }
-    // The axis refuses a position past its end; clamped here so that a hierarchy pushed off
-    // above is never lost without its replacement arriving.
-    const size_t count = axis->getAxisHierarchies().size();
-    if (position > count) {
-      support_dll::AssertionFailure("nIndex <= pAxis->getAxisHierarchies( ).size( )", __FILE__,
-                                    __LINE__);
-      alter_position(unsigned(count));
-    }
-    axis->addAxisHierarchy(hierarchy.get(), position);
-  }
+  if (source == axis)
+    move_within_axis(uniqueName, axis, position);
+  else if (source)
+    move_between_axes(uniqueName, source, axis, position);
+  else
+    place_from_cube(uniqueName, axis, position);
   update_active_specifications();
   dirty_viewpoint(true);
+}
+
+namespace {
+
+// A position past what the axis takes is reported and clamped rather than refused: the move
+// goes on, as callers of the view expect.
+unsigned clamped_position(unsigned position, size_t last, const char* expression, int line) {
+  if (position <= last) return position;
+  support_dll::AssertionFailure(expression, __FILE__, line);
+  viewpointLog().logAt(6, "Altering invalid axis hierarchy position argument from %u to %u",
+                       position, unsigned(last));
+  return unsigned(last);
+}
+
+}  // namespace
+
+void ViewpointCommon::move_within_axis(const TOVAString& uniqueName, NUVA_o::Axis* axis,
+                                       unsigned position) {
+  const size_t count = axis->getAxisHierarchies().size();
+  if (count <= 1) return;
+  position = clamped_position(position, count - 1,
+                              "nIndex < pAxis->getAxisHierarchies( ).size( )", __LINE__);
+  axis->moveAxisHierarchy(uniqueName, position);
+}
+
+void ViewpointCommon::move_between_axes(const TOVAString& uniqueName, NUVA_o::Axis* source,
+                                        NUVA_o::Axis* axis, unsigned position) {
+  if (source->getAxisHierarchies().size() == 1 && source->getAxisType() == NUVA_o::Axis::AT_VIEW)
+    viewpointLog().logAt(4, "Moving AxisHierarchy %s leaves Axis %u in an empty state",
+                         uniqueName, instance_of(source));
+  position = clamped_position(position, axis->getAxisHierarchies().size(),
+                              "nIndex <= pAxis->getAxisHierarchies( ).size( )", __LINE__);
+  auto_unuse<NUVA_o::AxisHierarchy> moved(source->removeAxisHierarchy(uniqueName));
+  axis->addAxisHierarchy(moved.get(), position);
+  // What the hierarchy contributes changes with the kind of axis: members on a view axis, one
+  // slice on a slice axis.
+  if (source->getAxisType() == axis->getAxisType()) {
+    if (axis->isHidden() && !source->isHidden()) moved->resetActiveSlice();
+  } else if (source->getAxisType() == NUVA_o::Axis::AT_VIEW) {
+    moved->resetActiveViewMemberSet();
+  } else {
+    moved->resetActiveSlice();
+  }
+}
+
+void ViewpointCommon::place_from_cube(const TOVAString& uniqueName, NUVA_o::Axis* axis,
+                                      unsigned position) {
+  auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(uniqueName));
+  if (!hierarchy)
+    support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_HIERARCHY,
+                                                 uniqueName);
+  if (!m_pCube->supports(NUVA_o::Cube::SUPPORTS_MULTIPLE_HIERARCHY_QUERY))
+    remove_other_hierarchy_of_dimension(*hierarchy, uniqueName, axis, position);
+  // The axis refuses a position past its end; clamped here so that a hierarchy pushed off
+  // above is never lost without its replacement arriving.
+  position = clamped_position(position, axis->getAxisHierarchies().size(),
+                              "nIndex <= pAxis->getAxisHierarchies( ).size( )", __LINE__);
+  axis->addAxisHierarchy(hierarchy.get(), position);
+}
+
+void ViewpointCommon::remove_other_hierarchy_of_dimension(const NUVA_o::Hierarchy& hierarchy,
+                                                          const TOVAString& uniqueName,
+                                                          NUVA_o::Axis* axis,
+                                                          unsigned& position) {
+  const TOVAString& dimension = hierarchy.getDimension()->getUniqueName();
+  for (unsigned a = 0; a < m_Axes.size(); ++a) {
+    NUVA_o::Axis* holder = m_Axes[a].get();
+    const auto& placed = holder->getAxisHierarchies();
+    for (unsigned p = 0; p < placed.size(); ++p) {
+      if (placed[p]->getHierarchy()->getDimension()->getUniqueName() != dimension) continue;
+      const TOVAString name = placed[p]->getUniqueName();
+      viewpointLog().logAt(4,
+                           "ViewpointCommon[%u]: Removing AxisHierarchy %s from Axis %u due "
+                           "to mutually exclusive hierarchy restrictions (adding hierarchy "
+                           "%s)",
+                           getInstanceNumber(), name, a, uniqueName);
+      if (holder == axis && position > p) --position;
+      auto_unuse<NUVA_o::AxisHierarchy> dropped(holder->removeAxisHierarchy(name));
+      return;
+    }
+  }
 }
 
 void ViewpointCommon::internal_swap_axis_hierarchies(const TOVAString& first,

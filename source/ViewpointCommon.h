@@ -133,6 +133,16 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   // COMMON_E_UNKNOWN_HIERARCHY for a hierarchy the cube does not know.
   void internal_move_axis_hierarchy(const TOVAString& uniqueName, NUVA_o::Axis* axis,
                                     unsigned position);
+  // The three cases of a move: within its axis, from another axis, onto an axis from the cube.
+  void move_within_axis(const TOVAString& uniqueName, NUVA_o::Axis* axis, unsigned position);
+  void move_between_axes(const TOVAString& uniqueName, NUVA_o::Axis* source, NUVA_o::Axis* axis,
+                         unsigned position);
+  void place_from_cube(const TOVAString& uniqueName, NUVA_o::Axis* axis, unsigned position);
+  // Without multiple-hierarchy queries, takes the placed hierarchy of the same dimension off
+  // its axis, keeping `position` pointing at the same place of `axis`.
+  void remove_other_hierarchy_of_dimension(const NUVA_o::Hierarchy& hierarchy,
+                                           const TOVAString& uniqueName, NUVA_o::Axis* axis,
+                                           unsigned& position);
   // Throws InvalidArgumentException when the cube does not know either name.
   void internal_swap_axis_hierarchies(const TOVAString& first, const TOVAString& second);
   void internal_swap_axes(NUVA_o::Axis* first, NUVA_o::Axis* second);
