@@ -822,15 +822,16 @@ class Compiler {
     if (!rest.empty()) {
       flag = ET_SELF;
       if (is_level(*rest[0])) {
-        const auto [h, l] = level(*rest[0]);
-        if (h != from.h) invalid("Descendants names a level of another hierarchy");
-        fixedLevel = l;
+        const auto named = level(*rest[0]);
+        if (named.first != from.h) invalid("Descendants names a level of another hierarchy");
+        fixedLevel = named.second;
       } else {
         distance = num(*rest[0]);
       }
       if (rest.size() > 1) flag = rest[1]->getType();
     }
-    if (flag < ET_SELF || flag > ET_SELF_BEFORE_AFTER) unsupported(e);
+    // Compared as numbers: clang 14 crashes on the relational operators between these enumerators.
+    if (int(flag) < int(ET_SELF) || int(flag) > int(ET_SELF_BEFORE_AFTER)) unsupported(e);
     CellSource* s = &m_Source;
     const int32_t h = from.h;
     return {{h}, [from, fixedLevel, distance, flag, s, h](const Rowset& rs, State& st) {
@@ -844,7 +845,11 @@ class Compiler {
                   if (!d.ok[r]) return;
                   target += static_cast<int32_t>(d.v[r]);
                 }
-                std::function<void(int32_t)> walk = [&](int32_t x) {
+                // Depth first in hierarchy order, without recursion.
+                std::vector<int32_t> pending{m[r]};
+                while (!pending.empty()) {
+                  const int32_t x = pending.back();
+                  pending.pop_back();
                   const int32_t l = s->levelOf(h, x);
                   const auto& c = s->children(h, x);
                   bool keep;
@@ -862,10 +867,8 @@ class Compiler {
                   const bool deeper = flag == ET_AFTER || flag == ET_SELF_AND_AFTER ||
                                       flag == ET_BEFORE_AND_AFTER || flag == ET_SELF_BEFORE_AFTER ||
                                       l < target;
-                  if (deeper)
-                    for (int32_t child : c) walk(child);
-                };
-                walk(m[r]);
+                  if (deeper) pending.insert(pending.end(), c.rbegin(), c.rend());
+                }
               });
             }};
   }
