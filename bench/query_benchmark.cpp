@@ -327,6 +327,26 @@ void BM_GridCalculatedMeasure(benchmark::State& state) {
 }
 BENCHMARK(BM_GridCalculatedMeasure)->Unit(benchmark::kMillisecond);
 
+// The ten best subcategories by the last year's Sales, sorted descending, against the plain
+// grid (BM_GridEngine).
+void BM_GridTopCountSorted(benchmark::State& state) {
+  Fixture& f = fixture();
+  memory::GridQuery query = f.query;
+  const std::string year = "[Time].[Calendar].[" + std::to_string(2010 + kYears - 1) + "]";
+  query.filters.push_back({1, TOVAString("TopCount(Members([Product].[Subcategory]), 10, Tuple([Measures].[Sales], ") +
+                                  year.c_str() + "))", "top"});
+  query.sorts.push_back({1, TOVAString("Tuple(") + year.c_str() + ")", true, false, "sort"});
+  for (auto _ : state) {
+    auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(f.cube.get(), query));
+    SummingHandler handler;
+    result->fetchChunksRange(&handler, 0, result->getCellCount());
+    if (result->getTupleCount(1) != 10) std::abort();
+    benchmark::DoNotOptimize(handler.total);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_GridTopCountSorted)->Unit(benchmark::kMillisecond);
+
 void BM_SqliteGroupBy(benchmark::State& state) {
   Fixture& f = fixture();
   check_same(f);

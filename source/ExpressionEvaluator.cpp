@@ -203,6 +203,8 @@ class Compiler {
   int32_t m_CurrentMeasure = -1;
   std::vector<int32_t> m_Calculations;  // calculated measures being compiled, outermost first
 
+  SetFn whole_set(Expression& e) { return set(e); }
+
   NumFn num(Expression& e) {
     auto& k = e.getExpressions();
     switch (e.getType()) {
@@ -1190,6 +1192,49 @@ void CompiledExpression::evaluate(const EvaluationRows& rows, std::vector<double
   Num result = m_pProgram->root(rs, state);
   values = std::move(result.v);
   filled = std::move(result.ok);
+}
+
+struct CompiledSet::Program {
+  CellSource* source = nullptr;
+  std::vector<int32_t> measures;
+  SetFn root;
+};
+
+CompiledSet::CompiledSet(std::unique_ptr<Program> program) : m_pProgram(std::move(program)) {}
+CompiledSet::~CompiledSet() = default;
+
+bool CompiledSet::isSet(NUVA_o::Expression& root) {
+  switch (root.getType()) {
+    case ET_SET: case ET_MEMBERS: case ET_CHILDREN: case ET_SIBLINGS: case ET_DESCENDANTS:
+    case ET_PERIODSTODATE: case ET_YTD: case ET_QTD: case ET_MTD: case ET_WTD: case ET_HEAD:
+    case ET_TAIL: case ET_TOPCOUNT: case ET_BOTTOMCOUNT: case ET_TOPPERCENT: case ET_BOTTOMPERCENT:
+    case ET_TOPSUM: case ET_BOTTOMSUM: case ET_FILTER: case ET_ORDER: case ET_CROSSJOIN:
+    case ET_UNION: case ET_UNION_ALL: case ET_EXCEPT: case ET_EXCEPT_ALL: case ET_INTERSECT:
+    case ET_INTERSECT_ALL: case ET_DISTINCT: case ET_HIERARCHIZE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::unique_ptr<CompiledSet> CompiledSet::compile(CellSource& source, NUVA_o::Expression& root,
+                                                  int32_t currentMeasure, const TOVAString& context) {
+  auto program = std::make_unique<Program>();
+  program->source = &source;
+  Compiler compiler(source, context, program->measures);
+  compiler.m_CurrentMeasure = currentMeasure;
+  program->root = compiler.whole_set(root);
+  return std::unique_ptr<CompiledSet>(new CompiledSet(std::move(program)));
+}
+
+const std::vector<int32_t>& CompiledSet::hierarchies() const { return m_pProgram->root.h; }
+
+std::vector<int32_t> CompiledSet::evaluate() const {
+  State state{*m_pProgram->source, m_pProgram->measures, 1, {}};
+  Rowset rs;
+  rs.rows.count = 1;
+  Set result = m_pProgram->root.f(rs, state);
+  return std::move(result.m);
 }
 
 }  // namespace common

@@ -38,8 +38,9 @@ memory::MemoryCube* sample_with(const std::string& calculations) {
   return memory::loadCube(dir + "sales.cube.xml", files);
 }
 
-// Every cell keyed by (column captions joined by '|', row captions joined by '|').
-Grid run(memory::MemoryCube* cube, const memory::GridQuery& query) {
+// Every cell keyed by (column captions joined by '|', row captions joined by '|'); the row
+// captions in their order go to `rowOrder` when given.
+Grid run(memory::MemoryCube* cube, const memory::GridQuery& query, std::vector<std::string>* rowOrder = nullptr) {
   auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(cube, query));
   struct Collect final : NUVA_o::ChunkHandler {
     uint32_t use() override { return 1; }
@@ -70,6 +71,7 @@ Grid run(memory::MemoryCube* cube, const memory::GridQuery& query) {
     return out;
   };
   const auto columnCaptions = captions(columns), rowCaptions = captions(rows);
+  if (rowOrder) *rowOrder = rowCaptions;
   Grid out;
   for (auto& chunk : cells.chunks) {
     auto* data = dynamic_cast<memory::MemoryCellDataChunk*>(chunk.get());
@@ -263,3 +265,62 @@ TEST_F(MemoryCalculationTest, BadCalculationsAreRefusedByName) {
 }
 
 }  // namespace
+
+// Filters and sorts of the rows: the five best subcategories by 2024 Sales in descending
+// order, a hierarchical sort that keeps subcategories under their categories, a logical filter,
+// and a refused clause that leaves the cube usable.
+TEST_F(MemoryCalculationTest, FiltersAndSortsOfRowsEqualSql) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  const std::string bySubcategory2024 =
+      "SELECT p.subcategory, SUM(f.sales) AS v FROM facts f JOIN products p ON p.item = f.item"
+      " JOIN months m ON m.month = f.month WHERE m.year = 2024 GROUP BY 1";
+  memory::GridQuery top;
+  top.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  top.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  top.filters.push_back({1, "TopCount(Members([Product].[Subcategory]), 5, Tuple([Measures].[Sales], [Time].[Calendar].[2024]))", "top"});
+  top.sorts.push_back({1, "Tuple([Time].[Calendar].[2024])", true, false, "by 2024"});
+  std::vector<std::string> order;
+  const Grid grid = run(cube.get(), top, &order);
+  std::vector<std::string> expectedOrder;
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(bySubcategory2024 + " ORDER BY v DESC LIMIT 5"))
+    expectedOrder.push_back(row[0]);
+  EXPECT_EQ(expectedOrder, order);
+  expect_grid(oracle("WITH t AS (" + bySubcategory2024 + " ORDER BY v DESC LIMIT 5)"
+                     " SELECT m.year, p.subcategory, SUM(f.sales) FROM facts f JOIN products p ON p.item = f.item"
+                     " JOIN months m ON m.month = f.month WHERE p.subcategory IN (SELECT subcategory FROM t)"
+                     " GROUP BY 1, 2"),
+              grid);
+
+  // Ascending and hierarchical: categories by their 2024 Sales, each followed by its
+  // subcategories by theirs; a logical filter drops the subcategories under 150,000.
+  memory::GridQuery tree;
+  std::vector<TOVAString> both = members(kCategories);
+  for (const TOVAString& s : members(kSubcategories)) both.push_back(s);
+  tree.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  tree.axes.push_back({{{"[Product]", both}}});
+  tree.filters.push_back({1, "Tuple([Measures].[Sales], [Time].[Calendar].[2024]) >= 150000", "big"});
+  tree.sorts.push_back({1, "Tuple([Time].[Calendar].[2024])", false, true, "by 2024"});
+  run(cube.get(), tree, &order);
+  expectedOrder.clear();
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(
+           "WITH s AS (SELECT p.category AS c, p.subcategory AS s, SUM(f.sales) AS v FROM facts f"
+           " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month WHERE m.year = 2024"
+           " GROUP BY 1, 2), k AS (SELECT c, SUM(v) AS cv FROM s GROUP BY c)"
+           " SELECT name FROM (SELECT k.c AS name, k.cv AS a, 0 AS lvl, 0 AS b FROM k UNION ALL"
+           " SELECT s.s, k.cv, 1, s.v FROM s JOIN k ON k.c = s.c WHERE s.v >= 150000) ORDER BY a, lvl, b"))
+    expectedOrder.push_back(row[0]);
+  EXPECT_EQ(expectedOrder, order);
+
+  // A member the cube does not have: refused with the clause's name; the cube answers on.
+  memory::GridQuery bad = top;
+  bad.filters.front().expression = "Tuple([Measures].[Sales], [Time].[Calendar].[2099]) > 0";
+  try {
+    run(cube.get(), bad);
+    ADD_FAILURE() << "an unknown member was accepted";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC2031026u, e.getCode());  // MEMORY_E_CLAUSE
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("top"));
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("[2099]"));
+  }
+  EXPECT_EQ(grid, run(cube.get(), top));
+}

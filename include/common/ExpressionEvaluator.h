@@ -85,4 +85,27 @@ class VTQ_EXPORT CompiledExpression {
   std::unique_ptr<Program> m_pProgram;
 };
 
+// A set expression (a ranking such as TopCount, a Filter, a literal set) compiled against a
+// source, refused as CompiledExpression::compile refuses.
+class VTQ_EXPORT CompiledSet {
+ public:
+  // Whether the tree's root is a set form that `compile` accepts.
+  static bool isSet(NUVA_o::Expression& root);
+  static std::unique_ptr<CompiledSet> compile(CellSource& source, NUVA_o::Expression& root,
+                                              int32_t currentMeasure, const TOVAString& context);
+  ~CompiledSet();
+
+  // The hierarchies of the set's tuples, in the order of their members.
+  const std::vector<int32_t>& hierarchies() const;
+  // The tuples at the context of every hierarchy, in the set's order: tuple t's member of
+  // hierarchies()[k] is members[t * hierarchies().size() + k].
+  std::vector<int32_t> evaluate() const;
+
+  struct Program;
+
+ private:
+  explicit CompiledSet(std::unique_ptr<Program> program);
+  std::unique_ptr<Program> m_pProgram;
+};
+
 }  // namespace common

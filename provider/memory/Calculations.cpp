@@ -191,6 +191,11 @@ class CubeCells final : public common::CellSource {
 
 }  // namespace
 
+std::unique_ptr<common::CellSource> make_cell_source(CubeImpl* cube, const ResolvedQuery& query,
+                                                     const std::atomic<bool>* interrupt) {
+  return std::make_unique<CubeCells>(cube, query, interrupt);
+}
+
 void evaluate_calculations(CubeImpl* cube, const ResolvedQuery& query, GridData& grid,
                            const std::atomic<bool>* interrupt) {
   // Where the measure of each cell comes from.

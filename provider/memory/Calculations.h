@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+
+#include "common/ExpressionEvaluator.h"
 
 #include "QueryEngine.h"
 
@@ -21,6 +24,11 @@ inline bool is_calculated(const HierarchyImpl& hierarchy, int32_t member) {
 
 // The member node of a calculated measure's index (name, caption, unique name; level 0).
 MemberNode calculated_member_node(const HierarchyImpl& measures, int32_t member);
+
+// The cube as the evaluator reads it, under the query's slicer. Keeps references to `query`,
+// which must outlive it.
+std::unique_ptr<common::CellSource> make_cell_source(CubeImpl* cube, const ResolvedQuery& query,
+                                                     const std::atomic<bool>* interrupt);
 
 // Fills the cells of the calculated measures of the query (on an axis or in the slicer) in
 // `grid`, whose stored cells are already aggregated. Throws the evaluator's exceptions for a

@@ -24,6 +24,7 @@ void registerQueryMessages() {
     log->registerMessage(MEMORY_E_INTERRUPTED, "The query was interrupted.");
     log->registerMessage(MEMORY_E_RESULT_CLOSED, "The result set is closed.");
     log->registerMessage(MEMORY_E_RESULT_RANGE, "%1 %2 is out of range.");
+    log->registerMessage(MEMORY_E_CLAUSE, "The %1 cannot be evaluated: %2");
   });
 }
 
@@ -438,6 +439,36 @@ CubeImpl* require_cube(MemoryCube* cube) {
   return impl;
 }
 
+// The cells of the ordered axes' tuples only, in their order: the grid was evaluated over the
+// cross joins.
+void keep_ordered_tuples(GridData& grid) {
+  const size_t axes = grid.axes.size();
+  std::vector<uint64_t> counts(axes), strides(axes);
+  uint64_t total = 1;
+  for (size_t a = 0; a < axes; ++a) {
+    const ResolvedAxis& axis = grid.axes[a];
+    counts[a] = axis.ordered ? axis.order.size() : axis.tupleCount;
+    strides[a] = total;
+    total *= counts[a];
+  }
+  std::vector<double> values(static_cast<size_t>(total));
+  std::vector<uint8_t> filled(static_cast<size_t>(total));
+  for (uint64_t c = 0; c < total; ++c) {
+    uint64_t from = 0;
+    for (size_t a = 0; a < axes; ++a) {
+      const uint64_t t = (c / strides[a]) % counts[a];
+      const ResolvedAxis& axis = grid.axes[a];
+      from += (axis.ordered ? axis.order[static_cast<size_t>(t)] : t) * grid.cellStrides[a];
+    }
+    values[static_cast<size_t>(c)] = grid.values[static_cast<size_t>(from)];
+    filled[static_cast<size_t>(c)] = grid.filled[static_cast<size_t>(from)];
+  }
+  grid.values = std::move(values);
+  grid.filled = std::move(filled);
+  grid.cellStrides = std::move(strides);
+  for (size_t a = 0; a < axes; ++a) grid.axes[a].tupleCount = counts[a];
+}
+
 }  // namespace
 
 void finish_axis(ResolvedAxis& axis) {
@@ -509,6 +540,8 @@ std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery quer
   Aggregator(cube, query, *grid, interrupt).run();
   if (calculations) evaluate_calculations(cube, query, *grid, interrupt);
   grid->axes = std::move(query.axes);
+  if (std::any_of(grid->axes.begin(), grid->axes.end(), [](const ResolvedAxis& a) { return a.ordered; }))
+    keep_ordered_tuples(*grid);
   return grid;
 }
 
@@ -519,7 +552,9 @@ uint64_t countGridCells(MemoryCube* cube, const GridQuery& query) {
 MemoryResultSet* executeGridQuery(MemoryCube* cube, const GridQuery& query,
                                   const std::atomic<bool>* interrupt) {
   CubeImpl* impl = require_cube(cube);
-  return make_result_set(evaluate_grid(impl, resolve_query(*impl, query), interrupt));
+  ResolvedQuery resolved = resolve_query(*impl, query);
+  apply_axis_clauses(impl, query, resolved, interrupt);
+  return make_result_set(evaluate_grid(impl, std::move(resolved), interrupt));
 }
 
 }  // namespace memory

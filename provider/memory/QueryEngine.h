@@ -21,6 +21,7 @@ enum : uint32_t {
   MEMORY_E_INTERRUPTED = 0xC2031023,
   MEMORY_E_RESULT_CLOSED = 0xC2031024,
   MEMORY_E_RESULT_RANGE = 0xC2031025,       // %1 what, %2 value
+  MEMORY_E_CLAUSE = 0xC2031026,             // %1 clause, %2 the expression's error
 };
 
 // Registers the texts of the codes above (idempotent).
@@ -47,6 +48,9 @@ struct ResolvedAxis {
   // members: the last hierarchy varies fastest.
   uint64_t tupleCount = 1;
   std::vector<uint64_t> strides;
+  // Set by filters and sorts: the axis's tuples are these tuples of the cross join, in order.
+  bool ordered = false;
+  std::vector<uint64_t> order;
 };
 
 struct ResolvedQuery {
@@ -84,11 +88,17 @@ struct GridData {
   int32_t member(size_t a, uint64_t t, size_t h) const {
     const ResolvedAxis& axis = axes[a];
     const ResolvedCoordinate& c = axis.hierarchies[h];
+    if (axis.ordered) t = axis.order[static_cast<size_t>(t)];
     return c.members[static_cast<size_t>((t / axis.strides[h]) % c.members.size())];
   }
 };
 
-// Aggregates the facts into the grid. Refuses grids above the cube's cell limit; checks
+// Applies the query's filters and sorts to the axes of `resolved`: the axes they touch get an
+// order, and lose the members that no kept tuple holds. Throws the evaluator's exceptions.
+void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved,
+                        const std::atomic<bool>* interrupt);
+
+// Aggregates the facts into the grid. Axes with an order show those tuples only. Refuses grids above the cube's cell limit; checks
 // `interrupt` (may be null) between blocks of rows.
 std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
                                               const std::atomic<bool>* interrupt);

@@ -7,7 +7,10 @@
 
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
+#include "NUVA_o/Expression.h"
 #include "NUVA_o/MemberSet.h"
+#include "NUVA_o/OptionalCubeViewClause.h"
+#include "NUVA_o/Tuple.h"
 #include "NUVA_o/Viewpoint.h"
 #include "QueryEngine.h"
 #include "common/ViewpointBase.h"
@@ -23,9 +26,11 @@ class MemoryViewpoint final : public common::ViewpointBase {
   // Called by the view under its write lock, so the layout cannot change meanwhile.
   NUVA_o::ViewResultSet* executeQuery() override {
     CubeImpl* cube = view_cube();
-    ResolvedQuery query = resolve_query(*cube, grid_of_view());
+    const GridQuery grid = grid_of_view();
+    ResolvedQuery query = resolve_query(*cube, grid);
     // An interrupt that came before this evaluation does not stop it.
     m_bInterrupt.store(false);
+    apply_axis_clauses(cube, grid, query, &m_bInterrupt);
     return make_result_set(evaluate_grid(cube, std::move(query), &m_bInterrupt));
   }
 
@@ -73,7 +78,61 @@ class MemoryViewpoint final : public common::ViewpointBase {
         }
       }
     }
+    add_clauses(grid);
     return grid;
+  }
+
+  // The view axis (0 the first) that holds a hierarchy of the tuple, or -1.
+  int view_axis_of(const NUVA_o::Tuple* tuple) const {
+    if (!tuple) return -1;
+    int index = 0;
+    for (const auto& axis : m_pView->getAxes()) {
+      if (axis->getAxisType() != NUVA_o::Axis::AT_VIEW) continue;
+      for (const auto& placed : axis->getAxisHierarchies())
+        for (const TOVAString& name : tuple->getHierarchyUniqueNames())
+          if (placed->getUniqueName().compare(name, 0) == 0) return index;
+      ++index;
+    }
+    return -1;
+  }
+
+  // Active filters apply to the axis of their tuple (the rows when it has none); active sorts,
+  // in solve order, to the rows unless their tuple stands on the rows, then to the columns.
+  void add_clauses(GridQuery& grid) const {
+    const size_t rows = grid.axes.size() > 1 ? 1 : 0;
+    if (grid.axes.empty()) return;
+    for (const auto& filter : m_pView->getFilters()) {
+      if (!filter->isActive()) continue;
+      auto_unuse<NUVA_o::Tuple> tuple(filter->getTuple());
+      auto_unuse<NUVA_o::Expression> expression(filter->getExpression());
+      if (!expression) continue;
+      const int axis = view_axis_of(tuple.get());
+      grid.filters.push_back({axis >= 0 ? static_cast<size_t>(axis) : rows, expression->getText(),
+                              TOVAString().build("filter %s", filter->getGuid())});
+    }
+    std::vector<NUVA_o::Sort*> sorts;
+    for (const auto& sort : m_pView->getSorts())
+      if (sort->isActive()) sorts.push_back(sort.get());
+    std::stable_sort(sorts.begin(), sorts.end(), [](const NUVA_o::Sort* a, const NUVA_o::Sort* b) {
+      return a->getSolveOrder() < b->getSolveOrder();
+    });
+    for (const NUVA_o::Sort* sort : sorts) {
+      auto_unuse<NUVA_o::Tuple> tuple(sort->getTuple());
+      if (!tuple || tuple->getMembers().empty()) continue;
+      TOVAString text("Tuple(");
+      for (const TOVAString& name : tuple->getMemberUniqueNames()) {
+        if (text.length() > 6) text += ", ";
+        text += name;
+      }
+      text += ")";
+      const int standing = view_axis_of(tuple.get());
+      const size_t axis = standing == static_cast<int>(rows) ? 0 : rows;
+      const NUVA_o::Sort::Direction direction = sort->getDirection();
+      grid.sorts.push_back({axis, text,
+                            direction == NUVA_o::Sort::SD_DESCENDING || direction == NUVA_o::Sort::SD_BDESC,
+                            direction == NUVA_o::Sort::SD_ASCENDING || direction == NUVA_o::Sort::SD_DESCENDING,
+                            TOVAString().build("sort %s", sort->getGuid())});
+    }
   }
 
   NUVA_o::Viewpoint* m_pView;

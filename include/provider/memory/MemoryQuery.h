@@ -25,8 +25,30 @@ struct GridAxis {
   std::vector<GridCoordinate> hierarchies;  // cross joined in this order
 };
 
+// A filter of one axis: keeps the tuples where the expression is true, or those a set
+// expression (TopCount and the like) selects.
+struct GridFilter {
+  size_t axis = 0;
+  TOVAString expression;
+  TOVAString context;  // what errors name: the clause
+};
+
+// A sort of one axis by the values at a tuple (an expression such as "Tuple([Measures].[Sales],
+// [Time].[2024])"). Hierarchical sorts keep children under their parents.
+struct GridSort {
+  size_t axis = 0;
+  TOVAString tuple;
+  bool descending = false;
+  bool hierarchical = true;
+  TOVAString context;
+};
+
 struct GridQuery {
   std::vector<GridAxis> axes;
+  // Every filter applies; the sorts apply in this order, each later one breaking the ties of
+  // those before. Errors in them throw the evaluator's exceptions (COMMON_E_EVAL_*).
+  std::vector<GridFilter> filters;
+  std::vector<GridSort> sorts;
   // Each coordinate restricts every cell to the facts under any of its members; an All member
   // restricts nothing. A [Measures] coordinate names the measure (exactly one member).
   std::vector<GridCoordinate> slicer;

@@ -1,0 +1,135 @@
+#include "common/GridClauses.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "common/ComponentLog.h"
+#include "support/ErrorCodes.h"
+#include "support/Exceptions.h"
+
+namespace common {
+
+namespace {
+
+std::vector<int32_t> row_tuple(const EvaluationRows& axis, size_t row) {
+  std::vector<int32_t> tuple(axis.hierarchies.size());
+  for (size_t k = 0; k < tuple.size(); ++k) tuple[k] = axis.members[k][row];
+  return tuple;
+}
+
+// -1, 0 or 1 as row a orders before, with or after row b under one key.
+int compare_key(const RowSortKey& key, size_t a, size_t b) {
+  const bool fa = key.filled[a] != 0, fb = key.filled[b] != 0;
+  int c = 0;
+  if (fa != fb)
+    c = fa ? 1 : -1;
+  else if (fa && key.values[a] != key.values[b])
+    c = key.values[a] < key.values[b] ? -1 : 1;
+  return key.descending ? -c : c;
+}
+
+}  // namespace
+
+std::vector<size_t> filterRows(CellSource& source, const EvaluationRows& axis, NUVA_o::Expression& expression,
+                               int32_t currentMeasure, const TOVAString& context) {
+  std::vector<size_t> kept;
+  if (!CompiledSet::isSet(expression)) {
+    auto compiled = CompiledExpression::compile(source, expression, currentMeasure, context);
+    std::vector<double> values;
+    std::vector<uint8_t> filled;
+    compiled->evaluate(axis, values, filled);
+    for (size_t r = 0; r < axis.count; ++r)
+      if (filled[r] && values[r] != 0.0) kept.push_back(r);
+    return kept;
+  }
+  auto compiled = CompiledSet::compile(source, expression, currentMeasure, context);
+  const std::vector<int32_t>& setHierarchies = compiled->hierarchies();
+  // Pairs (position in the set's tuples, position in the axis) of the shared hierarchies.
+  std::vector<std::pair<size_t, size_t>> shared;
+  for (size_t s = 0; s < setHierarchies.size(); ++s)
+    for (size_t k = 0; k < axis.hierarchies.size(); ++k)
+      if (setHierarchies[s] == axis.hierarchies[k]) shared.emplace_back(s, k);
+  if (shared.empty())
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_EVAL_INVALID,
+                                                   "the set shares no hierarchy with the axis it filters",
+                                                   context);
+  const std::vector<int32_t> members = compiled->evaluate();
+  const size_t width = setHierarchies.size();
+  std::set<std::vector<int32_t>> selected;
+  for (size_t t = 0; width && t < members.size() / width; ++t) {
+    std::vector<int32_t> key;
+    for (const auto& [s, k] : shared) key.push_back(members[t * width + s]);
+    selected.insert(std::move(key));
+  }
+  for (size_t r = 0; r < axis.count; ++r) {
+    std::vector<int32_t> key;
+    for (const auto& [s, k] : shared) key.push_back(axis.members[k][r]);
+    if (selected.count(key)) kept.push_back(r);
+  }
+  return kept;
+}
+
+RowSortKey sortKey(CellSource& source, const EvaluationRows& axis, NUVA_o::Expression& tuple,
+                   int32_t currentMeasure, const TOVAString& context, bool descending, bool hierarchical) {
+  RowSortKey key;
+  key.descending = descending;
+  key.hierarchical = hierarchical;
+  CompiledExpression::compile(source, tuple, currentMeasure, context)->evaluate(axis, key.values, key.filled);
+  return key;
+}
+
+std::vector<size_t> orderRows(const CellSource& source, const EvaluationRows& axis,
+                              const std::vector<RowSortKey>& keys) {
+  std::vector<size_t> rows(axis.count);
+  for (size_t r = 0; r < rows.size(); ++r) rows[r] = r;
+  auto before = [&keys](size_t a, size_t b) {
+    for (const RowSortKey& key : keys)
+      if (const int c = compare_key(key, a, b)) return c < 0;
+    return false;
+  };
+  if (keys.empty()) return rows;
+  if (!keys.front().hierarchical) {
+    std::stable_sort(rows.begin(), rows.end(), before);
+    return rows;
+  }
+  std::map<std::vector<int32_t>, size_t> rowOf;
+  for (size_t r = 0; r < axis.count; ++r) rowOf.emplace(row_tuple(axis, r), r);
+  // The parent of a row: the first row found by walking up one hierarchy at a time.
+  constexpr size_t kRoot = static_cast<size_t>(-1);
+  std::vector<std::vector<size_t>> children(axis.count + 1);
+  for (size_t r = 0; r < axis.count; ++r) {
+    size_t parent = kRoot;
+    std::vector<int32_t> tuple = row_tuple(axis, r);
+    for (size_t k = 0; k < tuple.size() && parent == kRoot; ++k) {
+      const int32_t own = tuple[k];
+      for (int32_t m = own >= 0 ? source.parent(axis.hierarchies[k], own) : -1; m >= 0 && parent == kRoot;
+           m = source.parent(axis.hierarchies[k], m)) {
+        tuple[k] = m;
+        auto found = rowOf.find(tuple);
+        if (found != rowOf.end()) parent = found->second;
+      }
+      tuple[k] = own;
+    }
+    children[parent == kRoot ? axis.count : parent].push_back(r);
+  }
+  std::vector<size_t> out;
+  out.reserve(axis.count);
+  // Depth first without recursion: deep hierarchies must not exhaust the stack.
+  std::vector<std::pair<size_t, size_t>> stack{{axis.count, 0}};
+  std::stable_sort(children[axis.count].begin(), children[axis.count].end(), before);
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    if (next == children[node].size()) {
+      stack.pop_back();
+      continue;
+    }
+    const size_t child = children[node][next++];
+    out.push_back(child);
+    std::stable_sort(children[child].begin(), children[child].end(), before);
+    stack.emplace_back(child, 0);
+  }
+  return out;
+}
+
+}  // namespace common
