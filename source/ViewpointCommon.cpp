@@ -921,12 +921,12 @@ void ViewpointCommon::removeFilter(const NUVA_o::Filter* filter) {
   if (!filter) return;
   require_bound("removeFilter");
   KorvelSynchronizedEdit edit(&m_Lock);
-  if (viewpointLog().shouldLog(4)) {
+  viewpointLog().logAt(4, [&] {
     auto_unuse<NUVA_o::Expression> expression(filter->getExpression());
-    viewpointLog().logAt(4, "CubeView[%u]: Removing Filter specification with expression '%s' and order %u",
-                         getInstanceNumber(), text_of(expression.get()),
-                         unsigned(filter->getSolveOrder()));
-  }
+    return TOVAString().build(
+        "CubeView[%u]: Removing Filter specification with expression '%s' and order %u",
+        getInstanceNumber(), text_of(expression.get()), unsigned(filter->getSolveOrder()));
+  });
   auto_unuse<RemoveFilterCommand> command(new RemoveFilterCommand(this, filter));
   execute(command.get());
 }
@@ -955,14 +955,12 @@ void ViewpointCommon::removeExceptionSpecification(
   if (!specification) return;
   require_bound("removeExceptionSpecification");
   KorvelSynchronizedEdit edit(&m_Lock);
-  if (viewpointLog().shouldLog(4)) {
+  viewpointLog().logAt(4, [&] {
     auto_unuse<NUVA_o::Expression> expression(specification->getExpression());
-    viewpointLog().logAt(4,
-                         "CubeView[%u]: Removing Exception specification with expression '%s' "
-                         "and solve order %u",
-                         getInstanceNumber(), text_of(expression.get()),
-                         unsigned(specification->getSolveOrder()));
-  }
+    return TOVAString().build(
+        "CubeView[%u]: Removing Exception specification with expression '%s' and solve order %u",
+        getInstanceNumber(), text_of(expression.get()), unsigned(specification->getSolveOrder()));
+  });
   auto_unuse<RemoveExceptionSpecificationCommand> command(
       new RemoveExceptionSpecificationCommand(this, specification));
   execute(command.get());
