@@ -132,4 +132,21 @@ std::vector<size_t> orderRows(const CellSource& source, const EvaluationRows& ax
   return out;
 }
 
+std::vector<int32_t> highlightRows(CellSource& source, const EvaluationRows& cells,
+                                   const std::vector<CellRule>& rules, int32_t currentMeasure) {
+  std::vector<int32_t> winner(cells.count, -1);
+  std::vector<double> values;
+  std::vector<uint8_t> filled;
+  for (size_t k = 0; k < rules.size(); ++k) {
+    const CellRule& rule = rules[k];
+    CompiledExpression::compile(source, *rule.expression, currentMeasure, rule.context)->evaluate(cells, values, filled);
+    for (size_t r = 0; r < cells.count; ++r) {
+      if (!filled[r] || values[r] == 0.0) continue;
+      int32_t& held = winner[r];
+      if (held < 0 || rule.solveOrder >= rules[static_cast<size_t>(held)].solveOrder) held = static_cast<int32_t>(k);
+    }
+  }
+  return winner;
+}
+
 }  // namespace common

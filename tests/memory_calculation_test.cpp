@@ -40,7 +40,10 @@ memory::MemoryCube* sample_with(const std::string& calculations) {
 
 // Every cell keyed by (column captions joined by '|', row captions joined by '|'); the row
 // captions in their order go to `rowOrder` when given.
-Grid run(memory::MemoryCube* cube, const memory::GridQuery& query, std::vector<std::string>* rowOrder = nullptr) {
+// `bands`, when given, receives the band and group of every highlighted cell, keyed as the cells.
+using Bands = std::map<std::pair<std::string, std::string>, std::pair<int, std::string>>;
+Grid run(memory::MemoryCube* cube, const memory::GridQuery& query, std::vector<std::string>* rowOrder = nullptr,
+         Bands* bands = nullptr) {
   auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(cube, query));
   struct Collect final : NUVA_o::ChunkHandler {
     uint32_t use() override { return 1; }
@@ -79,6 +82,9 @@ Grid run(memory::MemoryCube* cube, const memory::GridQuery& query, std::vector<s
       const auto ordinal = static_cast<size_t>(data->getFirstCell() + i);
       auto& cell = out[{columnCaptions[ordinal % columnCaptions.size()], rowCaptions[ordinal / columnCaptions.size()]}];
       if (!data->isEmpty(i)) cell = data->getValue(i);
+      if (bands && data->getBand(i) >= 0)
+        (*bands)[{columnCaptions[ordinal % columnCaptions.size()], rowCaptions[ordinal / columnCaptions.size()]}] = {
+            data->getBand(i), data->getGroup(i).string()};
     }
   }
   return out;
@@ -324,3 +330,46 @@ TEST_F(MemoryCalculationTest, FiltersAndSortsOfRowsEqualSql) {
   }
   EXPECT_EQ(grid, run(cube.get(), top));
 }
+
+namespace {
+
+// Highlights over categories by years: the rule of highest solve order wins whatever the order
+// of the list, a rule that holds nowhere marks nothing, and an expression that does not parse
+// fails the query naming the rule while the cube answers the next query.
+TEST_F(MemoryCalculationTest, HighlightsMarkTheCellsSqlSelects) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  memory::GridQuery query;
+  query.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  query.axes.push_back({{{"[Product]", members(kCategories)}}});
+  query.highlights = {{"[Measures].[Sales] > 4000000", "Huge", 2, 5, "huge"},
+                      {"[Measures].[Sales] > 3000000", "Big", 1, 3, "big"},
+                      {"[Measures].[Sales] < 0", "Never", 7, 9, "never"}};
+  Bands bands;
+  run(cube.get(), query, nullptr, &bands);
+  // SQL: the band of each cell by the same thresholds.
+  const char* sql =
+      "SELECT m.year, p.category,"
+      " CASE WHEN SUM(f.sales) > 4000000 THEN 2 WHEN SUM(f.sales) > 3000000 THEN 1 END"
+      " FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month"
+      " GROUP BY m.year, p.category HAVING SUM(f.sales) > 3000000";
+  Bands expected;
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(sql))
+    expected[{row[0], row[1]}] = {std::stoi(row[2]), row[2] == "2" ? "Huge" : "Big"};
+  EXPECT_FALSE(expected.empty());
+  EXPECT_EQ(expected, bands);
+
+  query.highlights.push_back({"[Measures].[Sales] >", "Bad", 3, 0, "highlight Bad"});
+  try {
+    run(cube.get(), query);
+    ADD_FAILURE() << "a highlight that does not parse was evaluated";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC2031026u, e.getCode());  // MEMORY_E_CLAUSE
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("highlight Bad")) << e.getMessage().string();
+  }
+  query.highlights.pop_back();
+  bands.clear();
+  run(cube.get(), query, nullptr, &bands);
+  EXPECT_EQ(expected, bands);
+}
+
+}  // namespace

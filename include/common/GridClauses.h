@@ -40,4 +40,18 @@ VTQ_EXPORT RowSortKey sortKey(CellSource& source, const EvaluationRows& axis, NU
 VTQ_EXPORT std::vector<size_t> orderRows(const CellSource& source, const EvaluationRows& axis,
                                          const std::vector<RowSortKey>& keys);
 
+// A highlighting rule over cells: cells where the logical expression holds carry the rule.
+struct CellRule {
+  NUVA_o::Expression* expression = nullptr;
+  int solveOrder = 0;
+  TOVAString context;  // what errors name: the clause
+};
+
+// Per row (a cell given by its coordinates), the index of the rule that holds there with the
+// highest solve order (the later in the list on equal orders), or -1 where none holds. Tuples
+// that name no measure read `currentMeasure`. Throws the evaluator's exceptions naming the
+// rule's context.
+VTQ_EXPORT std::vector<int32_t> highlightRows(CellSource& source, const EvaluationRows& cells,
+                                              const std::vector<CellRule>& rules, int32_t currentMeasure);
+
 }  // namespace common

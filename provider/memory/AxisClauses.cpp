@@ -1,7 +1,9 @@
-// Filters and sorts of grid queries: the library orders and filters the tuples of an axis, read
-// from the cube through the evaluator; the axis then keeps the chosen tuples of its cross join.
+// Clauses of grid queries: the library orders and filters the tuples of an axis, read from the
+// cube through the evaluator; the axis then keeps the chosen tuples of its cross join. Highlights
+// are evaluated over the final cells.
 
 #include <algorithm>
+#include <map>
 
 #include "Calculations.h"
 #include "QueryEngine.h"
@@ -121,6 +123,60 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
   // The cells to aggregate: the cross joins, before the orders pick from them.
   resolved.cellCount = 1;
   for (const ResolvedAxis& axis : resolved.axes) resolved.cellCount *= axis.tupleCount;
+}
+
+void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+                      GridData& grid, const std::atomic<bool>* interrupt) {
+  if (query.highlights.empty()) return;
+  ResolvedQuery context;
+  context.slicer = slicer;
+  std::unique_ptr<common::CellSource> source = make_cell_source(cube, context, interrupt);
+  std::vector<auto_unuse<NUVA_o::Expression>> trees;
+  std::vector<common::CellRule> rules;
+  for (const GridHighlight& highlight : query.highlights) {
+    trees.push_back(parse(cube, highlight.expression, highlight.context));
+    rules.push_back({trees.back().get(), highlight.solveOrder, highlight.context});
+  }
+  // The cells by the measure they show: each measure compiles the rules once.
+  const size_t axes = grid.axes.size();
+  std::vector<std::pair<size_t, size_t>> coordinates;
+  common::EvaluationRows base;
+  size_t measureAxis = axes, measureIndex = 0;
+  for (size_t a = 0; a < axes; ++a)
+    for (size_t h = 0; h < grid.axes[a].hierarchies.size(); ++h) {
+      const ResolvedCoordinate& c = grid.axes[a].hierarchies[h];
+      if (c.isMeasures) {
+        measureAxis = a, measureIndex = h;
+        continue;
+      }
+      coordinates.emplace_back(a, h);
+      base.hierarchies.push_back(source->findHierarchy(c.hierarchy->getUniqueName()));
+    }
+  std::map<int32_t, std::vector<uint64_t>> cellsOf;
+  const uint64_t total = grid.values.size();
+  const int32_t contextMeasure = source->contextMember(source->measuresHierarchy());
+  for (uint64_t c = 0; c < total; ++c) {
+    const int32_t measure =
+        measureAxis < axes
+            ? grid.member(measureAxis, (c / grid.cellStrides[measureAxis]) % grid.axes[measureAxis].tupleCount, measureIndex)
+            : contextMeasure;
+    cellsOf[measure].push_back(c);
+  }
+  grid.rules = query.highlights;
+  grid.band.assign(static_cast<size_t>(total), -1);
+  for (const auto& entry : cellsOf) {
+    const std::vector<uint64_t>& cells = entry.second;
+    common::EvaluationRows rows = base;
+    rows.count = cells.size();
+    rows.members.assign(coordinates.size(), std::vector<int32_t>(cells.size()));
+    for (size_t k = 0; k < coordinates.size(); ++k) {
+      const size_t a = coordinates[k].first, h = coordinates[k].second;
+      for (size_t r = 0; r < cells.size(); ++r)
+        rows.members[k][r] = grid.member(a, (cells[r] / grid.cellStrides[a]) % grid.axes[a].tupleCount, h);
+    }
+    const std::vector<int32_t> winner = common::highlightRows(*source, rows, rules, entry.first);
+    for (size_t r = 0; r < cells.size(); ++r) grid.band[static_cast<size_t>(cells[r])] = winner[r];
+  }
 }
 
 }  // namespace memory

@@ -77,6 +77,9 @@ struct GridData {
   // Member nodes of the measures hierarchy's calculated measures, whose indexes follow the
   // stored measures.
   std::vector<MemberNode> calculated;
+  // Per cell the index in `rules` of its highlighting rule, or -1; empty without rules.
+  std::vector<int32_t> band;
+  std::vector<GridHighlight> rules;
 
   const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const {
     return member < c.hierarchy->memberCount()
@@ -100,8 +103,14 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
 
 // Aggregates the facts into the grid. Axes with an order show those tuples only. Refuses grids above the cube's cell limit; checks
 // `interrupt` (may be null) between blocks of rows.
-std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
+std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
                                               const std::atomic<bool>* interrupt);
+
+// Evaluates the query's highlights over the final cells of `grid`, whose values are read under
+// `slicer`. Throws MEMORY_E_CLAUSE for an expression that does not parse and the evaluator's
+// exceptions.
+void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+                      GridData& grid, const std::atomic<bool>* interrupt);
 
 // A result set over the grid, with one reference for the caller.
 MemoryResultSet* make_result_set(std::shared_ptr<const GridData> grid);

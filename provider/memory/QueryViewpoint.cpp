@@ -31,7 +31,10 @@ class MemoryViewpoint final : public common::ViewpointBase {
     // An interrupt that came before this evaluation does not stop it.
     m_bInterrupt.store(false);
     apply_axis_clauses(cube, grid, query, &m_bInterrupt);
-    return make_result_set(evaluate_grid(cube, std::move(query), &m_bInterrupt));
+    const std::vector<ResolvedCoordinate> slicer = query.slicer;
+    std::shared_ptr<GridData> cells = evaluate_grid(cube, std::move(query), &m_bInterrupt);
+    apply_highlights(cube, grid, slicer, *cells, &m_bInterrupt);
+    return make_result_set(std::move(cells));
   }
 
   // Called without the view's lock, from any thread.
@@ -79,6 +82,7 @@ class MemoryViewpoint final : public common::ViewpointBase {
       }
     }
     add_clauses(grid);
+    add_highlights(grid);
     return grid;
   }
 
@@ -132,6 +136,17 @@ class MemoryViewpoint final : public common::ViewpointBase {
                             direction == NUVA_o::Sort::SD_DESCENDING || direction == NUVA_o::Sort::SD_BDESC,
                             direction == NUVA_o::Sort::SD_ASCENDING || direction == NUVA_o::Sort::SD_DESCENDING,
                             TOVAString().build("sort %s", sort->getGuid())});
+    }
+  }
+
+  // Active highlights; the engine evaluates them over the final cells.
+  void add_highlights(GridQuery& grid) const {
+    for (const auto& spec : m_pView->getExceptionSpecifications()) {
+      if (!spec->isActive()) continue;
+      auto_unuse<NUVA_o::Expression> expression(spec->getExpression());
+      if (!expression) continue;
+      grid.highlights.push_back({expression->getText(), spec->getGroup(), spec->getBanding(), spec->getSolveOrder(),
+                                 TOVAString().build("highlight %s", spec->getGuid())});
     }
   }
 

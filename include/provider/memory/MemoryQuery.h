@@ -43,12 +43,24 @@ struct GridSort {
   TOVAString context;
 };
 
+// A highlighting rule: the cells where the logical expression holds carry its group and band;
+// where several hold, the one of highest solve order (the later on equal orders).
+struct GridHighlight {
+  TOVAString expression;
+  TOVAString group;
+  int banding = 0;
+  int solveOrder = 0;
+  TOVAString context;
+};
+
 struct GridQuery {
   std::vector<GridAxis> axes;
   // Every filter applies; the sorts apply in this order, each later one breaking the ties of
   // those before. Errors in them throw the evaluator's exceptions (COMMON_E_EVAL_*).
   std::vector<GridFilter> filters;
   std::vector<GridSort> sorts;
+  // Evaluated over the final cells, after filters and sorts.
+  std::vector<GridHighlight> highlights;
   // Each coordinate restricts every cell to the facts under any of its members; an All member
   // restricts nothing. A [Measures] coordinate names the measure (exactly one member).
   std::vector<GridCoordinate> slicer;
@@ -123,6 +135,10 @@ class VTQ_EXPORT MemoryCellDataChunk : public NUVA_o::CellDataChunk {
   // Throw InvalidArgumentException for an index out of range. An empty cell has value 0.
   virtual bool isEmpty(long cell) const = 0;
   virtual double getValue(long cell) const = 0;
+  // The highlighting rule the cell falls under: its banding, or -1 for none, and its group,
+  // empty for none.
+  virtual int getBand(long cell) const = 0;
+  virtual const TOVAString& getGroup(long cell) const = 0;
 };
 
 // Number of cells a query would produce (saturating), after resolving its names. Throws
