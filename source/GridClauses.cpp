@@ -149,4 +149,85 @@ std::vector<int32_t> highlightRows(CellSource& source, const EvaluationRows& cel
   return winner;
 }
 
+std::vector<AxisEntry> subtotalAxis(const CellSource& source, const EvaluationRows& axis,
+                                    const std::vector<AxisSubtotal>& subtotals) {
+  // What stands before row r (index r) and after the last row (index count).
+  std::vector<std::vector<AxisEntry>> before(axis.count + 1), after(axis.count + 1);
+  const size_t last = axis.hierarchies.size();
+  for (size_t s = 0; s < subtotals.size(); ++s) {
+    const AxisSubtotal& subtotal = subtotals[s];
+    std::vector<AxisEntry> totals;
+    if (subtotal.type == 0) {
+      if (axis.count == 0) continue;
+      AxisEntry total;
+      total.subtotal = s;
+      for (size_t r = 0; r < axis.count; ++r) total.rows.push_back(r);
+      totals.push_back(std::move(total));
+    } else {
+      // Groups keyed by the row's tuple with its last member replaced by that member's parent.
+      std::map<std::vector<int32_t>, size_t> groupOf;
+      for (size_t r = 0; r < axis.count && last; ++r) {
+        const int32_t member = axis.members[last - 1][r];
+        const int32_t parent = member >= 0 ? source.parent(axis.hierarchies[last - 1], member) : -1;
+        if (parent < 0) continue;
+        std::vector<int32_t> key = row_tuple(axis, r);
+        key.back() = parent;
+        auto [found, added] = groupOf.emplace(std::move(key), totals.size());
+        if (added) {
+          AxisEntry total;
+          total.subtotal = s;
+          total.parent = parent;
+          totals.push_back(std::move(total));
+        }
+        totals[found->second].rows.push_back(r);
+      }
+    }
+    for (AxisEntry& total : totals) {
+      const size_t first = total.rows.front(), end = total.rows.back();
+      if (subtotal.position == 0)
+        before[first].push_back(std::move(total));
+      else
+        after[end].push_back(std::move(total));
+    }
+  }
+  std::vector<AxisEntry> out;
+  for (size_t r = 0; r < axis.count; ++r) {
+    for (AxisEntry& entry : before[r]) out.push_back(std::move(entry));
+    AxisEntry row;
+    row.row = static_cast<int64_t>(r);
+    out.push_back(std::move(row));
+    for (AxisEntry& entry : after[r]) out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+bool aggregateValues(int operation, const std::vector<double>& filledValues, double& out) {
+  if (operation == 4) {
+    out = static_cast<double>(filledValues.size());
+    return true;
+  }
+  if (filledValues.empty()) return false;
+  double sum = 0;
+  for (double v : filledValues) sum += v;
+  switch (operation) {
+    case 1:
+      out = sum / static_cast<double>(filledValues.size());
+      break;
+    case 2:
+      out = *std::min_element(filledValues.begin(), filledValues.end());
+      break;
+    case 3:
+      out = *std::max_element(filledValues.begin(), filledValues.end());
+      break;
+    default:
+      out = sum;
+  }
+  return true;
+}
+
+TOVAString subtotalOperationName(int operation) {
+  static const char* const names[] = {"Sum", "Average", "Minimum", "Maximum", "Count"};
+  return TOVAString(operation >= 0 && operation < 5 ? names[operation] : names[0]);
+}
+
 }  // namespace common

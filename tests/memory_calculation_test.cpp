@@ -373,3 +373,63 @@ TEST_F(MemoryCalculationTest, HighlightsMarkTheCellsSqlSelects) {
 }
 
 }  // namespace
+
+namespace {
+
+// Subtotals on both axes: yearly columns with their maximum after them, subcategory rows with a
+// sum after each category's and an average of the whole axis before them. Row totals aggregate
+// the cells of the rows they total, the maximum column included.
+TEST_F(MemoryCalculationTest, SubtotalsEqualSql) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  memory::GridQuery query;
+  query.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  query.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  query.subtotals = {{1, 0, 1, 1, "Sum", "SubTotal_a", "subtotal a"},
+                     {1, 1, 0, 0, "Average", "SubTotal_b", "subtotal b"},
+                     {0, 3, 0, 1, "Maximum", "SubTotal_c", "subtotal c"},
+                     {1, 4, 1, 1, "Count", "SubTotal_d", "subtotal d"}};
+  std::vector<std::string> rowOrder;
+  const Grid grid = run(cube.get(), query, &rowOrder);
+  const Grid expected = oracle(
+      "WITH s AS (SELECT p.category c, p.subcategory sc, CAST(m.year AS TEXT) y, SUM(f.sales) v"
+      "  FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2, 3),"
+      " cells AS (SELECT c, sc, y, v FROM s UNION ALL SELECT c, sc, 'Maximum', MAX(v) FROM s GROUP BY c, sc)"
+      " SELECT y, sc, v FROM cells"
+      " UNION ALL SELECT y, c || ' Sum', SUM(v) FROM cells GROUP BY y, c"
+      " UNION ALL SELECT y, c || ' Count', COUNT(v) FROM cells GROUP BY y, c"
+      " UNION ALL SELECT y, 'Average', AVG(v) FROM cells GROUP BY y");
+  expect_grid(expected, grid);
+  // The average stands first; each category's sum, then its count, right after its subcategories.
+  const auto categories = vtq_testing::SampleOracle::get().rows(
+      "SELECT category, subcategory FROM products GROUP BY 1, 2 ORDER BY 1, 2");
+  ASSERT_FALSE(rowOrder.empty());
+  EXPECT_EQ("Average", rowOrder.front());
+  std::map<std::string, std::string> categoryOf;
+  for (const auto& row : categories) categoryOf[row[1]] = row[0];
+  std::string open;
+  for (size_t r = 1; r < rowOrder.size(); ++r) {
+    const std::string& caption = rowOrder[r];
+    if (categoryOf.count(caption)) {
+      if (open.empty()) open = categoryOf[caption];
+      EXPECT_EQ(open, categoryOf[caption]) << caption;
+    } else if (caption == open + " Sum") {
+      ASSERT_LT(r + 1, rowOrder.size());
+      EXPECT_EQ(open + " Count", rowOrder[++r]);
+      open.clear();
+    } else {
+      ADD_FAILURE() << "unexpected row " << caption;
+    }
+  }
+  EXPECT_TRUE(open.empty());
+
+  query.subtotals.push_back({1, 7, 0, 1, "Odd", "SubTotal_e", "subtotal e"});
+  try {
+    run(cube.get(), query);
+    ADD_FAILURE() << "a subtotal of an unknown operation was evaluated";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC2031026u, e.getCode());  // MEMORY_E_CLAUSE
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("subtotal e")) << e.getMessage().string();
+  }
+}
+
+}  // namespace

@@ -54,4 +54,34 @@ struct CellRule {
 VTQ_EXPORT std::vector<int32_t> highlightRows(CellSource& source, const EvaluationRows& cells,
                                               const std::vector<CellRule>& rules, int32_t currentMeasure);
 
+// A subtotal of one axis, with the numbers of the SubTotal interface: operation sum 0, average
+// 1, minimum 2, maximum 3, count 4; type whole axis 0, per parent 1; position before 0, after 1.
+struct AxisSubtotal {
+  int operation = 0;
+  int type = 0;
+  int position = 1;
+};
+
+// One entry of an axis once its subtotals are added: a row of the axis or a total of rows.
+struct AxisEntry {
+  int64_t row = -1;          // the row shown, or -1 for a total
+  size_t subtotal = 0;       // a total's index in the subtotals
+  int32_t parent = -1;       // a per-parent total's parent member of the axis's last hierarchy
+  std::vector<size_t> rows;  // the rows a total aggregates; the first gives its other members
+};
+
+// The axis's rows in order with the totals of the subtotals added, in subtotal order where
+// several stand at one place. A whole-axis total aggregates every row; a per-parent total the
+// rows whose member of the last hierarchy has that parent (and whose other members agree), at
+// every level, standing before the first or after the last of them.
+VTQ_EXPORT std::vector<AxisEntry> subtotalAxis(const CellSource& source, const EvaluationRows& axis,
+                                               const std::vector<AxisSubtotal>& subtotals);
+
+// The aggregate of the filled values by a subtotal's operation. False when it is empty: no
+// value to aggregate, except for count, which is then 0.
+VTQ_EXPORT bool aggregateValues(int operation, const std::vector<double>& filledValues, double& out);
+
+// The caption of a subtotal without one: the name of its operation ("Sum", "Average", ...).
+VTQ_EXPORT TOVAString subtotalOperationName(int operation);
+
 }  // namespace common

@@ -80,6 +80,21 @@ struct GridData {
   // Per cell the index in `rules` of its highlighting rule, or -1; empty without rules.
   std::vector<int32_t> band;
   std::vector<GridHighlight> rules;
+  // Axes with entries added by subtotals: per axis the shown tuples in order, each a tuple of
+  // the axis before the entries or, when negative, -1 - k for the entry added[axis][k] (one node
+  // per hierarchy). Empty for an axis without entries.
+  std::vector<std::vector<int64_t>> layout;
+  std::vector<std::vector<std::vector<MemberNode>>> added;
+
+  // The member node of hierarchy `h` in shown tuple `t` of axis `a`.
+  const MemberNode& shownNode(size_t a, uint64_t t, size_t h) const {
+    if (a < layout.size() && !layout[a].empty()) {
+      const int64_t at = layout[a][static_cast<size_t>(t)];
+      if (at < 0) return added[a][static_cast<size_t>(-1 - at)][h];
+      t = static_cast<uint64_t>(at);
+    }
+    return node(axes[a].hierarchies[h], member(a, t, h));
+  }
 
   const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const {
     return member < c.hierarchy->memberCount()
@@ -87,7 +102,7 @@ struct GridData {
                : calculated[static_cast<size_t>(member - c.hierarchy->memberCount())];
   }
 
-  // The member index of hierarchy `h` in tuple `t` of axis `a`.
+  // The member index of hierarchy `h` in tuple `t` of axis `a`, before entries are added.
   int32_t member(size_t a, uint64_t t, size_t h) const {
     const ResolvedAxis& axis = axes[a];
     const ResolvedCoordinate& c = axis.hierarchies[h];
@@ -111,6 +126,11 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
 // exceptions.
 void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
                       GridData& grid, const std::atomic<bool>* interrupt);
+
+// Adds the entries of the query's subtotals to the axes of `grid`, with their cells. Throws
+// MEMORY_E_CLAUSE for a subtotal of unknown numbers.
+void apply_subtotals(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+                     GridData& grid, const std::atomic<bool>* interrupt);
 
 // A result set over the grid, with one reference for the caller.
 MemoryResultSet* make_result_set(std::shared_ptr<const GridData> grid);

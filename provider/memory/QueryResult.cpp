@@ -49,9 +49,7 @@ class AxisChunkImpl final : public support::RefCountImpl, public MemoryAxisChunk
   const MemberNode& node(long tuple, int hierarchy) const {
     const size_t h = checked_hierarchy(hierarchy);
     if (tuple < 0 || tuple >= m_Count) raise_range("tuple", tuple);
-    const int32_t member = m_pGrid->member(static_cast<size_t>(m_Axis),
-                                           static_cast<uint64_t>(m_First + tuple), h);
-    return m_pGrid->node(axis().hierarchies[h], member);
+    return m_pGrid->shownNode(static_cast<size_t>(m_Axis), static_cast<uint64_t>(m_First + tuple), h);
   }
 
   std::shared_ptr<const GridData> m_pGrid;

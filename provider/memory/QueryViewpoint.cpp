@@ -10,9 +10,11 @@
 #include "NUVA_o/Expression.h"
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
+#include "NUVA_o/SubTotal.h"
 #include "NUVA_o/Tuple.h"
 #include "NUVA_o/Viewpoint.h"
 #include "QueryEngine.h"
+#include "common/GridClauses.h"
 #include "common/ViewpointBase.h"
 
 namespace memory {
@@ -34,6 +36,7 @@ class MemoryViewpoint final : public common::ViewpointBase {
     const std::vector<ResolvedCoordinate> slicer = query.slicer;
     std::shared_ptr<GridData> cells = evaluate_grid(cube, std::move(query), &m_bInterrupt);
     apply_highlights(cube, grid, slicer, *cells, &m_bInterrupt);
+    apply_subtotals(cube, grid, slicer, *cells, &m_bInterrupt);
     return make_result_set(std::move(cells));
   }
 
@@ -83,6 +86,7 @@ class MemoryViewpoint final : public common::ViewpointBase {
     }
     add_clauses(grid);
     add_highlights(grid);
+    add_subtotals(grid);
     return grid;
   }
 
@@ -147,6 +151,24 @@ class MemoryViewpoint final : public common::ViewpointBase {
       if (!expression) continue;
       grid.highlights.push_back({expression->getText(), spec->getGroup(), spec->getBanding(), spec->getSolveOrder(),
                                  TOVAString().build("highlight %s", spec->getGuid())});
+    }
+  }
+
+  // Subtotals that are not disabled, per view axis in the axis's order.
+  void add_subtotals(GridQuery& grid) const {
+    size_t index = 0;
+    for (const auto& axis : m_pView->getAxes()) {
+      if (axis->getAxisType() != NUVA_o::Axis::AT_VIEW) continue;
+      for (const auto& subtotal : axis->getAxisSubTotals()) {
+        if (subtotal->isDisabled()) continue;
+        const int operation = subtotal->getOperation();
+        grid.subtotals.push_back({index, operation, subtotal->getType(), subtotal->getPosition(),
+                                  subtotal->getCaption().length() ? subtotal->getCaption()
+                                                                  : common::subtotalOperationName(operation),
+                                  subtotal->getUniqueName(),
+                                  TOVAString().build("subtotal %s", subtotal->getUniqueName())});
+      }
+      ++index;
     }
   }
 

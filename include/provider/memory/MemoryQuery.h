@@ -53,6 +53,20 @@ struct GridHighlight {
   TOVAString context;
 };
 
+// A subtotal of one axis, with the numbers of the SubTotal interface (operation sum 0, average
+// 1, minimum 2, maximum 3, count 4; type whole axis 0, per parent 1; position before 0, after
+// 1). Its entries show `caption` on the axis's last hierarchy (after the parent's caption for a
+// per-parent total) and the members of the totalled tuples on the others.
+struct GridSubtotal {
+  size_t axis = 0;
+  int operation = 0;
+  int type = 0;
+  int position = 1;
+  TOVAString caption;
+  TOVAString uniqueName;
+  TOVAString context;
+};
+
 struct GridQuery {
   std::vector<GridAxis> axes;
   // Every filter applies; the sorts apply in this order, each later one breaking the ties of
@@ -61,6 +75,8 @@ struct GridQuery {
   std::vector<GridSort> sorts;
   // Evaluated over the final cells, after filters and sorts.
   std::vector<GridHighlight> highlights;
+  // Add their entries to the final axes, after the highlights; entries carry no band.
+  std::vector<GridSubtotal> subtotals;
   // Each coordinate restricts every cell to the facts under any of its members; an All member
   // restricts nothing. A [Measures] coordinate names the measure (exactly one member).
   std::vector<GridCoordinate> slicer;
