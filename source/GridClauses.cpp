@@ -150,7 +150,8 @@ std::vector<int32_t> highlightRows(CellSource& source, const EvaluationRows& cel
 }
 
 std::vector<AxisEntry> subtotalAxis(const CellSource& source, const EvaluationRows& axis,
-                                    const std::vector<AxisSubtotal>& subtotals) {
+                                    const std::vector<AxisSubtotal>& subtotals,
+                                    const std::vector<AxisCalculation>& calculations) {
   // What stands before row r (index r) and after the last row (index count).
   std::vector<std::vector<AxisEntry>> before(axis.count + 1), after(axis.count + 1);
   const size_t last = axis.hierarchies.size();
@@ -196,6 +197,13 @@ std::vector<AxisEntry> subtotalAxis(const CellSource& source, const EvaluationRo
     AxisEntry row;
     row.row = static_cast<int64_t>(r);
     out.push_back(std::move(row));
+    for (size_t k = 0; k < calculations.size(); ++k)
+      if (calculations[k].row == r) {
+        AxisEntry calculated;
+        calculated.calculation = static_cast<int64_t>(k);
+        calculated.rows.push_back(r);
+        out.push_back(std::move(calculated));
+      }
     for (AxisEntry& entry : after[r]) out.push_back(std::move(entry));
   }
   return out;
@@ -228,6 +236,54 @@ bool aggregateValues(int operation, const std::vector<double>& filledValues, dou
 TOVAString subtotalOperationName(int operation) {
   static const char* const names[] = {"Sum", "Average", "Minimum", "Maximum", "Count"};
   return TOVAString(operation >= 0 && operation < 5 ? names[operation] : names[0]);
+}
+
+bool calculateRow(int type, size_t row, const std::vector<double>& values, const std::vector<uint8_t>& filled,
+                  const double* parent, double& out) {
+  if (row >= values.size() || !filled[row]) return false;
+  const double v = values[row];
+  switch (type) {
+    case 0: {
+      double total = 0;
+      for (size_t r = 0; r < values.size(); ++r)
+        if (filled[r]) total += values[r];
+      if (total == 0) return false;
+      out = v / total;
+      return true;
+    }
+    case 1:
+      if (!parent || *parent == 0) return false;
+      out = v / *parent;
+      return true;
+    case 2: {
+      size_t above = 0;
+      for (size_t r = 0; r < values.size(); ++r) above += filled[r] && values[r] > v;
+      out = static_cast<double>(above + 1);
+      return true;
+    }
+    case 3:
+      out = 0;
+      for (size_t r = 0; r <= row; ++r)
+        if (filled[r]) out += values[r];
+      return true;
+    case 4:
+    case 5:
+      if (row == 0 || !filled[row - 1]) return false;
+      if (type == 4) {
+        out = v - values[row - 1];
+        return true;
+      }
+      if (values[row - 1] == 0) return false;
+      out = v / values[row - 1];
+      return true;
+    default:
+      return false;
+  }
+}
+
+TOVAString calculationTypeName(int type) {
+  static const char* const names[] = {"% of Total", "% of Parent", "Rank", "Running Sum", "Difference", "Ratio"};
+  return TOVAString(type >= 0 && type < 6 ? names[type] : "Calculation");
 }
 
 }  // namespace common

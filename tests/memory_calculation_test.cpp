@@ -433,3 +433,62 @@ TEST_F(MemoryCalculationTest, SubtotalsEqualSql) {
 }
 
 }  // namespace
+
+namespace {
+
+// Dynamic calculations on subcategory rows by year, each right after the row it names: shares
+// of the axis total and of the parent (read from the cube, the categories not being on the
+// axis), a rank, a running sum in axis order, and difference and ratio to the previous row.
+TEST_F(MemoryCalculationTest, DynamicCalculationsEqualSqlWindows) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  memory::GridQuery query;
+  query.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  query.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  const std::vector<std::pair<std::string, int>> calculations = {
+      {"Road", 0}, {"Road", 1}, {"Touring", 2}, {"Helmets", 3}, {"Mountain", 4}, {"Mountain", 5}};
+  for (const auto& [subcategory, type] : calculations) {
+    const auto rows = vtq_testing::SampleOracle::get().rows(
+        "SELECT '[Product].[' || category || '].[' || subcategory || ']' FROM products WHERE subcategory = '" +
+        subcategory + "' LIMIT 1");
+    ASSERT_EQ(1u, rows.size()) << subcategory;
+    query.calculations.push_back({1, type, {TOVAString(rows[0][0])}, TOVAString("T" + std::to_string(type)), "", "calc"});
+  }
+  std::vector<std::string> rowOrder;
+  const Grid grid = run(cube.get(), query, &rowOrder);
+  // The axis order is the order of the members given: by category, then subcategory.
+  const Grid expected = oracle(
+      "WITH s AS (SELECT p.category c, p.subcategory sc, CAST(m.year AS TEXT) y, SUM(f.sales) v"
+      "  FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2, 3),"
+      " w AS (SELECT c, sc, y, v, v / SUM(v) OVER (PARTITION BY y) share,"
+      "  v / SUM(v) OVER (PARTITION BY y, c) parentShare, RANK() OVER (PARTITION BY y ORDER BY v DESC) rnk,"
+      "  SUM(v) OVER (PARTITION BY y ORDER BY c, sc) running, v - LAG(v) OVER (PARTITION BY y ORDER BY c, sc) diff,"
+      "  v / LAG(v) OVER (PARTITION BY y ORDER BY c, sc) ratio FROM s)"
+      " SELECT y, sc, v FROM w"
+      " UNION ALL SELECT y, sc || ' T0', share FROM w WHERE sc = 'Road'"
+      " UNION ALL SELECT y, sc || ' T1', parentShare FROM w WHERE sc = 'Road'"
+      " UNION ALL SELECT y, sc || ' T2', rnk FROM w WHERE sc = 'Touring'"
+      " UNION ALL SELECT y, sc || ' T3', running FROM w WHERE sc = 'Helmets'"
+      " UNION ALL SELECT y, sc || ' T4', diff FROM w WHERE sc = 'Mountain'"
+      " UNION ALL SELECT y, sc || ' T5', ratio FROM w WHERE sc = 'Mountain'");
+  expect_grid(expected, grid, 1e-6);
+  for (const auto& [subcategory, type] : calculations) {
+    const auto at = std::find(rowOrder.begin(), rowOrder.end(), subcategory);
+    ASSERT_NE(rowOrder.end(), at) << subcategory;
+    const auto entry = std::find(rowOrder.begin(), rowOrder.end(), subcategory + " T" + std::to_string(type));
+    EXPECT_TRUE(entry > at && entry - at <= 2) << subcategory << " T" << type;
+  }
+
+  // A tuple the axis does not show adds nothing; an unknown type fails the query by name.
+  query.calculations = {{1, 2, {"[Product].[Bikes]"}, "Rank", "", "calc bikes"}};
+  EXPECT_EQ(members(kSubcategories).size(), (run(cube.get(), query, &rowOrder), rowOrder.size()));
+  query.calculations = {{1, 9, {"[Product].[Bikes]"}, "Odd", "", "calc odd"}};
+  try {
+    run(cube.get(), query);
+    ADD_FAILURE() << "a calculation of an unknown type was evaluated";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC2031026u, e.getCode());  // MEMORY_E_CLAUSE
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("calc odd")) << e.getMessage().string();
+  }
+}
+
+}  // namespace

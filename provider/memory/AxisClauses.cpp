@@ -14,19 +14,6 @@ namespace memory {
 
 namespace {
 
-auto_unuse<NUVA_o::Expression> parse(CubeImpl* cube, const TOVAString& text, const TOVAString& context) {
-  auto_unuse<NUVA_o::Expression> tree(createCommonExpression(cube));
-  bool parsed = false;
-  try {
-    parsed = tree->setTextAndCreateTree(text);
-  } catch (const olap_api::ApiException& e) {
-    // The parser's error names the expression only; the query's names the clause too.
-    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, e);
-  }
-  if (!parsed)
-    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, TOVAString().build("'%s' does not parse", text));
-  return tree;
-}
 
 common::EvaluationRows rows_of(const common::CellSource& source, const ResolvedAxis& axis,
                                const std::vector<uint64_t>& tuples) {
@@ -76,6 +63,20 @@ void shrink_cross_join(ResolvedAxis& axis) {
 
 }  // namespace
 
+auto_unuse<NUVA_o::Expression> parse_clause(CubeImpl* cube, const TOVAString& text, const TOVAString& context) {
+  auto_unuse<NUVA_o::Expression> tree(createCommonExpression(cube));
+  bool parsed = false;
+  try {
+    parsed = tree->setTextAndCreateTree(text);
+  } catch (const olap_api::ApiException& e) {
+    // The parser's error names the expression only; the query's names the clause too.
+    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, e);
+  }
+  if (!parsed)
+    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, TOVAString().build("'%s' does not parse", text));
+  return tree;
+}
+
 void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved,
                         const std::atomic<bool>* interrupt) {
   if (query.filters.empty() && query.sorts.empty()) return;
@@ -94,7 +95,7 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
     for (size_t t = 0; t < tuples.size(); ++t) tuples[t] = t;
     for (const GridFilter& filter : query.filters) {
       if (filter.axis != a) continue;
-      auto_unuse<NUVA_o::Expression> tree = parse(cube, filter.expression, filter.context);
+      auto_unuse<NUVA_o::Expression> tree = parse_clause(cube, filter.expression, filter.context);
       const std::vector<size_t> kept =
           common::filterRows(*source, rows_of(*source, axis, tuples), *tree, measure, filter.context);
       std::vector<uint64_t> left;
@@ -107,7 +108,7 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
       std::vector<common::RowSortKey> keys;
       for (const GridSort& sort : query.sorts)
         if (sort.axis == a) {
-          auto_unuse<NUVA_o::Expression> tree = parse(cube, sort.tuple, sort.context);
+          auto_unuse<NUVA_o::Expression> tree = parse_clause(cube, sort.tuple, sort.context);
           keys.push_back(common::sortKey(*source, rows, *tree, measure, sort.context, sort.descending,
                                          sort.hierarchical));
         }
@@ -134,7 +135,7 @@ void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<
   std::vector<auto_unuse<NUVA_o::Expression>> trees;
   std::vector<common::CellRule> rules;
   for (const GridHighlight& highlight : query.highlights) {
-    trees.push_back(parse(cube, highlight.expression, highlight.context));
+    trees.push_back(parse_clause(cube, highlight.expression, highlight.context));
     rules.push_back({trees.back().get(), highlight.solveOrder, highlight.context});
   }
   // The cells by the measure they show: each measure compiles the rules once.

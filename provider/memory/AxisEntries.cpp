@@ -1,6 +1,9 @@
-// Entries that subtotals add to the axes of a computed grid: the library lays out each axis with
-// its totals; the grid is then rebuilt along that axis, a total's cells aggregating the cells
-// of the tuples it totals.
+// Entries that subtotals and dynamic calculations add to the axes of a computed grid: the
+// library lays out each axis with its entries; the grid is then rebuilt along that axis, a
+// total's cells aggregating the cells of the tuples it totals, a calculation's computed from the
+// cells of the axis's tuples at the same place.
+
+#include <map>
 
 #include "Calculations.h"
 #include "QueryEngine.h"
@@ -12,8 +15,13 @@ namespace {
 
 // The grid with axis `a` replaced by `entries`: a row's cells are copied, a total's aggregate
 // the cells of its rows at the same place on the other axes.
+// Per calculation and place on the other axes (the old ordinal of its cell with tuple 0 on the
+// axis), the value of the calculation's parent tuple when the cube has one there.
+using ParentValues = std::vector<std::map<uint64_t, double>>;
+
 void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntry>& entries,
-                    const std::vector<int>& operations) {
+                    const std::vector<int>& operations, const std::vector<int>& types,
+                    const ParentValues& parents) {
   const size_t axes = grid.axes.size();
   std::vector<uint64_t> counts(axes), strides(axes);
   uint64_t total = 1;
@@ -25,7 +33,8 @@ void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntr
   std::vector<double> values(static_cast<size_t>(total), 0.0);
   std::vector<uint8_t> filled(static_cast<size_t>(total), 0);
   std::vector<int32_t> band(grid.band.empty() ? 0 : static_cast<size_t>(total), -1);
-  std::vector<double> gathered;
+  std::vector<double> gathered, line(static_cast<size_t>(grid.axes[a].tupleCount));
+  std::vector<uint8_t> lineFilled(line.size());
   for (uint64_t c = 0; c < total; ++c) {
     // The old ordinal of the cell with tuple 0 on axis a.
     uint64_t base = 0;
@@ -38,6 +47,20 @@ void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntr
       values[to] = grid.values[from];
       filled[to] = grid.filled[from];
       if (!band.empty()) band[to] = grid.band[from];
+      continue;
+    }
+    if (entry.calculation >= 0) {
+      for (size_t r = 0; r < line.size(); ++r) {
+        const auto from = static_cast<size_t>(base + r * grid.cellStrides[a]);
+        line[r] = grid.values[from];
+        lineFilled[r] = grid.filled[from];
+      }
+      const auto k = static_cast<size_t>(entry.calculation);
+      const auto parent = parents[k].find(base);
+      filled[to] = common::calculateRow(types[k], entry.rows.front(), line, lineFilled,
+                                        parent == parents[k].end() ? nullptr : &parent->second, values[to])
+                       ? 1
+                       : 0;
       continue;
     }
     gathered.clear();
@@ -63,11 +86,114 @@ MemberNode added_node(const TOVAString& caption, const TOVAString& uniqueName, i
   return node;
 }
 
+// The row of the axis that shows the calculation's tuple, or -1.
+int64_t find_row(const common::CellSource& source, const common::EvaluationRows& rows,
+                 const GridCalculation& calculation) {
+  std::vector<int32_t> wanted(rows.hierarchies.size(), -2);
+  for (const TOVAString& name : calculation.members) {
+    int32_t hierarchy = -1, member = -1;
+    if (!source.findMember(name, hierarchy, member))
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, calculation.context,
+                                                TOVAString().build("the cube has no member '%s'", name));
+    for (size_t k = 0; k < rows.hierarchies.size(); ++k)
+      if (rows.hierarchies[k] == hierarchy) wanted[k] = member;
+  }
+  for (size_t r = 0; r < rows.count; ++r) {
+    bool same = true;
+    for (size_t k = 0; k < wanted.size() && same; ++k) same = rows.members[k][r] == wanted[k];
+    if (same) return static_cast<int64_t>(r);
+  }
+  return -1;
+}
+
+// The value of the parent of `row` (its tuple with the last member's parent) at every place on
+// the other axes: from the axis when it shows the parent, else read from the cube at the places
+// that are tuples of the other axes (not entries added to them).
+std::map<uint64_t, double> parent_values(CubeImpl* cube, common::CellSource& source, const GridData& grid, size_t a,
+                                         const common::EvaluationRows& rows, size_t row, const TOVAString& context) {
+  std::map<uint64_t, double> out;
+  const size_t last = rows.hierarchies.size();
+  if (!last) return out;
+  std::vector<int32_t> tuple(last);
+  for (size_t k = 0; k < last; ++k) tuple[k] = rows.members[k][row];
+  tuple.back() = tuple.back() >= 0 ? source.parent(rows.hierarchies[last - 1], tuple.back()) : -1;
+  if (tuple.back() < 0) return out;
+  int64_t shown = -1;
+  for (size_t r = 0; r < rows.count && shown < 0; ++r) {
+    bool same = true;
+    for (size_t k = 0; k < last && same; ++k) same = rows.members[k][r] == tuple[k];
+    if (same) shown = static_cast<int64_t>(r);
+  }
+  const uint64_t total = grid.values.size();
+  const uint64_t count = grid.axes[a].tupleCount;
+  if (shown >= 0) {
+    for (uint64_t c = 0; c < total; ++c)
+      if ((c / grid.cellStrides[a]) % count == 0) {
+        const auto from = static_cast<size_t>(c + static_cast<uint64_t>(shown) * grid.cellStrides[a]);
+        if (grid.filled[from]) out[c] = grid.values[from];
+      }
+    return out;
+  }
+  // Read from the cube: the places by the measure they show, each evaluated in one pass.
+  const int32_t measures = source.measuresHierarchy();
+  int32_t measure = source.contextMember(measures);
+  for (size_t k = 0; k < last; ++k)
+    if (rows.hierarchies[k] == measures) measure = tuple[k];
+  std::map<int32_t, std::pair<std::vector<uint64_t>, common::EvaluationRows>> places;
+  for (uint64_t c = 0; c < total; ++c) {
+    if ((c / grid.cellStrides[a]) % count != 0) continue;
+    common::EvaluationRows at;
+    int32_t shows = measure;
+    bool real = true;
+    for (size_t k = 0; k < last; ++k)
+      if (rows.hierarchies[k] != measures) {
+        at.hierarchies.push_back(rows.hierarchies[k]);
+        at.members.push_back({tuple[k]});
+      }
+    for (size_t b = 0; b < grid.axes.size() && real; ++b) {
+      if (b == a) continue;
+      uint64_t t = (c / grid.cellStrides[b]) % grid.axes[b].tupleCount;
+      if (b < grid.layout.size() && !grid.layout[b].empty()) {
+        const int64_t entry = grid.layout[b][static_cast<size_t>(t)];
+        real = entry >= 0;
+        t = static_cast<uint64_t>(entry);
+      }
+      for (size_t h = 0; h < grid.axes[b].hierarchies.size() && real; ++h) {
+        const int32_t member = grid.member(b, t, h);
+        const int32_t hierarchy = source.findHierarchy(grid.axes[b].hierarchies[h].hierarchy->getUniqueName());
+        if (hierarchy == measures) {
+          shows = member;
+        } else {
+          at.hierarchies.push_back(hierarchy);
+          at.members.push_back({member});
+        }
+      }
+    }
+    if (!real) continue;
+    auto& [cells, evaluation] = places[shows];
+    if (cells.empty()) evaluation.hierarchies = at.hierarchies, evaluation.members.resize(at.members.size());
+    cells.push_back(c);
+    for (size_t k = 0; k < at.members.size(); ++k) evaluation.members[k].push_back(at.members[k].front());
+    evaluation.count = cells.size();
+  }
+  for (auto& entry : places) {
+    auto_unuse<NUVA_o::Expression> tree =
+        parse_clause(cube, source.memberUniqueName(measures, entry.first), context);
+    std::vector<double> values;
+    std::vector<uint8_t> filled;
+    common::CompiledExpression::compile(source, *tree, entry.first, context)
+        ->evaluate(entry.second.second, values, filled);
+    for (size_t r = 0; r < entry.second.first.size(); ++r)
+      if (filled[r]) out[entry.second.first[r]] = values[r];
+  }
+  return out;
+}
+
 }  // namespace
 
-void apply_subtotals(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
-                     GridData& grid, const std::atomic<bool>* interrupt) {
-  if (query.subtotals.empty()) return;
+void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+                        GridData& grid, const std::atomic<bool>* interrupt) {
+  if (query.subtotals.empty() && query.calculations.empty()) return;
   for (const GridSubtotal& subtotal : query.subtotals)
     if (subtotal.operation < 0 || subtotal.operation > 4 || subtotal.type < 0 || subtotal.type > 1 ||
         subtotal.position < 0 || subtotal.position > 1)
@@ -75,6 +201,11 @@ void apply_subtotals(CubeImpl* cube, const GridQuery& query, const std::vector<R
           MEMORY_E_CLAUSE, subtotal.context,
           TOVAString().build("operation %d, type %d or position %d is not one the provider knows", subtotal.operation,
                              subtotal.type, subtotal.position));
+  for (const GridCalculation& calculation : query.calculations)
+    if (calculation.type < 0 || calculation.type > 5)
+      raise_query<InvalidArgumentExceptionImpl>(
+          MEMORY_E_CLAUSE, calculation.context,
+          TOVAString().build("type %d is not one the provider knows", calculation.type));
   ResolvedQuery context;
   context.slicer = slicer;
   std::unique_ptr<common::CellSource> source = make_cell_source(cube, context, interrupt);
@@ -90,7 +221,6 @@ void apply_subtotals(CubeImpl* cube, const GridQuery& query, const std::vector<R
         of.push_back(&subtotal);
         operations.push_back(subtotal.operation);
       }
-    if (subtotals.empty()) continue;
     const ResolvedAxis& axis = grid.axes[a];
     const size_t hierarchies = axis.hierarchies.size();
     common::EvaluationRows rows;
@@ -101,28 +231,50 @@ void apply_subtotals(CubeImpl* cube, const GridQuery& query, const std::vector<R
       for (size_t t = 0; t < rows.count; ++t) members[t] = grid.member(a, t, h);
       rows.members.push_back(std::move(members));
     }
-    const std::vector<common::AxisEntry> entries = common::subtotalAxis(*source, rows, subtotals);
+    std::vector<common::AxisCalculation> calculations;
+    std::vector<const GridCalculation*> calculationOf;
+    std::vector<int> types;
+    ParentValues parents;
+    for (const GridCalculation& calculation : query.calculations) {
+      if (calculation.axis != a) continue;
+      const int64_t row = find_row(*source, rows, calculation);
+      if (row < 0) continue;
+      calculations.push_back({static_cast<size_t>(row), calculation.type});
+      calculationOf.push_back(&calculation);
+      types.push_back(calculation.type);
+      parents.push_back(calculation.type == 1 ? parent_values(cube, *source, grid, a, rows, static_cast<size_t>(row),
+                                                              calculation.context)
+                                              : std::map<uint64_t, double>());
+    }
+    if (subtotals.empty() && calculations.empty()) continue;
+    const std::vector<common::AxisEntry> entries = common::subtotalAxis(*source, rows, subtotals, calculations);
     std::vector<int64_t>& layout = grid.layout[a];
     for (const common::AxisEntry& entry : entries) {
       if (entry.row >= 0) {
         layout.push_back(entry.row);
         continue;
       }
-      const GridSubtotal& subtotal = *of[entry.subtotal];
       std::vector<MemberNode> nodes;
       const size_t first = entry.rows.front();
       for (size_t h = 0; h + 1 < hierarchies; ++h) nodes.push_back(grid.node(axis.hierarchies[h], grid.member(a, first, h)));
-      if (entry.parent >= 0) {
+      if (entry.calculation >= 0) {
+        const GridCalculation& calculation = *calculationOf[static_cast<size_t>(entry.calculation)];
+        const MemberNode& at = grid.node(axis.hierarchies[hierarchies - 1], grid.member(a, first, hierarchies - 1));
+        nodes.push_back(added_node(TOVAString().build("%s %s", at.caption, calculation.caption), calculation.uniqueName,
+                                   at.level));
+      } else if (entry.parent >= 0) {
+        const GridSubtotal& subtotal = *of[entry.subtotal];
         const MemberNode& parent = grid.node(axis.hierarchies[hierarchies - 1], entry.parent);
         nodes.push_back(added_node(TOVAString().build("%s %s", parent.caption, subtotal.caption), subtotal.uniqueName,
                                    parent.level));
       } else {
+        const GridSubtotal& subtotal = *of[entry.subtotal];
         nodes.push_back(added_node(subtotal.caption, subtotal.uniqueName, 0));
       }
       layout.push_back(-1 - static_cast<int64_t>(grid.added[a].size()));
       grid.added[a].push_back(std::move(nodes));
     }
-    relayout_cells(grid, a, entries, operations);
+    relayout_cells(grid, a, entries, operations, types, parents);
   }
 }
 

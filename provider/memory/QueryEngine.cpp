@@ -557,7 +557,7 @@ MemoryResultSet* executeGridQuery(MemoryCube* cube, const GridQuery& query,
   const std::vector<ResolvedCoordinate> slicer = resolved.slicer;
   std::shared_ptr<GridData> grid = evaluate_grid(impl, std::move(resolved), interrupt);
   apply_highlights(impl, query, slicer, *grid, interrupt);
-  apply_subtotals(impl, query, slicer, *grid, interrupt);
+  apply_axis_entries(impl, query, slicer, *grid, interrupt);
   return make_result_set(std::move(grid));
 }
 

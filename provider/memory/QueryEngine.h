@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "MemoryCubeImpl.h"
+#include "NUVA_o/Expression.h"
 #include "provider/memory/MemoryQuery.h"
 
 namespace memory {
@@ -80,7 +81,7 @@ struct GridData {
   // Per cell the index in `rules` of its highlighting rule, or -1; empty without rules.
   std::vector<int32_t> band;
   std::vector<GridHighlight> rules;
-  // Axes with entries added by subtotals: per axis the shown tuples in order, each a tuple of
+  // Axes with entries added by subtotals and calculations: per axis the shown tuples in order, each a tuple of
   // the axis before the entries or, when negative, -1 - k for the entry added[axis][k] (one node
   // per hierarchy). Empty for an axis without entries.
   std::vector<std::vector<int64_t>> layout;
@@ -111,6 +112,10 @@ struct GridData {
   }
 };
 
+// The tree of a clause's expression. Throws MEMORY_E_CLAUSE naming `context` when it does not
+// parse.
+auto_unuse<NUVA_o::Expression> parse_clause(CubeImpl* cube, const TOVAString& text, const TOVAString& context);
+
 // Applies the query's filters and sorts to the axes of `resolved`: the axes they touch get an
 // order, and lose the members that no kept tuple holds. Throws the evaluator's exceptions.
 void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved,
@@ -127,9 +132,9 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
 void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
                       GridData& grid, const std::atomic<bool>* interrupt);
 
-// Adds the entries of the query's subtotals to the axes of `grid`, with their cells. Throws
-// MEMORY_E_CLAUSE for a subtotal of unknown numbers.
-void apply_subtotals(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+// Adds the entries of the query's subtotals and calculations to the axes of `grid`, with their
+// cells. Throws MEMORY_E_CLAUSE for a subtotal or calculation of unknown numbers.
+void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
                      GridData& grid, const std::atomic<bool>* interrupt);
 
 // A result set over the grid, with one reference for the caller.

@@ -10,6 +10,7 @@
 #include "NUVA_o/Expression.h"
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
+#include "NUVA_o/DynamicCalculation.h"
 #include "NUVA_o/SubTotal.h"
 #include "NUVA_o/Tuple.h"
 #include "NUVA_o/Viewpoint.h"
@@ -36,7 +37,7 @@ class MemoryViewpoint final : public common::ViewpointBase {
     const std::vector<ResolvedCoordinate> slicer = query.slicer;
     std::shared_ptr<GridData> cells = evaluate_grid(cube, std::move(query), &m_bInterrupt);
     apply_highlights(cube, grid, slicer, *cells, &m_bInterrupt);
-    apply_subtotals(cube, grid, slicer, *cells, &m_bInterrupt);
+    apply_axis_entries(cube, grid, slicer, *cells, &m_bInterrupt);
     return make_result_set(std::move(cells));
   }
 
@@ -154,11 +155,22 @@ class MemoryViewpoint final : public common::ViewpointBase {
     }
   }
 
-  // Subtotals that are not disabled, per view axis in the axis's order.
+  // Active calculations and subtotals that are not disabled, per view axis in the axis's order.
   void add_subtotals(GridQuery& grid) const {
     size_t index = 0;
     for (const auto& axis : m_pView->getAxes()) {
       if (axis->getAxisType() != NUVA_o::Axis::AT_VIEW) continue;
+      for (const auto& calculation : axis->getDynamicCalculations()) {
+        if (!calculation->isActive()) continue;
+        auto_unuse<NUVA_o::Tuple> tuple(calculation->getTuple());
+        if (!tuple) continue;
+        const int type = calculation->getType();
+        grid.calculations.push_back({index, type, tuple->getMemberUniqueNames(),
+                                     calculation->getCaption().length() ? calculation->getCaption()
+                                                                        : common::calculationTypeName(type),
+                                     calculation->getUniqueName(),
+                                     TOVAString().build("calculation %s", calculation->getUniqueName())});
+      }
       for (const auto& subtotal : axis->getAxisSubTotals()) {
         if (subtotal->isDisabled()) continue;
         const int operation = subtotal->getOperation();

@@ -67,6 +67,22 @@ struct GridSubtotal {
   TOVAString context;
 };
 
+// A dynamic calculation of one axis at the tuple of that axis named by `members` (one member
+// unique name per hierarchy of the axis), with the type numbers of the DynamicCalculation
+// interface (share of the axis total 0, share of the parent 1, rank 2, running sum 3,
+// difference from the previous tuple 4, ratio to the previous tuple 5). Its entry stands right
+// after that tuple, captioned by the tuple's last member and `caption`; a tuple the axis does not
+// show adds nothing. Shares are fractions; the parent is the tuple with its last member's parent,
+// read from the axis when it shows it, else from the cube.
+struct GridCalculation {
+  size_t axis = 0;
+  int type = 0;
+  std::vector<TOVAString> members;
+  TOVAString caption;
+  TOVAString uniqueName;
+  TOVAString context;
+};
+
 struct GridQuery {
   std::vector<GridAxis> axes;
   // Every filter applies; the sorts apply in this order, each later one breaking the ties of
@@ -77,6 +93,7 @@ struct GridQuery {
   std::vector<GridHighlight> highlights;
   // Add their entries to the final axes, after the highlights; entries carry no band.
   std::vector<GridSubtotal> subtotals;
+  std::vector<GridCalculation> calculations;
   // Each coordinate restricts every cell to the facts under any of its members; an All member
   // restricts nothing. A [Measures] coordinate names the measure (exactly one member).
   std::vector<GridCoordinate> slicer;
