@@ -438,7 +438,8 @@ namespace {
 
 // Dynamic calculations on subcategory rows by year, each right after the row it names: shares
 // of the axis total and of the parent (read from the cube, the categories not being on the
-// axis), a rank, a running sum in axis order, and difference and ratio to the previous row.
+// axis), a rank, a running sum in axis order, and difference and ratio to the previous row. A
+// column total of the years is computed like a year; the cube has no parent value there.
 TEST_F(MemoryCalculationTest, DynamicCalculationsEqualSqlWindows) {
   auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
   memory::GridQuery query;
@@ -453,14 +454,16 @@ TEST_F(MemoryCalculationTest, DynamicCalculationsEqualSqlWindows) {
     ASSERT_EQ(1u, rows.size()) << subcategory;
     query.calculations.push_back({1, type, {TOVAString(rows[0][0])}, TOVAString("T" + std::to_string(type)), "", "calc"});
   }
+  query.subtotals = {{0, 0, 0, 1, "Sum", "SubTotal_s", "subtotal s"}};
   std::vector<std::string> rowOrder;
   const Grid grid = run(cube.get(), query, &rowOrder);
   // The axis order is the order of the members given: by category, then subcategory.
   const Grid expected = oracle(
-      "WITH s AS (SELECT p.category c, p.subcategory sc, CAST(m.year AS TEXT) y, SUM(f.sales) v"
+      "WITH y AS (SELECT p.category c, p.subcategory sc, CAST(m.year AS TEXT) y, SUM(f.sales) v"
       "  FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2, 3),"
+      " s AS (SELECT * FROM y UNION ALL SELECT c, sc, 'Sum', SUM(v) FROM y GROUP BY c, sc),"
       " w AS (SELECT c, sc, y, v, v / SUM(v) OVER (PARTITION BY y) share,"
-      "  v / SUM(v) OVER (PARTITION BY y, c) parentShare, RANK() OVER (PARTITION BY y ORDER BY v DESC) rnk,"
+      "  CASE WHEN y <> 'Sum' THEN v / SUM(v) OVER (PARTITION BY y, c) END parentShare, RANK() OVER (PARTITION BY y ORDER BY v DESC) rnk,"
       "  SUM(v) OVER (PARTITION BY y ORDER BY c, sc) running, v - LAG(v) OVER (PARTITION BY y ORDER BY c, sc) diff,"
       "  v / LAG(v) OVER (PARTITION BY y ORDER BY c, sc) ratio FROM s)"
       " SELECT y, sc, v FROM w"
@@ -479,6 +482,7 @@ TEST_F(MemoryCalculationTest, DynamicCalculationsEqualSqlWindows) {
   }
 
   // A tuple the axis does not show adds nothing; an unknown type fails the query by name.
+  query.subtotals.clear();
   query.calculations = {{1, 2, {"[Product].[Bikes]"}, "Rank", "", "calc bikes"}};
   EXPECT_EQ(members(kSubcategories).size(), (run(cube.get(), query, &rowOrder), rowOrder.size()));
   query.calculations = {{1, 9, {"[Product].[Bikes]"}, "Odd", "", "calc odd"}};

@@ -14,14 +14,10 @@ namespace memory {
 namespace {
 
 // The grid with axis `a` replaced by `entries`: a row's cells are copied, a total's aggregate
-// the cells of its rows at the same place on the other axes.
-// Per calculation and place on the other axes (the old ordinal of its cell with tuple 0 on the
-// axis), the value of the calculation's parent tuple when the cube has one there.
-using ParentValues = std::vector<std::map<uint64_t, double>>;
-
+// the cells of its rows at the same place on the other axes; a calculation's stay empty until
+// every axis has its entries (compute_calculations).
 void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntry>& entries,
-                    const std::vector<int>& operations, const std::vector<int>& types,
-                    const ParentValues& parents) {
+                    const std::vector<int>& operations) {
   const size_t axes = grid.axes.size();
   std::vector<uint64_t> counts(axes), strides(axes);
   uint64_t total = 1;
@@ -33,8 +29,7 @@ void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntr
   std::vector<double> values(static_cast<size_t>(total), 0.0);
   std::vector<uint8_t> filled(static_cast<size_t>(total), 0);
   std::vector<int32_t> band(grid.band.empty() ? 0 : static_cast<size_t>(total), -1);
-  std::vector<double> gathered, line(static_cast<size_t>(grid.axes[a].tupleCount));
-  std::vector<uint8_t> lineFilled(line.size());
+  std::vector<double> gathered;
   for (uint64_t c = 0; c < total; ++c) {
     // The old ordinal of the cell with tuple 0 on axis a.
     uint64_t base = 0;
@@ -49,20 +44,7 @@ void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntr
       if (!band.empty()) band[to] = grid.band[from];
       continue;
     }
-    if (entry.calculation >= 0) {
-      for (size_t r = 0; r < line.size(); ++r) {
-        const auto from = static_cast<size_t>(base + r * grid.cellStrides[a]);
-        line[r] = grid.values[from];
-        lineFilled[r] = grid.filled[from];
-      }
-      const auto k = static_cast<size_t>(entry.calculation);
-      const auto parent = parents[k].find(base);
-      filled[to] = common::calculateRow(types[k], entry.rows.front(), line, lineFilled,
-                                        parent == parents[k].end() ? nullptr : &parent->second, values[to])
-                       ? 1
-                       : 0;
-      continue;
-    }
+    if (entry.calculation >= 0) continue;
     gathered.clear();
     for (size_t r : entry.rows) {
       const auto from = static_cast<size_t>(base + r * grid.cellStrides[a]);
@@ -77,6 +59,24 @@ void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntr
   grid.axes[a].tupleCount = counts[a];
 }
 
+// A calculation laid out on its axis, computed once every axis has its entries, so that its
+// cells at the totals of other axes come from the totals' cells.
+struct PendingCalculation {
+  size_t entry;  // shown index of its entry
+  size_t row;    // the row it stands after, among the axis's rows before entries
+  int type;
+  TOVAString context;
+};
+
+// Places on the other axes: the ordinals of the cells whose tuple on axis `a` is the first.
+std::vector<uint64_t> places_of(const GridData& grid, size_t a) {
+  std::vector<uint64_t> out;
+  const uint64_t count = grid.axes[a].tupleCount;
+  for (uint64_t c = 0; c < grid.values.size(); ++c)
+    if ((c / grid.cellStrides[a]) % count == 0) out.push_back(c);
+  return out;
+}
+
 MemberNode added_node(const TOVAString& caption, const TOVAString& uniqueName, int32_t level) {
   MemberNode node;
   node.name = caption;
@@ -89,6 +89,7 @@ MemberNode added_node(const TOVAString& caption, const TOVAString& uniqueName, i
 // The row of the axis that shows the calculation's tuple, or -1.
 int64_t find_row(const common::CellSource& source, const common::EvaluationRows& rows,
                  const GridCalculation& calculation) {
+  if (rows.hierarchies.empty()) return -1;
   std::vector<int32_t> wanted(rows.hierarchies.size(), -2);
   for (const TOVAString& name : calculation.members) {
     int32_t hierarchy = -1, member = -1;
@@ -110,7 +111,8 @@ int64_t find_row(const common::CellSource& source, const common::EvaluationRows&
 // the other axes: from the axis when it shows the parent, else read from the cube at the places
 // that are tuples of the other axes (not entries added to them).
 std::map<uint64_t, double> parent_values(CubeImpl* cube, common::CellSource& source, const GridData& grid, size_t a,
-                                         const common::EvaluationRows& rows, size_t row, const TOVAString& context) {
+                                         const common::EvaluationRows& rows, const std::vector<size_t>& rowShown,
+                                         size_t row, const TOVAString& context) {
   std::map<uint64_t, double> out;
   const size_t last = rows.hierarchies.size();
   if (!last) return out;
@@ -124,14 +126,12 @@ std::map<uint64_t, double> parent_values(CubeImpl* cube, common::CellSource& sou
     for (size_t k = 0; k < last && same; ++k) same = rows.members[k][r] == tuple[k];
     if (same) shown = static_cast<int64_t>(r);
   }
-  const uint64_t total = grid.values.size();
-  const uint64_t count = grid.axes[a].tupleCount;
+  const std::vector<uint64_t> bases = places_of(grid, a);
   if (shown >= 0) {
-    for (uint64_t c = 0; c < total; ++c)
-      if ((c / grid.cellStrides[a]) % count == 0) {
-        const auto from = static_cast<size_t>(c + static_cast<uint64_t>(shown) * grid.cellStrides[a]);
-        if (grid.filled[from]) out[c] = grid.values[from];
-      }
+    for (uint64_t c : bases) {
+      const auto from = static_cast<size_t>(c + rowShown[static_cast<size_t>(shown)] * grid.cellStrides[a]);
+      if (grid.filled[from]) out[c] = grid.values[from];
+    }
     return out;
   }
   // Read from the cube: the places by the measure they show, each evaluated in one pass.
@@ -140,8 +140,7 @@ std::map<uint64_t, double> parent_values(CubeImpl* cube, common::CellSource& sou
   for (size_t k = 0; k < last; ++k)
     if (rows.hierarchies[k] == measures) measure = tuple[k];
   std::map<int32_t, std::pair<std::vector<uint64_t>, common::EvaluationRows>> places;
-  for (uint64_t c = 0; c < total; ++c) {
-    if ((c / grid.cellStrides[a]) % count != 0) continue;
+  for (uint64_t c : bases) {
     common::EvaluationRows at;
     int32_t shows = measure;
     bool real = true;
@@ -211,6 +210,8 @@ void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vecto
   std::unique_ptr<common::CellSource> source = make_cell_source(cube, context, interrupt);
   grid.layout.resize(grid.axes.size());
   grid.added.resize(grid.axes.size());
+  std::vector<common::EvaluationRows> rowsOf(grid.axes.size());
+  std::vector<std::vector<PendingCalculation>> pending(grid.axes.size());
   for (size_t a = 0; a < grid.axes.size(); ++a) {
     std::vector<common::AxisSubtotal> subtotals;
     std::vector<const GridSubtotal*> of;
@@ -233,18 +234,12 @@ void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vecto
     }
     std::vector<common::AxisCalculation> calculations;
     std::vector<const GridCalculation*> calculationOf;
-    std::vector<int> types;
-    ParentValues parents;
     for (const GridCalculation& calculation : query.calculations) {
       if (calculation.axis != a) continue;
       const int64_t row = find_row(*source, rows, calculation);
       if (row < 0) continue;
       calculations.push_back({static_cast<size_t>(row), calculation.type});
       calculationOf.push_back(&calculation);
-      types.push_back(calculation.type);
-      parents.push_back(calculation.type == 1 ? parent_values(cube, *source, grid, a, rows, static_cast<size_t>(row),
-                                                              calculation.context)
-                                              : std::map<uint64_t, double>());
     }
     if (subtotals.empty() && calculations.empty()) continue;
     const std::vector<common::AxisEntry> entries = common::subtotalAxis(*source, rows, subtotals, calculations);
@@ -259,6 +254,7 @@ void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vecto
       for (size_t h = 0; h + 1 < hierarchies; ++h) nodes.push_back(grid.node(axis.hierarchies[h], grid.member(a, first, h)));
       if (entry.calculation >= 0) {
         const GridCalculation& calculation = *calculationOf[static_cast<size_t>(entry.calculation)];
+        pending[a].push_back({layout.size(), first, calculation.type, calculation.context});
         const MemberNode& at = grid.node(axis.hierarchies[hierarchies - 1], grid.member(a, first, hierarchies - 1));
         nodes.push_back(added_node(TOVAString().build("%s %s", at.caption, calculation.caption), calculation.uniqueName,
                                    at.level));
@@ -274,7 +270,37 @@ void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vecto
       layout.push_back(-1 - static_cast<int64_t>(grid.added[a].size()));
       grid.added[a].push_back(std::move(nodes));
     }
-    relayout_cells(grid, a, entries, operations, types, parents);
+    relayout_cells(grid, a, entries, operations);
+    rowsOf[a] = std::move(rows);
+  }
+  // The calculations, over the axes as shown: at another axis's total, from the total's cells.
+  for (size_t a = 0; a < grid.axes.size(); ++a) {
+    if (pending[a].empty()) continue;
+    const common::EvaluationRows& rows = rowsOf[a];
+    std::vector<size_t> rowShown(rows.count);
+    for (size_t t = 0; t < grid.layout[a].size(); ++t)
+      if (grid.layout[a][t] >= 0) rowShown[static_cast<size_t>(grid.layout[a][t])] = t;
+    const uint64_t stride = grid.cellStrides[a];
+    std::vector<double> line(rows.count);
+    std::vector<uint8_t> lineFilled(rows.count);
+    for (const PendingCalculation& calculation : pending[a]) {
+      const std::map<uint64_t, double> parents =
+          calculation.type == 1 ? parent_values(cube, *source, grid, a, rows, rowShown, calculation.row, calculation.context)
+                                : std::map<uint64_t, double>();
+      for (uint64_t base : places_of(grid, a)) {
+        for (size_t r = 0; r < rows.count; ++r) {
+          const auto from = static_cast<size_t>(base + rowShown[r] * stride);
+          line[r] = grid.values[from];
+          lineFilled[r] = grid.filled[from];
+        }
+        const auto parent = parents.find(base);
+        const auto to = static_cast<size_t>(base + calculation.entry * stride);
+        grid.filled[to] = common::calculateRow(calculation.type, calculation.row, line, lineFilled,
+                                               parent == parents.end() ? nullptr : &parent->second, grid.values[to])
+                              ? 1
+                              : 0;
+      }
+    }
   }
 }
 

@@ -15,7 +15,8 @@ WITH s AS (SELECT p.category c, p.subcategory sc, m.year y, SUM(CAST(f.sales AS 
 SELECT Product, "2023", "2024", "2024 % of Total", "2025" FROM (
   SELECT rn, 0 k, sc Product, y2023 "2023", y2024 "2024", share "2024 % of Total", y2025 "2025" FROM numbered
   UNION ALL
-  SELECT l.rn, 1, t.c || ' Sum', SUM(y2023), SUM(y2024), SUM(share), SUM(y2025)
+  SELECT l.rn, 1, t.c || ' Sum', SUM(y2023), SUM(y2024), SUM(y2024) / (SUM(y2023) + SUM(y2024) + SUM(y2025)),
+         SUM(y2025)
     FROM top t JOIN last l ON l.c = t.c GROUP BY t.c)
 ORDER BY rn, k;
 -- Cells above 2000000 among the subcategory rows carry band 1 (Big).

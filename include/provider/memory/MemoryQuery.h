@@ -73,7 +73,9 @@ struct GridSubtotal {
 // difference from the previous tuple 4, ratio to the previous tuple 5). Its entry stands right
 // after that tuple, captioned by the tuple's last member and `caption`; a tuple the axis does not
 // show adds nothing. Shares are fractions; the parent is the tuple with its last member's parent,
-// read from the axis when it shows it, else from the cube.
+// read from the axis when it shows it, else from the cube (none at another axis's added entry).
+// Calculations are computed once every axis has its entries: at a total of another axis, from
+// the total's cells.
 struct GridCalculation {
   size_t axis = 0;
   int type = 0;
