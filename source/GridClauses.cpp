@@ -132,4 +132,158 @@ std::vector<size_t> orderRows(const CellSource& source, const EvaluationRows& ax
   return out;
 }
 
+std::vector<int32_t> highlightRows(CellSource& source, const EvaluationRows& cells,
+                                   const std::vector<CellRule>& rules, int32_t currentMeasure) {
+  std::vector<int32_t> winner(cells.count, -1);
+  std::vector<double> values;
+  std::vector<uint8_t> filled;
+  for (size_t k = 0; k < rules.size(); ++k) {
+    const CellRule& rule = rules[k];
+    CompiledExpression::compile(source, *rule.expression, currentMeasure, rule.context)->evaluate(cells, values, filled);
+    for (size_t r = 0; r < cells.count; ++r) {
+      if (!filled[r] || values[r] == 0.0) continue;
+      int32_t& held = winner[r];
+      if (held < 0 || rule.solveOrder >= rules[static_cast<size_t>(held)].solveOrder) held = static_cast<int32_t>(k);
+    }
+  }
+  return winner;
+}
+
+std::vector<AxisEntry> subtotalAxis(const CellSource& source, const EvaluationRows& axis,
+                                    const std::vector<AxisSubtotal>& subtotals,
+                                    const std::vector<AxisCalculation>& calculations) {
+  // What stands before row r (index r) and after the last row (index count).
+  std::vector<std::vector<AxisEntry>> before(axis.count + 1), after(axis.count + 1);
+  const size_t last = axis.hierarchies.size();
+  for (size_t s = 0; s < subtotals.size(); ++s) {
+    const AxisSubtotal& subtotal = subtotals[s];
+    std::vector<AxisEntry> totals;
+    if (subtotal.type == 0) {
+      if (axis.count == 0) continue;
+      AxisEntry total;
+      total.subtotal = s;
+      for (size_t r = 0; r < axis.count; ++r) total.rows.push_back(r);
+      totals.push_back(std::move(total));
+    } else {
+      // Groups keyed by the row's tuple with its last member replaced by that member's parent.
+      std::map<std::vector<int32_t>, size_t> groupOf;
+      for (size_t r = 0; r < axis.count && last; ++r) {
+        const int32_t member = axis.members[last - 1][r];
+        const int32_t parent = member >= 0 ? source.parent(axis.hierarchies[last - 1], member) : -1;
+        if (parent < 0) continue;
+        std::vector<int32_t> key = row_tuple(axis, r);
+        key.back() = parent;
+        auto [found, added] = groupOf.emplace(std::move(key), totals.size());
+        if (added) {
+          AxisEntry total;
+          total.subtotal = s;
+          total.parent = parent;
+          totals.push_back(std::move(total));
+        }
+        totals[found->second].rows.push_back(r);
+      }
+    }
+    for (AxisEntry& total : totals) {
+      const size_t first = total.rows.front(), end = total.rows.back();
+      if (subtotal.position == 0)
+        before[first].push_back(std::move(total));
+      else
+        after[end].push_back(std::move(total));
+    }
+  }
+  std::vector<AxisEntry> out;
+  for (size_t r = 0; r < axis.count; ++r) {
+    for (AxisEntry& entry : before[r]) out.push_back(std::move(entry));
+    AxisEntry row;
+    row.row = static_cast<int64_t>(r);
+    out.push_back(std::move(row));
+    for (size_t k = 0; k < calculations.size(); ++k)
+      if (calculations[k].row == r) {
+        AxisEntry calculated;
+        calculated.calculation = static_cast<int64_t>(k);
+        calculated.rows.push_back(r);
+        out.push_back(std::move(calculated));
+      }
+    for (AxisEntry& entry : after[r]) out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+bool aggregateValues(int operation, const std::vector<double>& filledValues, double& out) {
+  if (operation == 4) {
+    out = static_cast<double>(filledValues.size());
+    return true;
+  }
+  if (filledValues.empty()) return false;
+  double sum = 0;
+  for (double v : filledValues) sum += v;
+  switch (operation) {
+    case 1:
+      out = sum / static_cast<double>(filledValues.size());
+      break;
+    case 2:
+      out = *std::min_element(filledValues.begin(), filledValues.end());
+      break;
+    case 3:
+      out = *std::max_element(filledValues.begin(), filledValues.end());
+      break;
+    default:
+      out = sum;
+  }
+  return true;
+}
+
+TOVAString subtotalOperationName(int operation) {
+  static const char* const names[] = {"Sum", "Average", "Minimum", "Maximum", "Count"};
+  return TOVAString(operation >= 0 && operation < 5 ? names[operation] : names[0]);
+}
+
+bool calculateRow(int type, size_t row, const std::vector<double>& values, const std::vector<uint8_t>& filled,
+                  const double* parent, double& out) {
+  if (row >= values.size() || !filled[row]) return false;
+  const double v = values[row];
+  switch (type) {
+    case 0: {
+      double total = 0;
+      for (size_t r = 0; r < values.size(); ++r)
+        if (filled[r]) total += values[r];
+      if (total == 0) return false;
+      out = v / total;
+      return true;
+    }
+    case 1:
+      if (!parent || *parent == 0) return false;
+      out = v / *parent;
+      return true;
+    case 2: {
+      size_t above = 0;
+      for (size_t r = 0; r < values.size(); ++r) above += filled[r] && values[r] > v;
+      out = static_cast<double>(above + 1);
+      return true;
+    }
+    case 3:
+      out = 0;
+      for (size_t r = 0; r <= row; ++r)
+        if (filled[r]) out += values[r];
+      return true;
+    case 4:
+    case 5:
+      if (row == 0 || !filled[row - 1]) return false;
+      if (type == 4) {
+        out = v - values[row - 1];
+        return true;
+      }
+      if (values[row - 1] == 0) return false;
+      out = v / values[row - 1];
+      return true;
+    default:
+      return false;
+  }
+}
+
+TOVAString calculationTypeName(int type) {
+  static const char* const names[] = {"% of Total", "% of Parent", "Rank", "Running Sum", "Difference", "Ratio"};
+  return TOVAString(type >= 0 && type < 6 ? names[type] : "Calculation");
+}
+
 }  // namespace common

@@ -40,7 +40,10 @@ memory::MemoryCube* sample_with(const std::string& calculations) {
 
 // Every cell keyed by (column captions joined by '|', row captions joined by '|'); the row
 // captions in their order go to `rowOrder` when given.
-Grid run(memory::MemoryCube* cube, const memory::GridQuery& query, std::vector<std::string>* rowOrder = nullptr) {
+// `bands`, when given, receives the band and group of every highlighted cell, keyed as the cells.
+using Bands = std::map<std::pair<std::string, std::string>, std::pair<int, std::string>>;
+Grid run(memory::MemoryCube* cube, const memory::GridQuery& query, std::vector<std::string>* rowOrder = nullptr,
+         Bands* bands = nullptr) {
   auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(cube, query));
   struct Collect final : NUVA_o::ChunkHandler {
     uint32_t use() override { return 1; }
@@ -79,6 +82,9 @@ Grid run(memory::MemoryCube* cube, const memory::GridQuery& query, std::vector<s
       const auto ordinal = static_cast<size_t>(data->getFirstCell() + i);
       auto& cell = out[{columnCaptions[ordinal % columnCaptions.size()], rowCaptions[ordinal / columnCaptions.size()]}];
       if (!data->isEmpty(i)) cell = data->getValue(i);
+      if (bands && data->getBand(i) >= 0)
+        (*bands)[{columnCaptions[ordinal % columnCaptions.size()], rowCaptions[ordinal / columnCaptions.size()]}] = {
+            data->getBand(i), data->getGroup(i).string()};
     }
   }
   return out;
@@ -324,3 +330,169 @@ TEST_F(MemoryCalculationTest, FiltersAndSortsOfRowsEqualSql) {
   }
   EXPECT_EQ(grid, run(cube.get(), top));
 }
+
+namespace {
+
+// Highlights over categories by years: the rule of highest solve order wins whatever the order
+// of the list, a rule that holds nowhere marks nothing, and an expression that does not parse
+// fails the query naming the rule while the cube answers the next query.
+TEST_F(MemoryCalculationTest, HighlightsMarkTheCellsSqlSelects) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  memory::GridQuery query;
+  query.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  query.axes.push_back({{{"[Product]", members(kCategories)}}});
+  query.highlights = {{"[Measures].[Sales] > 4000000", "Huge", 2, 5, "huge"},
+                      {"[Measures].[Sales] > 3000000", "Big", 1, 3, "big"},
+                      {"[Measures].[Sales] < 0", "Never", 7, 9, "never"}};
+  Bands bands;
+  run(cube.get(), query, nullptr, &bands);
+  // SQL: the band of each cell by the same thresholds.
+  const char* sql =
+      "SELECT m.year, p.category,"
+      " CASE WHEN SUM(f.sales) > 4000000 THEN 2 WHEN SUM(f.sales) > 3000000 THEN 1 END"
+      " FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month"
+      " GROUP BY m.year, p.category HAVING SUM(f.sales) > 3000000";
+  Bands expected;
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(sql))
+    expected[{row[0], row[1]}] = {std::stoi(row[2]), row[2] == "2" ? "Huge" : "Big"};
+  EXPECT_FALSE(expected.empty());
+  EXPECT_EQ(expected, bands);
+
+  query.highlights.push_back({"[Measures].[Sales] >", "Bad", 3, 0, "highlight Bad"});
+  try {
+    run(cube.get(), query);
+    ADD_FAILURE() << "a highlight that does not parse was evaluated";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC2031026u, e.getCode());  // MEMORY_E_CLAUSE
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("highlight Bad")) << e.getMessage().string();
+  }
+  query.highlights.pop_back();
+  bands.clear();
+  run(cube.get(), query, nullptr, &bands);
+  EXPECT_EQ(expected, bands);
+}
+
+}  // namespace
+
+namespace {
+
+// Subtotals on both axes: yearly columns with their maximum after them, subcategory rows with a
+// sum after each category's and an average of the whole axis before them. Row totals aggregate
+// the cells of the rows they total, the maximum column included.
+TEST_F(MemoryCalculationTest, SubtotalsEqualSql) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  memory::GridQuery query;
+  query.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  query.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  query.subtotals = {{1, 0, 1, 1, "Sum", "SubTotal_a", "subtotal a"},
+                     {1, 1, 0, 0, "Average", "SubTotal_b", "subtotal b"},
+                     {0, 3, 0, 1, "Maximum", "SubTotal_c", "subtotal c"},
+                     {1, 4, 1, 1, "Count", "SubTotal_d", "subtotal d"}};
+  std::vector<std::string> rowOrder;
+  const Grid grid = run(cube.get(), query, &rowOrder);
+  const Grid expected = oracle(
+      "WITH s AS (SELECT p.category c, p.subcategory sc, CAST(m.year AS TEXT) y, SUM(f.sales) v"
+      "  FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2, 3),"
+      " cells AS (SELECT c, sc, y, v FROM s UNION ALL SELECT c, sc, 'Maximum', MAX(v) FROM s GROUP BY c, sc)"
+      " SELECT y, sc, v FROM cells"
+      " UNION ALL SELECT y, c || ' Sum', SUM(v) FROM cells GROUP BY y, c"
+      " UNION ALL SELECT y, c || ' Count', COUNT(v) FROM cells GROUP BY y, c"
+      " UNION ALL SELECT y, 'Average', AVG(v) FROM cells GROUP BY y");
+  expect_grid(expected, grid);
+  // The average stands first; each category's sum, then its count, right after its subcategories.
+  const auto categories = vtq_testing::SampleOracle::get().rows(
+      "SELECT category, subcategory FROM products GROUP BY 1, 2 ORDER BY 1, 2");
+  ASSERT_FALSE(rowOrder.empty());
+  EXPECT_EQ("Average", rowOrder.front());
+  std::map<std::string, std::string> categoryOf;
+  for (const auto& row : categories) categoryOf[row[1]] = row[0];
+  std::string open;
+  for (size_t r = 1; r < rowOrder.size(); ++r) {
+    const std::string& caption = rowOrder[r];
+    if (categoryOf.count(caption)) {
+      if (open.empty()) open = categoryOf[caption];
+      EXPECT_EQ(open, categoryOf[caption]) << caption;
+    } else if (caption == open + " Sum") {
+      ASSERT_LT(r + 1, rowOrder.size());
+      EXPECT_EQ(open + " Count", rowOrder[++r]);
+      open.clear();
+    } else {
+      ADD_FAILURE() << "unexpected row " << caption;
+    }
+  }
+  EXPECT_TRUE(open.empty());
+
+  query.subtotals.push_back({1, 7, 0, 1, "Odd", "SubTotal_e", "subtotal e"});
+  try {
+    run(cube.get(), query);
+    ADD_FAILURE() << "a subtotal of an unknown operation was evaluated";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC2031026u, e.getCode());  // MEMORY_E_CLAUSE
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("subtotal e")) << e.getMessage().string();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Dynamic calculations on subcategory rows by year, each right after the row it names: shares
+// of the axis total and of the parent (read from the cube, the categories not being on the
+// axis), a rank, a running sum in axis order, and difference and ratio to the previous row. A
+// column total of the years is computed like a year; the cube has no parent value there.
+TEST_F(MemoryCalculationTest, DynamicCalculationsEqualSqlWindows) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  memory::GridQuery query;
+  query.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  query.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  const std::vector<std::pair<std::string, int>> calculations = {
+      {"Road", 0}, {"Road", 1}, {"Touring", 2}, {"Helmets", 3}, {"Mountain", 4}, {"Mountain", 5}};
+  for (const auto& [subcategory, type] : calculations) {
+    const auto rows = vtq_testing::SampleOracle::get().rows(
+        "SELECT '[Product].[' || category || '].[' || subcategory || ']' FROM products WHERE subcategory = '" +
+        subcategory + "' LIMIT 1");
+    ASSERT_EQ(1u, rows.size()) << subcategory;
+    query.calculations.push_back({1, type, {TOVAString(rows[0][0])}, TOVAString("T" + std::to_string(type)), "", "calc"});
+  }
+  query.subtotals = {{0, 0, 0, 1, "Sum", "SubTotal_s", "subtotal s"}};
+  std::vector<std::string> rowOrder;
+  const Grid grid = run(cube.get(), query, &rowOrder);
+  // The axis order is the order of the members given: by category, then subcategory.
+  const Grid expected = oracle(
+      "WITH y AS (SELECT p.category c, p.subcategory sc, CAST(m.year AS TEXT) y, SUM(f.sales) v"
+      "  FROM facts f JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2, 3),"
+      " s AS (SELECT * FROM y UNION ALL SELECT c, sc, 'Sum', SUM(v) FROM y GROUP BY c, sc),"
+      " w AS (SELECT c, sc, y, v, v / SUM(v) OVER (PARTITION BY y) share,"
+      "  CASE WHEN y <> 'Sum' THEN v / SUM(v) OVER (PARTITION BY y, c) END parentShare, RANK() OVER (PARTITION BY y ORDER BY v DESC) rnk,"
+      "  SUM(v) OVER (PARTITION BY y ORDER BY c, sc) running, v - LAG(v) OVER (PARTITION BY y ORDER BY c, sc) diff,"
+      "  v / LAG(v) OVER (PARTITION BY y ORDER BY c, sc) ratio FROM s)"
+      " SELECT y, sc, v FROM w"
+      " UNION ALL SELECT y, sc || ' T0', share FROM w WHERE sc = 'Road'"
+      " UNION ALL SELECT y, sc || ' T1', parentShare FROM w WHERE sc = 'Road'"
+      " UNION ALL SELECT y, sc || ' T2', rnk FROM w WHERE sc = 'Touring'"
+      " UNION ALL SELECT y, sc || ' T3', running FROM w WHERE sc = 'Helmets'"
+      " UNION ALL SELECT y, sc || ' T4', diff FROM w WHERE sc = 'Mountain'"
+      " UNION ALL SELECT y, sc || ' T5', ratio FROM w WHERE sc = 'Mountain'");
+  expect_grid(expected, grid, 1e-6);
+  for (const auto& [subcategory, type] : calculations) {
+    const auto at = std::find(rowOrder.begin(), rowOrder.end(), subcategory);
+    ASSERT_NE(rowOrder.end(), at) << subcategory;
+    const auto entry = std::find(rowOrder.begin(), rowOrder.end(), subcategory + " T" + std::to_string(type));
+    EXPECT_TRUE(entry > at && entry - at <= 2) << subcategory << " T" << type;
+  }
+
+  // A tuple the axis does not show adds nothing; an unknown type fails the query by name.
+  query.subtotals.clear();
+  query.calculations = {{1, 2, {"[Product].[Bikes]"}, "Rank", "", "calc bikes"}};
+  EXPECT_EQ(members(kSubcategories).size(), (run(cube.get(), query, &rowOrder), rowOrder.size()));
+  query.calculations = {{1, 9, {"[Product].[Bikes]"}, "Odd", "", "calc odd"}};
+  try {
+    run(cube.get(), query);
+    ADD_FAILURE() << "a calculation of an unknown type was evaluated";
+  } catch (const olap_api::ApiException& e) {
+    EXPECT_EQ(0xC2031026u, e.getCode());  // MEMORY_E_CLAUSE
+    EXPECT_NE(std::string::npos, e.getMessage().string().find("calc odd")) << e.getMessage().string();
+  }
+}
+
+}  // namespace

@@ -1,7 +1,9 @@
-// Filters and sorts of grid queries: the library orders and filters the tuples of an axis, read
-// from the cube through the evaluator; the axis then keeps the chosen tuples of its cross join.
+// Clauses of grid queries: the library orders and filters the tuples of an axis, read from the
+// cube through the evaluator; the axis then keeps the chosen tuples of its cross join. Highlights
+// are evaluated over the final cells.
 
 #include <algorithm>
+#include <map>
 
 #include "Calculations.h"
 #include "QueryEngine.h"
@@ -12,19 +14,6 @@ namespace memory {
 
 namespace {
 
-auto_unuse<NUVA_o::Expression> parse(CubeImpl* cube, const TOVAString& text, const TOVAString& context) {
-  auto_unuse<NUVA_o::Expression> tree(createCommonExpression(cube));
-  bool parsed = false;
-  try {
-    parsed = tree->setTextAndCreateTree(text);
-  } catch (const olap_api::ApiException& e) {
-    // The parser's error names the expression only; the query's names the clause too.
-    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, e);
-  }
-  if (!parsed)
-    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, TOVAString().build("'%s' does not parse", text));
-  return tree;
-}
 
 common::EvaluationRows rows_of(const common::CellSource& source, const ResolvedAxis& axis,
                                const std::vector<uint64_t>& tuples) {
@@ -74,6 +63,20 @@ void shrink_cross_join(ResolvedAxis& axis) {
 
 }  // namespace
 
+auto_unuse<NUVA_o::Expression> parse_clause(CubeImpl* cube, const TOVAString& text, const TOVAString& context) {
+  auto_unuse<NUVA_o::Expression> tree(createCommonExpression(cube));
+  bool parsed = false;
+  try {
+    parsed = tree->setTextAndCreateTree(text);
+  } catch (const olap_api::ApiException& e) {
+    // The parser's error names the expression only; the query's names the clause too.
+    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, e);
+  }
+  if (!parsed)
+    raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_CLAUSE, context, TOVAString().build("'%s' does not parse", text));
+  return tree;
+}
+
 void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved,
                         const std::atomic<bool>* interrupt) {
   if (query.filters.empty() && query.sorts.empty()) return;
@@ -92,7 +95,7 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
     for (size_t t = 0; t < tuples.size(); ++t) tuples[t] = t;
     for (const GridFilter& filter : query.filters) {
       if (filter.axis != a) continue;
-      auto_unuse<NUVA_o::Expression> tree = parse(cube, filter.expression, filter.context);
+      auto_unuse<NUVA_o::Expression> tree = parse_clause(cube, filter.expression, filter.context);
       const std::vector<size_t> kept =
           common::filterRows(*source, rows_of(*source, axis, tuples), *tree, measure, filter.context);
       std::vector<uint64_t> left;
@@ -105,7 +108,7 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
       std::vector<common::RowSortKey> keys;
       for (const GridSort& sort : query.sorts)
         if (sort.axis == a) {
-          auto_unuse<NUVA_o::Expression> tree = parse(cube, sort.tuple, sort.context);
+          auto_unuse<NUVA_o::Expression> tree = parse_clause(cube, sort.tuple, sort.context);
           keys.push_back(common::sortKey(*source, rows, *tree, measure, sort.context, sort.descending,
                                          sort.hierarchical));
         }
@@ -121,6 +124,60 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
   // The cells to aggregate: the cross joins, before the orders pick from them.
   resolved.cellCount = 1;
   for (const ResolvedAxis& axis : resolved.axes) resolved.cellCount *= axis.tupleCount;
+}
+
+void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+                      GridData& grid, const std::atomic<bool>* interrupt) {
+  if (query.highlights.empty()) return;
+  ResolvedQuery context;
+  context.slicer = slicer;
+  std::unique_ptr<common::CellSource> source = make_cell_source(cube, context, interrupt);
+  std::vector<auto_unuse<NUVA_o::Expression>> trees;
+  std::vector<common::CellRule> rules;
+  for (const GridHighlight& highlight : query.highlights) {
+    trees.push_back(parse_clause(cube, highlight.expression, highlight.context));
+    rules.push_back({trees.back().get(), highlight.solveOrder, highlight.context});
+  }
+  // The cells by the measure they show: each measure compiles the rules once.
+  const size_t axes = grid.axes.size();
+  std::vector<std::pair<size_t, size_t>> coordinates;
+  common::EvaluationRows base;
+  size_t measureAxis = axes, measureIndex = 0;
+  for (size_t a = 0; a < axes; ++a)
+    for (size_t h = 0; h < grid.axes[a].hierarchies.size(); ++h) {
+      const ResolvedCoordinate& c = grid.axes[a].hierarchies[h];
+      if (c.isMeasures) {
+        measureAxis = a, measureIndex = h;
+        continue;
+      }
+      coordinates.emplace_back(a, h);
+      base.hierarchies.push_back(source->findHierarchy(c.hierarchy->getUniqueName()));
+    }
+  std::map<int32_t, std::vector<uint64_t>> cellsOf;
+  const uint64_t total = grid.values.size();
+  const int32_t contextMeasure = source->contextMember(source->measuresHierarchy());
+  for (uint64_t c = 0; c < total; ++c) {
+    const int32_t measure =
+        measureAxis < axes
+            ? grid.member(measureAxis, (c / grid.cellStrides[measureAxis]) % grid.axes[measureAxis].tupleCount, measureIndex)
+            : contextMeasure;
+    cellsOf[measure].push_back(c);
+  }
+  grid.rules = query.highlights;
+  grid.band.assign(static_cast<size_t>(total), -1);
+  for (const auto& entry : cellsOf) {
+    const std::vector<uint64_t>& cells = entry.second;
+    common::EvaluationRows rows = base;
+    rows.count = cells.size();
+    rows.members.assign(coordinates.size(), std::vector<int32_t>(cells.size()));
+    for (size_t k = 0; k < coordinates.size(); ++k) {
+      const size_t a = coordinates[k].first, h = coordinates[k].second;
+      for (size_t r = 0; r < cells.size(); ++r)
+        rows.members[k][r] = grid.member(a, (cells[r] / grid.cellStrides[a]) % grid.axes[a].tupleCount, h);
+    }
+    const std::vector<int32_t> winner = common::highlightRows(*source, rows, rules, entry.first);
+    for (size_t r = 0; r < cells.size(); ++r) grid.band[static_cast<size_t>(cells[r])] = winner[r];
+  }
 }
 
 }  // namespace memory

@@ -506,7 +506,7 @@ ResolvedQuery resolve_query(const CubeImpl& cube, const GridQuery& query) {
   return out;
 }
 
-std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
+std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
                                               const std::atomic<bool>* interrupt) {
   const uint64_t limit = cube->getQueryCellLimit();
   if (query.cellCount > limit)
@@ -554,7 +554,11 @@ MemoryResultSet* executeGridQuery(MemoryCube* cube, const GridQuery& query,
   CubeImpl* impl = require_cube(cube);
   ResolvedQuery resolved = resolve_query(*impl, query);
   apply_axis_clauses(impl, query, resolved, interrupt);
-  return make_result_set(evaluate_grid(impl, std::move(resolved), interrupt));
+  const std::vector<ResolvedCoordinate> slicer = resolved.slicer;
+  std::shared_ptr<GridData> grid = evaluate_grid(impl, std::move(resolved), interrupt);
+  apply_highlights(impl, query, slicer, *grid, interrupt);
+  apply_axis_entries(impl, query, slicer, *grid, interrupt);
+  return make_result_set(std::move(grid));
 }
 
 }  // namespace memory

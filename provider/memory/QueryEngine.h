@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "MemoryCubeImpl.h"
+#include "NUVA_o/Expression.h"
 #include "provider/memory/MemoryQuery.h"
 
 namespace memory {
@@ -77,6 +78,24 @@ struct GridData {
   // Member nodes of the measures hierarchy's calculated measures, whose indexes follow the
   // stored measures.
   std::vector<MemberNode> calculated;
+  // Per cell the index in `rules` of its highlighting rule, or -1; empty without rules.
+  std::vector<int32_t> band;
+  std::vector<GridHighlight> rules;
+  // Axes with entries added by subtotals and calculations: per axis the shown tuples in order, each a tuple of
+  // the axis before the entries or, when negative, -1 - k for the entry added[axis][k] (one node
+  // per hierarchy). Empty for an axis without entries.
+  std::vector<std::vector<int64_t>> layout;
+  std::vector<std::vector<std::vector<MemberNode>>> added;
+
+  // The member node of hierarchy `h` in shown tuple `t` of axis `a`.
+  const MemberNode& shownNode(size_t a, uint64_t t, size_t h) const {
+    if (a < layout.size() && !layout[a].empty()) {
+      const int64_t at = layout[a][static_cast<size_t>(t)];
+      if (at < 0) return added[a][static_cast<size_t>(-1 - at)][h];
+      t = static_cast<uint64_t>(at);
+    }
+    return node(axes[a].hierarchies[h], member(a, t, h));
+  }
 
   const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const {
     return member < c.hierarchy->memberCount()
@@ -84,7 +103,7 @@ struct GridData {
                : calculated[static_cast<size_t>(member - c.hierarchy->memberCount())];
   }
 
-  // The member index of hierarchy `h` in tuple `t` of axis `a`.
+  // The member index of hierarchy `h` in tuple `t` of axis `a`, before entries are added.
   int32_t member(size_t a, uint64_t t, size_t h) const {
     const ResolvedAxis& axis = axes[a];
     const ResolvedCoordinate& c = axis.hierarchies[h];
@@ -93,6 +112,10 @@ struct GridData {
   }
 };
 
+// The tree of a clause's expression. Throws MEMORY_E_CLAUSE naming `context` when it does not
+// parse.
+auto_unuse<NUVA_o::Expression> parse_clause(CubeImpl* cube, const TOVAString& text, const TOVAString& context);
+
 // Applies the query's filters and sorts to the axes of `resolved`: the axes they touch get an
 // order, and lose the members that no kept tuple holds. Throws the evaluator's exceptions.
 void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved,
@@ -100,8 +123,19 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
 
 // Aggregates the facts into the grid. Axes with an order show those tuples only. Refuses grids above the cube's cell limit; checks
 // `interrupt` (may be null) between blocks of rows.
-std::shared_ptr<const GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
+std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
                                               const std::atomic<bool>* interrupt);
+
+// Evaluates the query's highlights over the final cells of `grid`, whose values are read under
+// `slicer`. Throws MEMORY_E_CLAUSE for an expression that does not parse and the evaluator's
+// exceptions.
+void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+                      GridData& grid, const std::atomic<bool>* interrupt);
+
+// Adds the entries of the query's subtotals and calculations to the axes of `grid`, with their
+// cells. Throws MEMORY_E_CLAUSE for a subtotal or calculation of unknown numbers.
+void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
+                     GridData& grid, const std::atomic<bool>* interrupt);
 
 // A result set over the grid, with one reference for the caller.
 MemoryResultSet* make_result_set(std::shared_ptr<const GridData> grid);

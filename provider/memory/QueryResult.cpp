@@ -49,9 +49,7 @@ class AxisChunkImpl final : public support::RefCountImpl, public MemoryAxisChunk
   const MemberNode& node(long tuple, int hierarchy) const {
     const size_t h = checked_hierarchy(hierarchy);
     if (tuple < 0 || tuple >= m_Count) raise_range("tuple", tuple);
-    const int32_t member = m_pGrid->member(static_cast<size_t>(m_Axis),
-                                           static_cast<uint64_t>(m_First + tuple), h);
-    return m_pGrid->node(axis().hierarchies[h], member);
+    return m_pGrid->shownNode(static_cast<size_t>(m_Axis), static_cast<uint64_t>(m_First + tuple), h);
   }
 
   std::shared_ptr<const GridData> m_pGrid;
@@ -74,11 +72,24 @@ class CellDataChunkImpl final : public support::RefCountImpl, public MemoryCellD
   long getTotalCellCount() const override { return static_cast<long>(m_pGrid->values.size()); }
   bool isEmpty(long cell) const override { return m_pGrid->filled[index(cell)] == 0; }
   double getValue(long cell) const override { return m_pGrid->values[index(cell)]; }
+  int getBand(long cell) const override {
+    const int32_t rule = rule_of(cell);
+    return rule < 0 ? -1 : m_pGrid->rules[static_cast<size_t>(rule)].banding;
+  }
+  const TOVAString& getGroup(long cell) const override {
+    static const TOVAString none;
+    const int32_t rule = rule_of(cell);
+    return rule < 0 ? none : m_pGrid->rules[static_cast<size_t>(rule)].group;
+  }
 
  private:
   size_t index(long cell) const {
     if (cell < 0 || cell >= m_Count) raise_range("cell", cell);
     return static_cast<size_t>(m_First + cell);
+  }
+  int32_t rule_of(long cell) const {
+    const size_t i = index(cell);
+    return m_pGrid->band.empty() ? -1 : m_pGrid->band[i];
   }
 
   std::shared_ptr<const GridData> m_pGrid;

@@ -10,9 +10,12 @@
 #include "NUVA_o/Expression.h"
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
+#include "NUVA_o/DynamicCalculation.h"
+#include "NUVA_o/SubTotal.h"
 #include "NUVA_o/Tuple.h"
 #include "NUVA_o/Viewpoint.h"
 #include "QueryEngine.h"
+#include "common/GridClauses.h"
 #include "common/ViewpointBase.h"
 
 namespace memory {
@@ -31,7 +34,11 @@ class MemoryViewpoint final : public common::ViewpointBase {
     // An interrupt that came before this evaluation does not stop it.
     m_bInterrupt.store(false);
     apply_axis_clauses(cube, grid, query, &m_bInterrupt);
-    return make_result_set(evaluate_grid(cube, std::move(query), &m_bInterrupt));
+    const std::vector<ResolvedCoordinate> slicer = query.slicer;
+    std::shared_ptr<GridData> cells = evaluate_grid(cube, std::move(query), &m_bInterrupt);
+    apply_highlights(cube, grid, slicer, *cells, &m_bInterrupt);
+    apply_axis_entries(cube, grid, slicer, *cells, &m_bInterrupt);
+    return make_result_set(std::move(cells));
   }
 
   // Called without the view's lock, from any thread.
@@ -79,6 +86,8 @@ class MemoryViewpoint final : public common::ViewpointBase {
       }
     }
     add_clauses(grid);
+    add_highlights(grid);
+    add_subtotals(grid);
     return grid;
   }
 
@@ -132,6 +141,46 @@ class MemoryViewpoint final : public common::ViewpointBase {
                             direction == NUVA_o::Sort::SD_DESCENDING || direction == NUVA_o::Sort::SD_BDESC,
                             direction == NUVA_o::Sort::SD_ASCENDING || direction == NUVA_o::Sort::SD_DESCENDING,
                             TOVAString().build("sort %s", sort->getGuid())});
+    }
+  }
+
+  // Active highlights; the engine evaluates them over the final cells.
+  void add_highlights(GridQuery& grid) const {
+    for (const auto& spec : m_pView->getExceptionSpecifications()) {
+      if (!spec->isActive()) continue;
+      auto_unuse<NUVA_o::Expression> expression(spec->getExpression());
+      if (!expression) continue;
+      grid.highlights.push_back({expression->getText(), spec->getGroup(), spec->getBanding(), spec->getSolveOrder(),
+                                 TOVAString().build("highlight %s", spec->getGuid())});
+    }
+  }
+
+  // Active calculations and subtotals that are not disabled, per view axis in the axis's order.
+  void add_subtotals(GridQuery& grid) const {
+    size_t index = 0;
+    for (const auto& axis : m_pView->getAxes()) {
+      if (axis->getAxisType() != NUVA_o::Axis::AT_VIEW) continue;
+      for (const auto& calculation : axis->getDynamicCalculations()) {
+        if (!calculation->isActive()) continue;
+        auto_unuse<NUVA_o::Tuple> tuple(calculation->getTuple());
+        if (!tuple) continue;
+        const int type = calculation->getType();
+        grid.calculations.push_back({index, type, tuple->getMemberUniqueNames(),
+                                     calculation->getCaption().length() ? calculation->getCaption()
+                                                                        : common::calculationTypeName(type),
+                                     calculation->getUniqueName(),
+                                     TOVAString().build("calculation %s", calculation->getUniqueName())});
+      }
+      for (const auto& subtotal : axis->getAxisSubTotals()) {
+        if (subtotal->isDisabled()) continue;
+        const int operation = subtotal->getOperation();
+        grid.subtotals.push_back({index, operation, subtotal->getType(), subtotal->getPosition(),
+                                  subtotal->getCaption().length() ? subtotal->getCaption()
+                                                                  : common::subtotalOperationName(operation),
+                                  subtotal->getUniqueName(),
+                                  TOVAString().build("subtotal %s", subtotal->getUniqueName())});
+      }
+      ++index;
     }
   }
 

@@ -97,6 +97,7 @@ ResultGrid readResultGrid(NUVA_o::ViewResultSet* resultSet) {
 
   const size_t cellCount = grid.columnHeaders.size() * grid.rowCaptions.size();
   grid.cells.assign(cellCount, std::nullopt);
+  grid.bands.assign(cellCount, -1);
   auto_unuse<SynchronousChunkHandlerCommon> handler(new SynchronousChunkHandlerCommon(result, 0, -1));
   size_t delivered = 0;
   for_each_chunk<memory::MemoryCellDataChunk>(handler.get(), [&](memory::MemoryCellDataChunk& chunk) {
@@ -105,7 +106,10 @@ ResultGrid readResultGrid(NUVA_o::ViewResultSet* resultSet) {
     if (first < 0 || count < 0 || static_cast<size_t>(first) + static_cast<size_t>(count) > cellCount)
       throw ShellError{"the result delivered cells outside its grid"};
     for (long i = 0; i < count; ++i)
+    {
       if (!chunk.isEmpty(i)) grid.cells[static_cast<size_t>(first + i)] = chunk.getValue(i);
+      grid.bands[static_cast<size_t>(first + i)] = chunk.getBand(i);
+    }
     delivered += static_cast<size_t>(count);
   });
   if (delivered != cellCount)
@@ -167,7 +171,7 @@ void printCsv(const ResultGrid& grid, std::ostream& out) {
   }
 }
 
-void printTable(const ResultGrid& grid, std::ostream& out) {
+void printTable(const ResultGrid& grid, std::ostream& out, bool bands) {
   const size_t labels = grid.rowHierarchies.size();
   const size_t columns = grid.columnHeaders.size();
   std::vector<std::vector<std::string>> lines;
@@ -177,7 +181,11 @@ void printTable(const ResultGrid& grid, std::ostream& out) {
   for (size_t r = 0; r < grid.rowCaptions.size(); ++r) {
     std::vector<std::string> line = grid.rowCaptions[r];
     line.resize(labels);
-    for (size_t c = 0; c < columns; ++c) line.push_back(cell_text(grid.cells[r * columns + c]));
+    for (size_t c = 0; c < columns; ++c) {
+      const size_t i = r * columns + c;
+      line.push_back(cell_text(grid.cells[i]));
+      if (bands && i < grid.bands.size() && grid.bands[i] >= 0) line.back() += "[" + std::to_string(grid.bands[i]) + "]";
+    }
     lines.push_back(std::move(line));
   }
   std::vector<size_t> widths(labels + columns, 0);

@@ -21,6 +21,8 @@ struct ResultGrid {
   std::vector<std::vector<std::string>> rowCaptions;
   // Row by row, columns varying fastest; no value for an empty cell.
   std::vector<std::optional<double>> cells;
+  // Per cell, the band of the highlighting rule it falls under, or -1.
+  std::vector<int> bands;
 };
 
 // Reads every tuple and cell of a memory provider's result set through chunk handlers. The
@@ -41,7 +43,7 @@ std::string csvField(const std::string& field);
 void printCsv(const ResultGrid& grid, std::ostream& out);
 
 // The same grid with aligned columns: text to the left, numbers to the right, a rule under the
-// header.
-void printTable(const ResultGrid& grid, std::ostream& out);
+// header. With `bands`, a highlighted cell shows its band after its value: "1234.5[2]".
+void printTable(const ResultGrid& grid, std::ostream& out, bool bands = false);
 
 }  // namespace vtq

@@ -84,6 +84,8 @@ const char* const kHelp =
     "  sql STATEMENT     runs a flat request and prints its rows: SELECT fields FROM hierarchies\n"
     "                    [WHERE conditions]; text fields group the rows, measures are summed\n"
     "  .mode csv|table   how query results are printed\n"
+    "  .bands on|off     in table mode, a highlighted cell shows its band after its value:\n"
+    "                    1234.5[2] (off at start; csv always prints plain values)\n"
     "  .help             this text\n";
 
 // A word of a command line and where it starts, so that names with blanks can be cut out of
@@ -204,6 +206,7 @@ class Shell {
     }
     if (command == "sql" && !alone) return sql(text_between(words, line, 1, words.size()));
     if (command == ".mode") return mode(words);
+    if (command == ".bands") return bands(words);
     if (command == ".help" && alone) {
       m_Out << kHelp;
       return;
@@ -586,7 +589,7 @@ class Shell {
     if (m_Mode == "csv")
       printCsv(grid, m_Out);
     else
-      printTable(grid, m_Out);
+      printTable(grid, m_Out, m_bBands);
   }
 
   // ---- Saving and loading
@@ -648,10 +651,17 @@ class Shell {
     m_Mode = words[1].text;
   }
 
+  void bands(const std::vector<Word>& words) {
+    if (words.size() != 2 || (words[1].text != "on" && words[1].text != "off"))
+      throw ShellError{"usage: .bands on|off"};
+    m_bBands = words[1].text == "on";
+  }
+
   std::ostream& m_Out;
   NUVA_o::Cube* m_pCube;  // borrowed: the caller of runShell holds it
   auto_unuse<NUVA_o::Viewpoint> m_pView;
   std::string m_Mode = "table";
+  bool m_bBands = false;
 };
 
 std::string api_error_line(const olap_api::ApiException& e) {

@@ -43,12 +43,59 @@ struct GridSort {
   TOVAString context;
 };
 
+// A highlighting rule: the cells where the logical expression holds carry its group and band;
+// where several hold, the one of highest solve order (the later on equal orders).
+struct GridHighlight {
+  TOVAString expression;
+  TOVAString group;
+  int banding = 0;
+  int solveOrder = 0;
+  TOVAString context;
+};
+
+// A subtotal of one axis, with the numbers of the SubTotal interface (operation sum 0, average
+// 1, minimum 2, maximum 3, count 4; type whole axis 0, per parent 1; position before 0, after
+// 1). Its entries show `caption` on the axis's last hierarchy (after the parent's caption for a
+// per-parent total) and the members of the totalled tuples on the others.
+struct GridSubtotal {
+  size_t axis = 0;
+  int operation = 0;
+  int type = 0;
+  int position = 1;
+  TOVAString caption;
+  TOVAString uniqueName;
+  TOVAString context;
+};
+
+// A dynamic calculation of one axis at the tuple of that axis named by `members` (one member
+// unique name per hierarchy of the axis), with the type numbers of the DynamicCalculation
+// interface (share of the axis total 0, share of the parent 1, rank 2, running sum 3,
+// difference from the previous tuple 4, ratio to the previous tuple 5). Its entry stands right
+// after that tuple, captioned by the tuple's last member and `caption`; a tuple the axis does not
+// show adds nothing. Shares are fractions; the parent is the tuple with its last member's parent,
+// read from the axis when it shows it, else from the cube (none at another axis's added entry).
+// Calculations are computed once every axis has its entries: at a total of another axis, from
+// the total's cells.
+struct GridCalculation {
+  size_t axis = 0;
+  int type = 0;
+  std::vector<TOVAString> members;
+  TOVAString caption;
+  TOVAString uniqueName;
+  TOVAString context;
+};
+
 struct GridQuery {
   std::vector<GridAxis> axes;
   // Every filter applies; the sorts apply in this order, each later one breaking the ties of
   // those before. Errors in them throw the evaluator's exceptions (COMMON_E_EVAL_*).
   std::vector<GridFilter> filters;
   std::vector<GridSort> sorts;
+  // Evaluated over the final cells, after filters and sorts.
+  std::vector<GridHighlight> highlights;
+  // Add their entries to the final axes, after the highlights; entries carry no band.
+  std::vector<GridSubtotal> subtotals;
+  std::vector<GridCalculation> calculations;
   // Each coordinate restricts every cell to the facts under any of its members; an All member
   // restricts nothing. A [Measures] coordinate names the measure (exactly one member).
   std::vector<GridCoordinate> slicer;
@@ -123,6 +170,10 @@ class VTQ_EXPORT MemoryCellDataChunk : public NUVA_o::CellDataChunk {
   // Throw InvalidArgumentException for an index out of range. An empty cell has value 0.
   virtual bool isEmpty(long cell) const = 0;
   virtual double getValue(long cell) const = 0;
+  // The highlighting rule the cell falls under: its banding, or -1 for none, and its group,
+  // empty for none.
+  virtual int getBand(long cell) const = 0;
+  virtual const TOVAString& getGroup(long cell) const = 0;
 };
 
 // Number of cells a query would produce (saturating), after resolving its names. Throws
