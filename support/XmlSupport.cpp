@@ -129,6 +129,64 @@ std::string asciiValue(const TOVAString& text) {
   return out;
 }
 
+// Attribute text escaped as the serialiser escapes it for a UTF-16 string.
+void appendAttributeText(const XMLCh* text, std::u16string& out) {
+  for (; *text; ++text) {
+    switch (*text) {
+      case u'&': out += u"&amp;"; break;
+      case u'<': out += u"&lt;"; break;
+      case u'"': out += u"&quot;"; break;
+      case u'\n': out += u"&#xA;"; break;
+      case u'\r': out += u"&#xD;"; break;
+      case u'\t': out += u"&#x9;"; break;
+      default: out += *text;
+    }
+  }
+}
+
+// Appends `element` as the serialiser writes it (no pretty printing, no namespaces): the
+// serialiser reaches every node through casts that cost it four times what this walk does.
+// False when the tree holds anything but elements with specified, plain-text attributes
+// (text, comments, namespaces, entity references, deep nesting), which is left to it.
+bool appendElement(const DOMElement* element, std::u16string& out, int depth) {
+  if (depth > 200 || element->getNamespaceURI() || element->getPrefix()) return false;
+  const XMLCh* name = element->getTagName();
+  out += u'<';
+  out += name;
+  const DOMNamedNodeMap* attributes = element->getAttributes();
+  const XMLSize_t count = attributes ? attributes->getLength() : 0;
+  for (XMLSize_t i = 0; i < count; ++i) {
+    const DOMNode* node = attributes->item(i);
+    if (node->getNodeType() != DOMNode::ATTRIBUTE_NODE) return false;
+    const auto* attribute = static_cast<const DOMAttr*>(node);
+    if (!attribute->getSpecified() || attribute->getNamespaceURI() || attribute->getPrefix())
+      return false;
+    out += u' ';
+    out += attribute->getName();
+    out += u"=\"";
+    for (const DOMNode* part = attribute->getFirstChild(); part; part = part->getNextSibling()) {
+      if (part->getNodeType() != DOMNode::TEXT_NODE) return false;
+      appendAttributeText(part->getNodeValue(), out);
+    }
+    out += u'"';
+  }
+  const DOMNode* child = element->getFirstChild();
+  if (!child) {
+    out += u"/>";
+    return true;
+  }
+  out += u'>';
+  for (; child; child = child->getNextSibling()) {
+    if (child->getNodeType() != DOMNode::ELEMENT_NODE ||
+        !appendElement(static_cast<const DOMElement*>(child), out, depth + 1))
+      return false;
+  }
+  out += u"</";
+  out += name;
+  out += u'>';
+  return true;
+}
+
 }  // namespace
 
 struct XmlSupport::Impl {
@@ -264,6 +322,11 @@ DOMDocument* XmlSupport::getDocument() const { return m_pImpl->document; }
 TOVAString XmlSupport::getXml() const {
   DOMDocument* doc = m_pImpl->document;
   if (doc == nullptr || doc->getDocumentElement() == nullptr) return TOVAString();
+  if (doc->getFirstChild() == doc->getDocumentElement() &&
+      doc->getDocumentElement()->getNextSibling() == nullptr) {
+    std::u16string out;
+    if (appendElement(doc->getDocumentElement(), out, 0)) return TOVAString(std::move(out));
+  }
   DOMLSSerializer* serializer = nullptr;
   XMLCh* text = nullptr;
   FirstError errors;
