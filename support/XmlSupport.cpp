@@ -79,13 +79,14 @@ bool isXmlChar(char16_t c) {
 }
 
 // Attribute values come from users' data; characters XML cannot carry become U+FFFD so that
-// the document always reads back.
-std::u16string xmlSafeText(const TOVAString& value) {
+// the document always reads back. Returns the value itself when it needs no change (nearly
+// always; no copy then), else `out`.
+const char16_t* xmlSafeText(const TOVAString& value, std::u16string& out) {
   const std::u16string& in = value.u16();
   size_t i = 0;
   while (i < in.size() && isXmlChar(in[i])) ++i;
-  if (i == in.size()) return in;
-  std::u16string out(in, 0, i);
+  if (i == in.size()) return value.c_str();
+  out.assign(in, 0, i);
   for (; i < in.size(); ++i) {
     char16_t c = in[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
@@ -96,21 +97,22 @@ std::u16string xmlSafeText(const TOVAString& value) {
       out += isXmlChar(c) ? c : u'\xFFFD';
     }
   }
-  return out;
+  return out.c_str();
 }
 
 // Element and attribute names are the library's own constants; an invalid one is a coding
 // error, reported, and replaced by a valid name so that the document stays well formed.
-std::u16string xmlName(const TOVAString& name, int line) {
-  if (!name.empty() && XMLChar1_0::isValidName(name.c_str(), name.length())) return name.u16();
+// Returns the name itself when valid (no copy then), else `fixed`.
+const char16_t* xmlName(const TOVAString& name, int line, std::u16string& fixed) {
+  if (!name.empty() && XMLChar1_0::isValidName(name.c_str(), name.length())) return name.c_str();
   support_dll::AssertionFailure("XMLChar1_0::isValidName(name)", "XmlSupport", line);
-  std::u16string fixed;
   for (size_t i = 0; i < name.length(); ++i) {
     char16_t c = name[i];
     bool ok = fixed.empty() ? XMLChar1_0::isFirstNameChar(c) : XMLChar1_0::isNameChar(c);
     fixed += ok ? c : u'_';
   }
-  return fixed.empty() ? u"_" : fixed;
+  if (fixed.empty()) fixed = u"_";
+  return fixed.c_str();
 }
 
 std::string asciiValue(const TOVAString& text) {
@@ -352,7 +354,8 @@ DOMElement* XmlSupport::addAChild(DOMElement* parent, const TOVAString& name) {
   DOMDocument* doc = parent ? parent->getOwnerDocument() : m_pImpl->document;
   if (doc == nullptr) return nullptr;
   try {
-    DOMElement* child = doc->createElement(xmlName(name, __LINE__).c_str());
+    std::u16string fixed;
+    DOMElement* child = doc->createElement(xmlName(name, __LINE__, fixed));
     if (auto* impl = dynamic_cast<DOMElementImpl*>(parent)) {
       // The checked appendChild costs a third more than the unchecked append the parser itself
       // uses; a new element of the parent's own document passes every check.
@@ -371,7 +374,13 @@ DOMElement* XmlSupport::addAChild(DOMElement* parent, const TOVAString& name) {
 
 TOVAString XmlSupport::getAttribute(const DOMElement* element, const TOVAString& name) {
   if (element == nullptr) return TOVAString();
-  return fromXMLCh(element->getAttribute(name.c_str()));
+  const DOMAttr* attribute = element->getAttributeNode(name.c_str());
+  if (attribute == nullptr) return TOVAString();
+  // A value of one text node, read without the cast getValue makes to find that out.
+  const DOMNode* text = attribute->getFirstChild();
+  if (text && text->getNodeType() == DOMNode::TEXT_NODE && text->getNextSibling() == nullptr)
+    return fromXMLCh(text->getNodeValue());
+  return fromXMLCh(attribute->getValue());
 }
 
 bool XmlSupport::hasAttribute(const DOMElement* element, const TOVAString& name) {
@@ -403,20 +412,21 @@ double XmlSupport::getRealAttribute(const DOMElement* element, const TOVAString&
 void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const TOVAString& value) {
   if (element == nullptr) return;
   try {
-    const std::u16string attributeName = xmlName(name, __LINE__);
+    std::u16string fixedName, fixedValue;
+    const char16_t* attributeName = xmlName(name, __LINE__, fixedName);
     auto* impl = dynamic_cast<DOMElementImpl*>(element);
-    if (impl && impl->fAttributes && !impl->fAttributes->getNamedItem(attributeName.c_str()) &&
+    if (impl && impl->fAttributes && !impl->fAttributes->getNamedItem(attributeName) &&
         !impl->fNode.isReadOnly()) {
       // A new attribute the way the parser adds one: the checked setAttribute costs half as
       // much again, and its checks (read-only, foreign or owned nodes) cannot fail here.
       auto* attribute = static_cast<DOMAttrImpl*>(
-          impl->getOwnerDocument()->createAttribute(attributeName.c_str()));
-      attribute->setValueFast(xmlSafeText(value).c_str());
+          impl->getOwnerDocument()->createAttribute(attributeName));
+      attribute->setValueFast(xmlSafeText(value, fixedValue));
       // The unchecked insert needs the map's storage made first.
       if (impl->fAttributes->getLength() == 0) impl->fAttributes->reserve(4);
       impl->fAttributes->setNamedItemFast(attribute);
     } else {
-      element->setAttribute(attributeName.c_str(), xmlSafeText(value).c_str());
+      element->setAttribute(attributeName, xmlSafeText(value, fixedValue));
     }
   } catch (...) {
     support_dll::AssertionFailure("setAttribute succeeds", "XmlSupport", __LINE__);
