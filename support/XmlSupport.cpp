@@ -1,5 +1,6 @@
 #include "support/XmlSupport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <mutex>
@@ -464,9 +465,35 @@ DOMElement* XmlSupport::getFirstChildElement(const DOMElement* element) {
   return element ? element->getFirstElementChild() : nullptr;
 }
 
-DOMNodeList* XmlSupport::getDescendantElementsByTagName(const DOMElement* element,
-                                                        const TOVAString& name) {
-  return element ? element->getElementsByTagName(name.c_str()) : nullptr;
+std::vector<DOMElement*> XmlSupport::getDescendantElementsByTagName(const DOMElement* element,
+                                                                    const TOVAString& name) {
+  std::vector<DOMElement*> found;
+  if (element == nullptr) return found;
+  // A walk in document order with its own stack: the DOM's list climbs back up through casts
+  // and walks the whole tree again for each name, which made restoring views with large
+  // member lists slow.
+  const std::u16string_view wanted(name.u16());
+  const bool any = wanted == std::u16string_view(u"*");
+  // Children go on the stack last first; first child and next sibling are the DOM's only
+  // steps that cost no cast.
+  std::vector<const DOMNode*> next;
+  auto pushChildren = [&next](const DOMNode* parent) {
+    const size_t first = next.size();
+    for (const DOMNode* child = parent->getFirstChild(); child; child = child->getNextSibling())
+      next.push_back(child);
+    std::reverse(next.begin() + static_cast<std::ptrdiff_t>(first), next.end());
+  };
+  pushChildren(element);
+  while (!next.empty()) {
+    const DOMNode* node = next.back();
+    next.pop_back();
+    if (node->getNodeType() == DOMNode::ELEMENT_NODE) {
+      auto* e = static_cast<DOMElement*>(const_cast<DOMNode*>(node));
+      if (any || std::u16string_view(e->getTagName()) == wanted) found.push_back(e);
+    }
+    pushChildren(node);
+  }
+  return found;
 }
 
 TOVAString XmlSupport::getNodeName(const DOMNode* node) {

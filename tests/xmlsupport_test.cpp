@@ -68,7 +68,7 @@ TEST_F(XmlSupportTest, BuiltDocumentSurvivesSerialiseAndParse) {
             XmlSupport::getAttribute(r, "Name"));
   EXPECT_EQ("a\nb\tc\rd", XmlSupport::getAttribute(r, "Lines"));
   EXPECT_EQ(2u, back.getElementsByTagName("Axis")->getLength());
-  EXPECT_EQ(1u, XmlSupport::getDescendantElementsByTagName(r, "AxisHierarchy")->getLength());
+  EXPECT_EQ(1u, XmlSupport::getDescendantElementsByTagName(r, "AxisHierarchy").size());
   DOMElement* firstAxis = XmlSupport::findChild(r, "Axis");
   EXPECT_EQ(firstAxis, XmlSupport::getFirstChildElement(r));
   EXPECT_EQ(nullptr, XmlSupport::findChild(r, "AxisHierarchy"));  // not a direct child
@@ -255,6 +255,19 @@ TEST_F(XmlSupportTest, TheTextIsWhatTheDomSerialiserWrites) {
     ASSERT_TRUE(parsed.parseXML(text)) << text;
     EXPECT_EQ(serialisedByXerces(parsed), parsed.getXml()) << text;
   }
+}
+
+TEST_F(XmlSupportTest, DescendantsComeInDocumentOrder) {
+  XmlSupport doc;
+  ASSERT_TRUE(doc.parseXML("<a><b n=\"1\"><b n=\"2\"/>text<!-- c --></b><c><b n=\"3\"/></c><b n=\"4\"/></a>"));
+  std::string order;
+  for (DOMElement* b : XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "b"))
+    order += XmlSupport::getAttribute(b, "n").string();
+  EXPECT_EQ("1234", order);
+  EXPECT_EQ(5u, XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "*").size());
+  EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(nullptr, "b").empty());
+  // The element itself is not its own descendant.
+  EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "a").empty());
 }
 
 }  // namespace
