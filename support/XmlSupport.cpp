@@ -232,7 +232,10 @@ struct XmlSupport::Impl {
 
   // Replaces the document by the one `makeInput` reads; false, with the document emptied and
   // the reason kept, when it cannot be parsed.
-  bool parse(const std::function<DOMLSInput*()>& makeInput, bool hasDoctype) {
+  // `hasDoctype` is asked only when the text is refused: searching a large document for a
+  // DOCTYPE that is nearly never there was a measurable part of loading a view.
+  bool parse(const std::function<DOMLSInput*()>& makeInput,
+             const std::function<bool()>& hasDoctype) {
     parseError.clear();
     parseErrors.clear();
     if (!initialiseXerces()) {
@@ -264,7 +267,7 @@ struct XmlSupport::Impl {
     if (parsed == nullptr) {
       if (parseError.empty()) parseError = "the XML text could not be parsed";
       // The parser's own words for a refused DOCTYPE are only "invalid document structure".
-      if (hasDoctype) parseError.append(" (DOCTYPE declarations are not allowed)");
+      if (hasDoctype()) parseError.append(" (DOCTYPE declarations are not allowed)");
       newDocument();
       return false;
     }
@@ -294,7 +297,7 @@ bool XmlSupport::parseXML(const TOVAString& text) {
         input->setStringData(text.c_str());
         return input;
       },
-      text.find(TOVAString("<!DOCTYPE")) != TOVAString::npos);
+      [&] { return text.find(TOVAString("<!DOCTYPE")) != TOVAString::npos; });
 }
 
 bool XmlSupport::parseXMLBytes(std::string_view bytes, const TOVAString& name) {
@@ -307,7 +310,7 @@ bool XmlSupport::parseXMLBytes(std::string_view bytes, const TOVAString& name) {
                                   systemId.c_str()),
             true);
       },
-      bytes.find("<!DOCTYPE") != std::string_view::npos);
+      [&] { return bytes.find("<!DOCTYPE") != std::string_view::npos; });
 }
 
 const TOVAString& XmlSupport::getParseError() const { return m_pImpl->parseError; }
