@@ -14,8 +14,8 @@
 namespace vtq_bench {
 
 struct GeneratedFacts {
-  static constexpr int kYears = 10, kCategories = 5, kSubcategories = 8, kItems = 25,
-                       kCities = 40, kRegions = 4;
+  static constexpr int kYears = 10, kCategories = 5, kSubcategories = 8, kItems = 25, kCities = 40,
+                       kRegions = 4;
   struct Item {
     std::string name, subcategory, category;
   };

@@ -68,8 +68,8 @@ struct Fixture {
     for (const auto& c : data.cities) {
       b.addPath("[Geography]", c.name, {c.region, c.name});
       cityLeaf.push_back(b.leafIndex("Geography", c.name));
-      insert("INSERT INTO cities VALUES(" + std::to_string(cityLeaf.size() - 1) + ", '" +
-             c.region + "')");
+      insert("INSERT INTO cities VALUES(" + std::to_string(cityLeaf.size() - 1) + ", '" + c.region +
+             "')");
     }
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO facts VALUES(?,?,?,?)", -1, &s, nullptr);

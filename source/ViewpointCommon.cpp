@@ -365,8 +365,8 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
   std::vector<TOVAString> repairs;
   try {
     for (XMLSize_t i = 0; i < axisCount; ++i) {
-      auto_unuse<NUVA_o::Axis> axis(AxisCommon::s_CreateAxisFromXML(
-          axisElements[i], m_pCube.get(), this));
+      auto_unuse<NUVA_o::Axis> axis(
+          AxisCommon::s_CreateAxisFromXML(axisElements[i], m_pCube.get(), this));
       const auto& details = axis->getRepairDetails();
       repairs.insert(repairs.end(), details.begin(), details.end());
       axes.push_back(std::move(axis));

@@ -562,7 +562,8 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   m_bNullFilter = XmlSupport::getBooleanAttribute(element, "NullFilter");
 
   if (DOMElement* properties = XmlSupport::findChild(element, "AxisProperties")) {
-    for (DOMElement* node : XmlSupport::getDescendantElementsByTagName(properties, "AxisProperty")) {
+    for (DOMElement* node :
+         XmlSupport::getDescendantElementsByTagName(properties, "AxisProperty")) {
       auto_unuse<AxisProperty> property(new AxisProperty(this, TOVAString(), TOVAString(), false));
       m_Properties.emplace_back(property.share());
       property->restore(node, cube);
@@ -578,8 +579,8 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   for (XMLSize_t i = 0; i < hierarchyCount; ++i) {
     TOVAString problem;
     try {
-      auto_unuse<NUVA_o::AxisHierarchy> axisHierarchy(AxisHierarchyCommon::s_CreateAxisHierarchyFromXML(
-          hierarchies[i], cube));
+      auto_unuse<NUVA_o::AxisHierarchy> axisHierarchy(
+          AxisHierarchyCommon::s_CreateAxisHierarchyFromXML(hierarchies[i], cube));
       if (!axisHierarchy) continue;
       const auto& details = axisHierarchy->getRepairDetails();
       m_RepairDetails.insert(m_RepairDetails.end(), details.begin(), details.end());

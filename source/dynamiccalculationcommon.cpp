@@ -148,7 +148,8 @@ void DynamicCalculationCommon::restore(DOMElement* element, NUVA_o::Cube* cube) 
     OptionalCubeViewClauseCommon::raise_restore_exception(
         "Type", support::COMMON_M_XML_OUT_OF_RANGE, kElement);
 
-  const std::vector<DOMElement*> tuples = XmlSupport::getDescendantElementsByTagName(element, "Tuple");
+  const std::vector<DOMElement*> tuples =
+      XmlSupport::getDescendantElementsByTagName(element, "Tuple");
   if (tuples.empty())
     OptionalCubeViewClauseCommon::raise_restore_exception("Tuple", support::COMMON_M_XML_MISSING,
                                                           kElement);

@@ -102,7 +102,8 @@ void OptionalCubeViewClauseCommon::restore_base(DOMElement* element, NUVA_o::Cub
     raise_restore_exception("Order", support::COMMON_M_XML_OUT_OF_RANGE, elementName);
 
   auto_unuse<NUVA_o::Tuple> tuple;
-  const std::vector<DOMElement*> tuples = XmlSupport::getDescendantElementsByTagName(element, "Tuple");
+  const std::vector<DOMElement*> tuples =
+      XmlSupport::getDescendantElementsByTagName(element, "Tuple");
   if (!tuples.empty()) {
     if (tuples.size() != 1)
       support_dll::AssertionFailure("pTupleList->getLength( ) == 1", __FILE__, __LINE__);

@@ -136,13 +136,26 @@ std::string asciiValue(const TOVAString& text) {
 void appendAttributeText(const XMLCh* text, std::u16string& out) {
   for (; *text; ++text) {
     switch (*text) {
-      case u'&': out += u"&amp;"; break;
-      case u'<': out += u"&lt;"; break;
-      case u'"': out += u"&quot;"; break;
-      case u'\n': out += u"&#xA;"; break;
-      case u'\r': out += u"&#xD;"; break;
-      case u'\t': out += u"&#x9;"; break;
-      default: out += *text;
+      case u'&':
+        out += u"&amp;";
+        break;
+      case u'<':
+        out += u"&lt;";
+        break;
+      case u'"':
+        out += u"&quot;";
+        break;
+      case u'\n':
+        out += u"&#xA;";
+        break;
+      case u'\r':
+        out += u"&#xD;";
+        break;
+      case u'\t':
+        out += u"&#x9;";
+        break;
+      default:
+        out += *text;
     }
   }
 }
@@ -423,8 +436,8 @@ void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const TOV
         !impl->fNode.isReadOnly()) {
       // A new attribute the way the parser adds one: the checked setAttribute costs half as
       // much again, and its checks (read-only, foreign or owned nodes) cannot fail here.
-      auto* attribute = static_cast<DOMAttrImpl*>(
-          impl->getOwnerDocument()->createAttribute(attributeName));
+      auto* attribute =
+          static_cast<DOMAttrImpl*>(impl->getOwnerDocument()->createAttribute(attributeName));
       attribute->setValueFast(xmlSafeText(value, fixedValue));
       // The unchecked insert needs the map's storage made first.
       if (impl->fAttributes->getLength() == 0) impl->fAttributes->reserve(4);

@@ -259,7 +259,8 @@ TEST_F(XmlSupportTest, TheTextIsWhatTheDomSerialiserWrites) {
 
 TEST_F(XmlSupportTest, DescendantsComeInDocumentOrder) {
   XmlSupport doc;
-  ASSERT_TRUE(doc.parseXML("<a><b n=\"1\"><b n=\"2\"/>text<!-- c --></b><c><b n=\"3\"/></c><b n=\"4\"/></a>"));
+  ASSERT_TRUE(doc.parseXML(
+      "<a><b n=\"1\"><b n=\"2\"/>text<!-- c --></b><c><b n=\"3\"/></c><b n=\"4\"/></a>"));
   std::string order;
   for (DOMElement* b : XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "b"))
     order += XmlSupport::getAttribute(b, "n").string();

@@ -333,7 +333,8 @@ void MemoryMemberSet::persist(XmlSupport& xml, DOMElement* parent) const {
   // Made once: converting the names for each of thousands of members was a tenth of the save.
   static const TOVAString kMember("Member"), kUniqueName("UniqueName");
   for (int32_t index : m_Members)
-    XmlSupport::write_to(xml.addAChild(members, kMember), kUniqueName, m_pHierarchy->member(index).uniqueName);
+    XmlSupport::write_to(xml.addAChild(members, kMember), kUniqueName,
+                         m_pHierarchy->member(index).uniqueName);
 }
 
 // Reads a "Memberset" element of `hierarchy` into a new set; throws before anything is made
