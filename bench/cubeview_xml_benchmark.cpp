@@ -1,7 +1,7 @@
 // Saving a cube view (toXML) and loading it into a new view (initialise from XML) against parsing
 // and serialising the same document text with the Xerces DOM directly. The view: 4 axes, 8
-// hierarchies whose view member sets hold 1,000 members each, 20 sorts, 20 filters and 20
-// highlighting rules. Fixed data, no randomness.
+// hierarchies whose view member sets hold 1,000 members each, 20 sorts, 20 filters, 20
+// highlighting rules, 10 subtotals and 10 dynamic calculations. Fixed data, no randomness.
 
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "BenchRatio.h"
+#include "NUVA_o/Axis.h"
 #include "NUVA_o/Expression.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
 #include "NUVA_o/Tuple.h"
@@ -65,6 +66,20 @@ NUVA_o::Viewpoint* benchView() {
     auto_unuse<NUVA_o::Filter>(view->addFilter(tuple.get(), condition.get()));
     auto_unuse<NUVA_o::ExceptionSpecification>(
         view->addExceptionSpecification(tuple.get(), condition.get(), i));
+  }
+  for (int i = 0; i < 10; ++i) {
+    NUVA_o::Axis& axis = *view->getAxes()[i % 4];
+    auto_unuse<NUVA_o::SubTotal>(common::addAxisSubTotal(
+        *view, axis, NUVA_o::SubTotal::SubTotalPosition(i % 2),
+        NUVA_o::SubTotal::SubTotalType(i / 2 % 2), NUVA_o::SubTotal::SubTotalOperation(i % 5)));
+    // Over every hierarchy of the axis, so that the calculation is active.
+    auto_unuse<NUVA_o::Tuple> tuple(createCommonTuple());
+    for (const auto& axisHierarchy : axis.getAxisHierarchies()) {
+      auto_unuse<NUVA_o::Member> member(axisHierarchy->getHierarchy()->getDefaultMember());
+      tuple->addMember(member.get());
+    }
+    auto_unuse<NUVA_o::DynamicCalculation>(common::addDynamicCalculation(
+        *view, axis, *tuple, NUVA_o::DynamicCalculationType(i % 6)));
   }
   return view.release();
 }

@@ -1,8 +1,9 @@
-// A flat request on 2,000,000 generated facts (the generator of the grid query benchmark, with
-// cities in regions): Category, Year and the sum of Sales where Region is one of four, through
+// A flat request on 2,000,000 generated facts (bench/GeneratedFacts.h, shared with the grid
+// query benchmark): Category, Year and the sum of Sales where Region is one of four, through
 // a flattener and the memory provider, against the same SQL in SQLite over the same rows in an
-// in-memory database. Both sides return 5 x 10 rows; SQLite's are stepped through. DuckDB is not
-// measured here.
+// in-memory database. Both sides return 5 x 10 rows; SQLite's are stepped through. DuckDB is
+// compared by bench/duckdb_compare.sh, from the tables `--dump-csv DIR` writes (with this
+// program's own result, rows and total, in flat.expected).
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "BenchRatio.h"
+#include "GeneratedFacts.h"
 #include "NUVA_o/Flattener.h"
 #include "common/CommonFlattener.h"
 #include "provider/memory/MemoryCube.h"
@@ -21,8 +23,6 @@
 namespace {
 
 constexpr size_t kFacts = 2000000;
-constexpr int kYears = 10, kCategories = 5, kSubcategories = 8, kItems = 25, kCities = 40,
-              kRegions = 4;
 const char* const kStatement =
     "SELECT [Product].[Category], [Time].[Calendar].[Year], [Measures].[Sales] "
     "FROM [Product], [Time].[Calendar] WHERE [Geography].[Region] = 'R2'";
@@ -32,6 +32,7 @@ const char* const kSql =
     "WHERE c.region = 'R2' GROUP BY p.category, m.year";
 
 struct Fixture {
+  vtq_bench::GeneratedFacts data{kFacts};
   auto_unuse<memory::MemoryCube> cube;
   auto_unuse<NUVA_o::FlattenerQuery> query;
   sqlite3* db = nullptr;
@@ -52,52 +53,38 @@ struct Fixture {
          "CREATE TABLE facts(month_id INTEGER, item_id INTEGER, city_id INTEGER, sales REAL);"
          "BEGIN");
     std::vector<int32_t> monthLeaf, itemLeaf, cityLeaf;
-    for (int y = 0; y < kYears; ++y)
-      for (int m = 0; m < 12; ++m) {
-        char key[16];
-        std::snprintf(key, sizeof key, "%d-%02d", 2010 + y, m + 1);
-        b.addPath("[Time].[Calendar]", key, {std::to_string(2010 + y), key});
-        monthLeaf.push_back(b.leafIndex("Time", key));
-        insert("INSERT INTO months VALUES(" + std::to_string(monthLeaf.size() - 1) + ", '" +
-               std::to_string(2010 + y) + "')");
-      }
-    for (int c = 0; c < kCategories; ++c)
-      for (int s = 0; s < kSubcategories; ++s)
-        for (int i = 0; i < kItems; ++i) {
-          std::string item = "I" + std::to_string(c) + "." + std::to_string(s) + "." + std::to_string(i);
-          b.addPath("[Product]", item, {"C" + std::to_string(c), "S" + std::to_string(c) + "." + std::to_string(s), item});
-          itemLeaf.push_back(b.leafIndex("Product", item));
-          insert("INSERT INTO products VALUES(" + std::to_string(itemLeaf.size() - 1) + ", 'C" +
-                 std::to_string(c) + "')");
-        }
-    for (int c = 0; c < kCities; ++c) {
-      std::string city = "City" + std::to_string(c), region = "R" + std::to_string(c % kRegions);
-      b.addPath("[Geography]", city, {region, city});
-      cityLeaf.push_back(b.leafIndex("Geography", city));
-      insert("INSERT INTO cities VALUES(" + std::to_string(c) + ", '" + region + "')");
+    for (const auto& m : data.months) {
+      b.addPath("[Time].[Calendar]", m.key, {m.year, m.key});
+      monthLeaf.push_back(b.leafIndex("Time", m.key));
+      insert("INSERT INTO months VALUES(" + std::to_string(monthLeaf.size() - 1) + ", '" + m.year +
+             "')");
     }
-    uint64_t seed = 20240601;
-    auto next = [&seed] {
-      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-      return seed >> 33;
-    };
+    for (const auto& i : data.items) {
+      b.addPath("[Product]", i.name, {i.category, i.subcategory, i.name});
+      itemLeaf.push_back(b.leafIndex("Product", i.name));
+      insert("INSERT INTO products VALUES(" + std::to_string(itemLeaf.size() - 1) + ", '" +
+             i.category + "')");
+    }
+    for (const auto& c : data.cities) {
+      b.addPath("[Geography]", c.name, {c.region, c.name});
+      cityLeaf.push_back(b.leafIndex("Geography", c.name));
+      insert("INSERT INTO cities VALUES(" + std::to_string(cityLeaf.size() - 1) + ", '" + c.region +
+             "')");
+    }
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO facts VALUES(?,?,?,?)", -1, &s, nullptr);
     std::vector<int32_t> keys(3);
     std::vector<double> values(1);
     for (size_t r = 0; r < kFacts; ++r) {
-      const auto month = static_cast<int>(next() % monthLeaf.size());
-      const auto item = static_cast<int>(next() % itemLeaf.size());
-      const auto city = static_cast<int>(next() % cityLeaf.size());
-      const double sales = static_cast<double>(next() % 100000) / 100.0;
+      const int month = data.factMonth[r], item = data.factItem[r], city = data.factCity[r];
       keys = {monthLeaf[static_cast<size_t>(month)], itemLeaf[static_cast<size_t>(item)],
               cityLeaf[static_cast<size_t>(city)]};
-      values[0] = sales;
+      values[0] = data.factSales[r];
       b.addFact(keys, values);
       sqlite3_bind_int(s, 1, month);
       sqlite3_bind_int(s, 2, item);
       sqlite3_bind_int(s, 3, city);
-      sqlite3_bind_double(s, 4, sales);
+      sqlite3_bind_double(s, 4, data.factSales[r]);
       sqlite3_step(s);
       sqlite3_reset(s);
     }
@@ -168,5 +155,15 @@ BENCHMARK(BM_SqliteFlatQuery)->Unit(benchmark::kMillisecond)->Repetitions(3);
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string dumpDir = vtq_bench::takeDumpCsvOption(argc, argv);
+  if (!dumpDir.empty()) {
+    Fixture& f = fixture();
+    check_same(f);
+    const auto ours = run_flat(f);
+    FILE* expected = std::fopen((dumpDir + "/flat.expected").c_str(), "w");
+    if (!f.data.dumpCsv(dumpDir) || !expected) return 1;
+    std::fprintf(expected, "%zu %.6f\n", ours.second, ours.first);
+    return std::fclose(expected) == 0 ? 0 : 1;
+  }
   return vtq_bench::runWithRatios(argc, argv, {{"BM_FlatQuery/repeats:3", "BM_SqliteFlatQuery/repeats:3"}}, 0.5);
 }

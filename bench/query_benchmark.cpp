@@ -3,7 +3,9 @@
 // at Month on columns, the sum of Sales in each cell. Our query is a cube view's `query`, with
 // its cells read back in chunks and the result set closed (so the next query evaluates again);
 // the provider's grid engine alone is timed too. SQLite joins the dimension tables and groups on
-// their integer keys, and its rows are stepped through.
+// their integer keys, and its rows are stepped through. `--dump-csv DIR` writes the generated
+// tables as CSV with this program's own result (rows and total) in grid.expected, for
+// bench/duckdb_compare.sh.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "GeneratedFacts.h"
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/MemberSet.h"
@@ -31,57 +34,18 @@
 namespace {
 
 constexpr size_t kFacts = 2000000;
-constexpr int kYears = 10, kCategories = 5, kSubcategories = 8, kItems = 25, kCities = 40;
-
-struct Item {
-  std::string name, subcategory, category;
-};
-struct Month {
-  std::string key, year, quarter, name;
-};
+using Item = vtq_bench::GeneratedFacts::Item;
+using Month = vtq_bench::GeneratedFacts::Month;
+using City = vtq_bench::GeneratedFacts::City;
 
 // The generated data, the cube built from it and the same rows in SQLite.
-struct Fixture {
-  std::vector<Item> items;
-  std::vector<Month> months;
-  std::vector<std::string> cities;
-  std::vector<int32_t> factMonth, factItem, factCity;
-  std::vector<double> factSales;
+struct Fixture : vtq_bench::GeneratedFacts {
   auto_unuse<memory::MemoryCube> cube;
   auto_unuse<NUVA_o::Viewpoint> view;
   sqlite3* db = nullptr;
   memory::GridQuery query;
 
-  Fixture() {
-    for (int c = 0; c < kCategories; ++c)
-      for (int s = 0; s < kSubcategories; ++s)
-        for (int i = 0; i < kItems; ++i)
-          items.push_back({"I" + std::to_string(c) + "." + std::to_string(s) + "." + std::to_string(i),
-                           "S" + std::to_string(c) + "." + std::to_string(s), "C" + std::to_string(c)});
-    const char* names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    for (int y = 0; y < kYears; ++y)
-      for (int m = 0; m < 12; ++m) {
-        char key[16];
-        std::snprintf(key, sizeof key, "%d-%02d", 2010 + y, m + 1);
-        months.push_back({key, std::to_string(2010 + y), "Q" + std::to_string(m / 3 + 1), names[m]});
-      }
-    for (int c = 0; c < kCities; ++c) cities.push_back("City" + std::to_string(c));
-
-    uint64_t seed = 20240601;
-    auto next = [&seed] {
-      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-      return seed >> 33;
-    };
-    factMonth.resize(kFacts);
-    factItem.resize(kFacts);
-    factCity.resize(kFacts);
-    factSales.resize(kFacts);
-    for (size_t r = 0; r < kFacts; ++r) {
-      factMonth[r] = static_cast<int32_t>(next() % months.size());
-      factItem[r] = static_cast<int32_t>(next() % items.size());
-      factCity[r] = static_cast<int32_t>(next() % cities.size());
-      factSales[r] = static_cast<double>(next() % 100000) / 100.0;
-    }
+  Fixture() : GeneratedFacts(kFacts) {
     build_cube();
     build_database();
     for (const Month& m : months)
@@ -122,13 +86,13 @@ struct Fixture {
     for (const Item& i : items) b.addPath("[Product]", i.name, {i.category, i.subcategory, i.name});
     b.addDimension("Geography");
     b.addHierarchy("Geography", "Geography", {"City"});
-    for (const std::string& c : cities) b.addPath("[Geography]", c, {c});
+    for (const City& c : cities) b.addPath("[Geography]", c.name, {c.name});
     b.addMeasure("Sales");
     b.addMeasure("Cost");
     std::vector<int32_t> monthLeaf, itemLeaf, cityLeaf;
     for (const Month& m : months) monthLeaf.push_back(b.leafIndex("Time", m.key));
     for (const Item& i : items) itemLeaf.push_back(b.leafIndex("Product", i.name));
-    for (const std::string& c : cities) cityLeaf.push_back(b.leafIndex("Geography", c));
+    for (const City& c : cities) cityLeaf.push_back(b.leafIndex("Geography", c.name));
     std::vector<int32_t> keys(3);
     std::vector<double> values(2);
     for (size_t r = 0; r < kFacts; ++r) {
@@ -183,7 +147,7 @@ struct Fixture {
     sqlite3_prepare_v2(db, "INSERT INTO cities VALUES(?,?)", -1, &s, nullptr);
     for (size_t i = 0; i < cities.size(); ++i) {
       sqlite3_bind_int(s, 1, static_cast<int>(i));
-      sqlite3_bind_text(s, 2, cities[i].c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 2, cities[i].name.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_step(s);
       sqlite3_reset(s);
     }
@@ -378,4 +342,20 @@ BENCHMARK(BM_ViewQueryOverSqlite)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const std::string dumpDir = vtq_bench::takeDumpCsvOption(argc, argv);
+  if (!dumpDir.empty()) {
+    Fixture& f = fixture();
+    check_same(f);
+    const auto ours = run_view(f);
+    FILE* expected = std::fopen((dumpDir + "/grid.expected").c_str(), "w");
+    if (!f.dumpCsv(dumpDir) || !expected) return 1;
+    std::fprintf(expected, "%ld %.6f\n", ours.second, ours.first);
+    return std::fclose(expected) == 0 ? 0 : 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

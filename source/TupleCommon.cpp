@@ -28,9 +28,7 @@ void add_name_once(std::vector<TOVAString>& names, const TOVAString& name) {
 // The elements of that name below `element`, in document order.
 template <class Visit>
 void for_each_descendant(DOMElement* element, const char* name, Visit&& visit) {
-  DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(element, name);
-  for (XMLSize_t i = 0; list && i < list->getLength(); ++i)
-    visit(static_cast<DOMElement*>(list->item(i)));
+  for (DOMElement* found : XmlSupport::getDescendantElementsByTagName(element, name)) visit(found);
 }
 
 }  // namespace

@@ -345,8 +345,9 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
     e.log();
     throw e;
   }
-  DOMNodeList* axisElements = XmlSupport::getDescendantElementsByTagName(element, "Axis");
-  const XMLSize_t axisCount = axisElements ? axisElements->getLength() : 0;
+  const std::vector<DOMElement*> axisElements =
+      XmlSupport::getDescendantElementsByTagName(element, "Axis");
+  const XMLSize_t axisCount = axisElements.size();
   viewpointLog().logAt(4, "CubeView definition has %u axes", unsigned(axisCount));
   if (axisCount == 0)
     support::raise<MalformedXMLExceptionImpl>(moduleName(), support::COMMON_E_NO_AXIS_ELEMENT);
@@ -355,17 +356,17 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
   NUVA_o::QueryPropertySetCommon properties;
   properties.restore(element, m_pCube.get());
   m_QueryProperties = properties;
-  DOMNodeList* calculations = XmlSupport::getDescendantElementsByTagName(element, "CalculatedMembers");
+  const std::vector<DOMElement*> calculations =
+      XmlSupport::getDescendantElementsByTagName(element, "CalculatedMembers");
   // A document without the element, or with several, is damaged input: the first one counts.
-  if (calculations && calculations->getLength() > 0)
-    m_pCube->restoreCalculatedMembers(static_cast<DOMElement*>(calculations->item(0)));
+  if (!calculations.empty()) m_pCube->restoreCalculatedMembers(calculations[0]);
 
   std::vector<auto_unuse<NUVA_o::Axis>> axes;
   std::vector<TOVAString> repairs;
   try {
     for (XMLSize_t i = 0; i < axisCount; ++i) {
-      auto_unuse<NUVA_o::Axis> axis(AxisCommon::s_CreateAxisFromXML(
-          static_cast<DOMElement*>(axisElements->item(i)), m_pCube.get(), this));
+      auto_unuse<NUVA_o::Axis> axis(
+          AxisCommon::s_CreateAxisFromXML(axisElements[i], m_pCube.get(), this));
       const auto& details = axis->getRepairDetails();
       repairs.insert(repairs.end(), details.begin(), details.end());
       axes.push_back(std::move(axis));
@@ -386,12 +387,12 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
 
   auto restore_clauses = [&](const char* name, auto make, uint32_t repairCode,
                              uint32_t& nextOrder, auto& all) {
-    DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(element, name);
-    const XMLSize_t count = list ? list->getLength() : 0;
+    const std::vector<DOMElement*> list = XmlSupport::getDescendantElementsByTagName(element, name);
+    const XMLSize_t count = list.size();
     for (XMLSize_t i = 0; i < count; ++i) {
       try {
         auto clause = make();
-        clause->restore(static_cast<DOMElement*>(list->item(i)), m_pCube.get());
+        clause->restore(list[i], m_pCube.get());
         const auto order = uint32_t(clause->getSolveOrder());
         if (order >= nextOrder) nextOrder = order + 1;
         all.push_back(std::move(clause));

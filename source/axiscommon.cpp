@@ -562,30 +562,25 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   m_bNullFilter = XmlSupport::getBooleanAttribute(element, "NullFilter");
 
   if (DOMElement* properties = XmlSupport::findChild(element, "AxisProperties")) {
-    DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(properties, "AxisProperty");
-    for (XMLSize_t i = 0; list && i < list->getLength(); ++i) {
-      DOMNode* node = list->item(i);
-      if (!node || node->getNodeType() != DOMNode::ELEMENT_NODE) {
-        support_dll::AssertionFailure("! \"Error accessing AxisProperty element\"", __FILE__,
-                                      __LINE__);
-        continue;
-      }
+    for (DOMElement* node :
+         XmlSupport::getDescendantElementsByTagName(properties, "AxisProperty")) {
       auto_unuse<AxisProperty> property(new AxisProperty(this, TOVAString(), TOVAString(), false));
       m_Properties.emplace_back(property.share());
-      property->restore(static_cast<DOMElement*>(node), cube);
+      property->restore(node, cube);
     }
   } else {
     support_dll::AssertionFailure("! \"Axis Properties Element not found\"", __FILE__, __LINE__);
   }
 
-  DOMNodeList* hierarchies = XmlSupport::getDescendantElementsByTagName(element, "AxisHierarchy");
-  const XMLSize_t hierarchyCount = hierarchies ? hierarchies->getLength() : 0;
+  const std::vector<DOMElement*> hierarchies =
+      XmlSupport::getDescendantElementsByTagName(element, "AxisHierarchy");
+  const XMLSize_t hierarchyCount = hierarchies.size();
   axisLog().logAt(4, "Axis definition has %u AxisHierarchies", unsigned(hierarchyCount));
   for (XMLSize_t i = 0; i < hierarchyCount; ++i) {
     TOVAString problem;
     try {
-      auto_unuse<NUVA_o::AxisHierarchy> axisHierarchy(AxisHierarchyCommon::s_CreateAxisHierarchyFromXML(
-          static_cast<DOMElement*>(hierarchies->item(i)), cube));
+      auto_unuse<NUVA_o::AxisHierarchy> axisHierarchy(
+          AxisHierarchyCommon::s_CreateAxisHierarchyFromXML(hierarchies[i], cube));
       if (!axisHierarchy) continue;
       const auto& details = axisHierarchy->getRepairDetails();
       m_RepairDetails.insert(m_RepairDetails.end(), details.begin(), details.end());
@@ -601,15 +596,15 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     m_RepairDetails.push_back(problem);
   }
 
-  DOMNodeList* calculations =
+  const std::vector<DOMElement*> calculations =
       XmlSupport::getDescendantElementsByTagName(element, "DynamicCalculation");
-  const XMLSize_t calculationCount = calculations ? calculations->getLength() : 0;
+  const XMLSize_t calculationCount = calculations.size();
   axisLog().logAt(4, "Axis definition has %u Dynamic Calculations", unsigned(calculationCount));
   for (XMLSize_t i = 0; i < calculationCount; ++i) {
     TOVAString problem;
     try {
       auto_unuse<DynamicCalculationCommon> calculation(new DynamicCalculationCommon(m_pExecutioner));
-      calculation->restore(static_cast<DOMElement*>(calculations->item(i)), cube);
+      calculation->restore(calculations[i], cube);
       calculation->addListener(this);
       m_DynamicCalculations.emplace_back(calculation.release());
       continue;
@@ -620,8 +615,9 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     drop_with_repair(support::COMMON_R_DYNAMIC_CALCULATION_DROPPED, problem);
   }
 
-  DOMNodeList* subTotals = XmlSupport::getDescendantElementsByTagName(element, "Subtotal");
-  const XMLSize_t subTotalCount = subTotals ? subTotals->getLength() : 0;
+  const std::vector<DOMElement*> subTotals =
+      XmlSupport::getDescendantElementsByTagName(element, "Subtotal");
+  const XMLSize_t subTotalCount = subTotals.size();
   axisLog().logAt(4, "Axis definition has %u AxisSubtotals", unsigned(subTotalCount));
   for (XMLSize_t i = 0; i < subTotalCount; ++i) {
     TOVAString problem;
@@ -629,7 +625,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
       // A damaged document must not grow an axis past what addAxisSubTotal allows.
       check_subtotal_room();
       auto_unuse<SubTotalCommon> subTotal(new SubTotalCommon(m_pExecutioner));
-      subTotal->restore(static_cast<DOMElement*>(subTotals->item(i)), cube);
+      subTotal->restore(subTotals[i], cube);
       subTotal->addListener(this);
       m_SubTotals.emplace_back(subTotal.release());
       continue;

@@ -273,11 +273,11 @@ void AxisHierarchyCommon::persist(XmlSupport& xml, DOMElement* parent) const {
 }
 
 NUVA_o::MemberSet* AxisHierarchyCommon::restore_member_set(DOMElement* element, const char* tag) {
-  DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(element, tag);
-  const XMLSize_t count = list ? list->getLength() : 0;
+  const std::vector<DOMElement*> list = XmlSupport::getDescendantElementsByTagName(element, tag);
+  const XMLSize_t count = list.size();
   if (count == 0) return nullptr;
   if (count > 1) raise_restore_exception(tag, support::COMMON_M_XML_REPEATED, "AxisHierarchy");
-  DOMElement* holder = static_cast<DOMElement*>(list->item(0));
+  DOMElement* holder = list[0];
   DOMElement* setElement = XmlSupport::getFirstChildElement(holder);
   if (!setElement) raise_restore_exception(tag, support::COMMON_M_XML_MISSING, "AxisHierarchy");
   auto_unuse<NUVA_o::MemberSet> set(

@@ -148,14 +148,15 @@ void DynamicCalculationCommon::restore(DOMElement* element, NUVA_o::Cube* cube) 
     OptionalCubeViewClauseCommon::raise_restore_exception(
         "Type", support::COMMON_M_XML_OUT_OF_RANGE, kElement);
 
-  DOMNodeList* tuples = XmlSupport::getDescendantElementsByTagName(element, "Tuple");
-  if (!tuples || tuples->getLength() == 0)
+  const std::vector<DOMElement*> tuples =
+      XmlSupport::getDescendantElementsByTagName(element, "Tuple");
+  if (tuples.empty())
     OptionalCubeViewClauseCommon::raise_restore_exception("Tuple", support::COMMON_M_XML_MISSING,
                                                           kElement);
-  if (tuples->getLength() != 1)
+  if (tuples.size() != 1)
     support_dll::AssertionFailure("pTupleList->getLength( ) == 1", __FILE__, __LINE__);
   auto_unuse<NUVA_o::Tuple> tuple(new TupleCommon());
-  tuple->restore(static_cast<DOMElement*>(tuples->item(0)), cube);
+  tuple->restore(tuples[0], cube);
 
   // Tuples name the calculation by its GUID text, kept as the document spells it.
   m_Guid = guid;

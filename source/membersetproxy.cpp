@@ -487,19 +487,12 @@ void MemberSetProxy::restore(DOMElement* element, Cube* cube) {
   }
 
   if (DOMElement* propertiesElement = XmlSupport::findChild(element, "MemberProperties")) {
-    DOMNodeList* list =
+    const std::vector<DOMElement*> list =
         XmlSupport::getDescendantElementsByTagName(propertiesElement, "MemberProperty");
-    const XMLSize_t count = list ? list->getLength() : 0;
     std::vector<MemberProperty*> known;
-    if (count > 0 && m_pHierarchy) m_pHierarchy->getMemberProperties(known);
-    for (XMLSize_t i = 0; i < count; ++i) {
-      DOMNode* node = list->item(i);
-      if (!node || node->getNodeType() != DOMNode::ELEMENT_NODE) {
-        support_dll::AssertionFailure("pMemberProp != NULL", "membersetproxy", __LINE__);
-        continue;
-      }
-      const TOVAString uniqueName =
-          XmlSupport::getAttribute(static_cast<DOMElement*>(node), "UniqueName");
+    if (!list.empty() && m_pHierarchy) m_pHierarchy->getMemberProperties(known);
+    for (DOMElement* node : list) {
+      const TOVAString uniqueName = XmlSupport::getAttribute(node, "UniqueName");
       auto it = std::find_if(known.begin(), known.end(), [&](MemberProperty* p) {
         return p && p->getUniqueName() == uniqueName;
       });

@@ -102,12 +102,13 @@ void OptionalCubeViewClauseCommon::restore_base(DOMElement* element, NUVA_o::Cub
     raise_restore_exception("Order", support::COMMON_M_XML_OUT_OF_RANGE, elementName);
 
   auto_unuse<NUVA_o::Tuple> tuple;
-  DOMNodeList* tuples = XmlSupport::getDescendantElementsByTagName(element, "Tuple");
-  if (tuples && tuples->getLength() > 0) {
-    if (tuples->getLength() != 1)
+  const std::vector<DOMElement*> tuples =
+      XmlSupport::getDescendantElementsByTagName(element, "Tuple");
+  if (!tuples.empty()) {
+    if (tuples.size() != 1)
       support_dll::AssertionFailure("pTupleList->getLength( ) == 1", __FILE__, __LINE__);
     tuple.reset(new TupleCommon());
-    tuple->restore(static_cast<DOMElement*>(tuples->item(0)), cube);
+    tuple->restore(tuples[0], cube);
   }
   // The GUID is kept as the document spells it canonically.
   m_Guid = guid;

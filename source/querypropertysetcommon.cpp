@@ -50,17 +50,8 @@ void QueryPropertySetCommon::restore(DOMElement* parent, Cube* /*cube*/) {
                                   "querypropertysetcommon", __LINE__);
     return;
   }
-  DOMNodeList* list = XmlSupport::getDescendantElementsByTagName(properties, "QueryProperty");
-  const XMLSize_t count = list ? list->getLength() : 0;
-  for (XMLSize_t i = 0; i < count; ++i) {
-    DOMNode* node = list->item(i);
-    if (!node || node->getNodeType() != DOMNode::ELEMENT_NODE) {
-      support_dll::AssertionFailure("! \"Error accessing QueryProperty element\"",
-                                    "querypropertysetcommon", __LINE__);
-      continue;
-    }
-    const TOVAString name =
-        XmlSupport::getAttribute(static_cast<DOMElement*>(node), "Name");
+  for (DOMElement* node : XmlSupport::getDescendantElementsByTagName(properties, "QueryProperty")) {
+    const TOVAString name = XmlSupport::getAttribute(node, "Name");
     bool found = false;
     for (int id = 0; !getQueryPropertyName(id).empty(); ++id) {
       if (getQueryPropertyName(id) == name) {

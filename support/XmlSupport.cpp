@@ -1,5 +1,6 @@
 #include "support/XmlSupport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <mutex>
@@ -8,6 +9,9 @@
 #include <xercesc/dom/DOMLSInput.hpp>
 #include <xercesc/dom/DOMLSParser.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>
+#include <xercesc/dom/impl/DOMAttrImpl.hpp>
+#include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -76,13 +80,14 @@ bool isXmlChar(char16_t c) {
 }
 
 // Attribute values come from users' data; characters XML cannot carry become U+FFFD so that
-// the document always reads back.
-std::u16string xmlSafeText(const TOVAString& value) {
+// the document always reads back. Returns the value itself when it needs no change (nearly
+// always; no copy then), else `out`.
+const char16_t* xmlSafeText(const TOVAString& value, std::u16string& out) {
   const std::u16string& in = value.u16();
   size_t i = 0;
   while (i < in.size() && isXmlChar(in[i])) ++i;
-  if (i == in.size()) return in;
-  std::u16string out(in, 0, i);
+  if (i == in.size()) return value.c_str();
+  out.assign(in, 0, i);
   for (; i < in.size(); ++i) {
     char16_t c = in[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
@@ -93,21 +98,22 @@ std::u16string xmlSafeText(const TOVAString& value) {
       out += isXmlChar(c) ? c : u'\xFFFD';
     }
   }
-  return out;
+  return out.c_str();
 }
 
 // Element and attribute names are the library's own constants; an invalid one is a coding
 // error, reported, and replaced by a valid name so that the document stays well formed.
-std::u16string xmlName(const TOVAString& name, int line) {
-  if (!name.empty() && XMLChar1_0::isValidName(name.c_str(), name.length())) return name.u16();
+// Returns the name itself when valid (no copy then), else `fixed`.
+const char16_t* xmlName(const TOVAString& name, int line, std::u16string& fixed) {
+  if (!name.empty() && XMLChar1_0::isValidName(name.c_str(), name.length())) return name.c_str();
   support_dll::AssertionFailure("XMLChar1_0::isValidName(name)", "XmlSupport", line);
-  std::u16string fixed;
   for (size_t i = 0; i < name.length(); ++i) {
     char16_t c = name[i];
     bool ok = fixed.empty() ? XMLChar1_0::isFirstNameChar(c) : XMLChar1_0::isNameChar(c);
     fixed += ok ? c : u'_';
   }
-  return fixed.empty() ? u"_" : fixed;
+  if (fixed.empty()) fixed = u"_";
+  return fixed.c_str();
 }
 
 std::string asciiValue(const TOVAString& text) {
@@ -124,6 +130,77 @@ std::string asciiValue(const TOVAString& text) {
   out = out.substr(b, e - b + 1);
   if (out.size() > 1 && out[0] == '+' && out[1] != '-') out.erase(0, 1);
   return out;
+}
+
+// Attribute text escaped as the serialiser escapes it for a UTF-16 string.
+void appendAttributeText(const XMLCh* text, std::u16string& out) {
+  for (; *text; ++text) {
+    switch (*text) {
+      case u'&':
+        out += u"&amp;";
+        break;
+      case u'<':
+        out += u"&lt;";
+        break;
+      case u'"':
+        out += u"&quot;";
+        break;
+      case u'\n':
+        out += u"&#xA;";
+        break;
+      case u'\r':
+        out += u"&#xD;";
+        break;
+      case u'\t':
+        out += u"&#x9;";
+        break;
+      default:
+        out += *text;
+    }
+  }
+}
+
+// Appends `element` as the serialiser writes it (no pretty printing, no namespaces): the
+// serialiser reaches every node through casts that cost it four times what this walk does.
+// False when the tree holds anything but elements with specified, plain-text attributes
+// (text, comments, namespaces, entity references, deep nesting), which is left to it.
+bool appendElement(const DOMElement* element, std::u16string& out, int depth) {
+  if (depth > 200 || element->getNamespaceURI() || element->getPrefix()) return false;
+  const XMLCh* name = element->getTagName();
+  out += u'<';
+  out += name;
+  const DOMNamedNodeMap* attributes = element->getAttributes();
+  const XMLSize_t count = attributes ? attributes->getLength() : 0;
+  for (XMLSize_t i = 0; i < count; ++i) {
+    const DOMNode* node = attributes->item(i);
+    if (node->getNodeType() != DOMNode::ATTRIBUTE_NODE) return false;
+    const auto* attribute = static_cast<const DOMAttr*>(node);
+    if (!attribute->getSpecified() || attribute->getNamespaceURI() || attribute->getPrefix())
+      return false;
+    out += u' ';
+    out += attribute->getName();
+    out += u"=\"";
+    for (const DOMNode* part = attribute->getFirstChild(); part; part = part->getNextSibling()) {
+      if (part->getNodeType() != DOMNode::TEXT_NODE) return false;
+      appendAttributeText(part->getNodeValue(), out);
+    }
+    out += u'"';
+  }
+  const DOMNode* child = element->getFirstChild();
+  if (!child) {
+    out += u"/>";
+    return true;
+  }
+  out += u'>';
+  for (; child; child = child->getNextSibling()) {
+    if (child->getNodeType() != DOMNode::ELEMENT_NODE ||
+        !appendElement(static_cast<const DOMElement*>(child), out, depth + 1))
+      return false;
+  }
+  out += u"</";
+  out += name;
+  out += u'>';
+  return true;
 }
 
 }  // namespace
@@ -168,7 +245,10 @@ struct XmlSupport::Impl {
 
   // Replaces the document by the one `makeInput` reads; false, with the document emptied and
   // the reason kept, when it cannot be parsed.
-  bool parse(const std::function<DOMLSInput*()>& makeInput, bool hasDoctype) {
+  // `hasDoctype` is asked only when the text is refused: searching a large document for a
+  // DOCTYPE that is nearly never there was a measurable part of loading a view.
+  bool parse(const std::function<DOMLSInput*()>& makeInput,
+             const std::function<bool()>& hasDoctype) {
     parseError.clear();
     parseErrors.clear();
     if (!initialiseXerces()) {
@@ -200,7 +280,7 @@ struct XmlSupport::Impl {
     if (parsed == nullptr) {
       if (parseError.empty()) parseError = "the XML text could not be parsed";
       // The parser's own words for a refused DOCTYPE are only "invalid document structure".
-      if (hasDoctype) parseError.append(" (DOCTYPE declarations are not allowed)");
+      if (hasDoctype()) parseError.append(" (DOCTYPE declarations are not allowed)");
       newDocument();
       return false;
     }
@@ -230,7 +310,7 @@ bool XmlSupport::parseXML(const TOVAString& text) {
         input->setStringData(text.c_str());
         return input;
       },
-      text.find(TOVAString("<!DOCTYPE")) != TOVAString::npos);
+      [&] { return text.find(TOVAString("<!DOCTYPE")) != TOVAString::npos; });
 }
 
 bool XmlSupport::parseXMLBytes(std::string_view bytes, const TOVAString& name) {
@@ -243,7 +323,7 @@ bool XmlSupport::parseXMLBytes(std::string_view bytes, const TOVAString& name) {
                                   systemId.c_str()),
             true);
       },
-      bytes.find("<!DOCTYPE") != std::string_view::npos);
+      [&] { return bytes.find("<!DOCTYPE") != std::string_view::npos; });
 }
 
 const TOVAString& XmlSupport::getParseError() const { return m_pImpl->parseError; }
@@ -261,6 +341,11 @@ DOMDocument* XmlSupport::getDocument() const { return m_pImpl->document; }
 TOVAString XmlSupport::getXml() const {
   DOMDocument* doc = m_pImpl->document;
   if (doc == nullptr || doc->getDocumentElement() == nullptr) return TOVAString();
+  if (doc->getFirstChild() == doc->getDocumentElement() &&
+      doc->getDocumentElement()->getNextSibling() == nullptr) {
+    std::u16string out;
+    if (appendElement(doc->getDocumentElement(), out, 0)) return TOVAString(std::move(out));
+  }
   DOMLSSerializer* serializer = nullptr;
   XMLCh* text = nullptr;
   FirstError errors;
@@ -286,8 +371,13 @@ DOMElement* XmlSupport::addAChild(DOMElement* parent, const TOVAString& name) {
   DOMDocument* doc = parent ? parent->getOwnerDocument() : m_pImpl->document;
   if (doc == nullptr) return nullptr;
   try {
-    DOMElement* child = doc->createElement(xmlName(name, __LINE__).c_str());
-    if (parent) {
+    std::u16string fixed;
+    DOMElement* child = doc->createElement(xmlName(name, __LINE__, fixed));
+    if (auto* impl = dynamic_cast<DOMElementImpl*>(parent)) {
+      // The checked appendChild costs a third more than the unchecked append the parser itself
+      // uses; a new element of the parent's own document passes every check.
+      impl->fParent.appendChildFast(child);
+    } else if (parent) {
       parent->appendChild(child);
     } else {
       if (DOMElement* old = doc->getDocumentElement()) doc->removeChild(old)->release();
@@ -301,7 +391,13 @@ DOMElement* XmlSupport::addAChild(DOMElement* parent, const TOVAString& name) {
 
 TOVAString XmlSupport::getAttribute(const DOMElement* element, const TOVAString& name) {
   if (element == nullptr) return TOVAString();
-  return fromXMLCh(element->getAttribute(name.c_str()));
+  const DOMAttr* attribute = element->getAttributeNode(name.c_str());
+  if (attribute == nullptr) return TOVAString();
+  // A value of one text node, read without the cast getValue makes to find that out.
+  const DOMNode* text = attribute->getFirstChild();
+  if (text && text->getNodeType() == DOMNode::TEXT_NODE && text->getNextSibling() == nullptr)
+    return fromXMLCh(text->getNodeValue());
+  return fromXMLCh(attribute->getValue());
 }
 
 bool XmlSupport::hasAttribute(const DOMElement* element, const TOVAString& name) {
@@ -333,7 +429,22 @@ double XmlSupport::getRealAttribute(const DOMElement* element, const TOVAString&
 void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const TOVAString& value) {
   if (element == nullptr) return;
   try {
-    element->setAttribute(xmlName(name, __LINE__).c_str(), xmlSafeText(value).c_str());
+    std::u16string fixedName, fixedValue;
+    const char16_t* attributeName = xmlName(name, __LINE__, fixedName);
+    auto* impl = dynamic_cast<DOMElementImpl*>(element);
+    if (impl && impl->fAttributes && !impl->fAttributes->getNamedItem(attributeName) &&
+        !impl->fNode.isReadOnly()) {
+      // A new attribute the way the parser adds one: the checked setAttribute costs half as
+      // much again, and its checks (read-only, foreign or owned nodes) cannot fail here.
+      auto* attribute =
+          static_cast<DOMAttrImpl*>(impl->getOwnerDocument()->createAttribute(attributeName));
+      attribute->setValueFast(xmlSafeText(value, fixedValue));
+      // The unchecked insert needs the map's storage made first.
+      if (impl->fAttributes->getLength() == 0) impl->fAttributes->reserve(4);
+      impl->fAttributes->setNamedItemFast(attribute);
+    } else {
+      element->setAttribute(attributeName, xmlSafeText(value, fixedValue));
+    }
   } catch (...) {
     support_dll::AssertionFailure("setAttribute succeeds", "XmlSupport", __LINE__);
   }
@@ -370,9 +481,35 @@ DOMElement* XmlSupport::getFirstChildElement(const DOMElement* element) {
   return element ? element->getFirstElementChild() : nullptr;
 }
 
-DOMNodeList* XmlSupport::getDescendantElementsByTagName(const DOMElement* element,
-                                                        const TOVAString& name) {
-  return element ? element->getElementsByTagName(name.c_str()) : nullptr;
+std::vector<DOMElement*> XmlSupport::getDescendantElementsByTagName(const DOMElement* element,
+                                                                    const TOVAString& name) {
+  std::vector<DOMElement*> found;
+  if (element == nullptr) return found;
+  // A walk in document order with its own stack: the DOM's list climbs back up through casts
+  // and walks the whole tree again for each name, which made restoring views with large
+  // member lists slow.
+  const std::u16string_view wanted(name.u16());
+  const bool any = wanted == std::u16string_view(u"*");
+  // Children go on the stack last first; first child and next sibling are the DOM's only
+  // steps that cost no cast.
+  std::vector<const DOMNode*> next;
+  auto pushChildren = [&next](const DOMNode* parent) {
+    const size_t first = next.size();
+    for (const DOMNode* child = parent->getFirstChild(); child; child = child->getNextSibling())
+      next.push_back(child);
+    std::reverse(next.begin() + static_cast<std::ptrdiff_t>(first), next.end());
+  };
+  pushChildren(element);
+  while (!next.empty()) {
+    const DOMNode* node = next.back();
+    next.pop_back();
+    if (node->getNodeType() == DOMNode::ELEMENT_NODE) {
+      auto* e = static_cast<DOMElement*>(const_cast<DOMNode*>(node));
+      if (any || std::u16string_view(e->getTagName()) == wanted) found.push_back(e);
+    }
+    pushChildren(node);
+  }
+  return found;
 }
 
 TOVAString XmlSupport::getNodeName(const DOMNode* node) {

@@ -68,7 +68,7 @@ TEST_F(XmlSupportTest, BuiltDocumentSurvivesSerialiseAndParse) {
             XmlSupport::getAttribute(r, "Name"));
   EXPECT_EQ("a\nb\tc\rd", XmlSupport::getAttribute(r, "Lines"));
   EXPECT_EQ(2u, back.getElementsByTagName("Axis")->getLength());
-  EXPECT_EQ(1u, XmlSupport::getDescendantElementsByTagName(r, "AxisHierarchy")->getLength());
+  EXPECT_EQ(1u, XmlSupport::getDescendantElementsByTagName(r, "AxisHierarchy").size());
   DOMElement* firstAxis = XmlSupport::findChild(r, "Axis");
   EXPECT_EQ(firstAxis, XmlSupport::getFirstChildElement(r));
   EXPECT_EQ(nullptr, XmlSupport::findChild(r, "AxisHierarchy"));  // not a direct child
@@ -213,6 +213,62 @@ TEST_F(XmlSupportTest, ReplacingTheRootAndParsingFromSeveralThreads) {
     });
   for (auto& th : threads) th.join();
   for (int t = 0; t < 4; ++t) EXPECT_EQ(50, ok[t]);
+}
+
+// What the library's serialiser would write for the same document.
+TOVAString serialisedByXerces(const XmlSupport& doc) {
+  auto* ls = static_cast<xercesc::DOMImplementationLS*>(
+      xercesc::DOMImplementationRegistry::getDOMImplementation(u"LS"));
+  xercesc::DOMLSSerializer* serializer = ls->createLSSerializer();
+  serializer->getDomConfig()->setParameter(xercesc::XMLUni::fgDOMXMLDeclaration, false);
+  XMLCh* text = serializer->writeToString(doc.getDocument());
+  TOVAString result(text);
+  xercesc::XMLString::release(&text);
+  serializer->release();
+  return result;
+}
+
+TEST_F(XmlSupportTest, TheTextIsWhatTheDomSerialiserWrites) {
+  // Built documents: every character class of attribute values, empty values and elements,
+  // an attribute set twice.
+  XmlSupport built;
+  DOMElement* root = built.addAChild(nullptr, "Root");
+  TOVAString all;
+  for (char16_t c = 1; c < 0x100; ++c) all.append(c);
+  all.append(u"\u2028\uFFFD\U0001F600]]>");
+  XmlSupport::write_to(root, "All", all);
+  XmlSupport::write_to(root, "Empty", "");
+  XmlSupport::write_to(built.addAChild(root, "Child"), "Twice", "first");
+  DOMElement* child = built.addAChild(root, "Child");
+  XmlSupport::write_to(child, "Twice", "first");
+  XmlSupport::write_to(child, "Twice", "a&b<c>d\"e'f");
+  built.addAChild(built.addAChild(child, "Inner"), "Leaf");
+  EXPECT_EQ(serialisedByXerces(built), built.getXml());
+
+  // Parsed documents, with what the walk leaves to the serialiser too.
+  for (const char* text :
+       {"<a x=\"1\" y=\"&amp;&lt;&gt;&quot;&apos;&#9;&#10;&#13;\"><b/><c z=\"\"/></a>",
+        "<a>text &amp; more</a>", "<a><!-- note --><b/></a>", "<a><![CDATA[x<y]]></a>",
+        "<?pi data?><a/>", "<a/><!-- after -->", "<a xmlns=\"urn:x\" xmlns:p=\"urn:p\"><p:b/></a>",
+        "<a x='single \"quoted\"'>\n  <b/>\n</a>"}) {
+    XmlSupport parsed;
+    ASSERT_TRUE(parsed.parseXML(text)) << text;
+    EXPECT_EQ(serialisedByXerces(parsed), parsed.getXml()) << text;
+  }
+}
+
+TEST_F(XmlSupportTest, DescendantsComeInDocumentOrder) {
+  XmlSupport doc;
+  ASSERT_TRUE(doc.parseXML(
+      "<a><b n=\"1\"><b n=\"2\"/>text<!-- c --></b><c><b n=\"3\"/></c><b n=\"4\"/></a>"));
+  std::string order;
+  for (DOMElement* b : XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "b"))
+    order += XmlSupport::getAttribute(b, "n").string();
+  EXPECT_EQ("1234", order);
+  EXPECT_EQ(5u, XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "*").size());
+  EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(nullptr, "b").empty());
+  // The element itself is not its own descendant.
+  EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "a").empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include <xercesc/dom/DOM.hpp>
 
@@ -64,9 +65,9 @@ class VTQ_EXPORT XmlSupport {
   // The first direct child element of that name, or null.
   static DOMElement* findChild(const DOMElement* element, const TOVAString& name);
   static DOMElement* getFirstChildElement(const DOMElement* element);
-  // Descendant elements of that name, in document order; owned by the document.
-  static DOMNodeList* getDescendantElementsByTagName(const DOMElement* element,
-                                                     const TOVAString& name);
+  // Descendant elements of that name ("*": all), in document order; owned by the document.
+  static std::vector<DOMElement*> getDescendantElementsByTagName(const DOMElement* element,
+                                                                 const TOVAString& name);
   static TOVAString getNodeName(const DOMNode* node);
 
  private:

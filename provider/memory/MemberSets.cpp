@@ -330,8 +330,11 @@ void MemoryMemberSet::persist(XmlSupport& xml, DOMElement* parent) const {
   for (NUVA_o::MemberProperty* property : m_MemberPropertyList)
     XmlSupport::write_to(xml.addAChild(properties, "MemberProperty"), "UniqueName", property->getUniqueName());
   DOMElement* members = xml.addAChild(element, "Members");
+  // Made once: converting the names for each of thousands of members was a tenth of the save.
+  static const TOVAString kMember("Member"), kUniqueName("UniqueName");
   for (int32_t index : m_Members)
-    XmlSupport::write_to(xml.addAChild(members, "Member"), "UniqueName", m_pHierarchy->member(index).uniqueName);
+    XmlSupport::write_to(xml.addAChild(members, kMember), kUniqueName,
+                         m_pHierarchy->member(index).uniqueName);
 }
 
 // Reads a "Memberset" element of `hierarchy` into a new set; throws before anything is made
@@ -353,9 +356,10 @@ MemoryMemberSet* read_member_set(const HierarchyImpl* hierarchy, DOMElement* ele
   std::vector<int32_t> members;
   std::vector<bool> present(static_cast<size_t>(hierarchy->memberCount()), false);
   if (DOMElement* list = XmlSupport::findChild(element, "Members")) {
+    static const TOVAString kUniqueName("UniqueName");
     for (DOMElement* child = XmlSupport::getFirstChildElement(list); child; child = child->getNextElementSibling()) {
-      if (XmlSupport::getNodeName(child) != "Member") continue;
-      const TOVAString name = XmlSupport::getAttribute(child, "UniqueName");
+      if (std::u16string_view(child->getTagName()) != std::u16string_view(u"Member")) continue;
+      const TOVAString name = XmlSupport::getAttribute(child, kUniqueName);
       const int32_t index = hierarchy->findMember(name);
       if (index < 0)
         raise<InvalidXMLExceptionImpl>(MEMORY_E_UNKNOWN_MEMBER, hierarchy->getUniqueName(), name);
