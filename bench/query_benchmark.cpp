@@ -296,7 +296,7 @@ BENCHMARK(BM_GridCalculatedMeasure)->Unit(benchmark::kMillisecond);
 void BM_GridTopCountSorted(benchmark::State& state) {
   Fixture& f = fixture();
   memory::GridQuery query = f.query;
-  const std::string year = "[Time].[Calendar].[" + std::to_string(2010 + kYears - 1) + "]";
+  const std::string year = "[Time].[Calendar].[" + std::to_string(2010 + vtq_bench::GeneratedFacts::kYears - 1) + "]";
   query.filters.push_back({1, TOVAString("TopCount(Members([Product].[Subcategory]), 10, Tuple([Measures].[Sales], ") +
                                   year.c_str() + "))", "top"});
   query.sorts.push_back({1, TOVAString("Tuple(") + year.c_str() + ")", true, false, "sort"});
