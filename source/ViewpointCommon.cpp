@@ -112,7 +112,8 @@ bool ViewpointCommon::common_initialise(NUVA_o::Cube* cube) {
     disconnect(true);
     throw;
   }
-  // Parameter listening comes with the parameter support of the view.
+  if (cube->supports(NUVA_o::Cube::SUPPORTS_PARAMETERS))
+    for (const auto& parameter : cube->getParameters()) parameter->addListener(this);
   return true;
 }
 
@@ -221,6 +222,8 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
 void ViewpointCommon::disconnect(bool connectionListener) {
   if (!m_pCube) return;
   clear_viewpoint();
+  // Removed whatever the capability says now: it may have been switched since binding.
+  for (const auto& parameter : m_pCube->getParameters()) parameter->removeListener(this);
   if (m_bCubeListening) {
     m_pCube->removeListener(this);
     m_bCubeListening = false;
@@ -1278,3 +1281,122 @@ void ViewpointCommon::removeSpecs(const NUVA_o::Calculation* calculation) {
 extern "C" NUVA_o::Viewpoint* createCommonViewpoint() {
   return new (std::nothrow) common::ViewpointCommon();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Parameters
+
+namespace common {
+
+namespace {
+
+void log_slice_change(const char* format, const TOVAString& hierarchy, const TOVAString& member,
+                      const NUVA_o::Parameter& parameter) {
+  viewpointLog().logAt(4, format, hierarchy, member, parameter.getUniqueName());
+}
+
+// The member unique name a member parameter's first value names; empty for no value.
+TOVAString member_name_of(const NUVA_o::Parameter& parameter) {
+  if (!parameter.hasAValue()) return TOVAString();
+  auto values = parameter.getParameterValues();
+  const NUVA_o::ParameterValue& value = *values.front();
+  if (value.getValueType() == NUVA_o::ParameterValue::PV_STRING) return value.getStringValue();
+  auto_unuse<NUVA_o::Member> member(value.getMemberValue());
+  return member ? member->getUniqueName() : TOVAString();
+}
+
+}  // namespace
+
+void ViewpointCommon::parameterChanged(NUVA_o::Parameter* parameter) {
+  if (!parameter || !m_pCube) return;
+  dirty_viewpoint(true);
+  switch (parameter->getType()) {
+    case NUVA_o::Parameter::PT_HIERARCHY:
+      return swap_for_hierarchy_parameter(*parameter);
+    case NUVA_o::Parameter::PT_KEYDATE:
+      return reset_for_key_date(*parameter);
+    default:
+      return move_slices_for_parameter(*parameter);
+  }
+}
+
+void ViewpointCommon::swap_for_hierarchy_parameter(NUVA_o::Parameter& parameter) {
+  auto values = parameter.hasAValue() ? parameter.getParameterValues() : parameter.getParameterDefaultValues();
+  if (values.size() != 1)
+    support_dll::AssertionFailure("pParam->getParameterValues( ).size( ) == 1", __FILE__, __LINE__);
+  if (values.empty()) return;
+  const TOVAString newName = values.front()->getStringValue();
+  if (newName.empty()) {
+    support_dll::AssertionFailure("newAxisHierarchy.size( ) > 0", __FILE__, __LINE__);
+    return;
+  }
+  // Looked up before anything moves: an unknown hierarchy leaves the old one in its place.
+  auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(newName));
+  if (!hierarchy) {
+    support::make<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_PARAMETER_UNKNOWN_HIERARCHY,
+                                                parameter.getUniqueName(), newName)
+        .log();
+    return;
+  }
+  const TOVAString& dimension = parameter.getDimensionUniqueName();
+  for (const auto& axis : m_Axes) {
+    for (const auto& axisHierarchy : axis->getAxisHierarchies()) {
+      if (axisHierarchy->getHierarchy()->getDimension()->getUniqueName() != dimension) continue;
+      const TOVAString oldName = axisHierarchy->getUniqueName();
+      if (oldName == hierarchy->getUniqueName()) return;
+      viewpointLog().logAt(4, "Viewpoint: Swapping out AxisHierarchy %s with Hierarchy %s due to Parameter change %s",
+                           oldName, newName, parameter.getUniqueName());
+      // Where the new hierarchy already sits elsewhere (several hierarchies of a dimension in
+      // one view), the two trade places; otherwise the new one takes the old one's place.
+      internal_swap_axis_hierarchies(oldName, hierarchy->getUniqueName());
+      return;
+    }
+  }
+}
+
+void ViewpointCommon::reset_for_key_date(NUVA_o::Parameter&) {
+  for (const auto& axis : m_Axes) {
+    const auto axisHierarchies = axis->getAxisHierarchies();
+    for (unsigned position = 0; position < axisHierarchies.size(); ++position) {
+      NUVA_o::AxisHierarchy& axisHierarchy = *axisHierarchies[position];
+      axisHierarchy.resetActiveViewMemberSet();
+      axisHierarchy.resetActiveSlice();
+      auto_unuse<NUVA_o::Hierarchy> current(m_pCube->getHierarchyByUniqueName(axisHierarchy.getUniqueName()));
+      if (current) continue;
+      NUVA_o::Hierarchy* replacement = axisHierarchy.getHierarchy()->getDimension()->getDefaultHierarchy();
+      auto_unuse<NUVA_o::AxisHierarchy> removed(axis->removeAxisHierarchy(axisHierarchy.getUniqueName()));
+      axis->addAxisHierarchy(replacement, position);
+    }
+  }
+}
+
+void ViewpointCommon::move_slices_for_parameter(NUVA_o::Parameter& parameter) {
+  const NUVA_o::Parameter::ParameterType type = parameter.getType();
+  NUVA_o::Hierarchy* hierarchy = parameter.getHierarchy();
+  if (!hierarchy) return;
+  const bool memberType = type == NUVA_o::Parameter::PT_MEMBER || type == NUVA_o::Parameter::PT_MEMBER_OR_TEXT;
+  const bool defaultType = type == NUVA_o::Parameter::PT_MEMBERSET || type == NUVA_o::Parameter::PT_INTERVAL ||
+                           type == NUVA_o::Parameter::PT_COMPLEX || type == NUVA_o::Parameter::PT_MEMBERSET_DERIVED;
+  if (!memberType && !defaultType) return;
+  for (const auto& axis : m_Axes) {
+    if (axis->getAxisType() != NUVA_o::Axis::AT_SLICE) continue;
+    for (const auto& axisHierarchy : axis->getAxisHierarchies()) {
+      if (axisHierarchy->getUniqueName() != hierarchy->getUniqueName()) continue;
+      auto_unuse<NUVA_o::Member> slice(axisHierarchy->getActiveSlice());
+      const TOVAString memberName = memberType ? member_name_of(parameter) : TOVAString();
+      if (memberName.empty()) {
+        viewpointLog().logAt(4,
+                             "Viewpoint: Resetting active slice for Hierarchy %s to the default member due to "
+                             "Parameter value change %s",
+                             axisHierarchy->getUniqueName(), parameter.getUniqueName());
+        auto_unuse<NUVA_o::Member> defaultMember(hierarchy->getDefaultMember());
+        slice->moveTo(defaultMember.get());
+      } else {
+        log_slice_change("Viewpoint: Changing active slice for Hierarchy %s to %s due to Parameter value change %s",
+                         axisHierarchy->getUniqueName(), memberName, parameter);
+        slice->moveTo(memberName);
+      }
+    }
+  }
+}
+
+}  // namespace common
