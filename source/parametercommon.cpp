@@ -252,7 +252,9 @@ void ParameterCommon::removeParameterValue(const NUVA_o::ParameterValue* value, 
   auto it = std::find_if(m_Values.begin(), m_Values.end(), [value](const auto& held) { return held.get() == value; });
   if (it == m_Values.end()) return;
   (*it)->removeListener(this);
+  auto_unuse<NUVA_o::ParameterValue> leaving = std::move(*it);
   m_Values.erase(it);
+  leaving.reset();
   notify_listeners();
 }
 
@@ -264,8 +266,11 @@ void ParameterCommon::clearParameterValues() {
 }
 
 void ParameterCommon::release_values(std::vector<auto_unuse<NUVA_o::ParameterValue>>& values) {
-  for (auto& value : values) value->removeListener(this);
-  values.clear();
+  // Out of the list before they go: releasing a value's members may call back into code that
+  // reads this parameter's lists.
+  std::vector<auto_unuse<NUVA_o::ParameterValue>> leaving;
+  leaving.swap(values);
+  for (auto& value : leaving) value->removeListener(this);
 }
 
 void ParameterCommon::copy_values(const std::vector<auto_unuse<NUVA_o::ParameterValue>>& from,

@@ -191,12 +191,13 @@ void ParameterValueCommon::setMemberRangeValue(const NUVA_o::Member* start, cons
 
 void ParameterValueCommon::clearValue() {
   if (m_Kind == PV_NONE) return;
+  // The kind changes first: releasing the provider's objects may make it count what values hold.
+  m_Kind = PV_NONE;
   m_Text.clear();
   m_Number = 0;
   m_pMember.reset();
   m_pMemberSet.reset();
   m_pMemberRange.reset();
-  m_Kind = PV_NONE;
 }
 
 TOVAString parameterValueText(const NUVA_o::ParameterValue& value) {
