@@ -13,6 +13,7 @@
 #include "axiscommon.h"
 #include "optionalcubeviewclausecommon.h"
 #include "viewpointcommands.h"
+#include "common/CommonParameter.h"
 #include "common/ComponentLog.h"
 #include "common/ProviderLibrary.h"
 #include "common/ViewpointFactory.h"
@@ -304,6 +305,53 @@ void ViewpointCommon::persist(XmlSupport& xml, DOMElement* parent) const {
   persist_list("SortSpecifications", m_Sorts);
   persist_list("FilterSpecifications", m_Filters);
   persist_list("ExceptionSpecifications", m_ExceptionSpecifications);
+  persist_parameters(xml, element);
+}
+
+// The values of the cube's prompts, as texts, so that a restored view asks the same question.
+void ViewpointCommon::persist_parameters(XmlSupport& xml, DOMElement* element) const {
+  if (!m_pCube || !m_pCube->supports(NUVA_o::Cube::SUPPORTS_PARAMETERS)) return;
+  DOMElement* list = nullptr;
+  for (const auto& parameter : m_pCube->getParameters()) {
+    if (!parameter->hasAValue()) continue;
+    if (!list) list = xml.addAChild(element, "Parameters");
+    DOMElement* held = xml.addAChild(list, "Parameter");
+    XmlSupport::write_to(held, "Name", parameter->getUniqueName());
+    for (const auto& value : parameter->getParameterValues()) {
+      if (value->getValueType() == NUVA_o::ParameterValue::PV_NONE) continue;
+      XmlSupport::write_to(xml.addAChild(held, "ParameterValue"), "Text", parameterValueText(*value));
+    }
+  }
+}
+
+void ViewpointCommon::restore_parameters(DOMElement* element, std::vector<TOVAString>& repairs) {
+  DOMElement* list = XmlSupport::findChild(element, "Parameters");
+  if (!list || !m_pCube->supports(NUVA_o::Cube::SUPPORTS_PARAMETERS)) return;
+  DOMNodeList* saved = XmlSupport::getDescendantElementsByTagName(list, "Parameter");
+  for (XMLSize_t i = 0; saved && i < saved->getLength(); ++i) {
+    auto* held = static_cast<DOMElement*>(saved->item(i));
+    const TOVAString name = XmlSupport::getAttribute(held, "Name");
+    auto_unuse<NUVA_o::Parameter> parameter(m_pCube->getParameterByName(name));
+    if (!parameter) {
+      repairs.push_back(record_repair(support::COMMON_R_PARAMETER_NOT_RESTORED,
+                                      support::make<InvalidArgumentExceptionImpl>(
+                                          moduleName(), support::COMMON_E_UNKNOWN_PARAMETER, name)
+                                          .getMessage()));
+      continue;
+    }
+    std::vector<TOVAString> texts;
+    DOMNodeList* values = XmlSupport::getDescendantElementsByTagName(held, "ParameterValue");
+    for (XMLSize_t v = 0; values && v < values->getLength(); ++v)
+      texts.push_back(XmlSupport::getAttribute(static_cast<DOMElement*>(values->item(v)), "Text"));
+    // The restored layout already shows these values: this view does not react to them.
+    parameter->removeListener(this);
+    try {
+      setParameterValueTexts(*parameter, texts);
+    } catch (const olap_api::ApiException& e) {
+      repairs.push_back(record_repair(support::COMMON_R_PARAMETER_NOT_RESTORED, e.getMessage()));
+    }
+    parameter->addListener(this);
+  }
 }
 
 TOVAString ViewpointCommon::toXML() const {
@@ -365,6 +413,8 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
 
   std::vector<auto_unuse<NUVA_o::Axis>> axes;
   std::vector<TOVAString> repairs;
+  // Before the axes: a hierarchy the cube lacks is found through a hierarchy prompt's value.
+  restore_parameters(element, repairs);
   try {
     for (XMLSize_t i = 0; i < axisCount; ++i) {
       auto_unuse<NUVA_o::Axis> axis(AxisCommon::s_CreateAxisFromXML(

@@ -133,6 +133,9 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   // nothing.
   void parameterChanged(NUVA_o::Parameter* parameter) override;
   void swap_for_hierarchy_parameter(NUVA_o::Parameter& parameter);
+  void persist_parameters(XmlSupport& xml, DOMElement* element) const;
+  // Refused values become repair details; the parameter keeps what it had.
+  void restore_parameters(DOMElement* element, std::vector<TOVAString>& repairs);
   void reset_for_key_date(NUVA_o::Parameter& parameter);
   void move_slices_for_parameter(NUVA_o::Parameter& parameter);
 

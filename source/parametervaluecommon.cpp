@@ -200,6 +200,52 @@ void ParameterValueCommon::clearValue() {
   m_pMemberRange.reset();
 }
 
+void setParameterValueTexts(NUVA_o::Parameter& parameter, const std::vector<TOVAString>& texts) {
+  const auto type = parameter.getType();
+  const bool set = type == NUVA_o::Parameter::PT_MEMBERSET || type == NUVA_o::Parameter::PT_MEMBERSET_DERIVED;
+  parameter.beginParameterTransaction();
+  try {
+    parameter.clearParameterValues();
+    for (const TOVAString& text : texts) {
+      auto_unuse<NUVA_o::ParameterValue> value(parameter.createParameterValue(true));
+      if (type == NUVA_o::Parameter::PT_NUMERIC) {
+        double number = 0;
+        if (!StringConverters::convertStringToReal(text, number))
+          support::raise<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_INVALID_NUMBER, text,
+                                                       parameter.getUniqueName());
+        value->setNumericValue(number, false);
+      } else if (set) {
+        NUVA_o::Hierarchy* hierarchy = parameter.getHierarchy();
+        if (!hierarchy)
+          support::raise<InvalidPointerExceptionImpl>(moduleName(), support::COMMON_E_INVALID_POINTER,
+                                                      "m_pHierarchy", "setParameterValueTexts", "ParameterCommon");
+        auto_unuse<NUVA_o::MemberSet> members(hierarchy->createMemberSet(NUVA_o::CS_CREATEEMPTY));
+        auto_unuse<NUVA_o::MemberSetCommand> command(members->createCommand());
+        TOVAString inner = text;
+        if (inner.size() >= 2 && inner[0] == u'{' && inner[inner.size() - 1] == u'}')
+          inner = inner.substr(1, inner.size() - 2);
+        // Unique names end in "]", so ", [" only separates members.
+        size_t at = 0;
+        for (;;) {
+          const size_t comma = inner.find(TOVAString("], ["), at);
+          const size_t end = comma == TOVAString::npos ? inner.size() : comma + 1;
+          if (end > at) command->addMember(inner.substr(at, end - at));
+          if (comma == TOVAString::npos) break;
+          at = comma + 3;
+        }
+        command->execute();
+        value->setMemberSetValue(members.get(), false);
+      } else {
+        value->setStringValue(text, false);
+      }
+    }
+  } catch (...) {
+    parameter.rollbackParameterTransaction();
+    throw;
+  }
+  parameter.commitParameterTransaction();
+}
+
 TOVAString parameterValueText(const NUVA_o::ParameterValue& value) {
   switch (value.getValueType()) {
     case NUVA_o::ParameterValue::PV_STRING:

@@ -107,6 +107,7 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_E_UNKNOWN_PARAMETER, "The cube has no parameter '%1'."},
       {COMMON_E_PARAMETER_UNKNOWN_HIERARCHY, "Parameter %1 names the hierarchy '%2', which the cube does not know."},
       {COMMON_E_PARAMETER_WITHOUT_VALUE, "Parameter %1 has neither a value nor a default value."},
+      {COMMON_R_PARAMETER_NOT_RESTORED, "A saved parameter value was not restored: %1"},
       {COMMON_E_PARAMETER_TRANSACTION_OPEN, "Parameter %1 already has an open transaction."},
       {COMMON_E_EVAL_UNSUPPORTED, "The evaluator does not evaluate %1 (in '%2')."},
       {COMMON_E_EVAL_RECURSION, "The calculated member '%1' refers to itself."},

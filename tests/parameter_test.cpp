@@ -289,3 +289,38 @@ TEST_F(ParameterTest, ASavedHierarchyTheCubeLacksIsRestoredThroughTheHierarchyPr
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ParameterTest, SavedViewsCarryThePromptValues) {
+  common::setParameterValueTexts(*prompt("[Threshold]"), {"250"});
+  common::setParameterValueTexts(*prompt("[Products]"), {"{[Product].[Bikes], [Product].[Clothing]}"});
+  common::setParameterValueTexts(*prompt("[Region]"), {"[Geography].[Europe]"});
+  auto_unuse<NUVA_o::Viewpoint> view(createCommonViewpoint());
+  view->initialise(m_pCube.get(), 2, 1);
+  std::string xml = view->toXML().string();
+  for (const char* name : {"[Threshold]", "[Products]", "[Region]"}) common::setParameterValueTexts(*prompt(name), {});
+
+  auto_unuse<NUVA_o::Viewpoint> restored(createCommonViewpoint());
+  restored->initialise(m_pCube.get(), TOVAString(xml));
+  EXPECT_EQ(250.0, prompt("[Threshold]")->getParameterValues().front()->getNumericValue());
+  EXPECT_EQ("{[Product].[Bikes], [Product].[Clothing]}",
+            common::parameterValueText(*prompt("[Products]")->getParameterValues().front()));
+  EXPECT_EQ(xml, restored->toXML().string());
+
+  // A prompt the cube no longer declares, or a value it refuses, is a repair; the rest stays.
+  const size_t at = xml.find("Name=\"[Region]\"");
+  ASSERT_NE(std::string::npos, at);
+  std::string damaged = xml;
+  damaged.replace(at, 15, "Name=\"[Gone]\"");
+  const size_t threshold = damaged.find("Text=\"250\"");
+  ASSERT_NE(std::string::npos, threshold);
+  damaged.replace(threshold, 10, "Text=\"-1\"");
+  auto_unuse<NUVA_o::Viewpoint> repaired(createCommonViewpoint());
+  repaired->initialise(m_pCube.get(), TOVAString(damaged));
+  EXPECT_EQ(2u, repaired->getRepairDetails().size());
+  EXPECT_EQ(250.0, prompt("[Threshold]")->getParameterValues().front()->getNumericValue());
+  EXPECT_FALSE(prompt("[Threshold]")->isInTransaction());
+}
+
+}  // namespace

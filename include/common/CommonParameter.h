@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "NUVA_o/Parameter.h"
 #include "support/Export.h"
 
@@ -17,4 +19,9 @@ namespace common {
 // The text of a parameter's value as a user or a saved view writes it: a unique name, a number,
 // or "{a, b}" for a member set; empty for no value.
 VTQ_EXPORT TOVAString parameterValueText(const NUVA_o::ParameterValue& value);
+
+// Replaces the parameter's values by values read from such texts (a number for a numeric
+// parameter, "{a, b}" or one member for a member set, otherwise the text), in a transaction of
+// its own. Throws what the parameter refuses; it is then rolled back, the parameter unchanged.
+VTQ_EXPORT void setParameterValueTexts(NUVA_o::Parameter& parameter, const std::vector<TOVAString>& texts);
 }  // namespace common

@@ -125,6 +125,7 @@ enum ErrorCode : uint32_t {
   COMMON_E_PARAMETER_UNKNOWN_HIERARCHY = 0xC2011152,  // %1 parameter, %2 hierarchy
   COMMON_E_PARAMETER_WITHOUT_VALUE = 0xC2011153,      // %1 parameter
   COMMON_E_PARAMETER_TRANSACTION_OPEN = 0xC2011154,   // %1 parameter
+  COMMON_R_PARAMETER_NOT_RESTORED = 0xC2011155,       // repair detail: %1 why
 
   // The command history.
   COMMON_W_NOTHING_TO_REVERT = 0x42018008,         // %1 why (handle)
