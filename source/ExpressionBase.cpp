@@ -13,6 +13,7 @@
 #include "KELLexer.h"
 #include "KELParseContext.h"
 #include "NUVA_o/Cube.h"
+#include "common/CommonParameter.h"
 #include "common/ComponentLog.h"
 #include "common/Utilities.h"
 #include "support/StringConverters.h"
@@ -346,8 +347,34 @@ NUVA_o::Cube* ExpressionBase::getCube() const { return m_pCube; }
 // ---- parameters ----
 
 void ExpressionBase::resolveParameters(NUVA_o::Cube* cube,
-                                       std::vector<auto_unuse<NUVA_o::Parameter>>& /*parameters*/) {
-  if (cube) (void)cube->getParameters();
+                                       std::vector<auto_unuse<NUVA_o::Parameter>>& parameters) {
+  std::vector<ExpressionBase*> placeholders;
+  std::vector<ExpressionBase*> work{this};
+  while (!work.empty()) {
+    ExpressionBase* node = work.back();
+    work.pop_back();
+    if (node->m_Type == ET_PLACEHOLDER) placeholders.push_back(node);
+    for (Expression* child : node->m_Expressions)
+      if (auto* base = dynamic_cast<ExpressionBase*>(child)) work.push_back(base);
+  }
+  if (!cube) cube = m_pCube;
+  // Every name is found before any node changes, so that an unknown one changes nothing.
+  std::vector<NUVA_o::Parameter*> found;
+  for (ExpressionBase* node : placeholders) {
+    auto it = std::find_if(parameters.begin(), parameters.end(), [node](const auto& parameter) {
+      return parameter && parameter->getUniqueName() == node->m_StringValue;
+    });
+    if (it == parameters.end()) {
+      auto_unuse<NUVA_o::Parameter> parameter(cube ? cube->getParameterByName(node->m_StringValue) : nullptr);
+      if (!parameter)
+        support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_UNKNOWN_PARAMETER,
+                                                       node->m_StringValue);
+      parameters.push_back(std::move(parameter));
+      it = parameters.end() - 1;
+    }
+    found.push_back(it->get());
+  }
+  for (size_t i = 0; i < placeholders.size(); ++i) placeholders[i]->substitute_value(*found[i], cube);
 }
 
 void ExpressionBase::replaceNode(ExpressionType type, const TOVAString& text) {
@@ -360,8 +387,6 @@ void ExpressionBase::replaceNode(ExpressionType type, const TOVAString& text) {
 
 void ExpressionBase::replaceParameter(const NUVA_o::Parameter* parameter) {
   if (parameter == nullptr) return;
-  // The parameter's unique name comes from its name face.
-  const auto* named = dynamic_cast<const support::NamedPart*>(parameter);
   std::vector<ExpressionBase*> work{this};
   while (!work.empty()) {
     ExpressionBase* node = work.back();
@@ -373,12 +398,36 @@ void ExpressionBase::replaceParameter(const NUVA_o::Parameter* parameter) {
       else if (*it)
         (*it)->replaceParameter(parameter);
     }
-    if (node->m_Type == ET_PLACEHOLDER && named && node->m_StringValue == named->getUniqueName())
+    if (node->m_Type == ET_PLACEHOLDER && node->m_StringValue == parameter->getUniqueName())
       node->replace_parameter_with_value(parameter, true);
   }
 }
 
-void ExpressionBase::replace_parameter_with_value(const NUVA_o::Parameter*, bool) {}
+void ExpressionBase::replace_parameter_with_value(const NUVA_o::Parameter* parameter, bool replace) {
+  if (!replace || !parameter) return;
+  const ExpressionBase* root = this;
+  while (auto* parent = dynamic_cast<const ExpressionBase*>(root->m_pParentExpression)) root = parent;
+  substitute_value(*parameter, root->m_pCube ? root->m_pCube : parameter->getCube());
+}
+
+void ExpressionBase::substitute_value(const NUVA_o::Parameter& parameter, NUVA_o::Cube* cube) {
+  auto values = parameter.hasAValue() ? parameter.getParameterValues() : parameter.getParameterDefaultValues();
+  TOVAString text;
+  for (const auto& value : values) {
+    if (value->getValueType() == NUVA_o::ParameterValue::PV_NONE) continue;
+    if (!text.empty()) text.append(", ");
+    text.append(parameterValueText(*value));
+  }
+  if (text.empty())
+    support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_PARAMETER_WITHOUT_VALUE,
+                                                   parameter.getUniqueName());
+  // Several values of a complex parameter stand as one set.
+  if (values.size() > 1) text = TOVAString("{") + text + "}";
+  auto_unuse<ExpressionBase> parsed(new ExpressionBase(cube));
+  parsed->setTextAndCreateTree(text);
+  m_bPlaceholderPending = false;
+  adopt_contents(*parsed);
+}
 
 // ---- listeners ----
 

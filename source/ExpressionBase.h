@@ -77,6 +77,9 @@ class VTQ_EXPORT ExpressionBase : public support::RefCountImpl, public NUVA_o::E
   void print_into(TOVAString& out);
   // A placeholder that replaceNode renamed becomes a placeholder again before printing.
   void settle_placeholder();
+  // Becomes the tree of the parameter's current value (its default when it has none); throws
+  // InvalidExpressionException COMMON_E_PARAMETER_WITHOUT_VALUE when it has neither.
+  void substitute_value(const NUVA_o::Parameter& parameter, NUVA_o::Cube* cube);
   void log_text_change(const char* replacingFormat, const TOVAString& text) const;
 
   NUVA_o::Cube* m_pCube;

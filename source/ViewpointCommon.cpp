@@ -13,6 +13,7 @@
 #include "axiscommon.h"
 #include "optionalcubeviewclausecommon.h"
 #include "viewpointcommands.h"
+#include "common/CommonParameter.h"
 #include "common/ComponentLog.h"
 #include "common/ProviderLibrary.h"
 #include "common/ViewpointFactory.h"
@@ -112,7 +113,8 @@ bool ViewpointCommon::common_initialise(NUVA_o::Cube* cube) {
     disconnect(true);
     throw;
   }
-  // Parameter listening comes with the parameter support of the view.
+  if (cube->supports(NUVA_o::Cube::SUPPORTS_PARAMETERS))
+    for (const auto& parameter : cube->getParameters()) parameter->addListener(this);
   return true;
 }
 
@@ -221,6 +223,8 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
 void ViewpointCommon::disconnect(bool connectionListener) {
   if (!m_pCube) return;
   clear_viewpoint();
+  // Removed whatever the capability says now: it may have been switched since binding.
+  for (const auto& parameter : m_pCube->getParameters()) parameter->removeListener(this);
   if (m_bCubeListening) {
     m_pCube->removeListener(this);
     m_bCubeListening = false;
@@ -301,6 +305,53 @@ void ViewpointCommon::persist(XmlSupport& xml, DOMElement* parent) const {
   persist_list("SortSpecifications", m_Sorts);
   persist_list("FilterSpecifications", m_Filters);
   persist_list("ExceptionSpecifications", m_ExceptionSpecifications);
+  persist_parameters(xml, element);
+}
+
+// The values of the cube's prompts, as texts, so that a restored view asks the same question.
+void ViewpointCommon::persist_parameters(XmlSupport& xml, DOMElement* element) const {
+  if (!m_pCube || !m_pCube->supports(NUVA_o::Cube::SUPPORTS_PARAMETERS)) return;
+  DOMElement* list = nullptr;
+  for (const auto& parameter : m_pCube->getParameters()) {
+    if (!parameter->hasAValue()) continue;
+    if (!list) list = xml.addAChild(element, "Parameters");
+    DOMElement* held = xml.addAChild(list, "Parameter");
+    XmlSupport::write_to(held, "Name", parameter->getUniqueName());
+    for (const auto& value : parameter->getParameterValues()) {
+      if (value->getValueType() == NUVA_o::ParameterValue::PV_NONE) continue;
+      XmlSupport::write_to(xml.addAChild(held, "ParameterValue"), "Text", parameterValueText(*value));
+    }
+  }
+}
+
+void ViewpointCommon::restore_parameters(DOMElement* element, std::vector<TOVAString>& repairs) {
+  DOMElement* list = XmlSupport::findChild(element, "Parameters");
+  if (!list || !m_pCube->supports(NUVA_o::Cube::SUPPORTS_PARAMETERS)) return;
+  DOMNodeList* saved = XmlSupport::getDescendantElementsByTagName(list, "Parameter");
+  for (XMLSize_t i = 0; saved && i < saved->getLength(); ++i) {
+    auto* held = static_cast<DOMElement*>(saved->item(i));
+    const TOVAString name = XmlSupport::getAttribute(held, "Name");
+    auto_unuse<NUVA_o::Parameter> parameter(m_pCube->getParameterByName(name));
+    if (!parameter) {
+      repairs.push_back(record_repair(support::COMMON_R_PARAMETER_NOT_RESTORED,
+                                      support::make<InvalidArgumentExceptionImpl>(
+                                          moduleName(), support::COMMON_E_UNKNOWN_PARAMETER, name)
+                                          .getMessage()));
+      continue;
+    }
+    std::vector<TOVAString> texts;
+    DOMNodeList* values = XmlSupport::getDescendantElementsByTagName(held, "ParameterValue");
+    for (XMLSize_t v = 0; values && v < values->getLength(); ++v)
+      texts.push_back(XmlSupport::getAttribute(static_cast<DOMElement*>(values->item(v)), "Text"));
+    // The restored layout already shows these values: this view does not react to them.
+    parameter->removeListener(this);
+    try {
+      setParameterValueTexts(*parameter, texts);
+    } catch (const olap_api::ApiException& e) {
+      repairs.push_back(record_repair(support::COMMON_R_PARAMETER_NOT_RESTORED, e.getMessage()));
+    }
+    parameter->addListener(this);
+  }
 }
 
 TOVAString ViewpointCommon::toXML() const {
@@ -363,6 +414,8 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
 
   std::vector<auto_unuse<NUVA_o::Axis>> axes;
   std::vector<TOVAString> repairs;
+  // Before the axes: a hierarchy the cube lacks is found through a hierarchy prompt's value.
+  restore_parameters(element, repairs);
   try {
     for (XMLSize_t i = 0; i < axisCount; ++i) {
       auto_unuse<NUVA_o::Axis> axis(
@@ -1292,3 +1345,122 @@ void ViewpointCommon::removeSpecs(const NUVA_o::Calculation* calculation) {
 extern "C" NUVA_o::Viewpoint* createCommonViewpoint() {
   return new (std::nothrow) common::ViewpointCommon();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Parameters
+
+namespace common {
+
+namespace {
+
+void log_slice_change(const char* format, const TOVAString& hierarchy, const TOVAString& member,
+                      const NUVA_o::Parameter& parameter) {
+  viewpointLog().logAt(4, format, hierarchy, member, parameter.getUniqueName());
+}
+
+// The member unique name a member parameter's first value names; empty for no value.
+TOVAString member_name_of(const NUVA_o::Parameter& parameter) {
+  if (!parameter.hasAValue()) return TOVAString();
+  auto values = parameter.getParameterValues();
+  const NUVA_o::ParameterValue& value = *values.front();
+  if (value.getValueType() == NUVA_o::ParameterValue::PV_STRING) return value.getStringValue();
+  auto_unuse<NUVA_o::Member> member(value.getMemberValue());
+  return member ? member->getUniqueName() : TOVAString();
+}
+
+}  // namespace
+
+void ViewpointCommon::parameterChanged(NUVA_o::Parameter* parameter) {
+  if (!parameter || !m_pCube) return;
+  dirty_viewpoint(true);
+  switch (parameter->getType()) {
+    case NUVA_o::Parameter::PT_HIERARCHY:
+      return swap_for_hierarchy_parameter(*parameter);
+    case NUVA_o::Parameter::PT_KEYDATE:
+      return reset_for_key_date(*parameter);
+    default:
+      return move_slices_for_parameter(*parameter);
+  }
+}
+
+void ViewpointCommon::swap_for_hierarchy_parameter(NUVA_o::Parameter& parameter) {
+  auto values = parameter.hasAValue() ? parameter.getParameterValues() : parameter.getParameterDefaultValues();
+  if (values.size() != 1)
+    support_dll::AssertionFailure("pParam->getParameterValues( ).size( ) == 1", __FILE__, __LINE__);
+  if (values.empty()) return;
+  const TOVAString newName = values.front()->getStringValue();
+  if (newName.empty()) {
+    support_dll::AssertionFailure("newAxisHierarchy.size( ) > 0", __FILE__, __LINE__);
+    return;
+  }
+  // Looked up before anything moves: an unknown hierarchy leaves the old one in its place.
+  auto_unuse<NUVA_o::Hierarchy> hierarchy(m_pCube->getHierarchyByUniqueName(newName));
+  if (!hierarchy) {
+    support::make<InvalidArgumentExceptionImpl>(moduleName(), support::COMMON_E_PARAMETER_UNKNOWN_HIERARCHY,
+                                                parameter.getUniqueName(), newName)
+        .log();
+    return;
+  }
+  const TOVAString& dimension = parameter.getDimensionUniqueName();
+  for (const auto& axis : m_Axes) {
+    for (const auto& axisHierarchy : axis->getAxisHierarchies()) {
+      if (axisHierarchy->getHierarchy()->getDimension()->getUniqueName() != dimension) continue;
+      const TOVAString oldName = axisHierarchy->getUniqueName();
+      if (oldName == hierarchy->getUniqueName()) return;
+      viewpointLog().logAt(4, "Viewpoint: Swapping out AxisHierarchy %s with Hierarchy %s due to Parameter change %s",
+                           oldName, newName, parameter.getUniqueName());
+      // Where the new hierarchy already sits elsewhere (several hierarchies of a dimension in
+      // one view), the two trade places; otherwise the new one takes the old one's place.
+      internal_swap_axis_hierarchies(oldName, hierarchy->getUniqueName());
+      return;
+    }
+  }
+}
+
+void ViewpointCommon::reset_for_key_date(NUVA_o::Parameter&) {
+  for (const auto& axis : m_Axes) {
+    const auto axisHierarchies = axis->getAxisHierarchies();
+    for (unsigned position = 0; position < axisHierarchies.size(); ++position) {
+      NUVA_o::AxisHierarchy& axisHierarchy = *axisHierarchies[position];
+      axisHierarchy.resetActiveViewMemberSet();
+      axisHierarchy.resetActiveSlice();
+      auto_unuse<NUVA_o::Hierarchy> current(m_pCube->getHierarchyByUniqueName(axisHierarchy.getUniqueName()));
+      if (current) continue;
+      NUVA_o::Hierarchy* replacement = axisHierarchy.getHierarchy()->getDimension()->getDefaultHierarchy();
+      auto_unuse<NUVA_o::AxisHierarchy> removed(axis->removeAxisHierarchy(axisHierarchy.getUniqueName()));
+      axis->addAxisHierarchy(replacement, position);
+    }
+  }
+}
+
+void ViewpointCommon::move_slices_for_parameter(NUVA_o::Parameter& parameter) {
+  const NUVA_o::Parameter::ParameterType type = parameter.getType();
+  NUVA_o::Hierarchy* hierarchy = parameter.getHierarchy();
+  if (!hierarchy) return;
+  const bool memberType = type == NUVA_o::Parameter::PT_MEMBER || type == NUVA_o::Parameter::PT_MEMBER_OR_TEXT;
+  const bool defaultType = type == NUVA_o::Parameter::PT_MEMBERSET || type == NUVA_o::Parameter::PT_INTERVAL ||
+                           type == NUVA_o::Parameter::PT_COMPLEX || type == NUVA_o::Parameter::PT_MEMBERSET_DERIVED;
+  if (!memberType && !defaultType) return;
+  for (const auto& axis : m_Axes) {
+    if (axis->getAxisType() != NUVA_o::Axis::AT_SLICE) continue;
+    for (const auto& axisHierarchy : axis->getAxisHierarchies()) {
+      if (axisHierarchy->getUniqueName() != hierarchy->getUniqueName()) continue;
+      auto_unuse<NUVA_o::Member> slice(axisHierarchy->getActiveSlice());
+      const TOVAString memberName = memberType ? member_name_of(parameter) : TOVAString();
+      if (memberName.empty()) {
+        viewpointLog().logAt(4,
+                             "Viewpoint: Resetting active slice for Hierarchy %s to the default member due to "
+                             "Parameter value change %s",
+                             axisHierarchy->getUniqueName(), parameter.getUniqueName());
+        auto_unuse<NUVA_o::Member> defaultMember(hierarchy->getDefaultMember());
+        slice->moveTo(defaultMember.get());
+      } else {
+        log_slice_change("Viewpoint: Changing active slice for Hierarchy %s to %s due to Parameter value change %s",
+                         axisHierarchy->getUniqueName(), memberName, parameter);
+        slice->moveTo(memberName);
+      }
+    }
+  }
+}
+
+}  // namespace common

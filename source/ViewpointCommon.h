@@ -33,6 +33,7 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
                         public NUVA_o::OptionalCubeViewClause::OptionalCubeViewClauseListener,
                         public NUVA_o::ViewResultSet::ViewResultSetListener,
                         public NUVA_o::Calculation::CalculationEventHandler,
+                        public NUVA_o::Parameter::ParameterListener,
                         public support::StrongRef {
  public:
   using ViewpointCommandManager = common::ViewpointCommandManager;
@@ -127,6 +128,16 @@ class VTQ_EXPORT ViewpointCommon : public NUVA_o::Viewpoint,
   void captionChanged(const NUVA_o::Calculation*) override {}
   void finish() override { unuse(); }
   void removeSpecs(const NUVA_o::Calculation* calculation) override;
+  // ParameterListener: the layout follows the prompt (not a command; not undone). A hierarchy
+  // the cube does not know is logged with COMMON_E_PARAMETER_UNKNOWN_HIERARCHY and changes
+  // nothing.
+  void parameterChanged(NUVA_o::Parameter* parameter) override;
+  void swap_for_hierarchy_parameter(NUVA_o::Parameter& parameter);
+  void persist_parameters(XmlSupport& xml, DOMElement* element) const;
+  // Refused values become repair details; the parameter keeps what it had.
+  void restore_parameters(DOMElement* element, std::vector<TOVAString>& repairs);
+  void reset_for_key_date(NUVA_o::Parameter& parameter);
+  void move_slices_for_parameter(NUVA_o::Parameter& parameter);
 
   // Internal steps; the commands call them, and they do not call back into the manager.
   // Throws InvalidArgumentException COMMON_E_FOREIGN_AXIS for an axis of another view,

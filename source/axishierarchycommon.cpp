@@ -14,6 +14,29 @@ namespace common {
 
 namespace {
 
+// The hierarchy that a hierarchy parameter listing `saved` now stands for; empty when no
+// parameter lists it or the one that does has no value to give.
+TOVAString hierarchy_from_parameters(NUVA_o::Cube* cube, const TOVAString& saved) {
+  for (const auto& parameter : cube->getParameters()) {
+    if (parameter->getType() != NUVA_o::Parameter::PT_HIERARCHY) continue;
+    const auto choices = parameter->getListOfHierarchyValues();
+    // The list holds only hierarchies the cube knows, which `saved` is not; a saved name of the
+    // parameter's dimension is taken as standing for it too.
+    const TOVAString dimensionPrefix = parameter->getDimensionUniqueName() + ".";
+    const bool lists = std::any_of(choices.begin(), choices.end(),
+                                   [&saved](const auto& hierarchy) { return hierarchy->getUniqueName() == saved; });
+    if (!lists && saved.substr(0, dimensionPrefix.size()) != dimensionPrefix) continue;
+    auto values = parameter->hasAValue() ? parameter->getParameterValues() : parameter->getParameterDefaultValues();
+    if (values.empty()) {
+      support_dll::AssertionFailure("! \"Hierarchy not reset as parameter has no value and no default value\"",
+                                    __FILE__, __LINE__);
+      return TOVAString();
+    }
+    return values.front()->getStringValue();
+  }
+  return TOVAString();
+}
+
 const char* const kVersion = "11.5.8";
 
 [[noreturn]] void raise_restore_exception(const char* attribute, uint32_t handle,
@@ -299,11 +322,16 @@ void AxisHierarchyCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
   const TOVAString name = XmlSupport::getAttribute(element, "Hierarchy");
   if (name.empty())
     raise_restore_exception("Hierarchy", support::COMMON_M_XML_MISSING, "AxisHierarchy");
-  // A hierarchy standing for a parameter's value is resolved when parameters are restored.
+  TOVAString resolvedName = name;
   auto_unuse<NUVA_o::Hierarchy> hierarchy(cube->getHierarchyByUniqueName(name));
+  if (!hierarchy && cube->hasParameters()) {
+    resolvedName = hierarchy_from_parameters(cube, name);
+    if (!resolvedName.empty()) hierarchy.reset(cube->getHierarchyByUniqueName(resolvedName));
+    else resolvedName = name;
+  }
   if (!hierarchy)
     support::raise<InvalidXMLExceptionImpl>(
-        moduleName(), support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "AxisHierarchy", name);
+        moduleName(), support::COMMON_E_RESTORE_UNKNOWN_HIERARCHY, "AxisHierarchy", resolvedName);
 
   // Restore into locals first, so that a damaged element leaves the object as it was.
   auto_unuse<NUVA_o::Hierarchy> previousHierarchy = std::move(m_pHierarchy);

@@ -491,10 +491,6 @@ TEST_F(ExpressionTest, CloneCompareAndPlaceholders) {
   EXPECT_EQ(Expression::ET_PLACEHOLDER, placeholder->getType());
   p->RemoveChild(placeholder);
   EXPECT_TRUE(p->getExpressions().empty());
-
-  std::vector<auto_unuse<NUVA_o::Parameter>> parameters;
-  e->resolveParameters(m_Cube.get(), parameters);
-  EXPECT_EQ(1, m_Cube->m_ParameterCalls);
 }
 
 TEST_F(ExpressionTest, KeywordlessTypesReportAnAssertion) {

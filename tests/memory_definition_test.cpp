@@ -326,6 +326,8 @@ TEST_F(MemoryDefinitionTest, DefinitionsAreReadInTheirDeclaredEncoding) {
   replace(latin, "encoding=\"UTF-8\"", "encoding=\"ISO-8859-1\"");
   replace(latin, "<Dimension name=\"Product\"", "<Dimension name=\"Caf\xE9\"");
   replace(latin, "dimension=\"Product\"", "dimension=\"Caf\xE9\"");
+  replace(latin, "hierarchy=\"[Product]\"", "hierarchy=\"[Caf\xE9].[Product]\"");
+  replace(latin, "default=\"[Product].[Bikes]\"", "default=\"[Caf\xE9].[Product].[Bikes]\"");
   write_file(dir / "latin.cube.xml", latin);
   auto_unuse<memory::MemoryCube> cafe(memory::loadCube((dir / "latin.cube.xml").string()));
   ASSERT_NE(nullptr, cafe->getDimensionByName(TOVAString(u"Caf\u00E9")));

@@ -401,3 +401,40 @@ TEST_F(ViewQueryTest, QueriesInterruptsAndEditsOnThreeThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Gives the cube's prompt one text value, in one transaction as a user's edit would.
+void set_prompt(NUVA_o::Cube& cube, const TOVAString& name, const TOVAString& text) {
+  auto_unuse<NUVA_o::Parameter> parameter(cube.getParameterByName(name));
+  ASSERT_TRUE(parameter);
+  parameter->beginParameterTransaction();
+  parameter->clearParameterValues();
+  if (!text.empty()) {
+    auto_unuse<NUVA_o::ParameterValue> value(parameter->createParameterValue(true));
+    value->setStringValue(text, false);
+  }
+  parameter->commitParameterTransaction();
+}
+
+}  // namespace
+
+TEST_F(MemoryViewQueryTest, PromptsMoveTheSliceAndSwapTheHierarchyOfTheQuery) {
+  lay_out("[Product]", 0, 1);
+  lay_out("[Time].[Calendar]", 1, 1);
+  set_prompt(*m_pCube, "[Region]", "[Geography].[Europe]");
+  expect_same(csv_sums("sales", "Europe"), read_result(query().get()));
+  // No value: the slice is back on the default member, all regions.
+  set_prompt(*m_pCube, "[Region]", "");
+  expect_same(csv_sums("sales", ""), read_result(query().get()));
+
+  set_prompt(*m_pCube, "[TimeHierarchy]", "[Time].[Fiscal]");
+  // The new hierarchy comes with its own default view members; the user picks the years.
+  set_level("[Time].[Fiscal]", 1);
+  auto result = query();
+  EXPECT_EQ(std::vector<TOVAString>{"[Time].[Fiscal]"}, result->getAxisHierarchies(1));
+  const auto fiscal = vtq_testing::SampleOracle::get().pairSums(
+      "SELECT p.category, m.fiscal_year, SUM(f.sales) FROM facts f JOIN products p ON p.item = f.item"
+      " JOIN months m ON m.month = f.month GROUP BY 1, 2");
+  expect_same(fiscal, read_result(result.get()));
+}

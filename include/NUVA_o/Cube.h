@@ -306,6 +306,7 @@ class VTQ_EXPORT ServerParameter : public virtual olap_api::RefCount {
                                       const TOVAString& value,
                                       const std::vector<TOVAString>& values) const = 0;
   // Throw an exception of the library's family when the value is refused.
+  virtual void validateNumericValue(double number) const = 0;
   virtual void validateMemberRangeValue(const Member* start, const Member* end) const = 0;
   virtual void validateMemberSetValue(const MemberSet* memberSet) const = 0;
   // The normalised text; throws when the text is refused.

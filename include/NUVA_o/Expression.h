@@ -308,8 +308,13 @@ class VTQ_EXPORT Expression : public virtual olap_api::RefCount {
   virtual VARIANT& getValue() = 0;
   virtual const TOVAString& getStringValue() const = 0;
   virtual void setStringValue(const TOVAString& value) = 0;
+  // Replaces every "<<name>>" placeholder by the current value of that parameter (its default
+  // when it has none), found in `parameters` or else through `cube` (null: the expression's
+  // cube) and then appended to `parameters`. Throws InvalidExpressionException for an unknown
+  // name (nothing changes) or a parameter without any value. Use a clone to keep placeholders.
   virtual void resolveParameters(Cube* cube, std::vector<auto_unuse<Parameter>>& parameters) = 0;
   virtual void replaceNode(ExpressionType type, const TOVAString& text) = 0;
+  // The same for the placeholders of one parameter, matched by its unique name.
   virtual void replaceParameter(const Parameter* parameter) = 0;
   // The cube of a root (borrowed), null on children.
   virtual Cube* getCube() const = 0;

@@ -107,6 +107,26 @@ enum ErrorCode : uint32_t {
   COMMON_E_EVAL_UNKNOWN_NAME = 0xC2011142,         // %1 name, %2 what is evaluated
   COMMON_E_EVAL_INVALID = 0xC2011143,              // %1 problem, %2 what is evaluated
 
+  // Parameters and their values.
+  COMMON_E_PARAMETER_MEMBER_UNRESOLVED = 0xC201102D,  // %1 member, %2 parameter
+  COMMON_E_PARAMETER_FOREIGN_MEMBER = 0xC201102E,     // %1 member, %2 parameter
+  COMMON_E_PARAMETER_FOREIGN_SET = 0xC201102F,        // %1 set's hierarchy, %2 parameter
+  COMMON_E_PARAMETER_NOT_MEMBER = 0xC2011030,         // %1 parameter, %2 type
+  COMMON_E_PARAMETER_NOT_TEXT = 0xC2011031,           // %1 parameter, %2 type
+  COMMON_E_PARAMETER_NOT_NUMBER = 0xC2011034,         // %1 parameter, %2 type
+  COMMON_E_PARAMETER_NOT_RANGE = 0xC2011039,          // %1 parameter, %2 type
+  COMMON_E_PARAMETER_BOOL_PART = 0xC201103A,          // %1 parameter
+  COMMON_E_PARAMETER_INT_PART = 0xC201103B,           // %1 parameter
+  COMMON_E_PARAMETER_SINGLE_VALUE = 0xC201103C,       // %1 parameter
+  COMMON_E_PARAMETER_NOT_HIERARCHY = 0xC2011043,      // %1 parameter
+  COMMON_E_PARAMETER_DEPENDENCY_EMPTY = 0xC2015034,   // %1 parameter, %2 dependency
+  COMMON_E_PARAMETER_NO_TRANSACTION = 0xC2011150,     // %1 parameter
+  COMMON_E_UNKNOWN_PARAMETER = 0xC2011151,            // %1 name
+  COMMON_E_PARAMETER_UNKNOWN_HIERARCHY = 0xC2011152,  // %1 parameter, %2 hierarchy
+  COMMON_E_PARAMETER_WITHOUT_VALUE = 0xC2011153,      // %1 parameter
+  COMMON_E_PARAMETER_TRANSACTION_OPEN = 0xC2011154,   // %1 parameter
+  COMMON_R_PARAMETER_NOT_RESTORED = 0xC2011155,       // repair detail: %1 why
+
   // The command history.
   COMMON_W_NOTHING_TO_REVERT = 0x42018008,         // %1 why (handle)
 

@@ -152,6 +152,8 @@ class DefinitionReader {
   void add_members(const TOVAString& hierarchyUniqueName, const std::vector<LevelDefinition>& levels,
                    const CsvTable& table, int key);
   void read_measures(const DOMElement* measures);
+  void read_parameter(MemoryCube& cube, const DOMElement* element) const;
+  double real_number(const DOMElement* element, const char* attribute, double fallback) const;
   void read_calculation(const DOMElement* calculation, const TOVAString& hierarchyUniqueName);
   void read_facts(const DOMElement* facts);
 
@@ -172,6 +174,8 @@ class DefinitionReader {
   std::unordered_map<TOVAString, std::pair<TOVAString, int>> m_MemberValues;
   // Calculation elements, whose expressions are parsed once the cube exists.
   std::vector<const DOMElement*> m_Calculations;
+  // Parameter elements, declared once the cube exists.
+  std::vector<const DOMElement*> m_Parameters;
   std::unique_ptr<CubeBuilder> m_pBuilder;
   // Dimensions in order with the bottom level names of their hierarchies.
   std::vector<std::pair<TOVAString, std::vector<TOVAString>>> m_Dimensions;
@@ -549,6 +553,8 @@ MemoryCube* DefinitionReader::load() {
     } else if (tag == "Facts") {
       if (facts) failf(child, "a second Facts element");
       facts = child;
+    } else if (tag == "Parameter") {
+      m_Parameters.push_back(child);
     } else {
       failf(child, "unknown element '%s' in Cube", tag);
     }
@@ -573,7 +579,42 @@ MemoryCube* DefinitionReader::load() {
             XmlSupport::getAttribute(calculation, "name"), e.getMessage());
     }
   }
+  for (const DOMElement* parameter : m_Parameters) read_parameter(*cube, parameter);
   return cube.release();
+}
+
+double DefinitionReader::real_number(const DOMElement* element, const char* attribute, double fallback) const {
+  if (!XmlSupport::hasAttribute(element, attribute)) return fallback;
+  double value = 0;
+  if (!StringConverters::convertStringToReal(XmlSupport::getAttribute(element, attribute), value))
+    failf(element, "attribute '%s' must be a number, not '%s'", attribute, XmlSupport::getAttribute(element, attribute));
+  return value;
+}
+
+void DefinitionReader::read_parameter(MemoryCube& cube, const DOMElement* element) const {
+  check_attributes(element, {"name", "type", "caption", "description", "hierarchy", "dimension", "default",
+                             "minimum", "maximum"});
+  ParameterDefinition definition;
+  definition.name = required(element, "name");
+  definition.type = whole_number(element, "type", 1, 15);
+  definition.caption = XmlSupport::getAttribute(element, "caption");
+  definition.description = XmlSupport::getAttribute(element, "description");
+  definition.hierarchy = XmlSupport::getAttribute(element, "hierarchy");
+  definition.dimension = XmlSupport::getAttribute(element, "dimension");
+  definition.defaultValue = XmlSupport::getAttribute(element, "default");
+  definition.minimum = real_number(element, "minimum", definition.minimum);
+  definition.maximum = real_number(element, "maximum", definition.maximum);
+  for (DOMElement* value : children(element)) {
+    if (XmlSupport::getNodeName(value) != "Value")
+      failf(value, "unknown element '%s' in a parameter", XmlSupport::getNodeName(value));
+    check_attributes(value, {"name"});
+    definition.values.push_back(required(value, "name"));
+  }
+  try {
+    cube.addParameter(definition);
+  } catch (const olap_api::ApiException& e) {
+    fail(element, e.getMessage());
+  }
 }
 
 }  // namespace

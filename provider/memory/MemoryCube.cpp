@@ -34,6 +34,8 @@ void registerMessages() {
     log->registerMessage(MEMORY_E_UNSUPPORTED, "The memory provider does not support %1.");
     log->registerMessage(MEMORY_E_MEMBERSET_XML, "Invalid member set element: %1");
     log->registerMessage(MEMORY_E_FOREIGN_OBJECT, "%1: the object does not belong to the memory provider.");
+    log->registerMessage(MEMORY_E_PARAMETER_DEFINITION, "Parameter %1: %2.");
+    log->registerMessage(MEMORY_E_PARAMETER_VALUE, "Parameter %1 does not admit %2: %3.");
   });
 }
 
@@ -282,7 +284,7 @@ NUVA_o::Hierarchy* CubeImpl::getHierarchyByUniqueName(const TOVAString& uniqueNa
   return hierarchy;
 }
 
-NUVA_o::Parameter* CubeImpl::getParameterByName(const TOVAString&) const { return nullptr; }
+
 
 NUVA_o::RowsetDataModel* CubeImpl::executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression* root) {
   if (!root) raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a flat request without a tree");

@@ -290,8 +290,8 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   int classifyName(const TOVAString& name, TOVAString& tokenText) const override;
   unsigned classifyBracedName(const TOVAString& name, int pass) const override;
   NUVA_o::Parameter* getParameterByName(const TOVAString& name) const override;
-  std::vector<auto_unuse<NUVA_o::Parameter>> getParameters() const override { return {}; }
-  bool hasParameters() const override { return false; }
+  std::vector<auto_unuse<NUVA_o::Parameter>> getParameters() const override;
+  bool hasParameters() const override;
   NUVA_o::Hierarchy* getHierarchyByUniqueName(const TOVAString& uniqueName) const override;
   bool getDefaultAxisNullFilter() const override { return m_bDefaultAxisNullFilter.load(); }
   NUVA_o::RowsetDataModel* executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression* root) override;
@@ -310,9 +310,10 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   void setQueryCellLimit(uint64_t cells) override { m_QueryCellLimit = cells; }
   uint64_t getQueryCellLimit() const override { return m_QueryCellLimit.load(); }
   void closeConnection() override;
+  void addParameter(const ParameterDefinition& definition) override;
 
   uint32_t use() override { return RefCountImpl::use(); }
-  uint32_t unuse() override { return RefCountImpl::unuse(); }
+  uint32_t unuse() override;
 
   // Rebuilds the name indexes after the cube's parts were made.
   void reindex();
@@ -325,6 +326,7 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
  private:
   ~CubeImpl() override;
   void index_names();
+  uint32_t references_held_by_parameters() const;
   void add_calculation_names(const CalculationImpl& calculation);
   void register_name(const TOVAString& text, int kind);
 
@@ -346,6 +348,9 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
 
   support::ListenerList<ConnectionListener> m_ConnectionListeners;
   support::ListenerList<Listener> m_Listeners;
+  mutable std::mutex m_ParameterMutex;
+  std::vector<auto_unuse<NUVA_o::Parameter>> m_Parameters;
+  std::atomic<bool> m_bHasParameters{false};
 };
 
 // A member object: a movable position on one member of a hierarchy.
@@ -392,6 +397,8 @@ enum : uint32_t {
   MEMORY_E_UNSUPPORTED = 0xC2031008,      // %1 operation
   MEMORY_E_MEMBERSET_XML = 0xC2031009,    // %1 problem
   MEMORY_E_FOREIGN_OBJECT = 0xC203100A,   // %1 operation
+  MEMORY_E_PARAMETER_DEFINITION = 0xC203100B,  // %1 parameter, %2 problem
+  MEMORY_E_PARAMETER_VALUE = 0xC203100C,       // %1 parameter, %2 value, %3 why
 };
 
 // Registers the provider's message texts (idempotent).

@@ -29,6 +29,8 @@
 #include "NUVA_o/ViewResultSet.h"
 #include "NUVA_o/Viewpoint.h"
 #include "common/CommonExpression.h"
+#include "common/CommonParameter.h"
+#include "common/ComponentLog.h"
 #include "common/CommonTuple.h"
 #include "common/ViewpointCommand.h"
 #include "common/ViewpointCommandManager.h"
@@ -36,7 +38,9 @@
 #include "InputFile.h"
 #include "result_grid.h"
 #include "sql_command.h"
+#include "support/ErrorCodes.h"
 #include "support/Exceptions.h"
+#include "support/StringConverters.h"
 
 namespace vtq {
 
@@ -83,6 +87,16 @@ const char* const kHelp =
     "  xml               prints the view as a CubeView document\n"
     "  sql STATEMENT     runs a flat request and prints its rows: SELECT fields FROM hierarchies\n"
     "                    [WHERE conditions]; text fields group the rows, measures are summed\n"
+    "  params            each parameter of the cube: type, current values, default; then the\n"
+    "                    number of change notices the parameters have delivered\n"
+    "  param NAME VALUE...\n"
+    "                    sets parameter NAME ([Region] [Geography].[Europe]); several values\n"
+    "                    only for a complex parameter, several members for a member set\n"
+    "  param NAME --default, param NAME --clear\n"
+    "                    gives the parameter its default value, or no value\n"
+    "  begin, commit, rollback\n"
+    "                    groups param lines: the view follows at commit; rollback restores the\n"
+    "                    values and delivers no notice\n"
     "  .mode csv|table   how query results are printed\n"
     "  .bands on|off     in table mode, a highlighted cell shows its band after its value:\n"
     "                    1234.5[2] (off at start; csv always prints plain values)\n"
@@ -166,13 +180,23 @@ std::string describe(NUVA_o::Command* command) {
   return "command";
 }
 
-class Shell {
+class Shell : public NUVA_o::Parameter::ParameterListener {
  public:
   Shell(NUVA_o::Cube* cube, std::ostream& out)
       : m_Out(out), m_pCube(cube), m_pView(createCommonViewpoint()) {
     if (!m_pView) throw ShellError{"out of memory"};
     m_pView->initialise(cube, 2, 1);
+    for (const auto& parameter : cube->getParameters()) parameter->addListener(this);
   }
+
+  ~Shell() override {
+    // A transaction left open at the end of the input is given up, never left holding notices.
+    if (m_bTransaction)
+      for (const auto& parameter : m_pCube->getParameters()) parameter->rollbackParameterTransaction();
+    for (const auto& parameter : m_pCube->getParameters()) parameter->removeListener(this);
+  }
+
+  void parameterChanged(NUVA_o::Parameter*) override { ++m_Notices; }
 
   void run(const std::vector<Word>& words, const std::string& line) {
     const std::string& command = words[0].text;
@@ -205,6 +229,11 @@ class Shell {
       return;
     }
     if (command == "sql" && !alone) return sql(text_between(words, line, 1, words.size()));
+    if (command == "params" && alone) return params();
+    if (command == "param") return param(words, line);
+    if (command == "begin" && alone) return transaction("begin");
+    if (command == "commit" && alone) return transaction("commit");
+    if (command == "rollback" && alone) return transaction("rollback");
     if (command == ".mode") return mode(words);
     if (command == ".bands") return bands(words);
     if (command == ".help" && alone) {
@@ -645,6 +674,156 @@ class Shell {
     runStatement(m_pView->getCube(), statement, m_Mode == "csv", m_Out);
   }
 
+  // ---- Parameters
+
+  static std::string values_text(const std::vector<auto_unuse<NUVA_o::ParameterValue>>& values) {
+    std::string text;
+    for (const auto& value : values) {
+      const std::string one = common::parameterValueText(*value).string();
+      if (one.empty()) continue;
+      text += (text.empty() ? "" : ", ") + one;
+    }
+    return text.empty() ? "(none)" : text;
+  }
+
+  void params() {
+    for (const auto& parameter : m_pCube->getParameters())
+      m_Out << parameter->getUniqueName().string() << " type " << parameter->getType() << ": "
+            << values_text(parameter->getParameterValues()) << "; default "
+            << values_text(parameter->getParameterDefaultValues()) << "\n";
+    m_Out << "change notices: " << m_Notices << (m_bTransaction ? " (transaction open)" : "") << "\n";
+  }
+
+  auto_unuse<NUVA_o::Parameter> find_parameter(const std::string& name) {
+    auto_unuse<NUVA_o::Parameter> parameter(m_pCube->getParameterByName(TOVAString(name)));
+    if (!parameter)
+      support::raise<InvalidArgumentExceptionImpl>(common::moduleName(), support::COMMON_E_UNKNOWN_PARAMETER,
+                                                   TOVAString(name));
+    return parameter;
+  }
+
+  // "param NAME VALUE...": unique names may hold blanks inside their brackets; other values
+  // are single words.
+  void param(const std::vector<Word>& words, const std::string& line) {
+    if (words.size() < 3) throw ShellError{"usage: param NAME VALUE... | --default | --clear"};
+    size_t at = words[1].begin;
+    const std::optional<std::string> name = read_bracketed_name(line, at);
+    const std::string parameterName = name ? *name : words[1].text;
+    if (!name) at = words[1].begin + words[1].text.size();
+    auto_unuse<NUVA_o::Parameter> parameter = find_parameter(parameterName);
+    std::vector<std::string> texts;
+    for (;;) {
+      at = line.find_first_not_of(" \t", at);
+      if (at == std::string::npos) break;
+      size_t end = at;
+      if (std::optional<std::string> unique = read_bracketed_name(line, end)) {
+        texts.push_back(*unique);
+      } else {
+        end = std::min(line.find_first_of(" \t", at), line.size());
+        texts.push_back(line.substr(at, end - at));
+      }
+      at = end;
+    }
+    const bool reset = texts.size() == 1 && (texts[0] == "--default" || texts[0] == "--clear");
+    // Outside begin/commit each line is a transaction of its own; a failed one is rolled back.
+    const bool own = !m_bTransaction;
+    if (own) parameter->beginParameterTransaction();
+    try {
+      if (reset)
+        reset_parameter(*parameter, texts[0] == "--default");
+      else
+        set_parameter(*parameter, texts);
+    } catch (...) {
+      if (own) parameter->rollbackParameterTransaction();
+      throw;
+    }
+    if (own) parameter->commitParameterTransaction();
+  }
+
+  // Every value is checked before the parameter changes, so that a refused line leaves it as
+  // it was also inside begin/commit.
+  void set_parameter(NUVA_o::Parameter& parameter, const std::vector<std::string>& texts) {
+    const auto type = parameter.getType();
+    const bool set = type == NUVA_o::Parameter::PT_MEMBERSET || type == NUVA_o::Parameter::PT_MEMBERSET_DERIVED;
+    if (texts.size() > 1 && !set && type != NUVA_o::Parameter::PT_COMPLEX)
+      support::raise<UnsupportedOperationExceptionImpl>(common::moduleName(), support::COMMON_E_PARAMETER_SINGLE_VALUE,
+                                                        parameter.getUniqueName());
+    std::vector<double> numbers;
+    std::vector<TOVAString> strings;
+    auto_unuse<NUVA_o::MemberSet> members;
+    if (set) {
+      NUVA_o::Hierarchy* hierarchy = parameter.getHierarchy();
+      if (!hierarchy) throw ShellError{"parameter " + parameter.getUniqueName().string() + " has no hierarchy"};
+      members.reset(hierarchy->createMemberSet(NUVA_o::CS_CREATEEMPTY));
+      auto_unuse<NUVA_o::MemberSetCommand> command(members->createCommand());
+      for (const std::string& text : texts) command->addMember(TOVAString(text));
+      command->execute();
+      parameter.validateMemberSetValue(members.get());
+    } else {
+      for (const std::string& text : texts) {
+        if (type == NUVA_o::Parameter::PT_NUMERIC) {
+          double number = 0;
+          if (!StringConverters::convertStringToReal(TOVAString(text), number))
+            throw ShellError{"'" + text + "' is not a number"};
+          parameter.validateNumericValue(number);
+          numbers.push_back(number);
+        } else {
+          strings.push_back(parameter.validateStringValue(TOVAString(text)));
+        }
+      }
+    }
+    parameter.clearParameterValues();
+    if (members) {
+      auto_unuse<NUVA_o::ParameterValue> value(parameter.createParameterValue(true));
+      value->setMemberSetValue(members.get(), false);
+    }
+    for (double number : numbers) {
+      auto_unuse<NUVA_o::ParameterValue> value(parameter.createParameterValue(true));
+      value->setNumericValue(number, false);
+    }
+    for (const TOVAString& text : strings) {
+      auto_unuse<NUVA_o::ParameterValue> value(parameter.createParameterValue(true));
+      value->setStringValue(text, false);
+    }
+  }
+
+  void reset_parameter(NUVA_o::Parameter& parameter, bool toDefault) {
+    parameter.clearParameterValues();
+    if (!toDefault) return;
+    for (const auto& source : parameter.getParameterDefaultValues()) {
+      auto_unuse<NUVA_o::ParameterValue> value(parameter.createParameterValue(true));
+      switch (source->getValueType()) {
+        case NUVA_o::ParameterValue::PV_NUMBER:
+          value->setNumericValue(source->getNumericValue(), false);
+          break;
+        case NUVA_o::ParameterValue::PV_MEMBERSET: {
+          auto_unuse<NUVA_o::MemberSet> members(source->getMemberSetValue());
+          value->setMemberSetValue(members.get(), false);
+          break;
+        }
+        default:
+          value->setStringValue(source->getStringValue(), false);
+      }
+    }
+  }
+
+  void transaction(const std::string& step) {
+    if (step == "begin") {
+      if (m_bTransaction) throw ShellError{"a transaction is already open"};
+      for (const auto& parameter : m_pCube->getParameters()) parameter->beginParameterTransaction();
+      m_bTransaction = true;
+      return;
+    }
+    if (!m_bTransaction) throw ShellError{"no transaction is open"};
+    m_bTransaction = false;
+    for (const auto& parameter : m_pCube->getParameters()) {
+      if (step == "commit")
+        parameter->commitParameterTransaction();
+      else
+        parameter->rollbackParameterTransaction();
+    }
+  }
+
   void mode(const std::vector<Word>& words) {
     if (words.size() != 2 || (words[1].text != "csv" && words[1].text != "table"))
       throw ShellError{"usage: .mode csv|table"};
@@ -662,6 +841,8 @@ class Shell {
   auto_unuse<NUVA_o::Viewpoint> m_pView;
   std::string m_Mode = "table";
   bool m_bBands = false;
+  bool m_bTransaction = false;
+  unsigned m_Notices = 0;
 };
 
 std::string api_error_line(const olap_api::ApiException& e) {

@@ -19,6 +19,23 @@ VTQ_EXPORT const TOVAString& providerName();
 // "MEMORYPROVIDER": the module of the provider's exceptions and log units.
 VTQ_EXPORT const TOVAString& moduleName();
 
+// A prompt the cube declares. `hierarchy` is a hierarchy unique name (member, member set and
+// interval prompts), `dimension` a dimension unique name (hierarchy prompts, which choose among
+// `values`, hierarchy unique names). For other prompts a non-empty `values` lists the admitted
+// texts; numeric prompts admit `minimum` to `maximum`.
+struct ParameterDefinition {
+  int32_t type = 0;
+  TOVAString name;
+  TOVAString caption;
+  TOVAString description;
+  TOVAString hierarchy;
+  TOVAString dimension;
+  TOVAString defaultValue;
+  std::vector<TOVAString> values;
+  double minimum = -1e308;
+  double maximum = 1e308;
+};
+
 // A cube held in memory: a NUVA_o::Cube whose settings can be changed after it is built.
 // Dimensions, hierarchies, levels, member properties, calculations and the fields of levels and
 // measures share the cube's reference count: a reference to any of them keeps the cube alive.
@@ -42,6 +59,9 @@ class VTQ_EXPORT MemoryCube : public NUVA_o::Cube {
   // Calls connectionClosing on every connection listener (a copy of the list is walked, so
   // listeners may remove themselves).
   virtual void closeConnection() = 0;
+  // Declares a prompt; throws InvalidArgumentException (MEMORY_E_PARAMETER_DEFINITION) for an
+  // unknown hierarchy or dimension, a duplicate name or a default value the prompt refuses.
+  virtual void addParameter(const ParameterDefinition& definition) = 0;
 };
 
 // Reads a cube definition file (XML naming dimensions, hierarchies, levels, member tables,
