@@ -327,9 +327,7 @@ void ViewpointCommon::persist_parameters(XmlSupport& xml, DOMElement* element) c
 void ViewpointCommon::restore_parameters(DOMElement* element, std::vector<TOVAString>& repairs) {
   DOMElement* list = XmlSupport::findChild(element, "Parameters");
   if (!list || !m_pCube->supports(NUVA_o::Cube::SUPPORTS_PARAMETERS)) return;
-  DOMNodeList* saved = XmlSupport::getDescendantElementsByTagName(list, "Parameter");
-  for (XMLSize_t i = 0; saved && i < saved->getLength(); ++i) {
-    auto* held = static_cast<DOMElement*>(saved->item(i));
+  for (DOMElement* held : XmlSupport::getDescendantElementsByTagName(list, "Parameter")) {
     const TOVAString name = XmlSupport::getAttribute(held, "Name");
     auto_unuse<NUVA_o::Parameter> parameter(m_pCube->getParameterByName(name));
     if (!parameter) {
@@ -340,9 +338,8 @@ void ViewpointCommon::restore_parameters(DOMElement* element, std::vector<TOVASt
       continue;
     }
     std::vector<TOVAString> texts;
-    DOMNodeList* values = XmlSupport::getDescendantElementsByTagName(held, "ParameterValue");
-    for (XMLSize_t v = 0; values && v < values->getLength(); ++v)
-      texts.push_back(XmlSupport::getAttribute(static_cast<DOMElement*>(values->item(v)), "Text"));
+    for (DOMElement* value : XmlSupport::getDescendantElementsByTagName(held, "ParameterValue"))
+      texts.push_back(XmlSupport::getAttribute(value, "Text"));
     // The restored layout already shows these values: this view does not react to them.
     parameter->removeListener(this);
     try {
