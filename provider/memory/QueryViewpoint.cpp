@@ -9,6 +9,7 @@
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/Expression.h"
 #include "NUVA_o/MemberSet.h"
+#include "NUVA_o/Parameter.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
 #include "NUVA_o/DynamicCalculation.h"
 #include "NUVA_o/SubTotal.h"
@@ -21,6 +22,16 @@
 namespace memory {
 
 namespace {
+
+// The text the engine evaluates: placeholders replaced by the current values of their
+// parameters, on a copy, so that the view's clause keeps its placeholders for the next query.
+TOVAString evaluated_text(NUVA_o::Expression& expression, NUVA_o::Cube* cube) {
+  if (expression.getText().find(TOVAString("<<")) == TOVAString::npos) return expression.getText();
+  auto_unuse<NUVA_o::Expression> copy(expression.clone());
+  std::vector<auto_unuse<NUVA_o::Parameter>> parameters;
+  copy->resolveParameters(cube, parameters);
+  return copy->getTextFromTree();
+}
 
 class MemoryViewpoint final : public common::ViewpointBase {
  public:
@@ -116,7 +127,8 @@ class MemoryViewpoint final : public common::ViewpointBase {
       auto_unuse<NUVA_o::Expression> expression(filter->getExpression());
       if (!expression) continue;
       const int axis = view_axis_of(tuple.get());
-      grid.filters.push_back({axis >= 0 ? static_cast<size_t>(axis) : rows, expression->getText(),
+      grid.filters.push_back({axis >= 0 ? static_cast<size_t>(axis) : rows,
+                              evaluated_text(*expression, m_pView->getCube()),
                               TOVAString().build("filter %s", filter->getGuid())});
     }
     std::vector<NUVA_o::Sort*> sorts;
@@ -150,7 +162,7 @@ class MemoryViewpoint final : public common::ViewpointBase {
       if (!spec->isActive()) continue;
       auto_unuse<NUVA_o::Expression> expression(spec->getExpression());
       if (!expression) continue;
-      grid.highlights.push_back({expression->getText(), spec->getGroup(), spec->getBanding(), spec->getSolveOrder(),
+      grid.highlights.push_back({evaluated_text(*expression, m_pView->getCube()), spec->getGroup(), spec->getBanding(), spec->getSolveOrder(),
                                  TOVAString().build("highlight %s", spec->getGuid())});
     }
   }
