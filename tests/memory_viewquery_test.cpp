@@ -15,6 +15,7 @@
 #include "NUVA_o/MemberSet.h"
 #include "NUVA_o/Viewpoint.h"
 #include "SampleOracle.h"
+#include "result_grid.h"
 #include "ViewTesting.h"
 #include "VtqTest.h"
 #include "common/ProviderLibrary.h"
@@ -37,42 +38,15 @@ std::map<std::pair<std::string, std::string>, double> csv_sums(const std::string
       (region.empty() ? std::string() : " WHERE c.region = '" + region + "'") + " GROUP BY 1, 2");
 }
 
-// Every cell of a result keyed by (column caption, row caption).
+// Every filled cell of a result keyed by (column caption, row caption), read as the shell reads
+// results.
 std::map<std::pair<std::string, std::string>, double> read_result(memory::MemoryResultSet* result) {
-  struct Collect final : NUVA_o::ChunkHandler {
-    uint32_t use() override { return 1; }
-    uint32_t unuse() override { return 1; }
-    bool handleChunk(NUVA_o::Chunk* chunk, bool) override {
-      chunks.emplace_back(chunk);
-      return true;
-    }
-    NUVA_o::Chunk* GetChunk() override { return nullptr; }
-    void CancelChunks() override {}
-    void StartFetch() override {}
-    std::vector<auto_unuse<NUVA_o::Chunk>> chunks;
-  } columns, rows, cells;
-  result->fetchChunks(&columns, 0, 0, 0x7fffffff);
-  result->fetchChunks(&rows, 1, 0, 0x7fffffff);
-  result->fetchChunksRange(&cells, 0, 0x7fffffff);
-  auto captions = [](Collect& c) {
-    std::vector<std::string> out;
-    for (auto& chunk : c.chunks) {
-      auto* tuples = dynamic_cast<memory::MemoryAxisChunk*>(chunk.get());
-      for (long t = 0; t < tuples->getTupleCount(); ++t) out.push_back(tuples->getMemberCaption(t, 0).string());
-    }
-    return out;
-  };
-  const auto columnCaptions = captions(columns), rowCaptions = captions(rows);
+  const vtq::ResultGrid grid = vtq::readResultGrid(result);
   std::map<std::pair<std::string, std::string>, double> out;
-  for (auto& chunk : cells.chunks) {
-    auto* data = dynamic_cast<memory::MemoryCellDataChunk*>(chunk.get());
-    for (long i = 0; i < data->getCellCount(); ++i) {
-      const auto ordinal = static_cast<size_t>(data->getFirstCell() + i);
-      if (!data->isEmpty(i))
-        out[{columnCaptions[ordinal % columnCaptions.size()], rowCaptions[ordinal / columnCaptions.size()]}] =
-            data->getValue(i);
-    }
-  }
+  for (size_t r = 0; r < grid.rowCaptions.size(); ++r)
+    for (size_t c = 0; c < grid.columnHeaders.size(); ++c)
+      if (const auto& cell = grid.cells[r * grid.columnHeaders.size() + c])
+        out[{grid.columnHeaders[c], grid.rowCaptions[r].at(0)}] = *cell;
   return out;
 }
 
