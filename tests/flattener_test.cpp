@@ -7,7 +7,10 @@
 
 #include "NUVA_o/Flattener.h"
 #include "SampleOracle.h"
+#include "ViewTesting.h"
 #include "VtqTest.h"
+#include "NUVA_o/ColumnInfo.h"
+#include "support/CoreLog.h"
 #include "common/CommonFlattener.h"
 #include "provider/memory/MemoryCube.h"
 #include "support/ErrorCodes.h"
@@ -202,6 +205,27 @@ TEST_F(FlattenerTest, BuilderChecksColumnIndexesAndBuildsExecutableTrees) {
   ASSERT_EQ(2u, rows->getRowCount());
   EXPECT_EQ("Bikes", rows->getRow(0)->getDatum(0).getStringValue().string());
   EXPECT_EQ("Accessories", rows->getRow(1)->getDatum(0).getStringValue().string());
+}
+
+}  // namespace
+
+namespace {
+
+// Regression: a cube given no string column size answered -1, and every flat query on it
+// reported a broken invariant; it answers the widest text its fields can hold.
+TEST_F(FlattenerTest, StringColumnsHaveASizeOnACubeGivenNone) {
+  auto_unuse<memory::MemoryCube> cube(vtq_testing::buildTestCube(false));
+  // The widest is a month's unique name, "[Time].[Calendar].[2023].[Dec]".
+  EXPECT_EQ(30, cube->getStringColumnDisplaySize());
+  auto_unuse<NUVA_o::Flattener> flattener(createCommonFlattener(cube.get()));
+  auto_unuse<NUVA_o::FlattenerQuery> query(flattener->createQuery());
+  query->setQueryText("SELECT [Product].[Category], [Measures].[Sales] FROM [Product]");
+  const uint64_t before = support_dll::assertionFailureCount();
+  auto_unuse<NUVA_o::RowsetDataModel> rows(query->execute());
+  EXPECT_EQ(before, support_dll::assertionFailureCount());
+  EXPECT_EQ(30u, rows->getColumnInfos().at(0)->getColumnDisplaySize());
+  cube->setStringColumnDisplaySize(12);  // a size given wins
+  EXPECT_EQ(12, cube->getStringColumnDisplaySize());
 }
 
 }  // namespace

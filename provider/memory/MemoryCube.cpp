@@ -1,6 +1,7 @@
 #include "MemoryCubeImpl.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "FlatQuery.h"
 #include "QueryEngine.h"
@@ -263,6 +264,25 @@ void CubeImpl::setCapability(int capability, bool on) {
     m_Capabilities.fetch_or(bit);
   else
     m_Capabilities.fetch_and(~bit);
+}
+
+int CubeImpl::getStringColumnDisplaySize() const {
+  const int given = m_StringColumnDisplaySize.load();
+  if (given >= 0) return given;
+  int widest = m_WidestText.load();
+  if (widest >= 0) return widest;
+  size_t longest = 1;
+  for (const auto& dimension : m_Dimensions)
+    for (const auto& hierarchy : dimension->m_Hierarchies)
+      for (int32_t m = 0; m < hierarchy->memberCount(); ++m) {
+        const MemberNode& member = hierarchy->member(m);
+        longest = std::max({longest, member.uniqueName.length(), member.name.length(),
+                            member.caption.length()});
+        for (const TOVAString& value : member.properties) longest = std::max(longest, value.length());
+      }
+  widest = static_cast<int>(std::min<size_t>(longest, std::numeric_limits<int>::max()));
+  m_WidestText.store(widest);
+  return widest;
 }
 
 bool CubeImpl::supports(int capability) const {

@@ -295,7 +295,9 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   NUVA_o::Hierarchy* getHierarchyByUniqueName(const TOVAString& uniqueName) const override;
   bool getDefaultAxisNullFilter() const override { return m_bDefaultAxisNullFilter.load(); }
   NUVA_o::RowsetDataModel* executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression* root) override;
-  int getStringColumnDisplaySize() const override { return m_StringColumnDisplaySize.load(); }
+  // The size the cube was given, or when it was given none (-1) the widest text a flat field
+  // can hold, since string columns must have a size.
+  int getStringColumnDisplaySize() const override;
   bool supportsTechnicalNames() const override { return m_bTechnicalNames.load(); }
   void normalizeKey(TOVAString& out, const TOVAString& key) const override;
   const TOVAString& getName() const override { return m_Name; }
@@ -341,6 +343,7 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
 
   std::atomic<uint64_t> m_Capabilities{0};
   std::atomic<int> m_StringColumnDisplaySize{-1};
+  mutable std::atomic<int> m_WidestText{-1};  // computed on first need
   std::atomic<bool> m_bTechnicalNames{false};
   std::atomic<bool> m_bDefaultAxisNullFilter{false};
   mutable std::atomic<uint64_t> m_MemberSetsCreated{0};
