@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "BenchRatio.h"
+#include "XercesBaseline.h"
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/Expression.h"
 #include "NUVA_o/OptionalCubeViewClause.h"
@@ -107,27 +108,7 @@ void BM_CubeViewSaveAndLoad(benchmark::State& state) {
 BENCHMARK(BM_CubeViewSaveAndLoad)->Unit(benchmark::kMillisecond);
 
 void BM_RawXercesParseAndSerialise(benchmark::State& state) {
-  const TOVAString& text = document();
-  XMLPlatformUtils::Initialize();
-  {
-    XercesDOMParser parser;
-    DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(u"LS");
-    for (auto _ : state) {
-      MemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.length() * 2,
-                              "bench", false);
-      input.setEncoding(XMLUni::fgXMLChEncodingString);
-      parser.parse(input);
-      DOMLSSerializer* serializer = static_cast<DOMImplementationLS*>(impl)->createLSSerializer();
-      serializer->getDomConfig()->setParameter(XMLUni::fgDOMXMLDeclaration, false);
-      XMLCh* out = serializer->writeToString(parser.getDocument());
-      benchmark::DoNotOptimize(out);
-      XMLString::release(&out);
-      serializer->release();
-      parser.resetDocumentPool();
-    }
-  }
-  XMLPlatformUtils::Terminate();
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.length() * 2));
+  vtq_bench::rawXercesParseAndSerialise(state, document());
 }
 BENCHMARK(BM_RawXercesParseAndSerialise)->Unit(benchmark::kMillisecond);
 

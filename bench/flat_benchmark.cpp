@@ -16,6 +16,7 @@
 
 #include "BenchRatio.h"
 #include "GeneratedFacts.h"
+#include "SqliteBaseline.h"
 #include "NUVA_o/Flattener.h"
 #include "common/CommonFlattener.h"
 #include "provider/memory/MemoryCube.h"
@@ -116,16 +117,7 @@ std::pair<double, size_t> run_flat(Fixture& f) {
 }
 
 std::pair<double, size_t> run_sqlite(Fixture& f) {
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(f.db, kSql, -1, &s, nullptr);
-  double total = 0;
-  size_t rows = 0;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    total += sqlite3_column_double(s, 2);
-    ++rows;
-  }
-  sqlite3_finalize(s);
-  return {total, rows};
+  return vtq_bench::sqliteColumnSum(f.db, kSql, 2);
 }
 
 void check_same(Fixture& f) {

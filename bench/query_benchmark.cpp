@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "GeneratedFacts.h"
+#include "SqliteBaseline.h"
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/MemberSet.h"
@@ -222,21 +223,14 @@ std::pair<double, long> run_view(Fixture& f) {
 }
 
 std::pair<double, long> run_sqlite(Fixture& f) {
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(f.db,
-                     "SELECT p.subcategory_id, m.month_id, SUM(f.sales) FROM facts f "
-                     "JOIN products p ON p.item_id = f.item_id "
-                     "JOIN months m ON m.month_id = f.month_id "
-                     "GROUP BY p.subcategory_id, m.month_id",
-                     -1, &s, nullptr);
-  double total = 0;
-  long rows = 0;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    total += sqlite3_column_double(s, 2);
-    ++rows;
-  }
-  sqlite3_finalize(s);
-  return {total, rows};
+  const auto [total, rows] = vtq_bench::sqliteColumnSum(
+      f.db,
+      "SELECT p.subcategory_id, m.month_id, SUM(f.sales) FROM facts f "
+      "JOIN products p ON p.item_id = f.item_id "
+      "JOIN months m ON m.month_id = f.month_id "
+      "GROUP BY p.subcategory_id, m.month_id",
+      2);
+  return {total, static_cast<long>(rows)};
 }
 
 // Both must agree before anything is timed.
