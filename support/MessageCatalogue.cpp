@@ -121,6 +121,10 @@ const std::vector<CatalogueEntry>& builtinCatalogue() {
       {COMMON_E_FLAT_FIELD_NOT_IN_FROM, "Field '%1' belongs to hierarchy '%2', which the FROM list does not name."},
       {COMMON_E_FLAT_WRONG_TYPE, "Field '%1' cannot be compared with %2: the value is of the wrong type."},
       {COMMON_E_FLAT_GROUPING_SETS, "Grouping sets cannot be executed yet."},
+      {COMMON_E_OR_TOO_MANY_QUERIES, "The OR conditions of the request make more than %1 alternatives."},
+      {COMMON_E_BINDING_OUTSIDE_BUFFER, "Binding %1 places its %2 outside the buffer of %3 bytes."},
+      {COMMON_E_BINDING_COLUMN, "Binding %1 names column %2 of a row of %3 columns."},
+      {COMMON_E_BINDING_TYPE, "Binding %1 asks for type %2, which rows are not converted to."},
   };
   return entries;
 }

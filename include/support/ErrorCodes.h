@@ -127,6 +127,12 @@ enum ErrorCode : uint32_t {
   COMMON_E_PARAMETER_TRANSACTION_OPEN = 0xC2011154,   // %1 parameter
   COMMON_R_PARAMETER_NOT_RESTORED = 0xC2011155,       // repair detail: %1 why
 
+  // Splitting OR conditions and binding rows into consumer buffers.
+  COMMON_E_OR_TOO_MANY_QUERIES = 0xC2011170,       // %1 limit
+  COMMON_E_BINDING_OUTSIDE_BUFFER = 0xC2011171,    // %1 binding, %2 part, %3 buffer size
+  COMMON_E_BINDING_COLUMN = 0xC2011172,            // %1 binding, %2 column, %3 column count
+  COMMON_E_BINDING_TYPE = 0xC2011173,              // %1 binding, %2 type
+
   // The command history.
   COMMON_W_NOTHING_TO_REVERT = 0x42018008,         // %1 why (handle)
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "NUVA_o/TOVALOVUniqueRowFilter.h"
 #include "QueryEngine.h"
 #include "common/FlatQueryPlan.h"
 
@@ -171,6 +172,38 @@ class FlatScan {
     return m_Plan.makeRowset(groups);
   }
 
+  // A list of values of one text field: the texts of its level's members that facts passing
+  // the condition reach, each text once (members of a level may share a text), in the level's
+  // order. Null when the request is no list of values this path serves.
+  NUVA_o::RowsetDataModel* run_values() {
+    if (m_Plan.columns().size() != 1 || m_Plan.groupFields().size() != 1) return nullptr;
+    const TextSource source = text_source(m_Cube, m_Plan.groupFields()[0]);
+    const FlatCondition* condition = m_Plan.condition();
+    if (condition && !reads_only(*condition, source.dimension)) return nullptr;
+    std::vector<uint8_t> passes = condition
+        ? mask(*condition, source.dimension)
+        : std::vector<uint8_t>(m_Cube.dimensions()[source.dimension]->m_LeafKeys.size(), 1);
+    const FactTable& facts = m_Cube.facts();
+    const int32_t* keys = facts.keys[static_cast<size_t>(m_KeyColumn[source.dimension])].data();
+    std::vector<uint8_t> reached(passes.size(), 0);
+    for (size_t row = 0, rows = facts.rowCount(); row < rows; ++row)
+      reached[static_cast<size_t>(keys[row])] = passes[static_cast<size_t>(keys[row])];
+    const std::vector<int32_t> members = source.leaf_members();
+    std::vector<uint8_t> memberReached(static_cast<size_t>(source.hierarchy->memberCount()), 0);
+    for (size_t k = 0; k < members.size(); ++k)
+      if (reached[k] && members[k] >= 0) memberReached[static_cast<size_t>(members[k])] = 1;
+    FlatQueryPlan::Groups groups;
+    groups.values.emplace_back();
+    auto_unuse<NUVA_o::TOVALOVUniqueRowFilterCommon> filter(new NUVA_o::TOVALOVUniqueRowFilterCommon);
+    const auto level = static_cast<int32_t>(source.description->levelNumber);
+    for (int32_t m : source.hierarchy->level(level)->m_Members) {
+      if (!memberReached[static_cast<size_t>(m)] || !filter->checkAndAddRow(source.text(m))) continue;
+      groups.keys.push_back(static_cast<uint32_t>(groups.values[0].size()));
+      groups.values[0].push_back(source.text(m));
+    }
+    return m_Plan.makeRowset(groups);
+  }
+
  private:
   size_t dimension_of(int keyColumn) const {
     return static_cast<size_t>(std::find(m_KeyColumn.begin(), m_KeyColumn.end(), keyColumn) -
@@ -190,6 +223,12 @@ class FlatScan {
     } else {
       out.push_back(&c);
     }
+  }
+
+  // Whether every predicate of `c` compares a text field of dimension `d`.
+  bool reads_only(const FlatCondition& c, size_t d) const {
+    if (c.kind != FlatCondition::FC_PREDICATE) return reads_only(*c.left, d) && reads_only(*c.right, d);
+    return c.field && !c.field->isNumeric() && text_source(m_Cube, c.field).dimension == d;
   }
 
   // The dimension all text predicates of `c` read (-1: several or none); `measures` tells
@@ -318,7 +357,10 @@ class FlatScan {
 NUVA_o::RowsetDataModel* execute_flat_query(CubeImpl& cube,
                                             const NUVA_o::tovasql_parser::TOVASQLExpression& root) {
   FlatQueryPlan plan(root);
-  return FlatScan(cube, plan).run();
+  FlatScan scan(cube, plan);
+  if (root.useRegularLOVRowset())
+    if (NUVA_o::RowsetDataModel* values = scan.run_values()) return values;
+  return scan.run();
 }
 
 }  // namespace memory

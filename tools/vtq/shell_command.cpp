@@ -87,6 +87,13 @@ const char* const kHelp =
     "  xml               prints the view as a CubeView document\n"
     "  sql STATEMENT     runs a flat request and prints its rows: SELECT fields FROM hierarchies\n"
     "                    [WHERE conditions]; text fields group the rows, measures are summed\n"
+    "  sql-or STATEMENT  splits the statement's OR conditions into OR-free statements and prints\n"
+    "                    each with its rows; a row several of them return is one row of the whole\n"
+    "  sql-bind [TYPES] STATEMENT\n"
+    "                    binds each row into a consumer buffer, one binding per column of the\n"
+    "                    types given (i4,r8,bstr; default: the column's own), and prints each\n"
+    "                    bound value with its length and status (0 ok, 2 cannot convert, 3 null,\n"
+    "                    4 truncated, 6 overflow)\n"
     "  params            each parameter of the cube: type, current values, default; then the\n"
     "                    number of change notices the parameters have delivered\n"
     "  param NAME VALUE...\n"
@@ -229,6 +236,10 @@ class Shell : public NUVA_o::Parameter::ParameterListener {
       return;
     }
     if (command == "sql" && !alone) return sql(text_between(words, line, 1, words.size()));
+    if (command == "sql-or" && !alone)
+      return runSplitStatement(m_pView->getCube(), text_between(words, line, 1, words.size()),
+                               m_Mode == "csv", m_Out);
+    if (command == "sql-bind" && !alone) return sql_bind(words, line);
     if (command == "params" && alone) return params();
     if (command == "param") return param(words, line);
     if (command == "begin" && alone) return transaction("begin");
@@ -672,6 +683,13 @@ class Shell : public NUVA_o::Parameter::ParameterListener {
 
   void sql(const std::string& statement) {
     runStatement(m_pView->getCube(), statement, m_Mode == "csv", m_Out);
+  }
+
+  // "sql-bind [TYPES] STATEMENT": TYPES, when given, is one word such as i4,r8,bstr.
+  void sql_bind(const std::vector<Word>& words, const std::string& line) {
+    const bool typed = words.size() > 2 && words[1].text != "SELECT" && words[1].text != "select";
+    runBoundStatement(m_pView->getCube(), typed ? words[1].text : std::string(),
+                      text_between(words, line, typed ? 2 : 1, words.size()), m_Out);
   }
 
   // ---- Parameters
