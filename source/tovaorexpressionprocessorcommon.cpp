@@ -20,6 +20,20 @@ auto_unuse<TOVASQLExpression> held(const TOVASQLExpression* node) {
                                               item);
 }
 
+// How many OR-free trees `node` splits into, counted up to `limit` + 1: an OR adds its
+// operands' counts, any other node multiplies its children's.
+size_t count_alternatives(const TOVASQLExpression& node, size_t limit) {
+  const bool isOr = node.getType() == TOVASQLExpression::TOVASQL_ET_OR;
+  size_t count = isOr ? 0 : 1;
+  for (unsigned i = 0; i < node.getNumChildren(); ++i) {
+    auto_unuse<TOVASQLExpression> child = held(node.getChild(i));
+    const size_t c = count_alternatives(*child, limit);
+    count = isOr ? count + c : (c != 0 && count > limit / c ? limit + 1 : count * c);
+    if (count > limit) return limit + 1;
+  }
+  return isOr && count == 0 ? 1 : count;
+}
+
 }  // namespace
 
 TOVAOrExpressionProcessorCommon::TOVAOrExpressionProcessorCommon(
@@ -72,6 +86,13 @@ void TOVAOrExpressionProcessorCommon::generateQueries() {
   std::deque<auto_unuse<TOVASQLExpression>> work = m_WorkList;
   Queries queries = m_Queries;
   auto_unuse<TOVASQLExpression> lastOr = m_pOrNode;
+  // Refused before any copy is made.
+  size_t expected = queries.size();
+  for (const auto& tree : work) expected += count_alternatives(*tree, MAX_QUERIES);
+  if (expected > MAX_QUERIES)
+    support::raise<QueryTooLargeExceptionImpl>(common::moduleName(),
+                                               support::COMMON_E_OR_TOO_MANY_QUERIES,
+                                               static_cast<long long>(MAX_QUERIES));
   while (!work.empty()) {
     auto_unuse<TOVASQLExpression> tree = std::move(work.front());
     work.pop_front();
@@ -80,10 +101,6 @@ void TOVAOrExpressionProcessorCommon::generateQueries() {
       queries.push_back(std::move(tree));
       continue;
     }
-    if (queries.size() + work.size() + 2 > MAX_QUERIES)
-      support::raise<QueryTooLargeExceptionImpl>(common::moduleName(),
-                                                 support::COMMON_E_OR_TOO_MANY_QUERIES,
-                                                 static_cast<long long>(MAX_QUERIES));
     lastOr = auto_unuse<TOVASQLExpression>::share(const_cast<TOVASQLExpression*>(orNode));
     for (unsigned branch = 0; branch < 2; ++branch) {
       m_Branch = branch;

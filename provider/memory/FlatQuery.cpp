@@ -173,8 +173,9 @@ class FlatScan {
   }
 
   // A list of values of one text field: the texts of its level's members that facts passing
-  // the condition reach, each text once (members of a level may share a text), in the level's
-  // order. Null when the request is no list of values this path serves.
+  // the condition reach, each text once (members of a level may share a text), in the order
+  // of their first members in the level as every flat result is. Null when the request is no
+  // list of values this path serves.
   NUVA_o::RowsetDataModel* run_values() {
     if (m_Plan.columns().size() != 1 || m_Plan.groupFields().size() != 1) return nullptr;
     const TextSource source = text_source(m_Cube, m_Plan.groupFields()[0]);
@@ -192,14 +193,20 @@ class FlatScan {
     std::vector<uint8_t> memberReached(static_cast<size_t>(source.hierarchy->memberCount()), 0);
     for (size_t k = 0; k < members.size(); ++k)
       if (reached[k] && members[k] >= 0) memberReached[static_cast<size_t>(members[k])] = 1;
+    const auto& level =
+        source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))->m_Members;
+    auto_unuse<NUVA_o::TOVALOVUniqueRowFilterCommon> reachedTexts(new NUVA_o::TOVALOVUniqueRowFilterCommon);
+    for (int32_t m : level)
+      if (memberReached[static_cast<size_t>(m)]) reachedTexts->checkAndAddRow(source.text(m));
+    // A text is listed where its first member stands in the level, reached or not.
+    auto_unuse<NUVA_o::TOVALOVUniqueRowFilterCommon> listed(new NUVA_o::TOVALOVUniqueRowFilterCommon);
     FlatQueryPlan::Groups groups;
     groups.values.emplace_back();
-    auto_unuse<NUVA_o::TOVALOVUniqueRowFilterCommon> filter(new NUVA_o::TOVALOVUniqueRowFilterCommon);
-    const auto level = static_cast<int32_t>(source.description->levelNumber);
-    for (int32_t m : source.hierarchy->level(level)->m_Members) {
-      if (!memberReached[static_cast<size_t>(m)] || !filter->checkAndAddRow(source.text(m))) continue;
+    for (int32_t m : level) {
+      const TOVAString& text = source.text(m);
+      if (!reachedTexts->exists(text) || !listed->checkAndAddRow(text)) continue;
       groups.keys.push_back(static_cast<uint32_t>(groups.values[0].size()));
-      groups.values[0].push_back(source.text(m));
+      groups.values[0].push_back(text);
     }
     return m_Plan.makeRowset(groups);
   }
