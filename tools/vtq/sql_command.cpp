@@ -85,6 +85,8 @@ void runStatement(NUVA_o::Cube* cube, const std::string& text, bool csv, std::os
 }
 
 void runSplitStatement(NUVA_o::Cube* cube, const std::string& text, bool csv, std::ostream& out) {
+  // As the flattener does before a provider sees a tree.
+  cube->prepareForFlattening();
   auto_unuse<common::TOVASQLExpressionCommon> root(new common::TOVASQLExpressionCommon(cube));
   root->setTextAndCreateTree(TOVAString(text));
   auto_unuse<NUVA_o::tovasql_parser::TOVAOrExpressionProcessor> processor(
