@@ -1,7 +1,10 @@
 // A flat request on 2,000,000 generated facts (bench/GeneratedFacts.h, shared with the grid
 // query benchmark): Category, Year and the sum of Sales where Region is one of four, through
 // a flattener and the memory provider, against the same SQL in SQLite over the same rows in an
-// in-memory database. Both sides return 5 x 10 rows; SQLite's are stepped through. DuckDB is
+// in-memory database. Both sides return 5 x 10 rows; SQLite's are stepped through. A list of
+// values (the years that facts reach) is measured against SQLite's SELECT DISTINCT and against
+// the same rows asked through a condition on another dimension, which takes the grouping scan
+// instead of the list-of-values path. DuckDB is
 // compared by bench/duckdb_compare.sh, from the tables `--dump-csv DIR` writes (with this
 // program's own result, rows and total, in flat.expected).
 
@@ -32,10 +35,16 @@ const char* const kSql =
     "JOIN months m ON m.month_id = f.month_id JOIN cities c ON c.city_id = f.city_id "
     "WHERE c.region = 'R2' GROUP BY p.category, m.year";
 
+const char* const kValues = "SELECT [Time].[Calendar].[Year] FROM [Time].[Calendar]";
+const char* const kValuesScanned =
+    "SELECT [Time].[Calendar].[Year] FROM [Time].[Calendar] WHERE [Product].[Category] <> ''";
+const char* const kValuesSql =
+    "SELECT DISTINCT m.year FROM facts f JOIN months m ON m.month_id = f.month_id";
+
 struct Fixture {
   vtq_bench::GeneratedFacts data{kFacts};
   auto_unuse<memory::MemoryCube> cube;
-  auto_unuse<NUVA_o::FlattenerQuery> query;
+  auto_unuse<NUVA_o::FlattenerQuery> query, lovQuery, lovScannedQuery;
   sqlite3* db = nullptr;
 
   Fixture() {
@@ -95,6 +104,10 @@ struct Fixture {
     auto_unuse<NUVA_o::Flattener> flattener(createCommonFlattener(cube.get()));
     query.reset(flattener->createQuery());
     query->setQueryText(kStatement);
+    lovQuery.reset(flattener->createQuery());
+    lovQuery->setQueryText(kValues);
+    lovScannedQuery.reset(flattener->createQuery());
+    lovScannedQuery->setQueryText(kValuesScanned);
   }
   ~Fixture() { sqlite3_close(db); }
   void exec(const char* sql) { insert(sql); }
@@ -144,6 +157,43 @@ void BM_SqliteFlatQuery(benchmark::State& state) {
 }
 BENCHMARK(BM_SqliteFlatQuery)->Unit(benchmark::kMillisecond)->Repetitions(3);
 
+size_t run_values(NUVA_o::FlattenerQuery& query) {
+  auto_unuse<NUVA_o::RowsetDataModel> rows(query.execute());
+  return rows->getRowCount();
+}
+
+size_t run_sqlite_values(Fixture& f) {
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(f.db, kValuesSql, -1, &s, nullptr);
+  size_t rows = 0;
+  while (sqlite3_step(s) == SQLITE_ROW) ++rows;
+  sqlite3_finalize(s);
+  return rows;
+}
+
+void BM_ListOfValues(benchmark::State& state) {
+  Fixture& f = fixture();
+  const size_t expected = run_sqlite_values(f);
+  if (run_values(*f.lovQuery) != expected || run_values(*f.lovScannedQuery) != expected) std::abort();
+  for (auto _ : state) benchmark::DoNotOptimize(run_values(*f.lovQuery));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_ListOfValues)->Unit(benchmark::kMillisecond)->Repetitions(3);
+
+void BM_ListOfValuesScanned(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) benchmark::DoNotOptimize(run_values(*f.lovScannedQuery));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_ListOfValuesScanned)->Unit(benchmark::kMillisecond)->Repetitions(3);
+
+void BM_SqliteListOfValues(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) benchmark::DoNotOptimize(run_sqlite_values(f));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_SqliteListOfValues)->Unit(benchmark::kMillisecond)->Repetitions(3);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,5 +207,9 @@ int main(int argc, char** argv) {
     std::fprintf(expected, "%zu %.6f\n", ours.second, ours.first);
     return std::fclose(expected) == 0 ? 0 : 1;
   }
-  return vtq_bench::runWithRatios(argc, argv, {{"BM_FlatQuery/repeats:3", "BM_SqliteFlatQuery/repeats:3"}}, 0.5);
+  return vtq_bench::runWithRatios(argc, argv,
+                                  {{"BM_FlatQuery/repeats:3", "BM_SqliteFlatQuery/repeats:3"},
+                                   {"BM_ListOfValues/repeats:3", "BM_SqliteListOfValues/repeats:3"},
+                                   {"BM_ListOfValues/repeats:3", "BM_ListOfValuesScanned/repeats:3"}},
+                                  0.5);
 }
