@@ -11,24 +11,6 @@
 
 namespace memory {
 
-int32_t find_calculated_measure(const HierarchyImpl& measures, const TOVAString& uniqueName) {
-  const auto& calculations = measures.m_Calculations;
-  for (size_t k = 0; k < calculations.size(); ++k)
-    if (calculations[k]->getUniqueName().compare(uniqueName, 0) == 0)
-      return measures.memberCount() + static_cast<int32_t>(k);
-  return -1;
-}
-
-MemberNode calculated_member_node(const HierarchyImpl& measures, int32_t member) {
-  const CalculationImpl& calculation =
-      *measures.m_Calculations[static_cast<size_t>(member - measures.memberCount())];
-  MemberNode node;
-  node.name = calculation.getName();
-  node.caption = calculation.getName();
-  node.uniqueName = calculation.getUniqueName();
-  return node;
-}
-
 namespace {
 
 // The cube as seen by the evaluator: hierarchies numbered across dimensions, members by their
@@ -59,8 +41,6 @@ class CubeCells final : public common::CellSource {
   bool findMember(const TOVAString& name, int32_t& hierarchy, int32_t& member) const override {
     for (size_t h = 0; h < m_Hierarchies.size(); ++h) {
       member = m_Hierarchies[h]->findMember(name);
-      if (member < 0 && static_cast<int32_t>(h) == m_Measures)
-        member = find_calculated_measure(*m_Hierarchies[h], name);
       if (member >= 0) {
         hierarchy = static_cast<int32_t>(h);
         return true;
@@ -88,20 +68,13 @@ class CubeCells final : public common::CellSource {
   const std::vector<int32_t>& levelMembers(int32_t hierarchy, int32_t level) const override {
     return at(hierarchy).level(level)->m_Members;
   }
-  int32_t levelOf(int32_t hierarchy, int32_t member) const override {
-    return is_calculated(at(hierarchy), member) ? 0 : at(hierarchy).member(member).level;
-  }
-  int32_t parent(int32_t hierarchy, int32_t member) const override {
-    return is_calculated(at(hierarchy), member) ? -1 : at(hierarchy).member(member).parent;
-  }
+  int32_t levelOf(int32_t hierarchy, int32_t member) const override { return at(hierarchy).member(member).level; }
+  int32_t parent(int32_t hierarchy, int32_t member) const override { return at(hierarchy).member(member).parent; }
   const std::vector<int32_t>& children(int32_t hierarchy, int32_t member) const override {
-    static const std::vector<int32_t> none;
-    return is_calculated(at(hierarchy), member) ? none : at(hierarchy).member(member).children;
+    return at(hierarchy).member(member).children;
   }
   const TOVAString& memberUniqueName(int32_t hierarchy, int32_t member) const override {
-    const HierarchyImpl& h = at(hierarchy);
-    return is_calculated(h, member) ? h.m_Calculations[static_cast<size_t>(member - h.memberCount())]->getUniqueName()
-                                    : h.member(member).uniqueName;
+    return at(hierarchy).member(member).uniqueName;
   }
   int32_t contextMember(int32_t hierarchy) const override {
     for (const ResolvedCoordinate& c : m_Query.slicer)
@@ -110,7 +83,7 @@ class CubeCells final : public common::CellSource {
   }
   NUVA_o::Expression* calculation(int32_t hierarchy, int32_t member) const override {
     if (hierarchy != m_Measures || !is_calculated(at(hierarchy), member)) return nullptr;
-    const size_t k = static_cast<size_t>(member - at(hierarchy).memberCount());
+    const auto k = static_cast<size_t>(at(hierarchy).member(member).calculation);
     if (!m_Parsed[k]) {
       auto_unuse<NUVA_o::Expression> tree(createCommonExpression(m_pCube));
       tree->setTextAndCreateTree(at(hierarchy).m_Calculations[k]->getExpression());

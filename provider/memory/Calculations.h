@@ -13,17 +13,10 @@
 
 namespace memory {
 
-// The member index that stands for a calculated measure in queries (after the stored
-// measures), or -1 when the measures hierarchy has no calculation of that unique name.
-int32_t find_calculated_measure(const HierarchyImpl& measures, const TOVAString& uniqueName);
-
 // Whether a member index of the hierarchy is a calculated measure.
 inline bool is_calculated(const HierarchyImpl& hierarchy, int32_t member) {
-  return member >= hierarchy.memberCount();
+  return hierarchy.member(member).calculation >= 0;
 }
-
-// The member node of a calculated measure's index (name, caption, unique name; level 0).
-MemberNode calculated_member_node(const HierarchyImpl& measures, int32_t member);
 
 // The cube as the evaluator reads it, under the query's slicer. Keeps references to `query`,
 // which must outlive it.

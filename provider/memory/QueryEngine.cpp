@@ -52,8 +52,7 @@ ResolvedCoordinate resolve_coordinate(const CubeImpl& cube, const GridCoordinate
   out.isMeasures = out.hierarchy->dimension()->m_IsMeasures;
   out.members.reserve(coordinate.members.size());
   for (const TOVAString& name : coordinate.members) {
-    int32_t index = out.hierarchy->findMember(name);
-    if (index < 0 && out.isMeasures) index = find_calculated_measure(*out.hierarchy, name);
+    const int32_t index = out.hierarchy->findMember(name);
     if (index < 0)
       raise<InvalidArgumentExceptionImpl>(MEMORY_E_UNKNOWN_MEMBER, coordinate.hierarchy, name);
     out.members.push_back(index);
@@ -521,12 +520,9 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
   }
   bool calculations = false;
   auto note_calculations = [&](const ResolvedCoordinate& coordinate) {
-    if (!coordinate.isMeasures || !grid->calculated.empty()) return;
-    const HierarchyImpl& measures = *coordinate.hierarchy;
-    for (int32_t member : coordinate.members) calculations = calculations || is_calculated(measures, member);
-    if (calculations)
-      for (size_t k = 0; k < measures.m_Calculations.size(); ++k)
-        grid->calculated.push_back(calculated_member_node(measures, measures.memberCount() + static_cast<int32_t>(k)));
+    if (!coordinate.isMeasures) return;
+    for (int32_t member : coordinate.members)
+      calculations = calculations || is_calculated(*coordinate.hierarchy, member);
   };
   for (const ResolvedAxis& axis : query.axes)
     for (const ResolvedCoordinate& coordinate : axis.hierarchies) note_calculations(coordinate);

@@ -75,9 +75,6 @@ struct GridData {
   std::vector<TOVAString> slicer;     // slicer members and the measure when no axis has one
   std::vector<double> values;
   std::vector<uint8_t> filled;        // 1 where a fact row reached the cell
-  // Member nodes of the measures hierarchy's calculated measures, whose indexes follow the
-  // stored measures.
-  std::vector<MemberNode> calculated;
   // Per cell the index in `rules` of its highlighting rule, or -1; empty without rules.
   std::vector<int32_t> band;
   std::vector<GridHighlight> rules;
@@ -97,11 +94,7 @@ struct GridData {
     return node(axes[a].hierarchies[h], member(a, t, h));
   }
 
-  const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const {
-    return member < c.hierarchy->memberCount()
-               ? c.hierarchy->member(member)
-               : calculated[static_cast<size_t>(member - c.hierarchy->memberCount())];
-  }
+  const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const { return c.hierarchy->member(member); }
 
   // The member index of hierarchy `h` in tuple `t` of axis `a`, before entries are added.
   int32_t member(size_t a, uint64_t t, size_t h) const {
