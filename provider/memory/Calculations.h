@@ -18,10 +18,13 @@ inline bool is_calculated(const HierarchyImpl& hierarchy, int32_t member) {
   return hierarchy.member(member).calculation >= 0;
 }
 
-// The cube as the evaluator reads it, under the query's slicer. Keeps references to `query`,
-// which must outlive it.
+// The cube as the evaluator reads it, under the query's slicer. Values that `known` (a grid
+// computed under the same slicer, may be null) holds, or that sums of its cells give (a year
+// from its months), are read from it; the others are aggregated from the facts. Keeps
+// references to `query` and `known`, which must outlive it.
 std::unique_ptr<common::CellSource> make_cell_source(CubeImpl* cube, const ResolvedQuery& query,
-                                                     const std::atomic<bool>* interrupt);
+                                                     const std::atomic<bool>* interrupt,
+                                                     const GridData* known = nullptr);
 
 // Fills the cells of the calculated measures of the query (on an axis or in the slicer) in
 // `grid`, whose stored cells are already aggregated. Throws the evaluator's exceptions for a

@@ -545,16 +545,32 @@ uint64_t countGridCells(MemoryCube* cube, const GridQuery& query) {
   return resolve_query(*require_cube(cube), query).cellCount;
 }
 
+std::shared_ptr<GridData> evaluate_query(CubeImpl* cube, const GridQuery& query, ResolvedQuery resolved,
+                                         const std::atomic<bool>* interrupt) {
+  const std::vector<ResolvedCoordinate> slicer = resolved.slicer;
+  std::shared_ptr<GridData> grid;
+  if ((!query.filters.empty() || !query.sorts.empty()) && resolved.cellCount <= cube->getQueryCellLimit()) {
+    // The grid of the whole cross joins costs the one pass over the facts that the grid needs
+    // anyway, and the filters and sorts read their values from it instead of passes of their
+    // own; the tuples they keep are then picked from it.
+    grid = evaluate_grid(cube, resolved, interrupt);
+    apply_axis_clauses(cube, query, resolved, grid.get(), interrupt);
+    for (size_t a = 0; a < resolved.axes.size(); ++a)
+      if (resolved.axes[a].ordered) grid->axes[a] = std::move(resolved.axes[a]);
+    keep_ordered_tuples(*grid);
+  } else {
+    apply_axis_clauses(cube, query, resolved, nullptr, interrupt);
+    grid = evaluate_grid(cube, std::move(resolved), interrupt);
+  }
+  apply_highlights(cube, query, slicer, *grid, interrupt);
+  apply_axis_entries(cube, query, slicer, *grid, interrupt);
+  return grid;
+}
+
 MemoryResultSet* executeGridQuery(MemoryCube* cube, const GridQuery& query,
                                   const std::atomic<bool>* interrupt) {
   CubeImpl* impl = require_cube(cube);
-  ResolvedQuery resolved = resolve_query(*impl, query);
-  apply_axis_clauses(impl, query, resolved, interrupt);
-  const std::vector<ResolvedCoordinate> slicer = resolved.slicer;
-  std::shared_ptr<GridData> grid = evaluate_grid(impl, std::move(resolved), interrupt);
-  apply_highlights(impl, query, slicer, *grid, interrupt);
-  apply_axis_entries(impl, query, slicer, *grid, interrupt);
-  return make_result_set(std::move(grid));
+  return make_result_set(evaluate_query(impl, query, resolve_query(*impl, query), interrupt));
 }
 
 }  // namespace memory
