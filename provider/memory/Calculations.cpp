@@ -68,6 +68,9 @@ class KnownCells {
         if (m_Coordinates[i].hierarchy == hierarchy) column[i] = static_cast<int>(k), onGrid = true;
       if (!onGrid && !leaves_grid_alone(rows, k)) return false;
     }
+    // Axes of measures are neither filtered nor sorted, so their tuples are all shown; an order
+    // there would be read from the facts.
+    if (m_Measures < m_Coordinates.size() && m_Grid.axes[m_Coordinates[m_Measures].axis].ordered) return false;
     std::vector<int64_t> measurePosition(measures.size(), -1);
     for (size_t j = 0; j < measures.size(); ++j) {
       if (m_Measures < m_Coordinates.size()) {
@@ -131,17 +134,18 @@ class KnownCells {
     filled.assign(measures.size(), std::vector<uint8_t>(rows.count, 0));
     for (size_t j = 0; j < measures.size(); ++j) {
       // The cells gathered stand at the first measure of a measures coordinate.
-      const uint64_t shift =
-          measurePosition[j] > 0 ? static_cast<uint64_t>(measurePosition[j]) * m_Coordinates[m_Measures].stride : 0;
+      const uint64_t shift = measurePosition[j] > 0 ? static_cast<uint64_t>(measurePosition[j]) *
+                                                          m_Coordinates[m_Measures].stride *
+                                                          m_Grid.cellStrides[m_Coordinates[m_Measures].axis]
+                                                    : 0;
       for (size_t r = 0; r < rows.count; ++r) {
         if (empty[r]) continue;
         double sum = 0;
         uint8_t any = 0;
         for (uint64_t c = begin[r]; c < begin[r + 1]; ++c) {
-          uint64_t cell = cells[static_cast<size_t>(c)];
-          if (shift && !add_measure(cell, shift)) return false;
-          if (m_Grid.filled[static_cast<size_t>(cell)]) {
-            sum += m_Grid.values[static_cast<size_t>(cell)];
+          const auto cell = static_cast<size_t>(cells[static_cast<size_t>(c)] + shift);
+          if (m_Grid.filled[cell]) {
+            sum += m_Grid.values[cell];
             any = 1;
           }
         }
@@ -231,24 +235,6 @@ class KnownCells {
       }
     }
     return &coordinate.tiles.emplace(member, std::move(parts)).first->second;
-  }
-
-  // Moves a cell to the measure `shift` away on the measures' axis, through its order when the
-  // axis has one. False when that tuple is not shown.
-  bool add_measure(uint64_t& cell, uint64_t shift) const {
-    const Coordinate& coordinate = m_Coordinates[m_Measures];
-    const size_t a = coordinate.axis;
-    if (!m_Grid.axes[a].ordered) {
-      cell += shift * m_Grid.cellStrides[a];
-      return true;
-    }
-    // The cross-join ordinal of the shown tuple, moved to the measure, then shown again.
-    const uint64_t shownTuple = (cell / m_Grid.cellStrides[a]) % m_Grid.axes[a].tupleCount;
-    const uint64_t crossJoin = m_Grid.axes[a].order[static_cast<size_t>(shownTuple)] + shift;
-    auto found = m_Shown.find(a)->second.find(crossJoin);
-    if (found == m_Shown.find(a)->second.end()) return false;
-    cell = cell - shownTuple * m_Grid.cellStrides[a] + found->second * m_Grid.cellStrides[a];
-    return true;
   }
 
   const GridData& m_Grid;
