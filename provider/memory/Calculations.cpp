@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 #include <unordered_map>
 
 #include "common/CommonExpression.h"
@@ -211,22 +212,22 @@ class KnownCells {
     } else {
       const int32_t first = member >= 0 ? h.member(member).firstLeaf : 0;
       const int32_t end = member >= 0 ? h.member(member).endLeaf : static_cast<int32_t>(h.m_LeafMember.size());
-      std::vector<std::pair<int32_t, uint32_t>> inside;  // (first leaf, place)
+      // (first leaf, -end leaf, place): at each leaf the widest member first, so that a list
+      // holding years and their months sums the years.
+      std::vector<std::tuple<int32_t, int32_t, uint32_t>> inside;
       const auto& list = coordinate.c->members;
       for (size_t i = 0; i < list.size(); ++i) {
         const MemberNode& node = h.member(list[i]);
         if (coordinate.position[static_cast<size_t>(list[i])] != static_cast<int32_t>(i)) continue;
         if (node.firstLeaf >= first && node.endLeaf <= end && node.firstLeaf < node.endLeaf)
-          inside.emplace_back(node.firstLeaf, static_cast<uint32_t>(i));
+          inside.emplace_back(node.firstLeaf, -node.endLeaf, static_cast<uint32_t>(i));
       }
       std::sort(inside.begin(), inside.end());
       int32_t reached = first;
-      for (const auto& [leaf, place] : inside) {
-        if (leaf != reached) {
-          reached = -1;
-          break;
-        }
-        reached = h.member(list[place]).endLeaf;
+      for (const auto& [leaf, negativeEnd, place] : inside) {
+        if (leaf < reached) continue;  // within (or across) what is summed already
+        if (leaf > reached) break;     // leaves no member of the list covers
+        reached = -negativeEnd;
         parts.push_back(place);
       }
       if (first >= end || reached != end) {
