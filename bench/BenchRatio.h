@@ -39,21 +39,35 @@ class RecordingReporter : public benchmark::ConsoleReporter {
   std::set<std::string> m_Medians;
 };
 
-inline int runWithRatios(int argc, char** argv,
-                         const std::vector<std::pair<std::string, std::string>>& pairs,
-                         double goal) {
+// A candidate, its baseline and the goal for their ratio.
+struct RatioGoal {
+  std::string candidate;
+  std::string baseline;
+  double goal;
+};
+
+inline int runWithRatios(int argc, char** argv, const std::vector<RatioGoal>& ratios) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (const auto& [candidate, baseline] : pairs) {
-    double c = reporter.time(candidate), b = reporter.time(baseline);
+  for (const RatioGoal& ratio : ratios) {
+    double c = reporter.time(ratio.candidate), b = reporter.time(ratio.baseline);
     if (c > 0 && b > 0)
-      std::printf("ratio %s / %s = %.2f (goal <= %.2f)\n", candidate.c_str(), baseline.c_str(),
-                  c / b, goal);
+      std::printf("ratio %s / %s = %.2f (goal <= %.2f)\n", ratio.candidate.c_str(), ratio.baseline.c_str(),
+                  c / b, ratio.goal);
   }
   benchmark::Shutdown();
   return 0;
+}
+
+// Every pair with the same goal.
+inline int runWithRatios(int argc, char** argv,
+                         const std::vector<std::pair<std::string, std::string>>& pairs,
+                         double goal) {
+  std::vector<RatioGoal> ratios;
+  for (const auto& [candidate, baseline] : pairs) ratios.push_back({candidate, baseline, goal});
+  return runWithRatios(argc, argv, ratios);
 }
 
 }  // namespace vtq_bench

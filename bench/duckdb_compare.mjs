@@ -39,6 +39,13 @@ const queries = {
   flat: 'SELECT p.category, m.year, SUM(f.sales) FROM facts f ' +
     'JOIN products p ON p.item_id = f.item_id JOIN months m ON m.month_id = f.month_id ' +
     "JOIN cities c ON c.city_id = f.city_id WHERE c.region = 'R2' GROUP BY p.category, m.year",
+  // The ten best subcategories by the last year's sales, their cells by month, best first (the
+  // SQLite baseline adds join-order hints that DuckDB does not need).
+  top10: 'WITH top AS (SELECT p.subcategory_id s, SUM(f.sales) v FROM facts f ' +
+    'JOIN products p ON p.item_id = f.item_id JOIN months m ON m.month_id = f.month_id ' +
+    'WHERE m.year = (SELECT MAX(year) FROM months) GROUP BY p.subcategory_id ORDER BY v DESC LIMIT 10) ' +
+    'SELECT t.s, f.month_id, SUM(f.sales) FROM facts f JOIN products p ON p.item_id = f.item_id ' +
+    'JOIN top t ON t.s = p.subcategory_id GROUP BY t.s, t.v, f.month_id ORDER BY t.v DESC, f.month_id',
 };
 
 const instance = await duckdb.DuckDBInstance.create(':memory:');
@@ -101,6 +108,7 @@ function benchMs(file, name) {
 const lines = [
   ['grid: Subcategory x Month sums, cube view query', benchMs(queryJson, 'BM_ViewQuery'), duckMs.grid],
   ['grid: the same, grid engine alone', benchMs(queryJson, 'BM_GridEngine'), duckMs.grid],
+  ['top 10: TopCount by the last year, sorted', benchMs(queryJson, 'BM_GridTopCountSorted'), duckMs.top10],
   ['flat: Category, Year, Sales where Region = R2', benchMs(flatJson, 'BM_FlatQuery/repeats:3'), duckMs.flat],
 ];
 console.log(`DuckDB ${duckdb.version?.() ?? ''} on one thread, median of ${runs} runs; ours: median of the benchmark's repetitions`);

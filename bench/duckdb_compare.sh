@@ -46,7 +46,7 @@ quietly() {
 quietly query-dump "$build/bin/query_benchmark" --dump-csv "$data"
 quietly flat-dump "$build/bin/flat_benchmark" --dump-csv "$data"
 
-quietly query "$build/bin/query_benchmark" --benchmark_filter='^BM_(ViewQuery|GridEngine)$' \
+quietly query "$build/bin/query_benchmark" --benchmark_filter='^BM_(ViewQuery|GridEngine|GridTopCountSorted)$' \
   --benchmark_repetitions=5 --benchmark_out="$data/query.json" --benchmark_out_format=json
 quietly flat "$build/bin/flat_benchmark" --benchmark_filter='^BM_FlatQuery' \
   --benchmark_out="$data/flat.json" --benchmark_out_format=json

@@ -331,6 +331,122 @@ TEST_F(MemoryCalculationTest, FiltersAndSortsOfRowsEqualSql) {
   EXPECT_EQ(grid, run(cube.get(), top));
 }
 
+// Filters, sorts and highlights read the grid's own cells where the grid holds what they ask,
+// sums of its cells where those tile a member (a year over its months, the whole of Time over
+// every month), and the facts for anything else: a year the columns do not hold, a slicer
+// member they override, a measure that is not on the grid. Every way gives SQL's numbers.
+TEST_F(MemoryCalculationTest, ClausesReadTheGridOrTheFactsAndAgreeWithSql) {
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(vtq_testing::sampleCubePath()));
+  const auto& sql = vtq_testing::SampleOracle::get();
+  auto first_column = [&](const std::string& statement) {
+    std::vector<std::string> out;
+    for (const auto& row : sql.rows(statement)) out.push_back(row[0]);
+    return out;
+  };
+  const std::string bySubcategory =
+      "SELECT p.subcategory, SUM(f.sales) AS v FROM facts f JOIN products p ON p.item = f.item"
+      " JOIN months m ON m.month = f.month JOIN cities c ON c.city = f.city";
+
+  // Every month on the columns: the 2024 ranking sums twelve month cells per row, the filter on
+  // all of time every month cell of the row.
+  const auto median = sql.rows("SELECT v FROM (" + bySubcategory + " GROUP BY 1) ORDER BY v LIMIT 1 OFFSET 5");
+  ASSERT_EQ(1u, median.size());
+  memory::GridQuery months;
+  months.axes.push_back({{{"[Time].[Calendar]", members(kMonths)}}});
+  months.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  months.filters.push_back({1, "[Measures].[Sales] > " + TOVAString(median[0][0]), "above the median"});
+  months.filters.push_back({1, "TopCount(Members([Product].[Subcategory]), 6, Tuple([Measures].[Sales], [Time].[Calendar].[2024]))", "top"});
+  months.sorts.push_back({1, "Tuple([Time].[Calendar].[2024])", true, false, "by 2024"});
+  // Month captions repeat across years: the rows are checked by their totals.
+  months.subtotals.push_back({0, 0, 0, 1, "All months", "SubTotal_months", "subtotal"});
+  std::vector<std::string> order;
+  const Grid monthly = run(cube.get(), months, &order);
+  // The six best of 2024 that are above the median over all years, best first.
+  EXPECT_EQ(first_column("WITH t AS (" + bySubcategory + " WHERE m.year = 2024 GROUP BY 1 ORDER BY v DESC LIMIT 6),"
+                         " a AS (" + bySubcategory + " GROUP BY 1)"
+                         " SELECT t.subcategory FROM t JOIN a USING (subcategory) WHERE a.v > " +
+                         std::string(median[0][0]) + " ORDER BY t.v DESC"),
+            order);
+  EXPECT_FALSE(order.empty());
+  for (const std::string& row : order) {
+    const auto expected = sql.rows(bySubcategory + " WHERE p.subcategory = '" + row + "' GROUP BY 1");
+    ASSERT_EQ(1u, expected.size());
+    ASSERT_TRUE(monthly.at({"All months", row})) << row;
+    EXPECT_NEAR(std::stod(expected[0][1]), *monthly.at({"All months", row}), 0.005) << row;
+  }
+
+  // Only the months of 2024 on the columns: the ranking by 2023 reads the facts.
+  memory::GridQuery year;
+  year.axes.push_back({{{"[Time].[Calendar]",
+                         members("SELECT '[Time].[Calendar].[' || year || '].[' || quarter || '].[' || month_name || ']'"
+                                 " FROM months WHERE year = '2024' ORDER BY month")}}});
+  year.axes.push_back({{{"[Product]", members(kSubcategories)}}});
+  year.filters.push_back({1, "TopCount(Members([Product].[Subcategory]), 4, Tuple([Measures].[Sales], [Time].[Calendar].[2023]))", "top"});
+  year.sorts.push_back({1, "Tuple([Measures].[Sales], [Time].[Calendar].[2023])", true, false, "by 2023"});
+  const Grid only2024 = run(cube.get(), year, &order);
+  const std::string top2023 = bySubcategory + " WHERE m.year = 2023 GROUP BY 1 ORDER BY v DESC LIMIT 4";
+  EXPECT_EQ(first_column(top2023), order);
+  expect_grid(oracle("SELECT m.month_name, p.subcategory, SUM(f.sales) FROM facts f JOIN products p ON p.item = f.item"
+                     " JOIN months m ON m.month = f.month WHERE m.year = 2024 AND p.subcategory IN (SELECT subcategory FROM (" +
+                     top2023 + ")) GROUP BY 1, 2"),
+              only2024);
+
+  // Cells of Europe, rows chosen by the Pacific against Europe and sorted by the Pacific over
+  // every month: the tuples override the slicer, so the grid's cells cannot tell.
+  memory::GridQuery sliced = months;
+  sliced.slicer.push_back({"[Geography]", {"[Geography].[Europe]"}});
+  sliced.filters = {{1, "Tuple([Measures].[Sales], [Geography].[Pacific]) / Tuple([Measures].[Sales], [Geography].[Europe]) > 0.55",
+                     "Pacific against Europe"}};
+  sliced.sorts.front().tuple = "Tuple([Geography].[Pacific])";
+  const Grid europe = run(cube.get(), sliced, &order);
+  EXPECT_EQ(first_column("SELECT p.subcategory FROM facts f JOIN products p ON p.item = f.item JOIN cities c ON c.city = f.city"
+                         " GROUP BY 1 HAVING SUM(CASE WHEN c.region = 'Pacific' THEN f.sales END) >"
+                         " 0.55 * SUM(CASE WHEN c.region = 'Europe' THEN f.sales END)"
+                         " ORDER BY SUM(CASE WHEN c.region = 'Pacific' THEN f.sales END) DESC"),
+            order);
+  for (const std::string& row : order) {
+    const auto expected = sql.rows(bySubcategory + " WHERE c.region = 'Europe' AND p.subcategory = '" + row + "' GROUP BY 1");
+    ASSERT_EQ(1u, expected.size());
+    ASSERT_TRUE(europe.at({"All months", row})) << row;
+    EXPECT_NEAR(std::stod(expected[0][1]), *europe.at({"All months", row}), 0.005) << row;
+  }
+
+  // Sales by category and year: a rule on Cost, which the grid does not hold, reads the facts.
+  memory::GridQuery costly;
+  costly.axes.push_back({{{"[Time].[Calendar]", members(kYears)}}});
+  costly.axes.push_back({{{"[Product]", members(kCategories)}}});
+  costly.highlights = {{"[Measures].[Cost] > 2000000", "Costly", 2, 2, "costly"}};
+  Bands costlyBands;
+  run(cube.get(), costly, nullptr, &costlyBands);
+  Bands costlyExpected;
+  for (const auto& row : sql.rows("SELECT m.year, p.category FROM facts f JOIN products p ON p.item = f.item"
+                                  " JOIN months m ON m.month = f.month GROUP BY 1, 2 HAVING SUM(f.cost) > 2000000"))
+    costlyExpected[{row[0], row[1]}] = {2, "Costly"};
+  EXPECT_FALSE(costlyExpected.empty());
+  EXPECT_EQ(costlyExpected, costlyBands);
+
+  // Sales and Quantity by year on the columns: a rule on Quantity marks the Sales cell beside
+  // each Quantity it holds for; one on Cost, which the measures there lack, reads the facts.
+  memory::GridQuery both;
+  both.axes.push_back({{{"[Time].[Calendar]", members(kYears)}, measures({"[Measures].[Sales]", "[Measures].[Quantity]"})}});
+  both.axes.push_back({{{"[Product]", members(kCategories)}}});
+  both.highlights = {{"[Measures].[Quantity] > 12000", "Many", 1, 1, "many"},
+                     {"[Measures].[Cost] > 2000000", "Costly", 2, 2, "costly"}};
+  Bands bands;
+  run(cube.get(), both, nullptr, &bands);
+  Bands expected;
+  for (const auto& row : sql.rows("SELECT m.year, p.category, SUM(f.quantity), SUM(f.cost) FROM facts f"
+                                  " JOIN products p ON p.item = f.item JOIN months m ON m.month = f.month GROUP BY 1, 2")) {
+    const bool many = std::stod(row[2]) > 12000, costly = std::stod(row[3]) > 2000000;
+    if (!many && !costly) continue;
+    for (const char* measure : {"Sales", "Quantity"})
+      expected[{row[0] + "|" + measure, row[1]}] = costly ? std::pair<int, std::string>{2, "Costly"}
+                                                          : std::pair<int, std::string>{1, "Many"};
+  }
+  EXPECT_FALSE(expected.empty());
+  EXPECT_EQ(expected, bands);
+}
+
 namespace {
 
 // Highlights over categories by years: the rule of highest solve order wins whatever the order

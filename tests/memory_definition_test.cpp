@@ -95,7 +95,7 @@ TEST_F(MemoryDefinitionTest, TheSampleCubeHasTheDocumentedShape) {
             "[Time] [Time].[Fiscal] 4 53\n"
             "[Product] [Product] 4 43\n"
             "[Geography] [Geography] 4 27\n"
-            "[Measures] [Measures] 1 3\n",
+            "[Measures] [Measures] 1 5\n",
             hierarchies);
   EXPECT_EQ(TOVAString("[Time].[Calendar]"), cube->getDimensionByName("Time")->getDefaultHierarchy()->getUniqueName());
 

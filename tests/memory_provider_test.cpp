@@ -145,7 +145,7 @@ const char* const kShopDescription =
     "  C [Store].[Nordics] format=0\n"
     "D [Measures] default=[Measures]\n"
     " H [Measures] name=Measures levels=1 default=[Measures].[Units]\n"
-    "  L0 [Measures].[MeasuresLevel]: [Measures].[Revenue] [Measures].[Units]\n"
+    "  L0 [Measures].[MeasuresLevel]: [Measures].[Revenue] [Measures].[Units] [Measures].[Price] [Measures].[Share]\n"
     "  C [Measures].[Price] format=1\n"
     "  C [Measures].[Share] format=2\n";
 
@@ -549,6 +549,15 @@ TEST_P(MemoryCubeTest, CalculatedMembersRoundTripAndListenersHearOfChanges) {
   DOMElement* lost = xml.addAChild(members, "CalculatedMember");
   XmlSupport::write_to(lost, "Hierarchy", "[Nowhere]");
   XmlSupport::write_to(lost, "Name", "X");
+  // A new calculated measure joins the measures level; one named like a stored measure does not.
+  DOMElement* doubled = xml.addAChild(members, "CalculatedMember");
+  XmlSupport::write_to(doubled, "Hierarchy", "[Measures]");
+  XmlSupport::write_to(doubled, "Name", "Double");
+  XmlSupport::write_to(doubled, "Expression", "2 * [Measures].[Units]");
+  DOMElement* shadow = xml.addAChild(members, "CalculatedMember");
+  XmlSupport::write_to(shadow, "Hierarchy", "[Measures]");
+  XmlSupport::write_to(shadow, "Name", "Units");
+  XmlSupport::write_to(shadow, "Expression", "0");
 
   m_Cube->restoreCalculatedMembers(root);
   EXPECT_EQ("expr [Measures].[Revenue]; finish; ", listener.log);
@@ -557,6 +566,15 @@ TEST_P(MemoryCubeTest, CalculatedMembersRoundTripAndListenersHearOfChanges) {
   ASSERT_EQ(1u, calculations.count("[Time].[Season].[Warm]"));
   TOVAString token;
   EXPECT_EQ(5, m_Cube->classifyName("Warm", token));
+  // Regression: the shadowing one became a second member of the same unique name.
+  auto_unuse<NUVA_o::MemberSet> level(hierarchy("[Measures]")->getLevel(0)->createMemberSet(NUVA_o::CS_CREATEALL));
+  EXPECT_EQ((std::vector<TOVAString>{"[Measures].[Revenue]", "[Measures].[Units]", "[Measures].[Price]",
+                                     "[Measures].[Share]", "[Measures].[Double]"}),
+            members_of(level.get()));
+  auto_unuse<NUVA_o::Member> member(hierarchy("[Measures]")->getDefaultMember());
+  EXPECT_EQ(NUVA_o::Member::MT_REGULAR, member->getMemberType());
+  member->moveTo("[Measures].[Double]");
+  EXPECT_EQ(NUVA_o::Member::MT_FORMULA, member->getMemberType());
 
   m_Cube->closeConnection();
   EXPECT_EQ(1, listener.closing);

@@ -134,6 +134,55 @@ TEST_F(MemoryViewQueryTest, CategoryByYearEqualsTheCsvSums) {
   expect_same(csv_sums("sales", ""), read_result(result.get()));
 }
 
+// Margin and Margin % of the cube definition are members of the measures level: counted,
+// made by the calculated kinds, placed by the view's member sets, queried and saved like the
+// stored measures, whose fact columns keep their indexes.
+TEST_F(MemoryViewQueryTest, CalculatedMeasuresAreMembersOfTheMeasuresLevel) {
+  auto_unuse<NUVA_o::Hierarchy> measures(m_pCube->getHierarchyByUniqueName("[Measures]"));
+  ASSERT_TRUE(measures);
+  EXPECT_EQ(5, measures->getLevel(0)->getMemberCount());
+  auto_unuse<NUVA_o::MemberSet> calculated(measures->getLevel(0)->createMemberSet(NUVA_o::CS_CREATECALC));
+  EXPECT_EQ((std::vector<TOVAString>{"[Measures].[Margin]", "[Measures].[Margin %]"}),
+            memory::memberUniqueNames(calculated.get()));
+  auto_unuse<NUVA_o::MemberSet> user(measures->createMemberSet(NUVA_o::CS_CREATEUSERCALC));
+  EXPECT_TRUE(memory::memberUniqueNames(user.get()).empty());
+
+  const auto rows = vtq_testing::SampleOracle::get().rows(
+      "SELECT m.year, SUM(f.sales), SUM(f.sales) - SUM(f.cost), (SUM(f.sales) - SUM(f.cost)) / SUM(f.sales)"
+      " FROM facts f JOIN months m ON m.month = f.month GROUP BY 1");
+  std::map<std::pair<std::string, std::string>, double> expected;
+  for (const auto& row : rows) {
+    expected[{"Sales", row[0]}] = std::stod(row[1]);
+    expected[{"Margin %", row[0]}] = std::stod(row[3]);
+  }
+
+  // Sales and Margin % by year, the measures chosen member by member.
+  lay_out("[Measures]", 0, 0);
+  lay_out("[Time].[Calendar]", 1, 1);
+  {
+    auto_unuse<NUVA_o::AxisHierarchy> placed(axis(0)->getAxisHierarchy("[Measures]"));
+    auto_unuse<NUVA_o::MemberSet> viewSet(placed->getViewMemberSet());
+    auto_unuse<NUVA_o::MemberSetCommand> command(viewSet->createCommand());
+    command->makeEmpty();
+    command->addMember("[Measures].[Sales]");
+    command->addMember("[Measures].[Margin %]");
+    command->execute();
+  }
+  auto result = query();
+  EXPECT_EQ(2, result->getTupleCount(0));
+  expect_same(expected, read_result(result.get()));
+
+  // Saved and restored, the view asks for the same members and gets the same cells.
+  auto_unuse<NUVA_o::Viewpoint> restored(createCommonViewpoint());
+  restored->initialise(m_pCube.get(), m_pView->toXML());
+  EXPECT_TRUE(restored->getRepairDetails().empty());
+  std::unique_ptr<common::ViewpointBase> companion(
+      common::createProviderLibrary("memory")->createDerivedViewpoint(restored.get()));
+  auto_unuse<memory::MemoryResultSet> again(dynamic_cast<memory::MemoryResultSet*>(companion->executeQuery()));
+  ASSERT_TRUE(again);
+  expect_same(expected, read_result(again.get()));
+}
+
 TEST_F(MemoryViewQueryTest, TooLargeViewsAndInterruptionsAreRefused) {
   lay_out("[Product]", 0, 3);
   lay_out("[Time].[Calendar]", 1, 3);

@@ -65,14 +65,14 @@ TEST_F(VtqToolTest, CubeListsTheHierarchiesOfTheSampleCube) {
             "[Time]\t[Time].[Fiscal]\t4\t53\n"
             "[Product]\t[Product]\t4\t43\n"
             "[Geography]\t[Geography]\t4\t27\n"
-            "[Measures]\t[Measures]\t1\t3\n",
+            "[Measures]\t[Measures]\t1\t5\n",
             run.out);
   EXPECT_EQ("", run.err);
 
   const ToolRun other = vtq("--cube '" + vtq_testing::sourceDir() + "/tests/fixtures/memory/shop.cube.xml' cube");
   EXPECT_EQ(0, other.status) << other.err;
   EXPECT_EQ("[Time]\t[Time].[Calendar]\t3\t7\n[Time]\t[Time].[Season]\t2\t5\n[Store]\t[Store]\t3\t6\n"
-            "[Measures]\t[Measures]\t1\t2\n",
+            "[Measures]\t[Measures]\t1\t4\n",
             other.out);
 }
 

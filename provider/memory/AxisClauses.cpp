@@ -77,10 +77,10 @@ auto_unuse<NUVA_o::Expression> parse_clause(CubeImpl* cube, const TOVAString& te
   return tree;
 }
 
-void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved,
+void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved, const GridData* known,
                         const std::atomic<bool>* interrupt) {
   if (query.filters.empty() && query.sorts.empty()) return;
-  std::unique_ptr<common::CellSource> source = make_cell_source(cube, resolved, interrupt);
+  std::unique_ptr<common::CellSource> source = make_cell_source(cube, resolved, interrupt, known);
   const int32_t measure = source->contextMember(source->measuresHierarchy());
   for (size_t a = 0; a < resolved.axes.size(); ++a) {
     auto on_axis = [a](const auto& clause) { return clause.axis == a; };
@@ -119,7 +119,8 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
     }
     axis.ordered = true;
     axis.order = std::move(tuples);
-    shrink_cross_join(axis);
+    // A grid computed already keeps the whole cross joins that the orders pick from.
+    if (!known) shrink_cross_join(axis);
   }
   // The cells to aggregate: the cross joins, before the orders pick from them.
   resolved.cellCount = 1;
@@ -131,7 +132,8 @@ void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<
   if (query.highlights.empty()) return;
   ResolvedQuery context;
   context.slicer = slicer;
-  std::unique_ptr<common::CellSource> source = make_cell_source(cube, context, interrupt);
+  // The rules read the grid's own cells; cells of other tuples only when they name them.
+  std::unique_ptr<common::CellSource> source = make_cell_source(cube, context, interrupt, &grid);
   std::vector<auto_unuse<NUVA_o::Expression>> trees;
   std::vector<common::CellRule> rules;
   for (const GridHighlight& highlight : query.highlights) {

@@ -5,38 +5,256 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
+#include <unordered_map>
 
 #include "common/CommonExpression.h"
 #include "common/ExpressionEvaluator.h"
 
 namespace memory {
 
-int32_t find_calculated_measure(const HierarchyImpl& measures, const TOVAString& uniqueName) {
-  const auto& calculations = measures.m_Calculations;
-  for (size_t k = 0; k < calculations.size(); ++k)
-    if (calculations[k]->getUniqueName().compare(uniqueName, 0) == 0)
-      return measures.memberCount() + static_cast<int32_t>(k);
-  return -1;
-}
-
-MemberNode calculated_member_node(const HierarchyImpl& measures, int32_t member) {
-  const CalculationImpl& calculation =
-      *measures.m_Calculations[static_cast<size_t>(member - measures.memberCount())];
-  MemberNode node;
-  node.name = calculation.getName();
-  node.caption = calculation.getName();
-  node.uniqueName = calculation.getUniqueName();
-  return node;
-}
-
 namespace {
+
+// Values of stored measures read from a grid already computed under the query's slicer. A
+// requested member that the grid's coordinate holds reads its cells; one whose leaves members
+// of the coordinate tile exactly (a year over its months, a hierarchy left open over all its
+// months) reads the sum of theirs. Whatever else is asked is not known here.
+class KnownCells {
+ public:
+  // `hierarchies` numbers the hierarchies as the cell source does.
+  KnownCells(const GridData& grid, const std::vector<const HierarchyImpl*>& hierarchies,
+             const std::vector<ResolvedCoordinate>& slicer, const CubeImpl& cube)
+      : m_Grid(grid), m_Slicer(slicer), m_Hierarchies(hierarchies) {
+    for (size_t a = 0; a < grid.axes.size(); ++a) {
+      const ResolvedAxis& axis = grid.axes[a];
+      for (size_t h = 0; h < axis.hierarchies.size(); ++h) {
+        const ResolvedCoordinate& c = axis.hierarchies[h];
+        Coordinate coordinate;
+        coordinate.axis = a;
+        coordinate.stride = axis.strides[h];
+        coordinate.c = &c;
+        coordinate.hierarchy = static_cast<int32_t>(
+            std::find(hierarchies.begin(), hierarchies.end(), c.hierarchy) - hierarchies.begin());
+        coordinate.position.assign(static_cast<size_t>(c.hierarchy->memberCount()), -1);
+        for (size_t i = c.members.size(); i-- > 0;)
+          coordinate.position[static_cast<size_t>(c.members[i])] = static_cast<int32_t>(i);
+        if (c.isMeasures) m_Measures = m_Coordinates.size();
+        m_Coordinates.push_back(std::move(coordinate));
+      }
+      if (axis.ordered) {
+        std::unordered_map<uint64_t, uint64_t>& shown = m_Shown[a];
+        for (size_t t = 0; t < axis.order.size(); ++t) shown.emplace(axis.order[t], t);
+      }
+    }
+    // The one measure of a grid without a measures coordinate, chosen as the aggregation chose it.
+    for (const ResolvedCoordinate& c : slicer)
+      if (c.isMeasures) m_GridMeasure = c.members.front();
+    if (m_GridMeasure < 0)
+      for (const auto& dimension : cube.dimensions())
+        if (dimension->m_IsMeasures && !dimension->m_Hierarchies.empty() && m_GridMeasure < 0)
+          m_GridMeasure = dimension->m_Hierarchies.front()->m_DefaultMember;
+  }
+
+  // False, with nothing read, when a value asked for is not known here.
+  bool read(const common::EvaluationRows& rows, int32_t measuresHierarchy, const std::vector<int32_t>& measures,
+            std::vector<std::vector<double>>& values, std::vector<std::vector<uint8_t>>& filled) const {
+    // Which column of the rows names each coordinate, or -1; the other columns must leave the
+    // grid's cells as they are.
+    std::vector<int> column(m_Coordinates.size(), -1);
+    for (size_t k = 0; k < rows.hierarchies.size(); ++k) {
+      const int32_t hierarchy = rows.hierarchies[k];
+      if (hierarchy == measuresHierarchy) return false;
+      bool onGrid = false;
+      for (size_t i = 0; i < m_Coordinates.size(); ++i)
+        if (m_Coordinates[i].hierarchy == hierarchy) column[i] = static_cast<int>(k), onGrid = true;
+      if (!onGrid && !leaves_grid_alone(rows, k)) return false;
+    }
+    // Axes of measures are neither filtered nor sorted, so their tuples are all shown; an order
+    // there would be read from the facts.
+    if (m_Measures < m_Coordinates.size() && m_Grid.axes[m_Coordinates[m_Measures].axis].ordered) return false;
+    std::vector<int64_t> measurePosition(measures.size(), -1);
+    for (size_t j = 0; j < measures.size(); ++j) {
+      if (m_Measures < m_Coordinates.size()) {
+        const auto& position = m_Coordinates[m_Measures].position;
+        measurePosition[j] = position[static_cast<size_t>(measures[j])];
+        if (measurePosition[j] < 0) return false;
+      } else if (measures[j] != m_GridMeasure) {
+        return false;
+      }
+    }
+    // Per row, the cells whose sum it reads (before the measure), gathered before anything is
+    // written so that a miss leaves the outputs untouched.
+    std::vector<uint64_t> begin(rows.count + 1, 0);
+    std::vector<uint64_t> cells;
+    std::vector<uint8_t> empty(rows.count, 0);
+    std::vector<uint64_t> axisCells, next, combined;
+    for (size_t r = 0; r < rows.count; ++r) {
+      begin[r] = cells.size();
+      bool null = false;
+      for (size_t k = 0; k < rows.hierarchies.size() && !null; ++k) null = rows.members[k][r] < 0;
+      if (null) {
+        empty[r] = 1;
+        continue;
+      }
+      size_t firstOfRow = cells.size();
+      cells.push_back(0);
+      for (size_t a = 0; a < m_Grid.axes.size(); ++a) {
+        // The cross-join ordinals of the axis this row reads.
+        axisCells.assign(1, 0);
+        for (size_t i = 0; i < m_Coordinates.size(); ++i) {
+          const Coordinate& coordinate = m_Coordinates[i];
+          if (coordinate.axis != a || i == m_Measures) continue;
+          const int32_t member = column[i] >= 0 ? rows.members[static_cast<size_t>(column[i])][r] : kWhole;
+          const std::vector<uint32_t>* parts = tiles(coordinate, member);
+          if (!parts || axisCells.size() * parts->size() > kMostCells) return false;
+          next.clear();
+          for (uint64_t at : axisCells)
+            for (uint32_t p : *parts) next.push_back(at + p * coordinate.stride);
+          axisCells.swap(next);
+        }
+        const size_t before = cells.size() - firstOfRow;
+        if (before * axisCells.size() > kMostCells) return false;
+        combined.clear();
+        for (size_t c = firstOfRow; c < cells.size(); ++c)
+          for (uint64_t at : axisCells) {
+            uint64_t shown = at;
+            if (m_Grid.axes[a].ordered) {
+              // A tuple the axis no longer shows: its cells were not kept.
+              auto found = m_Shown.find(a)->second.find(at);
+              if (found == m_Shown.find(a)->second.end()) return false;
+              shown = found->second;
+            }
+            combined.push_back(cells[c] + shown * m_Grid.cellStrides[a]);
+          }
+        cells.resize(firstOfRow);
+        cells.insert(cells.end(), combined.begin(), combined.end());
+      }
+    }
+    begin[rows.count] = cells.size();
+    values.assign(measures.size(), std::vector<double>(rows.count, 0.0));
+    filled.assign(measures.size(), std::vector<uint8_t>(rows.count, 0));
+    for (size_t j = 0; j < measures.size(); ++j) {
+      // The cells gathered stand at the first measure of a measures coordinate.
+      const uint64_t shift = measurePosition[j] > 0 ? static_cast<uint64_t>(measurePosition[j]) *
+                                                          m_Coordinates[m_Measures].stride *
+                                                          m_Grid.cellStrides[m_Coordinates[m_Measures].axis]
+                                                    : 0;
+      for (size_t r = 0; r < rows.count; ++r) {
+        if (empty[r]) continue;
+        double sum = 0;
+        uint8_t any = 0;
+        for (uint64_t c = begin[r]; c < begin[r + 1]; ++c) {
+          const auto cell = static_cast<size_t>(cells[static_cast<size_t>(c)] + shift);
+          if (m_Grid.filled[cell]) {
+            sum += m_Grid.values[cell];
+            any = 1;
+          }
+        }
+        values[j][r] = sum;
+        filled[j][r] = any;
+      }
+    }
+    return true;
+  }
+
+ private:
+  static constexpr int32_t kWhole = -2;
+  // Cells one value may sum; beyond that the facts are read instead.
+  static constexpr size_t kMostCells = 4096;
+
+  struct Coordinate {
+    size_t axis = 0;
+    uint64_t stride = 1;
+    const ResolvedCoordinate* c = nullptr;
+    int32_t hierarchy = -1;
+    std::vector<int32_t> position;  // per member of the hierarchy, its first place in the list or -1
+    mutable std::unordered_map<int32_t, std::vector<uint32_t>> tiles;
+    mutable std::vector<int32_t> missing;
+  };
+
+  // A hierarchy the rows name that is not on the grid: it must ask for what the grid was
+  // computed with, the slicer's member or, outside the slicer, the whole hierarchy.
+  bool leaves_grid_alone(const common::EvaluationRows& rows, size_t k) const {
+    const int32_t hierarchy = rows.hierarchies[k];
+    const ResolvedCoordinate* sliced = nullptr;
+    for (const ResolvedCoordinate& c : m_Slicer)
+      if (hierarchy_of(c.hierarchy) == hierarchy) sliced = &c;
+    for (size_t r = 0; r < rows.count; ++r) {
+      const int32_t member = rows.members[k][r];
+      if (member < 0) continue;
+      if (sliced) {
+        if (sliced->members.size() != 1 || sliced->members.front() != member) return false;
+        continue;
+      }
+      const HierarchyImpl& h = *m_Hierarchies[static_cast<size_t>(hierarchy)];
+      const MemberNode& node = h.member(member);
+      if (node.calculation >= 0 || node.firstLeaf != 0 || node.endLeaf != static_cast<int32_t>(h.m_LeafMember.size()))
+        return false;
+    }
+    return true;
+  }
+
+  int32_t hierarchy_of(const HierarchyImpl* h) const {
+    return static_cast<int32_t>(std::find(m_Hierarchies.begin(), m_Hierarchies.end(), h) - m_Hierarchies.begin());
+  }
+
+  // The places in the coordinate's list whose cells add up to the member's (kWhole: the whole
+  // hierarchy), or null when no such places exist.
+  const std::vector<uint32_t>* tiles(const Coordinate& coordinate, int32_t member) const {
+    auto cached = coordinate.tiles.find(member);
+    if (cached != coordinate.tiles.end()) return &cached->second;
+    if (std::find(coordinate.missing.begin(), coordinate.missing.end(), member) != coordinate.missing.end())
+      return nullptr;
+    const HierarchyImpl& h = *coordinate.c->hierarchy;
+    std::vector<uint32_t> parts;
+    if (member >= 0 && coordinate.position[static_cast<size_t>(member)] >= 0) {
+      parts.push_back(static_cast<uint32_t>(coordinate.position[static_cast<size_t>(member)]));
+    } else {
+      const int32_t first = member >= 0 ? h.member(member).firstLeaf : 0;
+      const int32_t end = member >= 0 ? h.member(member).endLeaf : static_cast<int32_t>(h.m_LeafMember.size());
+      // (first leaf, -end leaf, place): at each leaf the widest member first, so that a list
+      // holding years and their months sums the years.
+      std::vector<std::tuple<int32_t, int32_t, uint32_t>> inside;
+      const auto& list = coordinate.c->members;
+      for (size_t i = 0; i < list.size(); ++i) {
+        const MemberNode& node = h.member(list[i]);
+        if (coordinate.position[static_cast<size_t>(list[i])] != static_cast<int32_t>(i)) continue;
+        if (node.firstLeaf >= first && node.endLeaf <= end && node.firstLeaf < node.endLeaf)
+          inside.emplace_back(node.firstLeaf, -node.endLeaf, static_cast<uint32_t>(i));
+      }
+      std::sort(inside.begin(), inside.end());
+      int32_t reached = first;
+      for (const auto& [leaf, negativeEnd, place] : inside) {
+        if (leaf < reached) continue;  // within (or across) what is summed already
+        if (leaf > reached) break;     // leaves no member of the list covers
+        reached = -negativeEnd;
+        parts.push_back(place);
+      }
+      if (first >= end || reached != end) {
+        coordinate.missing.push_back(member);
+        return nullptr;
+      }
+    }
+    return &coordinate.tiles.emplace(member, std::move(parts)).first->second;
+  }
+
+  const GridData& m_Grid;
+  const std::vector<ResolvedCoordinate>& m_Slicer;
+  std::vector<const HierarchyImpl*> m_Hierarchies;
+  std::vector<Coordinate> m_Coordinates;
+  size_t m_Measures = static_cast<size_t>(-1);
+  int32_t m_GridMeasure = -1;
+  std::unordered_map<size_t, std::unordered_map<uint64_t, uint64_t>> m_Shown;
+};
+
 
 // The cube as seen by the evaluator: hierarchies numbered across dimensions, members by their
 // index (calculated measures after the stored ones), values aggregated by the grid engine under
 // the query's slicer.
 class CubeCells final : public common::CellSource {
  public:
-  CubeCells(CubeImpl* cube, const ResolvedQuery& query, const std::atomic<bool>* interrupt)
+  CubeCells(CubeImpl* cube, const ResolvedQuery& query, const std::atomic<bool>* interrupt,
+            const GridData* known = nullptr)
       : m_pCube(cube), m_Query(query), m_pInterrupt(interrupt) {
     const auto& dimensions = cube->dimensions();
     for (size_t d = 0; d < dimensions.size(); ++d)
@@ -46,6 +264,7 @@ class CubeCells final : public common::CellSource {
         m_Dimension.push_back(d);
       }
     m_Parsed.resize(m_Measures >= 0 ? m_Hierarchies[static_cast<size_t>(m_Measures)]->m_Calculations.size() : 0);
+    if (known) m_Known = std::make_unique<KnownCells>(*known, m_Hierarchies, query.slicer, *cube);
   }
 
   int32_t findHierarchy(const TOVAString& name) const override {
@@ -59,8 +278,6 @@ class CubeCells final : public common::CellSource {
   bool findMember(const TOVAString& name, int32_t& hierarchy, int32_t& member) const override {
     for (size_t h = 0; h < m_Hierarchies.size(); ++h) {
       member = m_Hierarchies[h]->findMember(name);
-      if (member < 0 && static_cast<int32_t>(h) == m_Measures)
-        member = find_calculated_measure(*m_Hierarchies[h], name);
       if (member >= 0) {
         hierarchy = static_cast<int32_t>(h);
         return true;
@@ -88,20 +305,13 @@ class CubeCells final : public common::CellSource {
   const std::vector<int32_t>& levelMembers(int32_t hierarchy, int32_t level) const override {
     return at(hierarchy).level(level)->m_Members;
   }
-  int32_t levelOf(int32_t hierarchy, int32_t member) const override {
-    return is_calculated(at(hierarchy), member) ? 0 : at(hierarchy).member(member).level;
-  }
-  int32_t parent(int32_t hierarchy, int32_t member) const override {
-    return is_calculated(at(hierarchy), member) ? -1 : at(hierarchy).member(member).parent;
-  }
+  int32_t levelOf(int32_t hierarchy, int32_t member) const override { return at(hierarchy).member(member).level; }
+  int32_t parent(int32_t hierarchy, int32_t member) const override { return at(hierarchy).member(member).parent; }
   const std::vector<int32_t>& children(int32_t hierarchy, int32_t member) const override {
-    static const std::vector<int32_t> none;
-    return is_calculated(at(hierarchy), member) ? none : at(hierarchy).member(member).children;
+    return at(hierarchy).member(member).children;
   }
   const TOVAString& memberUniqueName(int32_t hierarchy, int32_t member) const override {
-    const HierarchyImpl& h = at(hierarchy);
-    return is_calculated(h, member) ? h.m_Calculations[static_cast<size_t>(member - h.memberCount())]->getUniqueName()
-                                    : h.member(member).uniqueName;
+    return at(hierarchy).member(member).uniqueName;
   }
   int32_t contextMember(int32_t hierarchy) const override {
     for (const ResolvedCoordinate& c : m_Query.slicer)
@@ -110,7 +320,7 @@ class CubeCells final : public common::CellSource {
   }
   NUVA_o::Expression* calculation(int32_t hierarchy, int32_t member) const override {
     if (hierarchy != m_Measures || !is_calculated(at(hierarchy), member)) return nullptr;
-    const size_t k = static_cast<size_t>(member - at(hierarchy).memberCount());
+    const auto k = static_cast<size_t>(at(hierarchy).member(member).calculation);
     if (!m_Parsed[k]) {
       auto_unuse<NUVA_o::Expression> tree(createCommonExpression(m_pCube));
       tree->setTextAndCreateTree(at(hierarchy).m_Calculations[k]->getExpression());
@@ -123,6 +333,7 @@ class CubeCells final : public common::CellSource {
   // measures; the slicer restricts what the rows leave open. Each row reads its cell back.
   void fetch(const common::EvaluationRows& rows, const std::vector<int32_t>& measures,
              std::vector<std::vector<double>>& values, std::vector<std::vector<uint8_t>>& filled) override {
+    if (m_Known && m_Known->read(rows, m_Measures, measures, values, filled)) return;
     ResolvedQuery query;
     ResolvedAxis axis;
     std::vector<std::vector<int32_t>> position(rows.hierarchies.size());
@@ -187,13 +398,14 @@ class CubeCells final : public common::CellSource {
   std::vector<size_t> m_Dimension;
   int32_t m_Measures = -1;
   mutable std::vector<auto_unuse<NUVA_o::Expression>> m_Parsed;
+  std::unique_ptr<KnownCells> m_Known;
 };
 
 }  // namespace
 
 std::unique_ptr<common::CellSource> make_cell_source(CubeImpl* cube, const ResolvedQuery& query,
-                                                     const std::atomic<bool>* interrupt) {
-  return std::make_unique<CubeCells>(cube, query, interrupt);
+                                                     const std::atomic<bool>* interrupt, const GridData* known) {
+  return std::make_unique<CubeCells>(cube, query, interrupt, known);
 }
 
 void evaluate_calculations(CubeImpl* cube, const ResolvedQuery& query, GridData& grid,

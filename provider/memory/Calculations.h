@@ -13,22 +13,18 @@
 
 namespace memory {
 
-// The member index that stands for a calculated measure in queries (after the stored
-// measures), or -1 when the measures hierarchy has no calculation of that unique name.
-int32_t find_calculated_measure(const HierarchyImpl& measures, const TOVAString& uniqueName);
-
 // Whether a member index of the hierarchy is a calculated measure.
 inline bool is_calculated(const HierarchyImpl& hierarchy, int32_t member) {
-  return member >= hierarchy.memberCount();
+  return hierarchy.member(member).calculation >= 0;
 }
 
-// The member node of a calculated measure's index (name, caption, unique name; level 0).
-MemberNode calculated_member_node(const HierarchyImpl& measures, int32_t member);
-
-// The cube as the evaluator reads it, under the query's slicer. Keeps references to `query`,
-// which must outlive it.
+// The cube as the evaluator reads it, under the query's slicer. Values that `known` (a grid
+// computed under the same slicer, may be null) holds, or that sums of its cells give (a year
+// from its months), are read from it; the others are aggregated from the facts. Keeps
+// references to `query` and `known`, which must outlive it.
 std::unique_ptr<common::CellSource> make_cell_source(CubeImpl* cube, const ResolvedQuery& query,
-                                                     const std::atomic<bool>* interrupt);
+                                                     const std::atomic<bool>* interrupt,
+                                                     const GridData* known = nullptr);
 
 // Fills the cells of the calculated measures of the query (on an axis or in the slicer) in
 // `grid`, whose stored cells are already aggregated. Throws the evaluator's exceptions for a

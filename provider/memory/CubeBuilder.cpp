@@ -488,6 +488,7 @@ void add_fields(CubeImpl* cube, HierarchyImpl* hierarchy, bool isMeasures) {
   }
   if (!isMeasures) return;
   for (const MemberNode& measure : hierarchy->m_Members) {
+    if (measure.calculation >= 0) continue;
     FieldDescription field;
     field.kind = FK_MEASURE;
     field.name = measure.name;
@@ -547,6 +548,10 @@ MemoryCube* CubeBuilder::build() {
             hierarchy->getUniqueName() + TOVAString(".") + bracket(calculation.name),
             calculation.expression, calculation.format));
       add_fields(cube.get(), hierarchy, dimension->m_IsMeasures);
+      // Calculated measures are members of the measures level like the stored ones, but no
+      // fields of the facts.
+      if (dimension->m_IsMeasures)
+        for (size_t k = 0; k < hierarchy->m_Calculations.size(); ++k) hierarchy->add_calculated_member(k);
     }
   }
   cube->reindex();

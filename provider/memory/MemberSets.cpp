@@ -433,9 +433,14 @@ std::vector<int32_t> members_of_kind(const HierarchyImpl& hierarchy, const std::
       for (int32_t index : candidates)
         if (index == hierarchy.m_DefaultMember) out.push_back(index);
       return out;
+    case NUVA_o::CS_CREATESERVERCALC:
+    case NUVA_o::CS_CREATECALC:
+      // The cube's calculated measures; a user has no calculations of its own here.
+      for (int32_t index : candidates)
+        if (hierarchy.member(index).calculation >= 0) out.push_back(index);
+      return out;
     default:
-      // Calculated-member kinds (this provider's calculations are not members), the empty
-      // kinds and a kind without an expression hold nothing.
+      // The user-calculation and empty kinds and a kind without an expression hold nothing.
       return out;
   }
 }

@@ -93,6 +93,21 @@ void HierarchyImpl::getCalculations(std::map<TOVAString, NUVA_o::Calculation*>& 
     out[calculation->getUniqueName()] = calculation.get();
 }
 
+void HierarchyImpl::add_calculated_member(size_t k) {
+  const CalculationImpl& calculation = *m_Calculations[k];
+  MemberNode node;
+  node.name = calculation.getName();
+  node.caption = calculation.getName();
+  node.uniqueName = calculation.getUniqueName();
+  node.calculation = static_cast<int32_t>(k);
+  if (!m_Levels.empty()) node.properties.resize(m_Levels.front()->m_Properties.size());
+  const auto index = static_cast<int32_t>(m_Members.size());
+  m_MemberIndex.emplace(node.uniqueName, index);
+  m_UpperMemberIndex.emplace(upper(node.uniqueName), index);
+  m_Members.push_back(std::move(node));
+  if (!m_Levels.empty()) m_Levels.front()->m_Members.push_back(index);
+}
+
 NUVA_o::Member* HierarchyImpl::getDefaultMember() const {
   if (m_Members.empty()) return nullptr;
   return new MemberImpl(const_cast<HierarchyImpl*>(this), m_DefaultMember);
@@ -444,6 +459,13 @@ void CubeImpl::restoreCalculatedMembers(DOMElement* element) {
       continue;
     }
     const TOVAString uniqueName = hierarchy->getUniqueName() + TOVAString(".") + bracket(name);
+    const int32_t member = hierarchy->findMember(uniqueName);
+    if (member >= 0 && hierarchy->member(member).calculation < 0) {
+      // A calculation may not hide a member of the cube: queries would not know which is meant.
+      log.logAt(3, "MemoryCube::restoreCalculatedMembers: skipping calculated member '%s', a member "
+                   "of hierarchy '%s' has its name", name, hierarchyName);
+      continue;
+    }
     auto existing = std::find_if(hierarchy->m_Calculations.begin(), hierarchy->m_Calculations.end(),
                                  [&](const auto& c) { return c->getUniqueName() == uniqueName; });
     if (existing != hierarchy->m_Calculations.end()) {
@@ -457,6 +479,7 @@ void CubeImpl::restoreCalculatedMembers(DOMElement* element) {
     hierarchy->m_Calculations.push_back(std::make_unique<CalculationImpl>(
         this, hierarchy, name, uniqueName, expression, static_cast<NUVA_o::CalculationFormat>(format)));
     add_calculation_names(*hierarchy->m_Calculations.back());
+    if (hierarchy->dimension()->m_IsMeasures) hierarchy->add_calculated_member(hierarchy->m_Calculations.size() - 1);
   }
   if (changed.empty()) return;
   for (const CalculationImpl* calculation : changed)
@@ -488,7 +511,11 @@ int32_t MemberImpl::index() const {
 
 const TOVAString& MemberImpl::getUniqueName() const { return m_UniqueName; }
 
-int MemberImpl::getMemberType() const { return index() < 0 ? MT_UNRESOLVED : MT_REGULAR; }
+int MemberImpl::getMemberType() const {
+  const int32_t i = index();
+  if (i < 0) return MT_UNRESOLVED;
+  return m_pHierarchy->member(i).calculation >= 0 ? MT_FORMULA : MT_REGULAR;
+}
 
 bool MemberImpl::isDefaultMember() const { return index() == m_pHierarchy->m_DefaultMember; }
 

@@ -46,6 +46,8 @@ struct MemberNode {
   int32_t endLeaf = 0;
   // Values of the level's properties, in the level's order (empty text when unset).
   std::vector<TOVAString> properties;
+  // Of a calculated measure: its index in the hierarchy's calculations; -1 for a stored member.
+  int32_t calculation = -1;
 };
 
 class MemberPropertyImpl final : public NUVA_o::MemberProperty {
@@ -201,6 +203,9 @@ class HierarchyImpl final : public NUVA_o::Hierarchy {
   const MemberNode& member(int32_t index) const { return m_Members[static_cast<size_t>(index)]; }
   int32_t memberCount() const { return static_cast<int32_t>(m_Members.size()); }
   LevelImpl* level(int32_t index) const { return m_Levels[static_cast<size_t>(index)].get(); }
+  // Makes calculation `k` a member of the first level, after every member so far, so that
+  // stored measures keep the indexes of their fact columns.
+  void add_calculated_member(size_t k);
 
   std::vector<std::unique_ptr<LevelImpl>> m_Levels;
   std::vector<MemberNode> m_Members;

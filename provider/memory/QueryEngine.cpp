@@ -52,8 +52,7 @@ ResolvedCoordinate resolve_coordinate(const CubeImpl& cube, const GridCoordinate
   out.isMeasures = out.hierarchy->dimension()->m_IsMeasures;
   out.members.reserve(coordinate.members.size());
   for (const TOVAString& name : coordinate.members) {
-    int32_t index = out.hierarchy->findMember(name);
-    if (index < 0 && out.isMeasures) index = find_calculated_measure(*out.hierarchy, name);
+    const int32_t index = out.hierarchy->findMember(name);
     if (index < 0)
       raise<InvalidArgumentExceptionImpl>(MEMORY_E_UNKNOWN_MEMBER, coordinate.hierarchy, name);
     out.members.push_back(index);
@@ -521,12 +520,9 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
   }
   bool calculations = false;
   auto note_calculations = [&](const ResolvedCoordinate& coordinate) {
-    if (!coordinate.isMeasures || !grid->calculated.empty()) return;
-    const HierarchyImpl& measures = *coordinate.hierarchy;
-    for (int32_t member : coordinate.members) calculations = calculations || is_calculated(measures, member);
-    if (calculations)
-      for (size_t k = 0; k < measures.m_Calculations.size(); ++k)
-        grid->calculated.push_back(calculated_member_node(measures, measures.memberCount() + static_cast<int32_t>(k)));
+    if (!coordinate.isMeasures) return;
+    for (int32_t member : coordinate.members)
+      calculations = calculations || is_calculated(*coordinate.hierarchy, member);
   };
   for (const ResolvedAxis& axis : query.axes)
     for (const ResolvedCoordinate& coordinate : axis.hierarchies) note_calculations(coordinate);
@@ -549,16 +545,32 @@ uint64_t countGridCells(MemoryCube* cube, const GridQuery& query) {
   return resolve_query(*require_cube(cube), query).cellCount;
 }
 
+std::shared_ptr<GridData> evaluate_query(CubeImpl* cube, const GridQuery& query, ResolvedQuery resolved,
+                                         const std::atomic<bool>* interrupt) {
+  const std::vector<ResolvedCoordinate> slicer = resolved.slicer;
+  std::shared_ptr<GridData> grid;
+  if ((!query.filters.empty() || !query.sorts.empty()) && resolved.cellCount <= cube->getQueryCellLimit()) {
+    // The grid of the whole cross joins costs the one pass over the facts that the grid needs
+    // anyway, and the filters and sorts read their values from it instead of passes of their
+    // own; the tuples they keep are then picked from it.
+    grid = evaluate_grid(cube, resolved, interrupt);
+    apply_axis_clauses(cube, query, resolved, grid.get(), interrupt);
+    for (size_t a = 0; a < resolved.axes.size(); ++a)
+      if (resolved.axes[a].ordered) grid->axes[a] = std::move(resolved.axes[a]);
+    keep_ordered_tuples(*grid);
+  } else {
+    apply_axis_clauses(cube, query, resolved, nullptr, interrupt);
+    grid = evaluate_grid(cube, std::move(resolved), interrupt);
+  }
+  apply_highlights(cube, query, slicer, *grid, interrupt);
+  apply_axis_entries(cube, query, slicer, *grid, interrupt);
+  return grid;
+}
+
 MemoryResultSet* executeGridQuery(MemoryCube* cube, const GridQuery& query,
                                   const std::atomic<bool>* interrupt) {
   CubeImpl* impl = require_cube(cube);
-  ResolvedQuery resolved = resolve_query(*impl, query);
-  apply_axis_clauses(impl, query, resolved, interrupt);
-  const std::vector<ResolvedCoordinate> slicer = resolved.slicer;
-  std::shared_ptr<GridData> grid = evaluate_grid(impl, std::move(resolved), interrupt);
-  apply_highlights(impl, query, slicer, *grid, interrupt);
-  apply_axis_entries(impl, query, slicer, *grid, interrupt);
-  return make_result_set(std::move(grid));
+  return make_result_set(evaluate_query(impl, query, resolve_query(*impl, query), interrupt));
 }
 
 }  // namespace memory

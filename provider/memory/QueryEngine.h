@@ -75,9 +75,6 @@ struct GridData {
   std::vector<TOVAString> slicer;     // slicer members and the measure when no axis has one
   std::vector<double> values;
   std::vector<uint8_t> filled;        // 1 where a fact row reached the cell
-  // Member nodes of the measures hierarchy's calculated measures, whose indexes follow the
-  // stored measures.
-  std::vector<MemberNode> calculated;
   // Per cell the index in `rules` of its highlighting rule, or -1; empty without rules.
   std::vector<int32_t> band;
   std::vector<GridHighlight> rules;
@@ -97,11 +94,7 @@ struct GridData {
     return node(axes[a].hierarchies[h], member(a, t, h));
   }
 
-  const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const {
-    return member < c.hierarchy->memberCount()
-               ? c.hierarchy->member(member)
-               : calculated[static_cast<size_t>(member - c.hierarchy->memberCount())];
-  }
+  const MemberNode& node(const ResolvedCoordinate& c, int32_t member) const { return c.hierarchy->member(member); }
 
   // The member index of hierarchy `h` in tuple `t` of axis `a`, before entries are added.
   int32_t member(size_t a, uint64_t t, size_t h) const {
@@ -117,8 +110,9 @@ struct GridData {
 auto_unuse<NUVA_o::Expression> parse_clause(CubeImpl* cube, const TOVAString& text, const TOVAString& context);
 
 // Applies the query's filters and sorts to the axes of `resolved`: the axes they touch get an
-// order, and lose the members that no kept tuple holds. Throws the evaluator's exceptions.
-void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved,
+// order, and, unless `known` (the grid of `resolved` already computed, may be null) is given to
+// read values from, lose the members that no kept tuple holds. Throws the evaluator's exceptions.
+void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& resolved, const GridData* known,
                         const std::atomic<bool>* interrupt);
 
 // Aggregates the facts into the grid. Axes with an order show those tuples only. Refuses grids above the cube's cell limit; checks
@@ -136,6 +130,11 @@ void apply_highlights(CubeImpl* cube, const GridQuery& query, const std::vector<
 // cells. Throws MEMORY_E_CLAUSE for a subtotal or calculation of unknown numbers.
 void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vector<ResolvedCoordinate>& slicer,
                      GridData& grid, const std::atomic<bool>* interrupt);
+
+// The whole evaluation of a grid query: clauses of the axes, aggregation, highlights, then the
+// entries of subtotals and calculations. Throws as the steps do.
+std::shared_ptr<GridData> evaluate_query(CubeImpl* cube, const GridQuery& query, ResolvedQuery resolved,
+                                         const std::atomic<bool>* interrupt);
 
 // A result set over the grid, with one reference for the caller.
 MemoryResultSet* make_result_set(std::shared_ptr<const GridData> grid);

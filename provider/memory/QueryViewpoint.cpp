@@ -44,12 +44,7 @@ class MemoryViewpoint final : public common::ViewpointBase {
     ResolvedQuery query = resolve_query(*cube, grid);
     // An interrupt that came before this evaluation does not stop it.
     m_bInterrupt.store(false);
-    apply_axis_clauses(cube, grid, query, &m_bInterrupt);
-    const std::vector<ResolvedCoordinate> slicer = query.slicer;
-    std::shared_ptr<GridData> cells = evaluate_grid(cube, std::move(query), &m_bInterrupt);
-    apply_highlights(cube, grid, slicer, *cells, &m_bInterrupt);
-    apply_axis_entries(cube, grid, slicer, *cells, &m_bInterrupt);
-    return make_result_set(std::move(cells));
+    return make_result_set(evaluate_query(cube, grid, std::move(query), &m_bInterrupt));
   }
 
   // Called without the view's lock, from any thread.
