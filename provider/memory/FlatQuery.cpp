@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "QueryEngine.h"
+#include "common/CommonParameter.h"
 #include "common/FlatQueryPlan.h"
 
 namespace memory {
@@ -106,8 +107,17 @@ class FlatScan {
   }
 
   NUVA_o::RowsetDataModel* run() {
+    std::vector<FlatQueryPlan::Groups> groups;
+    for (const FlatQueryPlan::Grouping& grouping : m_Plan.groupings())
+      groups.push_back(compute(grouping));
+    return m_Plan.makeRowset(groups);
+  }
+
+ private:
+  // The groups of one grouping: one pass over the facts.
+  FlatQueryPlan::Groups compute(const FlatQueryPlan::Grouping& grouping) {
     FlatQueryPlan::Groups groups;
-    const auto& fields = m_Plan.groupFields();
+    const auto& fields = grouping.groupFields;
     const size_t dimensionCount = m_KeyColumn.size();
     // Per dimension: the offset that each leaf key adds to a fact's group, -1 when filtered.
     std::vector<std::vector<int64_t>> offsets(dimensionCount);
@@ -164,14 +174,37 @@ class FlatScan {
         }
       }
     }
+    apply_key_dates(offsets);
     std::vector<const double*> measures;
-    for (const NUVA_o::Field* field : m_Plan.measureFields())
+    for (const NUVA_o::Field* field : grouping.measureFields)
       measures.push_back(measure_column(m_Cube, field));
     scan(offsets, residual, measures, total, fields.size(), strides, cardinality, groups);
-    return m_Plan.makeRowset(groups);
+    return groups;
   }
 
- private:
+  // Each key-date parameter keeps the facts whose leaf in its hierarchy comes at or before
+  // the last leaf of its member (its value, else its default).
+  void apply_key_dates(std::vector<std::vector<int64_t>>& offsets) {
+    for (const auto& parameter : m_Cube.getParameters()) {
+      if (parameter->getType() != NUVA_o::Parameter::PT_KEYDATE) continue;
+      const HierarchyImpl* hierarchy = m_Cube.findHierarchy(parameter->getHierarchyUniqueName());
+      if (!hierarchy) continue;
+      auto values = parameter->getParameterValues();
+      if (values.empty()) values = parameter->getParameterDefaultValues();
+      if (values.empty()) continue;
+      const int32_t member = hierarchy->findMember(common::parameterValueText(*values.front()));
+      if (member < 0) continue;
+      const int32_t endLeaf = hierarchy->member(member).endLeaf;
+      const auto& dimensions = m_Cube.dimensions();
+      for (size_t d = 0; d < dimensions.size(); ++d) {
+        if (dimensions[d].get() != hierarchy->dimension()) continue;
+        std::vector<int64_t>& table = offset_table(offsets, d);
+        for (size_t k = 0; k < table.size(); ++k)
+          if (hierarchy->m_LeafPosition[k] >= endLeaf) table[k] = -1;
+      }
+    }
+  }
+
   size_t dimension_of(int keyColumn) const {
     return static_cast<size_t>(std::find(m_KeyColumn.begin(), m_KeyColumn.end(), keyColumn) -
                                m_KeyColumn.begin());

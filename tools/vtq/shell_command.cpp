@@ -87,6 +87,8 @@ const char* const kHelp =
     "  xml               prints the view as a CubeView document\n"
     "  sql STATEMENT     runs a flat request and prints its rows: SELECT fields FROM hierarchies\n"
     "                    [WHERE conditions]; text fields group the rows, measures are summed\n"
+    "  sql-file FILE     runs the flat request in FILE: a statement or an XML query document\n"
+    "                    (DPCOMMANDS ... QUERY with QUERYRESULT, QUERYCONDITION, GROUPINGSETS)\n"
     "  params            each parameter of the cube: type, current values, default; then the\n"
     "                    number of change notices the parameters have delivered\n"
     "  param NAME VALUE...\n"
@@ -229,6 +231,8 @@ class Shell : public NUVA_o::Parameter::ParameterListener {
       return;
     }
     if (command == "sql" && !alone) return sql(text_between(words, line, 1, words.size()));
+    if (command == "sql-file" && !alone)
+      return sql(readStatementFile(text_between(words, line, 1, words.size())));
     if (command == "params" && alone) return params();
     if (command == "param") return param(words, line);
     if (command == "begin" && alone) return transaction("begin");
