@@ -56,6 +56,7 @@ class VTQ_EXPORT TOVAXMLQueryProcessorCommon : public support::RefCountImpl,
   void processKeydateVariable(const DOMElement* condition);
   bool find_keydate_filter(const DOMElement* condition, const DOMElement*& filter,
                            auto_unuse<NUVA_o::Parameter>& parameter) const;
+  // The key-date prompt the key names, or empty.
   auto_unuse<NUVA_o::Parameter> keydate_parameter(const TOVAString& key) const;
   void buildQueryColumns(const std::vector<DOMElement*>& objects);
   void use_field(const NUVA_o::Field& field);
@@ -78,6 +79,8 @@ class VTQ_EXPORT TOVAXMLQueryProcessorCommon : public support::RefCountImpl,
   const DOMElement* m_pWhere = nullptr;
   // Hierarchies of the selected text fields, in first-use order: the FROM list.
   std::vector<TOVAString> m_FromHierarchies;
+  // The cube's key-date prompts, by unique name or by the name inside its brackets.
+  std::vector<auto_unuse<NUVA_o::Parameter>> m_KeyDates;
   // The key-date parameter whose transaction the document holds open until it is done.
   auto_unuse<NUVA_o::Parameter> m_pKeyDate;
 };

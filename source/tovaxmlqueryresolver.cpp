@@ -42,7 +42,7 @@ TOVAString keyPathAfterVariable(const TOVAString& key) {
 }
 
 DOMElement* requiredCondition(const DOMElement* filter) {
-  DOMElement* condition = XmlSupport::findChild(filter, "CONDITION");
+  DOMElement* condition = XmlSupport::findChild(filter, u"CONDITION");
   if (!condition || !condition->hasChildNodes())
     support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_XMLQ_MISSING_ELEMENT,
                                             "CONDITION", "with CONSTANT elements in a FILTER");
@@ -51,7 +51,7 @@ DOMElement* requiredCondition(const DOMElement* filter) {
 
 std::vector<XmlQueryConstant> readConstants(const DOMElement* condition) {
   std::vector<XmlQueryConstant> constants;
-  for (DOMElement* constant : XmlSupport::getDescendantElementsByTagName(condition, "CONSTANT")) {
+  for (DOMElement* constant : XmlSupport::getDescendantElementsByTagName(condition, u"CONSTANT")) {
     const xercesc::DOMNamedNodeMap* attributes = constant->getAttributes();
     const DOMNode* first = attributes && attributes->getLength() ? attributes->item(0) : nullptr;
     TOVAString name = first ? XmlSupport::getNodeName(first) : TOVAString();
@@ -107,7 +107,10 @@ TOVAXMLQueryResolver::FieldRef TOVAXMLQueryResolver::find_field(const TOVAString
 }
 
 TOVAXMLQueryResolver::FieldRef TOVAXMLQueryResolver::resolveToField(const TOVAString& key) const {
-  return find_field(normalised(key));
+  // Documents name the same few fields over and over; the cube does not change meanwhile.
+  auto known = m_Fields.find(key);
+  if (known == m_Fields.end()) known = m_Fields.emplace(key, find_field(normalised(key))).first;
+  return FieldRef::share(known->second.get());
 }
 
 TOVAXMLQueryResolver::FieldRef TOVAXMLQueryResolver::resolveToCalculatedField(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,7 +22,8 @@ class VTQ_EXPORT TOVAXMLQueryResolver : public support::RefCountImpl {
   // The cube is borrowed: the processor that makes a resolver holds it.
   explicit TOVAXMLQueryResolver(NUVA_o::Cube* cube);
 
-  // The key normalised by the cube, then searched as a field.
+  // The key normalised by the cube, then searched as a field; remembered per key, so a
+  // resolver serves one document of one unchanging cube.
   FieldRef resolveToField(const TOVAString& key) const;
   // The calculated field of the cube's calculation dimension for `expression`.
   FieldRef resolveToCalculatedField(const TOVAString& expression) const;
@@ -53,6 +55,8 @@ class VTQ_EXPORT TOVAXMLQueryResolver : public support::RefCountImpl {
   TOVAString normalised(const TOVAString& key) const;
 
   NUVA_o::Cube* m_pCube;
+  // What resolveToField found for each key (empty for nothing).
+  mutable std::unordered_map<TOVAString, FieldRef> m_Fields;
 };
 
 // The text after the key's first "." with that "." ("" when there is none).

@@ -349,6 +349,13 @@ TEST_F(XmlQueryTest, DocumentsBecomeTrees) {
                       document(cols + "<GROUPINGSETS><GROUPINGSET><INDEX VALUE=\"0\"/><INDEX "
                                       "VALUE=\"1\"/></GROUPINGSET><GROUPINGSET/><GROUPINGSET><INDEX "
                                       "VALUE=\"1\"/></GROUPINGSET></GROUPINGSETS>")));
+  // Regression: a caption spelling a hierarchy's unique name was taken for the hierarchy, and
+  // the condition compared a field with a hierarchy (refused) instead of with a text.
+  const std::string odd = document(cols + where(filter("[Product].[Category]", "Equal", {"[Product]"})));
+  EXPECT_EQ("SELECT [Product].[Category], [Measures].[Sales] FROM [Product] WHERE "
+            "[Product].[Category] = '[Product]'",
+            tree_text(m_Sample.get(), odd));
+  EXPECT_EQ(0u, rows(odd).size());
   // Executed, a set of the measure alone adds one row of the grand total.
   Rows sets = rows(document(cols + "<GROUPINGSETS><GROUPINGSET><INDEX VALUE=\"0\"/><INDEX VALUE=\"1\"/>"
                                    "</GROUPINGSET><GROUPINGSET><INDEX VALUE=\"1\"/></GROUPINGSET></GROUPINGSETS>"));
