@@ -89,16 +89,61 @@ FlatQueryPlan::FlatQueryPlan(const TOVASQLExpression& root) : m_Root(root) {
     hierarchies.push_back(child(*from, i)->getStringValue());
   for (unsigned i = 0; i < fields->getNumChildren(); ++i)
     add_field(*child(*fields, i), hierarchies);
+  const TOVASQLExpression* groupBy = nullptr;
   for (unsigned i = 2; i < root.getNumChildren(); ++i) {
     const TOVASQLExpression* clause = child(root, i);
-    if (clause->getType() == T::TOVASQL_ET_GROUPBY)
-      support::raise<UnsupportedOperationExceptionImpl>(moduleName(),
-                                                        support::COMMON_E_FLAT_GROUPING_SETS);
+    if (clause->getType() == T::TOVASQL_ET_GROUPBY && !groupBy) {
+      groupBy = clause;
+      continue;
+    }
     if (clause->getType() != T::TOVASQL_ET_WHERE || clause->getNumChildren() != 1 ||
-        m_pCondition)
-      malformed("a clause other than WHERE");
+        m_pCondition || groupBy)
+      malformed("a clause other than WHERE and GROUP BY");
     m_pCondition = normalise(*child(*clause, 0));
   }
+  if (!groupBy) {
+    m_Groupings.push_back(make_grouping(nullptr));
+    return;
+  }
+  for (unsigned i = 0; i < groupBy->getNumChildren(); ++i) {
+    const TOVASQLExpression* set = child(*groupBy, i);
+    if (set->getType() != T::TOVASQL_ET_GROUPINGSET) malformed("GROUP BY without grouping sets");
+    m_Groupings.push_back(make_grouping(set));
+  }
+  if (m_Groupings.empty()) malformed("GROUP BY without grouping sets");
+}
+
+FlatQueryPlan::Grouping FlatQueryPlan::make_grouping(const TOVASQLExpression* set) const {
+  // The unique names the set names; every one must be a selected column's.
+  std::vector<TOVAString> named;
+  for (unsigned i = 0; set && i < set->getNumChildren(); ++i) {
+    const NUVA_o::Field* field = child(*set, i)->getField();
+    if (!field) malformed("a grouping set item that is no field");
+    const TOVAString& name = field->getUniqueName();
+    if (std::none_of(m_Columns.begin(), m_Columns.end(),
+                     [&](const Column& c) { return c.field->getUniqueName() == name; }))
+      support::raise<InvalidExpressionExceptionImpl>(
+          moduleName(), support::COMMON_E_FLAT_GROUPING_SET_FIELD, name);
+    named.push_back(name);
+  }
+  auto in_set = [&](const NUVA_o::Field* field) {
+    return !set || std::find(named.begin(), named.end(), field->getUniqueName()) != named.end();
+  };
+  Grouping grouping;
+  std::vector<int> groupSlot(m_GroupFields.size(), -1), measureSlot(m_MeasureFields.size(), -1);
+  for (size_t f = 0; f < m_GroupFields.size(); ++f)
+    if (in_set(m_GroupFields[f])) {
+      groupSlot[f] = static_cast<int>(grouping.groupFields.size());
+      grouping.groupFields.push_back(m_GroupFields[f]);
+    }
+  for (size_t f = 0; f < m_MeasureFields.size(); ++f)
+    if (in_set(m_MeasureFields[f])) {
+      measureSlot[f] = static_cast<int>(grouping.measureFields.size());
+      grouping.measureFields.push_back(m_MeasureFields[f]);
+    }
+  for (const Column& column : m_Columns)
+    grouping.columnSlots.push_back(column.measure ? measureSlot[column.slot] : groupSlot[column.slot]);
+  return grouping;
 }
 
 FlatQueryPlan::~FlatQueryPlan() = default;
@@ -190,39 +235,46 @@ std::unique_ptr<FlatCondition> FlatQueryPlan::normalise(const TOVASQLExpression&
   return out;
 }
 
-NUVA_o::RowsetDataModel* FlatQueryPlan::makeRowset(const Groups& groups) const {
+NUVA_o::RowsetDataModel* FlatQueryPlan::makeRowset(const std::vector<Groups>& computed) const {
+  if (computed.size() != m_Groupings.size()) malformed("groups computed for other groupings");
   RowsetDataModelBase::ColumnInfos columns;
   m_Root.getColumnInfos(columns);
-  const size_t keyWidth = m_GroupFields.size(), sumWidth = m_MeasureFields.size();
-  size_t count = keyWidth ? groups.keys.size() / keyWidth
-                          : (sumWidth ? groups.sums.size() / sumWidth : 0);
-  std::vector<size_t> order(count);
-  std::iota(order.begin(), order.end(), size_t{0});
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return std::lexicographical_compare(
-        groups.keys.begin() + static_cast<ptrdiff_t>(a * keyWidth),
-        groups.keys.begin() + static_cast<ptrdiff_t>((a + 1) * keyWidth),
-        groups.keys.begin() + static_cast<ptrdiff_t>(b * keyWidth),
-        groups.keys.begin() + static_cast<ptrdiff_t>((b + 1) * keyWidth));
-  });
   RowsetDataModelBase::Rows rows;
   const auto width = static_cast<unsigned>(m_Columns.size());
-  for (size_t g : order) {
-    auto_unuse<RowBase> row(new RowBase(width));
-    for (unsigned c = 0; c < width; ++c) {
-      const Column& column = m_Columns[c];
-      if (column.measure)
-        row->addDatum(c, NUVA_o::CellValue::real(column.field->getDataType(),
-                                                 groups.sums[g * sumWidth + column.slot]));
-      else
-        row->addDatum(c, NUVA_o::CellValue::text(
-                             column.field->getDataType(),
-                             groups.values[column.slot][groups.keys[g * keyWidth + column.slot]]));
+  for (size_t s = 0; s < m_Groupings.size(); ++s) {
+    const Grouping& grouping = m_Groupings[s];
+    const Groups& groups = computed[s];
+    const size_t keyWidth = grouping.groupFields.size(), sumWidth = grouping.measureFields.size();
+    size_t count = keyWidth ? groups.keys.size() / keyWidth
+                            : (sumWidth ? groups.sums.size() / sumWidth : 0);
+    std::vector<size_t> order(count);
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      return std::lexicographical_compare(
+          groups.keys.begin() + static_cast<ptrdiff_t>(a * keyWidth),
+          groups.keys.begin() + static_cast<ptrdiff_t>((a + 1) * keyWidth),
+          groups.keys.begin() + static_cast<ptrdiff_t>(b * keyWidth),
+          groups.keys.begin() + static_cast<ptrdiff_t>((b + 1) * keyWidth));
+    });
+    const size_t first = rows.size();
+    for (size_t g : order) {
+      auto_unuse<RowBase> row(new RowBase(width));
+      for (unsigned c = 0; c < width; ++c) {
+        const int slot = grouping.columnSlots[c];
+        if (slot < 0) continue;  // a column this grouping set leaves empty
+        const auto at = static_cast<size_t>(slot);
+        const NUVA_o::Field* field = m_Columns[c].field;
+        if (m_Columns[c].measure)
+          row->addDatum(c, NUVA_o::CellValue::real(field->getDataType(), groups.sums[g * sumWidth + at]));
+        else
+          row->addDatum(c, NUVA_o::CellValue::text(field->getDataType(),
+                                                   groups.values[at][groups.keys[g * keyWidth + at]]));
+      }
+      rows.emplace_back(row.release());
     }
-    rows.emplace_back(row.release());
+    // Aggregates without grouping make one row even over no facts, as in SQL.
+    if (keyWidth == 0 && rows.size() == first && width > 0) rows.emplace_back(new RowBase(width));
   }
-  // Aggregates without grouping make one row even over no facts, as in SQL.
-  if (keyWidth == 0 && rows.empty() && width > 0) rows.emplace_back(new RowBase(width));
   return new RowsetDataModelBase(std::move(columns), std::move(rows));
 }
 

@@ -6,7 +6,9 @@
 #include "support/CoreLog.h"
 #include "support/ErrorCodes.h"
 #include "support/Exceptions.h"
+#include "tovasqlexpressionbuildercommon.h"
 #include "tovasqlexpressioncommon.h"
+#include "tovaxmlqueryprocessorcommon.h"
 
 namespace common {
 
@@ -32,16 +34,24 @@ NUVA_o::RowsetDataModel* FlattenerCommon::execute_query(const TOVAString& text) 
     support_dll::AssertionFailure("m_pCube != NULL", "flattenercommon", 93);
     return nullptr;
   }
+  auto_unuse<NUVA_o::tovasql_parser::TOVASQLExpression> root;
   // Only a leading '<' makes a document: a statement may contain any word, a document any
   // text in its values.
-  if (is_xml_document(text))
-    support::raise<UnsupportedOperationExceptionImpl>(moduleName(),
-                                                      support::COMMON_E_FLAT_XML_NOT_AVAILABLE);
-  auto_unuse<TOVASQLExpressionCommon> root(new TOVASQLExpressionCommon(m_pCube.get()));
-  root->setTextAndCreateTree(text);
-  // A statement that names no field, or compares a field with a value of another type, is
-  // refused here so that no provider has to.
-  FlatQueryPlan{*root};
+  if (is_xml_document(text)) {
+    auto_unuse<TOVAXMLQueryProcessorCommon> processor(new TOVAXMLQueryProcessorCommon(
+        auto_unuse<TOVASQLExpressionBuilder>(new TOVASQLExpressionBuilderCommon), m_pCube.get()));
+    // The plan's checks run before the document's key date is committed, so that a tree the
+    // plan refuses leaves the parameters as they were.
+    root.reset(processor->parse_xml(
+        text, [](const NUVA_o::tovasql_parser::TOVASQLExpression& tree) { FlatQueryPlan{tree}; }));
+  } else {
+    auto_unuse<TOVASQLExpressionCommon> statement(new TOVASQLExpressionCommon(m_pCube.get()));
+    statement->setTextAndCreateTree(text);
+    // A statement that names no field, or compares a field with a value of another type, is
+    // refused here so that no provider has to.
+    FlatQueryPlan{*statement};
+    root = std::move(statement);
+  }
   return m_pCube->executeQuery(root.get());
 }
 

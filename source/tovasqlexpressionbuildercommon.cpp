@@ -85,6 +85,14 @@ void TOVASQLExpressionBuilderCommon::buildGroupingSetItemNode(int index) {
        "buildGroupingSetItemNode");
 }
 
+void TOVASQLExpressionBuilderCommon::buildStringValueNode(const TOVAString& text) {
+  auto_unuse<TOVASQLExpressionCommon> node(
+      new TOVASQLExpressionCommon(root("buildStringValueNode").getCube()));
+  node->set_node_type(TOVASQLExpression::TOVASQL_ET_STRINGVALUE);
+  node->set_string_value(text);
+  push(std::move(node), "buildStringValueNode");
+}
+
 void TOVASQLExpressionBuilderCommon::process_group_field(TOVASQLExpressionCommon& node,
                                                          int index) {
   if (m_GroupFields.count(index))

@@ -28,6 +28,7 @@ class VTQ_EXPORT TOVASQLExpressionBuilderCommon : public support::RefCountImpl,
                                int index) override;
   void buildFieldNode(auto_unuse<NUVA_o::Field> field, bool hasIndex, int index) override;
   void buildGroupingSetItemNode(int index) override;
+  void buildStringValueNode(const TOVAString& text) override;
 
  protected:
   ~TOVASQLExpressionBuilderCommon() override = default;

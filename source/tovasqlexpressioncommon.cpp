@@ -266,8 +266,17 @@ void TOVASQLExpressionCommon::add_child_node(auto_unuse<Node> node) {
 }
 
 NUVA_o::Hierarchy* TOVASQLExpressionCommon::find_hierarchy(const TOVAString& name) const {
-  if (!m_pCube) return nullptr;
-  const auto& dimensions = m_pCube->getDimensions();
+  return find_hierarchy(m_pCube.get(), name);
+}
+
+NUVA_o::Field* TOVASQLExpressionCommon::find_field(const TOVAString& name) const {
+  return find_field(m_pCube.get(), name);
+}
+
+NUVA_o::Hierarchy* TOVASQLExpressionCommon::find_hierarchy(const NUVA_o::Cube* cube,
+                                                           const TOVAString& name) {
+  if (!cube) return nullptr;
+  const auto& dimensions = cube->getDimensions();
   for (NUVA_o::Dimension* dimension : dimensions) {
     if (dimension->getUniqueName() == name) {
       if (NUVA_o::Hierarchy* hierarchy = dimension->getHierarchy(name)) return hierarchy;
@@ -279,9 +288,10 @@ NUVA_o::Hierarchy* TOVASQLExpressionCommon::find_hierarchy(const TOVAString& nam
   return nullptr;
 }
 
-NUVA_o::Field* TOVASQLExpressionCommon::find_field(const TOVAString& name) const {
-  if (name.empty() || !m_pCube) return nullptr;
-  for (NUVA_o::Dimension* dimension : m_pCube->getDimensions()) {
+NUVA_o::Field* TOVASQLExpressionCommon::find_field(const NUVA_o::Cube* cube,
+                                                   const TOVAString& name) {
+  if (name.empty() || !cube) return nullptr;
+  for (NUVA_o::Dimension* dimension : cube->getDimensions()) {
     for (NUVA_o::Hierarchy* hierarchy : dimension->getHierarchies()) {
       const TOVAString& prefix = hierarchy->getUniqueName();
       if (name.length() >= prefix.length() && name.strncmp(prefix, prefix.length(), 0) == 0)
@@ -415,8 +425,8 @@ void TOVASQLExpressionCommon::add_expression_node(Type type) {
         set->add_child_node(std::move(item));
       }
       if (!measure)
-        support::raise<InvalidXMLExceptionImpl>(moduleName(), support::COMMON_E_INVALID_XML,
-                                                "GROUPINGSET", set->getText(true));
+        support::raise<InvalidXMLExceptionImpl>(
+            moduleName(), support::COMMON_E_XMLQ_GROUPING_SET_MEASURE, set->getText(true));
       if (!set->m_Children.empty()) write_queue(std::move(set), false);
       break;
     }

@@ -101,6 +101,11 @@ class VTQ_EXPORT TOVASQLExpressionCommon : public support::RefCountImpl,
   NUVA_o::Hierarchy* find_hierarchy(const TOVAString& name) const;
   // With one reference for the caller, or null.
   NUVA_o::Field* find_field(const TOVAString& name) const;
+  // The same searches on any cube (null gives null): a hierarchy by the unique name of its
+  // dimension first, then by its own; a field in the first hierarchy whose unique name begins
+  // the name (compared without case), found there or not at all.
+  static NUVA_o::Hierarchy* find_hierarchy(const NUVA_o::Cube* cube, const TOVAString& name);
+  static NUVA_o::Field* find_field(const NUVA_o::Cube* cube, const TOVAString& name);
 
  protected:
   ~TOVASQLExpressionCommon() override;

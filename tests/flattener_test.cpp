@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "NUVA_o/Flattener.h"
+#include "CountingCube.h"
 #include "SampleOracle.h"
 #include "ViewTesting.h"
 #include "VtqTest.h"
@@ -21,63 +22,12 @@ using NUVA_o::tovasql_parser::TOVASQLExpression;
 
 namespace {
 
-// The sample cube behind a cube that counts the flat requests that reach it.
-class CountingCube : public support::RefCountImpl, public NUVA_o::Cube {
- public:
-  explicit CountingCube(NUVA_o::Cube* cube)
-      : RefCountImpl("CountingCube", support::nextInstanceNumber<CountingCube>()),
-        m_pCube(auto_unuse<NUVA_o::Cube>::share(cube)) {}
-  int executed = 0;
-
-  NUVA_o::RowsetDataModel* executeQuery(TOVASQLExpression* root) override {
-    ++executed;
-    return m_pCube->executeQuery(root);
-  }
-  void prepareForFlattening() override { m_pCube->prepareForFlattening(); }
-  void getProviderName(TOVAString& out) const override { m_pCube->getProviderName(out); }
-  void addConnectionListener(ConnectionListener*) override {}
-  bool addListener(Listener*) override { return false; }
-  void removeConnectionListener(ConnectionListener*) override {}
-  void removeListener(Listener*) override {}
-  const std::vector<NUVA_o::Dimension*>& getDimensions() const override {
-    return m_pCube->getDimensions();
-  }
-  NUVA_o::Dimension* getCalculationDimension() const override { return nullptr; }
-  NUVA_o::Dimension* getDimensionByName(const TOVAString& n) const override {
-    return m_pCube->getDimensionByName(n);
-  }
-  bool supports(int c) const override { return m_pCube->supports(c); }
-  void persistCalculatedMembers(XmlSupport&, DOMElement*) const override {}
-  void restoreCalculatedMembers(DOMElement*) override {}
-  int classifyName(const TOVAString& n, TOVAString& t) const override {
-    return m_pCube->classifyName(n, t);
-  }
-  unsigned classifyBracedName(const TOVAString& n, int p) const override {
-    return m_pCube->classifyBracedName(n, p);
-  }
-  NUVA_o::Parameter* getParameterByName(const TOVAString&) const override { return nullptr; }
-  std::vector<auto_unuse<NUVA_o::Parameter>> getParameters() const override { return {}; }
-  bool hasParameters() const override { return false; }
-  NUVA_o::Hierarchy* getHierarchyByUniqueName(const TOVAString& n) const override {
-    return m_pCube->getHierarchyByUniqueName(n);
-  }
-  bool getDefaultAxisNullFilter() const override { return false; }
-  int getStringColumnDisplaySize() const override { return m_pCube->getStringColumnDisplaySize(); }
-  bool supportsTechnicalNames() const override { return false; }
-  void normalizeKey(TOVAString& out, const TOVAString& key) const override { out = key; }
-  const TOVAString& getName() const override { return m_pCube->getName(); }
-
- private:
-  ~CountingCube() override = default;
-  auto_unuse<NUVA_o::Cube> m_pCube;
-};
-
 class FlattenerTest : public vtq_testing::VtqTest {
  protected:
   void SetUp() override {
     VtqTest::SetUp();
     m_Sample.reset(memory::loadCube(vtq_testing::sampleCubePath()));
-    m_Cube.reset(new CountingCube(m_Sample.get()));
+    m_Cube.reset(new vtq_testing::CountingCube(m_Sample.get()));
     m_Flattener.reset(createCommonFlattener(m_Cube.get()));
   }
   void TearDown() override {
@@ -102,7 +52,7 @@ class FlattenerTest : public vtq_testing::VtqTest {
   }
 
   auto_unuse<memory::MemoryCube> m_Sample;
-  auto_unuse<CountingCube> m_Cube;
+  auto_unuse<vtq_testing::CountingCube> m_Cube;
   auto_unuse<NUVA_o::Flattener> m_Flattener;
 };
 
@@ -147,7 +97,7 @@ TEST_F(FlattenerTest, FormIsDecidedByTheFirstCharacter) {
   // document with the word in a value was parsed as a statement and "Select" was not one.
   EXPECT_EQ(1u, run("Select [Measures].[Sales] FROM [Product]")->getRowCount());
   EXPECT_EQ(1, m_Cube->executed);
-  EXPECT_EQ(support::COMMON_E_FLAT_XML_NOT_AVAILABLE,
+  EXPECT_EQ(support::COMMON_E_XMLQ_MISSING_ELEMENT,
             failure(u"\uFEFF \n <Query><Value>select</Value></Query>"));
   EXPECT_EQ(support::COMMON_E_SYNTAX, failure("  [Product] <"));
   EXPECT_EQ(1, m_Cube->executed);

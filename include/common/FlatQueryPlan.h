@@ -55,9 +55,21 @@ class VTQ_EXPORT FlatQueryPlan {
     std::vector<double> sums;
   };
 
+  // One way of grouping the rows: the statement's own (every group and measure field) or one
+  // grouping set of its GROUP BY, which groups by its text fields, sums its measures and
+  // leaves the other columns empty.
+  struct Grouping {
+    // Both in the plan's order (borrowed from the plan).
+    std::vector<NUVA_o::Field*> groupFields;
+    std::vector<NUVA_o::Field*> measureFields;
+    // Per column: its position in groupFields or measureFields, -1 when the column is empty.
+    std::vector<int> columnSlots;
+  };
+
   // Throws an exception of the library's family (nothing is executed) for a tree that is not
   // a SELECT, a selected text field whose hierarchy the FROM list does not name, a condition
-  // on something that is no field, or a value of the wrong type for its field.
+  // on something that is no field, a value of the wrong type for its field, or a grouping set
+  // naming a field that no column selects.
   explicit FlatQueryPlan(const NUVA_o::tovasql_parser::TOVASQLExpression& root);
   ~FlatQueryPlan();
   FlatQueryPlan(const FlatQueryPlan&) = delete;
@@ -69,17 +81,21 @@ class VTQ_EXPORT FlatQueryPlan {
   const std::vector<NUVA_o::Field*>& measureFields() const { return m_MeasureFields; }
   // Null when the statement has no WHERE.
   const FlatCondition* condition() const { return m_pCondition.get(); }
+  // One per grouping set of the GROUP BY, in its order; else one with every field.
+  const std::vector<Grouping>& groupings() const { return m_Groupings; }
 
-  // The rowset, with one reference for the caller: one row per group, ordered by value ids
-  // field by field. A statement without group fields has one row, empty (DT_NULL) when no
-  // group was computed.
-  NUVA_o::RowsetDataModel* makeRowset(const Groups& groups) const;
+  // The rowset, with one reference for the caller, from the groups computed for each
+  // grouping (fields as the grouping lists them): the rows of each grouping in turn, one per
+  // group, ordered by value ids field by field. A grouping without group fields has one row,
+  // empty (DT_NULL) when no group was computed.
+  NUVA_o::RowsetDataModel* makeRowset(const std::vector<Groups>& groups) const;
 
  private:
   void add_field(const NUVA_o::tovasql_parser::TOVASQLExpression& node,
                  const std::vector<TOVAString>& from);
   std::unique_ptr<FlatCondition> normalise(const NUVA_o::tovasql_parser::TOVASQLExpression& node);
   NUVA_o::Field* keep(const NUVA_o::Field* field);
+  Grouping make_grouping(const NUVA_o::tovasql_parser::TOVASQLExpression* set) const;
 
   const NUVA_o::tovasql_parser::TOVASQLExpression& m_Root;
   std::vector<auto_unuse<NUVA_o::Field>> m_Kept;
@@ -87,6 +103,7 @@ class VTQ_EXPORT FlatQueryPlan {
   std::vector<NUVA_o::Field*> m_GroupFields;
   std::vector<NUVA_o::Field*> m_MeasureFields;
   std::unique_ptr<FlatCondition> m_pCondition;
+  std::vector<Grouping> m_Groupings;
 };
 
 }  // namespace common

@@ -38,6 +38,8 @@ class VTQ_EXPORT TOVASQLExpressionBuilder : public virtual olap_api::RefCount {
   // Pushes the field node registered under `index` once more; InvalidXMLException when no
   // node carries that index.
   virtual void buildGroupingSetItemNode(int index) = 0;
+  // A STRINGVALUE node holding `text` as it is, without the name search of buildStringNode.
+  virtual void buildStringValueNode(const TOVAString& text) = 0;
 };
 
 }  // namespace common

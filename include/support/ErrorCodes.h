@@ -89,12 +89,24 @@ enum ErrorCode : uint32_t {
   // Flat requests: the expression builder, the flattener and statement plans.
   COMMON_E_TOVASQL_DUPLICATE_COLUMN = 0xC2011130,  // %1 field, %2 column index
   COMMON_E_TOVASQL_UNKNOWN_COLUMN = 0xC2011131,    // %1 column index
-  COMMON_E_FLAT_XML_NOT_AVAILABLE = 0xC2011132,
   COMMON_E_FLAT_MALFORMED_TREE = 0xC2011133,       // %1 what is wrong
   COMMON_E_FLAT_UNKNOWN_FIELD = 0xC2011134,        // %1 name
   COMMON_E_FLAT_FIELD_NOT_IN_FROM = 0xC2011135,    // %1 field, %2 its hierarchy
   COMMON_E_FLAT_WRONG_TYPE = 0xC2011136,           // %1 field, %2 value
-  COMMON_E_FLAT_GROUPING_SETS = 0xC2011137,
+  COMMON_E_FLAT_GROUPING_SET_FIELD = 0xC2011138,   // %1 field of a grouping set that no column selects
+  COMMON_E_XMLQ_NOT_WELL_FORMED = 0xC2011139,      // %1 parser's reason
+  COMMON_E_XMLQ_MISSING_ELEMENT = 0xC201113A,      // %1 element, %2 where it is required
+  COMMON_E_XMLQ_UNEXPECTED_ELEMENT = 0xC201113B,   // %1 element, %2 where it stands
+  COMMON_E_XMLQ_BAD_VALUE = 0xC201113C,            // %1 attribute, %2 value
+  COMMON_E_XMLQ_CONSTANT_COUNT = 0xC201113D,       // %1 operator, %2 constants found
+  COMMON_E_XMLQ_CONSTANT_ATTRIBUTE = 0xC201113E,   // %1 attribute name
+  COMMON_E_XMLQ_UNKNOWN_KEY = 0xC201113F,          // %1 key
+  COMMON_E_XMLQ_UNSUPPORTED_OPERATOR = 0xC201115A, // %1 operator
+  COMMON_E_XMLQ_LIMIT = 0xC201115B,                // %1 what, %2 limit
+  COMMON_E_XMLQ_INCOMPLETE = 0xC201115C,           // %1 why (an exception)
+  COMMON_E_XMLQ_HIERARCHY_MAP = 0xC201115D,        // %1 why
+  COMMON_E_XMLQ_GROUPING_SET_MEASURE = 0xC201115E, // %1 grouping set
+  COMMON_E_XMLQ_SECOND_HIERARCHY = 0xC2019003,     // %1 hierarchy, %2 hierarchy of its dimension already used
 
   // Providers and the platform.
   COMMON_E_NO_PROVIDER_OBJECT = 0xC2011200,

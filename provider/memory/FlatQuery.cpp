@@ -8,6 +8,7 @@
 
 #include "NUVA_o/TOVALOVUniqueRowFilter.h"
 #include "QueryEngine.h"
+#include "common/CommonParameter.h"
 #include "common/FlatQueryPlan.h"
 
 namespace memory {
@@ -107,8 +108,17 @@ class FlatScan {
   }
 
   NUVA_o::RowsetDataModel* run() {
+    std::vector<FlatQueryPlan::Groups> groups;
+    for (const FlatQueryPlan::Grouping& grouping : m_Plan.groupings())
+      groups.push_back(compute(grouping));
+    return m_Plan.makeRowset(groups);
+  }
+
+ private:
+  // The groups of one grouping: one pass over the facts.
+  FlatQueryPlan::Groups compute(const FlatQueryPlan::Grouping& grouping) {
     FlatQueryPlan::Groups groups;
-    const auto& fields = m_Plan.groupFields();
+    const auto& fields = grouping.groupFields;
     const size_t dimensionCount = m_KeyColumn.size();
     // Per dimension: the offset that each leaf key adds to a fact's group, -1 when filtered.
     std::vector<std::vector<int64_t>> offsets(dimensionCount);
@@ -165,19 +175,59 @@ class FlatScan {
         }
       }
     }
+    apply_key_dates(offsets);
     std::vector<const double*> measures;
-    for (const NUVA_o::Field* field : m_Plan.measureFields())
+    for (const NUVA_o::Field* field : grouping.measureFields)
       measures.push_back(measure_column(m_Cube, field));
     scan(offsets, residual, measures, total, fields.size(), strides, cardinality, groups);
-    return m_Plan.makeRowset(groups);
+    return groups;
   }
 
+  // Each key-date parameter keeps the facts whose leaf in its hierarchy comes at or before
+  // the last leaf of its member (its value, else its default).
+  struct KeyDateCut {
+    size_t dimension;
+    const HierarchyImpl* hierarchy;
+    int32_t endLeaf;
+  };
+
+  std::vector<KeyDateCut> key_date_cuts() const {
+    std::vector<KeyDateCut> cuts;
+    for (const auto& parameter : m_Cube.getParameters()) {
+      if (parameter->getType() != NUVA_o::Parameter::PT_KEYDATE) continue;
+      const HierarchyImpl* hierarchy = m_Cube.findHierarchy(parameter->getHierarchyUniqueName());
+      if (!hierarchy) continue;
+      auto values = parameter->getParameterValues();
+      if (values.empty()) values = parameter->getParameterDefaultValues();
+      if (values.empty()) continue;
+      const int32_t member = hierarchy->findMember(common::parameterValueText(*values.front()));
+      if (member < 0) continue;
+      const auto& dimensions = m_Cube.dimensions();
+      for (size_t d = 0; d < dimensions.size(); ++d)
+        if (dimensions[d].get() == hierarchy->dimension())
+          cuts.push_back({d, hierarchy, hierarchy->member(member).endLeaf});
+    }
+    return cuts;
+  }
+
+  void apply_key_dates(std::vector<std::vector<int64_t>>& offsets) {
+    for (const KeyDateCut& cut : key_date_cuts()) {
+      std::vector<int64_t>& table = offset_table(offsets, cut.dimension);
+      for (size_t k = 0; k < table.size(); ++k)
+        if (cut.hierarchy->m_LeafPosition[k] >= cut.endLeaf) table[k] = -1;
+    }
+  }
+
+ public:
   // A list of values of one text field: the texts of its level's members that facts passing
   // the condition reach, each text once (members of a level may share a text), in the order
   // of their first members in the level as every flat result is. Null when the request is no
   // list of values this path serves.
   NUVA_o::RowsetDataModel* run_values() {
-    if (m_Plan.columns().size() != 1 || m_Plan.groupFields().size() != 1) return nullptr;
+    // Grouping sets and key dates (which cut facts of another dimension) take the general path.
+    if (m_Plan.groupings().size() != 1 || m_Plan.columns().size() != 1 ||
+        m_Plan.groupFields().size() != 1 || !key_date_cuts().empty())
+      return nullptr;
     const TextSource source = text_source(m_Cube, m_Plan.groupFields()[0]);
     const FlatCondition* condition = m_Plan.condition();
     if (condition && !reads_only(*condition, source.dimension)) return nullptr;
@@ -208,7 +258,7 @@ class FlatScan {
       groups.keys.push_back(static_cast<uint32_t>(groups.values[0].size()));
       groups.values[0].push_back(text);
     }
-    return m_Plan.makeRowset(groups);
+    return m_Plan.makeRowset({groups});
   }
 
  private:

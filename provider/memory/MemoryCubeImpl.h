@@ -359,6 +359,9 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   mutable std::mutex m_ParameterMutex;
   std::vector<auto_unuse<NUVA_o::Parameter>> m_Parameters;
   std::atomic<bool> m_bHasParameters{false};
+  // The most cube references the parameters' values can hold: 4 for a parameter of one value
+  // and one default (a member range holds 2), no bound once a complex parameter is declared.
+  std::atomic<uint32_t> m_ParameterReferenceBound{0};
 };
 
 // A member object: a movable position on one member of a hierarchy.

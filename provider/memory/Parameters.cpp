@@ -169,6 +169,10 @@ void CubeImpl::addParameter(const ParameterDefinition& definition) {
   auto_unuse<NUVA_o::Parameter> parameter(createCommonParameter(this, server.get()));
   std::lock_guard<std::mutex> lock(m_ParameterMutex);
   m_Parameters.push_back(std::move(parameter));
+  const uint32_t bound = m_ParameterReferenceBound.load();
+  m_ParameterReferenceBound = definition.type == Parameter::PT_COMPLEX || bound > UINT32_MAX - 4
+                                  ? UINT32_MAX
+                                  : bound + 4;
   m_bHasParameters = true;
 }
 
@@ -199,7 +203,10 @@ uint32_t CubeImpl::references_held_by_parameters() const {
 
 uint32_t CubeImpl::unuse() {
   const uint32_t count = RefCountImpl::unuse();
-  if (count == 0 || !m_bHasParameters.load()) return count;
+  // Every flat tree node holds the cube: counting what the parameters hold on each release
+  // was most of the cost of dropping a tree, and cannot matter while more is held than they
+  // can hold.
+  if (count == 0 || !m_bHasParameters.load() || count > m_ParameterReferenceBound.load()) return count;
   // Parameter values hold members and sets, which hold the cube. When they are all that holds
   // it, nobody can reach the parameters any more: let them go, and the cube with them.
   if (count != references_held_by_parameters()) return count;

@@ -94,6 +94,8 @@ const char* const kHelp =
     "                    types given (i4,r8,bstr; default: the column's own), and prints each\n"
     "                    bound value with its length and status (0 ok, 2 cannot convert, 3 null,\n"
     "                    4 truncated, 6 overflow)\n"
+    "  sql-file FILE     runs the flat request in FILE: a statement or an XML query document\n"
+    "                    (DPCOMMANDS ... QUERY with QUERYRESULT, QUERYCONDITION, GROUPINGSETS)\n"
     "  params            each parameter of the cube: type, current values, default; then the\n"
     "                    number of change notices the parameters have delivered\n"
     "  param NAME VALUE...\n"
@@ -240,6 +242,8 @@ class Shell : public NUVA_o::Parameter::ParameterListener {
       return runSplitStatement(m_pView->getCube(), text_between(words, line, 1, words.size()),
                                m_Mode == "csv", m_Out);
     if (command == "sql-bind" && !alone) return sql_bind(words, line);
+    if (command == "sql-file" && !alone)
+      return sql(readStatementFile(text_between(words, line, 1, words.size())));
     if (command == "params" && alone) return params();
     if (command == "param") return param(words, line);
     if (command == "begin" && alone) return transaction("begin");

@@ -122,10 +122,10 @@ int main(int argc, char** argv) {
   exprCommand.add_to(app);
 
   CLI::App* sqlCommand = app.add_subcommand(
-      "sql", "Run a flat request (SELECT fields FROM hierarchies [WHERE conditions]) and print its rows");
+      "sql", "Run a flat request (SELECT fields FROM hierarchies [WHERE conditions], or an XML query document) and print its rows");
   std::string sqlText, sqlFile, sqlMode = "table";
   sqlCommand->add_option("STATEMENT", sqlText, "The statement");
-  sqlCommand->add_option("--file", sqlFile, "Read the statement from this file")->excludes("STATEMENT");
+  sqlCommand->add_option("--file", sqlFile, "Read the statement or XML query document from this file")->excludes("STATEMENT");
   sqlCommand->add_option("--mode", sqlMode, "How the rows are printed")
       ->capture_default_str()
       ->check(CLI::IsMember({"csv", "table"}));
