@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchRatio.h"
 #include "GeneratedFacts.h"
 #include "SqliteBaseline.h"
 #include "NUVA_o/Axis.h"
@@ -34,7 +35,8 @@
 
 namespace {
 
-constexpr size_t kFacts = 2000000;
+// 2,000,000 unless --facts N says otherwise; set once before anything is generated.
+size_t kFacts = 2000000;
 using Item = vtq_bench::GeneratedFacts::Item;
 using Month = vtq_bench::GeneratedFacts::Month;
 using City = vtq_bench::GeneratedFacts::City;
@@ -337,6 +339,7 @@ BENCHMARK(BM_ViewQueryOverSqlite)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
+  kFacts = vtq_bench::takeFactsOption(argc, argv, kFacts);
   const std::string dumpDir = vtq_bench::takeDumpCsvOption(argc, argv);
   if (!dumpDir.empty()) {
     Fixture& f = fixture();
@@ -347,9 +350,5 @@ int main(int argc, char** argv) {
     std::fprintf(expected, "%ld %.6f\n", ours.second, ours.first);
     return std::fclose(expected) == 0 ? 0 : 1;
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return vtq_bench::runWithRatios(argc, argv, {{"BM_ViewQuery", "BM_SqliteGroupBy", 0.5}});
 }
