@@ -98,25 +98,25 @@ bool read_plain_decimal(std::string_view text, double& value) {
   static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  size_t i = text[0] == '-' ? 1 : 0;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = *p == '-';
+  p += negative;
+  const char* const first = p;
+  // Unsigned arithmetic may wrap on long digit strings; those are refused below.
   uint64_t digits = 0;
-  int count = 0, decimals = -1;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c >= '0' && c <= '9') {
-      digits = digits * 10 + static_cast<uint64_t>(c - '0');
-      ++count;
-      if (decimals >= 0) ++decimals;
-    } else if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else {
-      return false;
-    }
+  while (p < end && static_cast<unsigned>(*p - '0') < 10) digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
+  ptrdiff_t count = p - first, decimals = 0;
+  if (p < end && *p == '.') {
+    const char* const fraction = ++p;
+    while (p < end && static_cast<unsigned>(*p - '0') < 10) digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
+    decimals = p - fraction;
+    count += decimals;
   }
   // A number needs a digit before or after the point ("." and "-" are not numbers).
-  if (count == 0 || count > 15 || decimals > 22) return false;
-  const double magnitude = static_cast<double>(digits) / kPowers[decimals < 0 ? 0 : decimals];
-  value = text[0] == '-' ? -magnitude : magnitude;
+  if (p != end || count == 0 || count > 15 || decimals > 22) return false;
+  const double magnitude = static_cast<double>(digits) / kPowers[decimals];
+  value = negative ? -magnitude : magnitude;
   return true;
 }
 
