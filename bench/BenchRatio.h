@@ -51,8 +51,9 @@ struct Ratio {
 // Prints one ratio in the form bench/run_all.sh gathers into its summary table:
 // "ratio CANDIDATE / BASELINE = R (goal <= G)" (or ">=").
 inline void printRatio(const Ratio& ratio, double value) {
-  std::printf("ratio %s / %s = %.2f (goal %s %.2f)\n", ratio.candidate.c_str(), ratio.baseline.c_str(), value,
-              ratio.atLeast ? ">=" : "<=", ratio.goal);
+  // Two decimals, or two significant digits for ratios far below one.
+  std::printf(value >= 0.1 ? "ratio %s / %s = %.2f (goal %s %.2f)\n" : "ratio %s / %s = %.2g (goal %s %.2f)\n",
+              ratio.candidate.c_str(), ratio.baseline.c_str(), value, ratio.atLeast ? ">=" : "<=", ratio.goal);
   std::fflush(stdout);
 }
 

@@ -7,7 +7,9 @@ set -euo pipefail
 
 awk '
   function program(path) { sub(/.*\//, "", path); sub(/\.log$/, "", path); return path }
-  /^ratio .* \/ .* = [0-9.]+ \(goal (<=|>=) [0-9.]+\)$/ {
+  # Google Benchmark may end its own output with a colour reset just before a ratio line.
+  { gsub(/\033\[[0-9;]*m/, "") }
+  /^ratio .* \/ .* = [0-9.e+-]+ \(goal (<=|>=) [0-9.]+\)$/ {
     line = $0
     sub(/^ratio /, "", line)
     split(line, parts, " = ")
@@ -17,12 +19,12 @@ awk '
     goal = form; sub(/^[<>]= /, "", goal); sub(/\)$/, "", goal)
     sub(/ .*/, "", form)
     met = (form == "<=") ? (value + 0 <= goal + 0) : (value + 0 >= goal + 0)
-    rows[++count] = sprintf("%-24s %-58s %8s %4s %-6s %s", program(FILENAME), pair, value, form, goal,
+    rows[++count] = sprintf("%-26s %-64s %8s %4s %-6s %s", program(FILENAME), pair, value, form, goal,
                             met ? "met" : "MISSED")
     missed += !met
   }
   END {
-    printf "%-24s %-58s %8s %-11s %s\n", "program", "candidate / baseline", "ratio", "goal", "result"
+    printf "%-26s %-64s %8s %-11s %s\n", "program", "candidate / baseline", "ratio", "goal", "result"
     for (i = 1; i <= count; ++i) print rows[i]
     printf "%d ratios, %d met, %d missed\n", count, count - missed, missed
   }
