@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 # Developers and CI build with warnings as errors; a plain cmake build from source does not.
 CMAKE_FLAGS = -G Ninja -DVTQ_WERROR=ON
 
-.PHONY: all deps deps-dev build build-tool run test sanitize tsan fuzz bench clean
+.PHONY: all deps deps-dev build build-tool run test sanitize tsan fuzz bench bench-duckdb clean
 
 all: build
 
@@ -64,8 +64,15 @@ fuzz: deps-dev
 	  -DVTQ_BUILD_TESTS=OFF -DVTQ_BUILD_BENCHMARKS=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# Every benchmark, then one summary table of their ratios against their goals.
 bench: build
-	@for b in $(BUILD)/bin/*_benchmark; do echo "== $$b"; $$b; done
+	@bash bench/run_all.sh $(BUILD)
+
+# The grid and flat queries against DuckDB (npm package, installed into the build directory;
+# skipped with a message without node or the package) at FACTS facts, DuckDB on 1 and 2 threads.
+FACTS ?= 2000000
+bench-duckdb: build
+	@bash bench/duckdb_compare.sh $(BUILD) --facts $(FACTS)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(FUZZ_BUILD)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -109,6 +110,24 @@ inline std::string takeDumpCsvOption(int& argc, char** argv) {
       return dir;
     }
   return std::string();
+}
+
+// The fact count of `--facts N` (removed from the arguments), or `fallback`. Exits with a
+// message when N is not a positive whole number.
+inline size_t takeFactsOption(int& argc, char** argv, size_t fallback) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--facts") == 0) {
+      char* end = nullptr;
+      const unsigned long long facts = i + 1 < argc ? std::strtoull(argv[i + 1], &end, 10) : 0;
+      if (facts == 0 || !end || *end != '\0' || argv[i + 1][0] == '-') {
+        std::fprintf(stderr, "--facts needs a positive whole number\n");
+        std::exit(2);
+      }
+      for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
+      argc -= 2;
+      return static_cast<size_t>(facts);
+    }
+  return fallback;
 }
 
 }  // namespace vtq_bench

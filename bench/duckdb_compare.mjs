@@ -1,7 +1,7 @@
-// Runs the grid and flat queries of the C++ benchmarks in DuckDB (one thread) over the tables
-// they dumped, checks DuckDB's rows and total against theirs, times the median of several runs
-// and prints the table of ratios. Called by duckdb_compare.sh:
-//   node duckdb_compare.mjs SCRATCH DATA_DIR RUNS QUERY_JSON FLAT_JSON
+// Runs the grid and flat queries of the C++ benchmarks in DuckDB (on one, then two threads) over
+// the tables they dumped, checks DuckDB's rows and total against theirs, times the median of
+// several runs and prints the table of ratios. Called by duckdb_compare.sh:
+//   node duckdb_compare.mjs SCRATCH DATA_DIR RUNS QUERY_JSON FLAT_JSON FACTS
 // Exit 2: the package cannot be loaded (the caller skips); exit 1: the results differ.
 
 import { readFileSync } from 'node:fs';
@@ -9,7 +9,8 @@ import { createRequire } from 'node:module';
 import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-const [scratch, dataDir, runsText, queryJson, flatJson] = process.argv.slice(2);
+const [scratch, dataDir, runsText, queryJson, flatJson, factsText] = process.argv.slice(2);
+const threadCounts = [1, 2];
 const runs = Math.max(1, Number(runsText) || 7);
 
 let duckdb;
@@ -50,7 +51,6 @@ const queries = {
 
 const instance = await duckdb.DuckDBInstance.create(':memory:');
 const connection = await instance.connect();
-await connection.run('SET threads = 1');
 for (const [name, columns] of Object.entries(tables)) {
   const types = Object.entries(columns).map(([c, t]) => `${quote(c)}: ${quote(t)}`).join(', ');
   await connection.run(`CREATE TABLE ${name} AS SELECT * FROM read_csv(` +
@@ -72,23 +72,28 @@ const median = (values) => {
   return sorted.length % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
 };
 
+// Milliseconds by thread count and query.
 const duckMs = {};
-for (const [name, sql] of Object.entries(queries)) {
-  const [rowsText, totalText] = readFileSync(join(dataDir, `${name}.expected`), 'utf8').trim().split(/\s+/);
-  const theirs = await run(sql);
-  const rows = Number(rowsText), total = Number(totalText);
-  if (theirs.rows !== rows || Math.abs(theirs.total - total) > 1e-6 * Math.abs(total)) {
-    console.error(`${name}: DuckDB returned ${theirs.rows} rows totalling ${theirs.total.toFixed(2)}, ` +
-      `ours ${rows} totalling ${total.toFixed(2)}`);
-    process.exit(1);
+for (const threads of threadCounts) {
+  await connection.run(`SET threads = ${threads}`);
+  duckMs[threads] = {};
+  for (const [name, sql] of Object.entries(queries)) {
+    const [rowsText, totalText] = readFileSync(join(dataDir, `${name}.expected`), 'utf8').trim().split(/\s+/);
+    const theirs = await run(sql);
+    const rows = Number(rowsText), total = Number(totalText);
+    if (theirs.rows !== rows || Math.abs(theirs.total - total) > 1e-6 * Math.abs(total)) {
+      console.error(`${name}: DuckDB returned ${theirs.rows} rows totalling ${theirs.total.toFixed(2)}, ` +
+        `ours ${rows} totalling ${total.toFixed(2)}`);
+      process.exit(1);
+    }
+    const times = [];
+    for (let i = 0; i < runs; ++i) {
+      const start = performance.now();
+      await run(sql);
+      times.push(performance.now() - start);
+    }
+    duckMs[threads][name] = median(times);
   }
-  const times = [];
-  for (let i = 0; i < runs; ++i) {
-    const start = performance.now();
-    await run(sql);
-    times.push(performance.now() - start);
-  }
-  duckMs[name] = median(times);
 }
 connection.closeSync?.();
 instance.closeSync?.();
@@ -106,13 +111,23 @@ function benchMs(file, name) {
 }
 
 const lines = [
-  ['grid: Subcategory x Month sums, cube view query', benchMs(queryJson, 'BM_ViewQuery'), duckMs.grid],
-  ['grid: the same, grid engine alone', benchMs(queryJson, 'BM_GridEngine'), duckMs.grid],
-  ['top 10: TopCount by the last year, sorted', benchMs(queryJson, 'BM_GridTopCountSorted'), duckMs.top10],
-  ['flat: Category, Year, Sales where Region = R2', benchMs(flatJson, 'BM_FlatQuery/repeats:3'), duckMs.flat],
+  ['grid: Subcategory x Month sums, cube view query', benchMs(queryJson, 'BM_ViewQuery'), 'grid'],
+  ['grid: the same, grid engine alone', benchMs(queryJson, 'BM_GridEngine'), 'grid'],
+  ['top 10: TopCount by the last year, sorted', benchMs(queryJson, 'BM_GridTopCountSorted'), 'top10'],
+  ['flat: Category, Year, Sales where Region = R2', benchMs(flatJson, 'BM_FlatQuery/repeats:3'), 'flat'],
 ];
-console.log(`DuckDB ${duckdb.version?.() ?? ''} on one thread, median of ${runs} runs; ours: median of the benchmark's repetitions`);
-console.log('query'.padEnd(50) + 'ours ms'.padStart(10) + 'DuckDB ms'.padStart(12) + 'ours/DuckDB'.padStart(13));
-for (const [label, ours, theirs] of lines)
-  console.log(label.padEnd(50) + ours.toFixed(1).padStart(10) + theirs.toFixed(1).padStart(12) +
-    (ours / theirs).toFixed(2).padStart(13));
+const facts = Number(factsText) || 0;
+console.log(`${facts.toLocaleString('en-US')} facts; DuckDB ${duckdb.version?.() ?? ''}, median of ${runs} runs; ` +
+  "ours: median of the benchmark's repetitions");
+let header = 'query'.padEnd(50) + 'ours ms'.padStart(10);
+for (const threads of threadCounts)
+  header += `DuckDB ${threads}T ms`.padStart(15) + `ours/DuckDB ${threads}T`.padStart(17);
+console.log(header);
+for (const [label, ours, query] of lines) {
+  let line = label.padEnd(50) + ours.toFixed(1).padStart(10);
+  for (const threads of threadCounts) {
+    const theirs = duckMs[threads][query];
+    line += theirs.toFixed(1).padStart(15) + (ours / theirs).toFixed(2).padStart(17);
+  }
+  console.log(line);
+}

@@ -26,7 +26,8 @@
 
 namespace {
 
-constexpr size_t kFacts = 2000000;
+// 2,000,000 unless --facts N says otherwise; set once before anything is generated.
+size_t kFacts = 2000000;
 const char* const kStatement =
     "SELECT [Product].[Category], [Time].[Calendar].[Year], [Measures].[Sales] "
     "FROM [Product], [Time].[Calendar] WHERE [Geography].[Region] = 'R2'";
@@ -197,6 +198,7 @@ BENCHMARK(BM_SqliteListOfValues)->Unit(benchmark::kMillisecond)->Repetitions(3);
 }  // namespace
 
 int main(int argc, char** argv) {
+  kFacts = vtq_bench::takeFactsOption(argc, argv, kFacts);
   const std::string dumpDir = vtq_bench::takeDumpCsvOption(argc, argv);
   if (!dumpDir.empty()) {
     Fixture& f = fixture();

@@ -35,7 +35,8 @@
 
 namespace {
 
-constexpr size_t kFacts = 2000000;
+// 2,000,000 unless --facts N says otherwise; set once before anything is generated.
+size_t kFacts = 2000000;
 using Item = vtq_bench::GeneratedFacts::Item;
 using Month = vtq_bench::GeneratedFacts::Month;
 using City = vtq_bench::GeneratedFacts::City;
@@ -424,6 +425,7 @@ BENCHMARK(BM_ViewQueryOverSqlite)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
+  kFacts = vtq_bench::takeFactsOption(argc, argv, kFacts);
   const std::string dumpDir = vtq_bench::takeDumpCsvOption(argc, argv);
   if (!dumpDir.empty()) {
     Fixture& f = fixture();

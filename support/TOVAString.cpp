@@ -504,6 +504,15 @@ std::u16string utf8ToUtf16(std::string_view text) {
 
 size_t firstInvalidUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
+    // Tables are mostly ASCII: eight bytes at a time until one has its high bit set.
+    uint64_t word;
+    if (i + sizeof word <= text.size()) {
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
     if (static_cast<unsigned char>(text[i]) < 0x80) {
       ++i;
       continue;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -173,6 +174,88 @@ TEST_F(MemoryQueryTest, SumsByCategoryAndYearEqualTheCsvFiles) {
   expect_sums(read_grid(detailed.get()),
               oracle.pairSums(std::string("SELECT p.subcategory, m.month_name, SUM(f.quantity)") +
                               kJoined + " WHERE c.region = 'Europe' AND m.year = 2024 GROUP BY 1, 2"));
+}
+
+// Fact tables are read in blocks of 1 MiB, the first of which ends at that offset of the file.
+// Whatever lies across the end of a block (a line break of two bytes, a doubled quote, a closing
+// quote, a UTF-8 sequence, a lone CR, a record longer than the block) must read as if the table
+// were read whole; problems past the first block name their own line and byte offset.
+TEST_F(MemoryQueryTest, FactTablesReadInBlocksSumAsTheCsvFiles) {
+  namespace fs = std::filesystem;
+  const fs::path sample = fs::path(vtq_testing::sampleCubePath()).parent_path();
+  const fs::path dir = fs::path(::testing::TempDir()) / "memory_query_blocks";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  for (const char* name : {"sales.cube.xml", "months.csv", "products.csv", "cities.csv"})
+    fs::copy_file(sample / name, dir / name);
+  std::ifstream in(sample / "facts.csv", std::ios::binary);
+  std::string header, line, noted;
+  std::getline(in, header);
+  size_t records = 0;
+  // Every record gains an empty note column, which the cube does not read.
+  for (; std::getline(in, line); ++records) noted += line + ",\n";
+  const std::string start = header + ",note\n" + noted + noted;
+  const size_t kBlock = size_t(1) << 20;
+  const std::string padding = "2023-01,Road-150,Lyon,0,0,0,\"";
+  ASSERT_LT(start.size() + padding.size() + 8, kBlock);
+  auto write = [&](const std::string& text) {
+    std::ofstream out(dir / "facts.csv", std::ios::binary | std::ios::trunc);
+    out << text;
+  };
+  // The start, two copies of the records, a record whose note ends in `before` at the end of
+  // the first block and goes on with `after`, then a third copy.
+  auto astride = [&](const std::string& before, const std::string& after) {
+    std::string text = start + padding;
+    // A note longer than the block needs no filler.
+    if (text.size() + before.size() < kBlock) text.append(kBlock - text.size() - before.size(), 'x');
+    return text + before + after + noted;
+  };
+  const std::string years = "SELECT p.category, m.year, SUM(f.sales)";
+  auto sums = vtq_testing::SampleOracle::get().pairSums(years + kJoined + " GROUP BY 1, 2");
+  for (auto& sum : sums) sum.second *= 3;
+  GridQuery query;
+  query.axes.push_back(GridAxis{{coordinate("[Time].[Calendar]", this->years())}});
+  query.axes.push_back(GridAxis{{coordinate("[Product]", categories())}});
+  const std::pair<std::string, std::string> cases[] = {
+      {"x\"\r", "\n"},        {"x\"", "\"y\"\n"},       {"x\"", "\n"},
+      {"x\xC3", "\xA9\"\n"}, {"x\"\r", ""},            {std::string(kBlock * 3 / 2, 'x') + "\"", "\r\n"}};
+  for (const auto& [before, after] : cases) {
+    write(astride(before, after));
+    m_pCube.reset(memory::loadCube((dir / "sales.cube.xml").string()));
+    EXPECT_EQ(static_cast<long>(3 * records + 1), m_pCube->getFactCount()) << before.size();
+    expect_sums(read_grid(run(query).get()), sums);
+  }
+
+  // Lines as an editor counts them: "\r\n", "\n" and a lone "\r" end one each.
+  auto lines_of = [](const std::string& text) {
+    int lines = 1;
+    for (size_t i = 0; i < text.size(); ++i)
+      lines += text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+    return lines;
+  };
+  // A CRLF cut by the block's end counts once.
+  const std::string table = astride("x\"\r", "\n") + "2023-01,Road-150,Lyon,1,1,1,\"two\nlines\"\n";
+  auto failure = [&](const std::string& bad) {
+    write(table + bad);
+    try {
+      auto_unuse<memory::MemoryCube> cube(memory::loadCube((dir / "sales.cube.xml").string()));
+      ADD_FAILURE() << "loaded: " << bad;
+    } catch (const olap_api::InvalidArgumentException& e) {
+      return e.getMessage().string();
+    }
+    return std::string();
+  };
+  const std::string at = (dir / "facts.csv").string() + ", line " + std::to_string(lines_of(table)) + ": ";
+  EXPECT_NE(std::string::npos, failure("2023-01,Road-150,Lyon,12.x5,1,1,\n").find(at + "'12.x5' in column 'sales' is not a number"));
+  EXPECT_NE(std::string::npos, failure("2023-01,Road-150,Atlantis,1,1,1,\n").find(at + "unknown Geography 'Atlantis' in column 'city'"));
+  EXPECT_NE(std::string::npos, failure("2023-01,Road-150\r\n").find(at + "the record has 2 fields; the header has 7"));
+  EXPECT_NE(std::string::npos, failure("2023-01,Road-150,Lyon,1,1,1,\"open\n").find(at + "a quoted field is not closed"));
+  EXPECT_NE(std::string::npos, failure("2023-01,Road-150,Lyon,1,1,1,caf\xE9\n")
+                                   .find(at + "the text is not valid UTF-8 (byte offset " +
+                                         std::to_string(table.size() + 31) + ")"));
+  // The cube loaded last is still whole.
+  expect_sums(read_grid(run(query).get()), sums);
+  fs::remove_all(dir);
 }
 
 TEST_F(MemoryQueryTest, UpperLevelsAggregateTheirDescendantsAndMeasuresMayLieOnAnAxis) {

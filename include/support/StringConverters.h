@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "support/TOVAString.h"
 #include "support/oleauto.h"
 
@@ -24,4 +26,6 @@ class VTQ_EXPORT StringConverters {
   // Reads a decimal number ('.' separator, optional sign and exponent, surrounding blanks
   // allowed). False, with `value` unchanged, on other text or a value out of range.
   static bool convertStringToReal(const TOVAString& text, double& value);
+  // The same reading of UTF-8 text, without converting it (bulk loading).
+  static bool convertUtf8ToReal(std::string_view text, double& value);
 };

@@ -1,9 +1,46 @@
 #include "Csv.h"
 
-#include "InputFile.h"
+#include <algorithm>
+#include <cstring>
+
 #include "MemoryCubeImpl.h"
 
 namespace memory {
+
+namespace {
+
+// Large enough that reading costs few calls, small enough to stay in the cache's reach.
+constexpr size_t kBlockBytes = size_t(1) << 20;
+
+// Bytes that end an unquoted field.
+struct Separators {
+  bool table[256] = {};
+  constexpr Separators() {
+    table[static_cast<unsigned char>(',')] = true;
+    table[static_cast<unsigned char>('\n')] = true;
+    table[static_cast<unsigned char>('\r')] = true;
+  }
+};
+constexpr Separators kSeparators;
+
+// Line breaks in [begin, end): "\r\n", "\n" and a lone "\r" count once each.
+int line_breaks(const char* begin, const char* end) {
+  int lines = 0;
+  for (const char* p = begin; p < end; ++p)
+    if (*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'))) ++lines;
+  return lines;
+}
+
+size_t count_bytes(const char* begin, const char* end, char byte) {
+  size_t count = 0;
+  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, byte, static_cast<size_t>(end - p)))); ++p)
+    ++count;
+  return count;
+}
+
+TOVAString to_text(std::string_view bytes) { return TOVAString(support::utf8ToUtf16(bytes)); }
+
+}  // namespace
 
 void csvError(const std::string& path, int line, const TOVAString& problem) {
   raise<InvalidArgumentExceptionImpl>(MEMORY_E_CSV, TOVAString(path), line, problem);
@@ -21,25 +58,87 @@ int CsvReader::column(const TOVAString& name) const {
   return -1;
 }
 
-CsvReader::CsvReader(std::string path, std::string bytes) : m_Path(std::move(path)), m_Text(std::move(bytes)) {
-  const TOVAString utf16 = utf16Problem(m_Text);
+CsvReader::CsvReader(std::string path, size_t limit) : m_Path(std::move(path)), m_bFromFile(true) {
+  const TOVAString problem = m_File.open(m_Path, limit, "a table");
+  if (!problem.empty()) csvError(m_Path, 0, problem);
+  // A small table gets a block of its size; one more byte lets the first read see the end.
+  m_Block.resize(std::min(kBlockBytes, m_File.size() + 1));
+  read_more();
+  start();
+}
+
+CsvReader::CsvReader(std::string path, std::string bytes)
+    : m_Path(std::move(path)), m_Block(std::move(bytes)) {
+  m_End = m_Block.size();
+  m_bEof = true;
+  start();
+}
+
+void CsvReader::start() {
+  const TOVAString utf16 = utf16Problem(std::string_view(m_Block.data(), m_End));
   if (!utf16.empty()) csvError(m_Path, 1, utf16);
-  // Text that is not UTF-8 would reach the cube with its bad bytes replaced, so that two
-  // different names read alike and merge silently.
-  const size_t bad = support::firstInvalidUtf8(m_Text);
-  if (bad != std::string::npos)
-    csvError(m_Path, lineOfOffset(m_Text, bad),
-             TOVAString().build("the text is not valid UTF-8 (byte offset %u); save the table as UTF-8", bad));
-  if (m_Text.compare(0, 3, "\xEF\xBB\xBF") == 0) m_Position = 3;
+  if (std::string_view(m_Block.data(), m_End).starts_with("\xEF\xBB\xBF")) m_Begin = m_Checked = 3;
+  // Line breaks are counted on raw bytes: the estimate is only a size to reserve.
+  size_t lines = count_bytes(m_Block.data() + m_Begin, m_Block.data() + m_End, '\n');
+  if (lines == 0) lines = count_bytes(m_Block.data() + m_Begin, m_Block.data() + m_End, '\r');
+  const size_t total = m_bFromFile ? std::max(m_File.size(), m_End) : m_End;
+  m_Estimate = m_bEof || m_End == 0 ? lines : static_cast<size_t>(static_cast<double>(lines) * total / m_End * 1.05);
+  check_more();
   int line = 0;
-  if (!next_record(m_Header, line)) csvError(m_Path, 1, "the file has no header line");
+  std::vector<std::string_view> header;
+  if (!next_record(header, line)) csvError(m_Path, 1, "the file has no header line");
+  for (std::string_view name : header) m_Header.push_back(to_text(name));
   for (size_t a = 0; a < m_Header.size(); ++a)
     for (size_t b = a + 1; b < m_Header.size(); ++b)
       if (m_Header[a] == m_Header[b])
         csvError(m_Path, line, TOVAString().build("column '%s' appears twice in the header", m_Header[a]));
+  m_Estimate = m_Estimate > 0 ? m_Estimate - 1 : 0;
 }
 
-bool CsvReader::next(std::vector<TOVAString>& fields, int& line) {
+void CsvReader::read_more() {
+  // The block fills from the file until it is full or the file ends.
+  while (!m_bEof && m_End < m_Block.size()) {
+    size_t count = 0;
+    const TOVAString problem = m_File.read(m_Block.data() + m_End, m_Block.size() - m_End, count);
+    if (!problem.empty()) csvError(m_Path, 0, problem);
+    if (count == 0) m_bEof = true;
+    m_End += count;
+  }
+}
+
+void CsvReader::check_more() {
+  size_t end = m_End;
+  // A UTF-8 sequence never holds a line break's byte, so checking up to one never cuts it.
+  if (!m_bEof) {
+    while (end > m_Checked && m_Block[end - 1] != '\n' && m_Block[end - 1] != '\r') --end;
+  }
+  if (end <= m_Checked) return;
+  const size_t bad = support::firstInvalidUtf8(std::string_view(m_Block.data() + m_Checked, end - m_Checked));
+  if (bad != std::string::npos) {
+    const size_t at = m_Checked + bad;
+    // m_Line is the line of the first unparsed byte.
+    csvError(m_Path, m_Line + line_breaks(m_Block.data() + m_Begin, m_Block.data() + at),
+             TOVAString().build("the text is not valid UTF-8 (byte offset %u); save the table as UTF-8",
+                                m_Offset + at));
+  }
+  m_Checked = end;
+}
+
+void CsvReader::refill() {
+  if (m_Begin > 0) {
+    std::memmove(m_Block.data(), m_Block.data() + m_Begin, m_End - m_Begin);
+    m_Offset += m_Begin;
+    m_End -= m_Begin;
+    m_Checked -= m_Begin;
+    m_Begin = 0;
+  }
+  // A record longer than the block: the block grows to hold it.
+  if (m_End == m_Block.size()) m_Block.resize(m_Block.size() * 2);
+  read_more();
+  check_more();
+}
+
+bool CsvReader::next(std::vector<std::string_view>& fields, int& line) {
   if (!next_record(fields, line)) return false;
   if (fields.size() != m_Header.size())
     csvError(m_Path, line,
@@ -47,69 +146,118 @@ bool CsvReader::next(std::vector<TOVAString>& fields, int& line) {
   return true;
 }
 
-bool CsvReader::next_record(std::vector<TOVAString>& fields, int& line) {
-  const std::string& text = m_Text;
-  size_t& i = m_Position;
-  while (i < text.size()) {
-    const int recordLine = m_Line;
+bool CsvReader::next_record(std::vector<std::string_view>& fields, int& line) {
+  for (;;) {
+    switch (parse_record(fields, line)) {
+      case PR_RECORD:
+        return true;
+      case PR_END:
+        return false;
+      case PR_MORE:
+        refill();
+        break;
+    }
+  }
+}
+
+CsvReader::ParseResult CsvReader::parse_record(std::vector<std::string_view>& fields, int& line) {
+  const char* const base = m_Block.data();
+  const char* p = base + m_Begin;
+  const char* const limit = base + m_Checked;
+  // Past `limit` lies either nothing (the end of the table) or bytes not read or checked yet.
+  const bool last = m_bEof && m_Checked == m_End;
+  int lineNumber = m_Line;
+  for (;;) {
+    if (p == limit) {
+      if (!last) return PR_MORE;
+      m_Begin = static_cast<size_t>(p - base);
+      m_Line = lineNumber;
+      return PR_END;
+    }
+    const int recordLine = lineNumber;
     fields.clear();
+    m_Unquoted.clear();
+    m_UnquotedFields.clear();
     bool blank = true;
     for (;;) {
-      m_Field.clear();
-      if (i < text.size() && text[i] == '"') {
+      if (p < limit && *p == '"') {
         blank = false;
-        ++i;
+        const char* const start = ++p;
+        bool doubled = false;
+        // The closing quote is found first; the field is copied only when it holds "".
         for (;;) {
-          if (i >= text.size()) csvError(m_Path, recordLine, "a quoted field is not closed");
-          const char c = text[i++];
-          if (c == '"') {
-            if (i < text.size() && text[i] == '"') {
-              m_Field += '"';
-              ++i;
-              continue;
-            }
-            break;
+          const char* quote = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(limit - p)));
+          if (!quote) {
+            if (!last) return PR_MORE;
+            csvError(m_Path, recordLine, "a quoted field is not closed");
           }
-          if (c == '\n' || (c == '\r' && (i >= text.size() || text[i] != '\n'))) ++m_Line;
-          m_Field += c;
+          if (quote + 1 == limit && !last) return PR_MORE;
+          p = quote + 1;
+          if (p < limit && *p == '"') {
+            doubled = true;
+            ++p;
+            continue;
+          }
+          break;
         }
-        if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
-          csvError(m_Path, m_Line, "unexpected text after a quoted field");
+        const char* const end = p - 1;
+        lineNumber += line_breaks(start, end);
+        if (doubled) {
+          const size_t offset = m_Unquoted.size();
+          for (const char* q = start; q < end; ++q) {
+            m_Unquoted += *q;
+            if (*q == '"') ++q;
+          }
+          m_UnquotedFields.push_back({fields.size(), {offset, m_Unquoted.size() - offset}});
+          fields.emplace_back();
+        } else {
+          fields.emplace_back(start, static_cast<size_t>(end - start));
+        }
+        if (p < limit && *p != ',' && *p != '\n' && *p != '\r')
+          csvError(m_Path, lineNumber, "unexpected text after a quoted field");
       } else {
-        const size_t start = i;
-        while (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') ++i;
-        m_Field.assign(text, start, i - start);
-        if (!m_Field.empty()) blank = false;
+        const char* const start = p;
+        while (p < limit && !kSeparators.table[static_cast<unsigned char>(*p)]) ++p;
+        if (p == limit && !last) return PR_MORE;
+        if (p != start) blank = false;
+        fields.emplace_back(start, static_cast<size_t>(p - start));
       }
-      fields.emplace_back(m_Field);
-      if (i < text.size() && text[i] == ',') {
+      if (p < limit && *p == ',') {
         blank = false;
-        ++i;
+        ++p;
         continue;
       }
       break;
     }
-    if (i < text.size() && (text[i] == '\r' || text[i] == '\n')) {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      ++i;
-      ++m_Line;
+    if (p < limit) {
+      if (*p == '\r') {
+        if (p + 1 == limit && !last) return PR_MORE;
+        if (p + 1 < limit && p[1] == '\n') ++p;
+      }
+      ++p;
+      ++lineNumber;
     }
     if (blank) continue;  // empty lines carry no record
+    for (const auto& [index, span] : m_UnquotedFields)
+      fields[index] = std::string_view(m_Unquoted.data() + span.first, span.second);
+    m_Begin = static_cast<size_t>(p - base);
+    m_Line = lineNumber;
     line = recordLine;
-    return true;
+    return PR_RECORD;
   }
-  return false;
 }
 
-CsvTable CsvTable::read(const std::string& path, std::string bytes) {
-  CsvReader reader(path, std::move(bytes));
+CsvTable CsvTable::read(CsvReader& reader) {
   CsvTable table;
-  table.m_Path = path;
+  table.m_Path = reader.path();
   table.m_Header = reader.header();
-  std::vector<TOVAString> fields;
+  std::vector<std::string_view> fields;
   int line = 0;
   while (reader.next(fields, line)) {
-    table.m_Rows.push_back(fields);
+    std::vector<TOVAString> row;
+    row.reserve(fields.size());
+    for (std::string_view field : fields) row.push_back(to_text(field));
+    table.m_Rows.push_back(std::move(row));
     table.m_Lines.push_back(line);
   }
   return table;

@@ -6,42 +6,78 @@
 // mark.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "InputFile.h"
 #include "support/TOVAString.h"
 
 namespace memory {
 
-// Reads a table record by record, so that large fact tables are never held as text.
+// Reads a table record by record from blocks of its bytes, so that a large fact table is never
+// held whole, and hands out fields as views into the block instead of strings. Every problem
+// throws the CSV exception (InvalidArgumentException) naming the file and the line: a file
+// that cannot be read (line 0), text that is not UTF-8 (with the byte offset), a missing
+// header, a column named twice, an unterminated quote or a record whose number of fields
+// differs from the header's.
 class CsvReader {
  public:
-  // Takes the bytes of the file at `path` and reads the header. Throws like CsvTable::read.
+  // Reads the file at `path`, refusing one above `limit` bytes.
+  CsvReader(std::string path, size_t limit);
+  // Reads a table whose bytes are already in memory.
   CsvReader(std::string path, std::string bytes);
+  CsvReader(const CsvReader&) = delete;
+  CsvReader& operator=(const CsvReader&) = delete;
+
   const std::string& path() const { return m_Path; }
   const std::vector<TOVAString>& header() const { return m_Header; }
+  // Index of a header column, or -1.
   int column(const TOVAString& name) const;
-  // The next record, or false at the end; `line` is the line it starts on.
-  bool next(std::vector<TOVAString>& fields, int& line);
+  // The next record, or false at the end; `line` is the line it starts on. The views stay valid
+  // until the next call.
+  bool next(std::vector<std::string_view>& fields, int& line);
+  // How many records the table holds, estimated from the line breaks of its first block (exact
+  // when the whole table fits in it); a size to reserve, not a promise.
+  size_t estimatedRecords() const { return m_Estimate; }
 
  private:
+  enum ParseResult { PR_RECORD, PR_MORE, PR_END };
+
+  void start();
   // The next record with any number of fields; false at the end of the text.
-  bool next_record(std::vector<TOVAString>& fields, int& line);
+  bool next_record(std::vector<std::string_view>& fields, int& line);
+  // One record from the checked bytes; PR_MORE when it may continue past them.
+  ParseResult parse_record(std::vector<std::string_view>& fields, int& line);
+  // Keeps the unread part of the block, reads more bytes behind it and checks them.
+  void refill();
+  void read_more();
+  // Checks the bytes up to the last line break read (all of them at the end of the file).
+  void check_more();
 
   std::string m_Path;
-  std::string m_Text;
-  size_t m_Position = 0;
+  InputFile m_File;
+  bool m_bFromFile = false;
+  // Bytes [m_Begin, m_End) of the block are not parsed yet; those before m_Checked are known
+  // to be UTF-8. m_Offset is the file offset of the block's first byte.
+  std::string m_Block;
+  size_t m_Begin = 0;
+  size_t m_End = 0;
+  size_t m_Checked = 0;
+  size_t m_Offset = 0;
+  bool m_bEof = false;
   int m_Line = 1;
+  size_t m_Estimate = 0;
   std::vector<TOVAString> m_Header;
-  std::string m_Field;
+  // Quoted fields holding "" are copied here without the doubled quotes.
+  std::string m_Unquoted;
+  std::vector<std::pair<size_t, std::pair<size_t, size_t>>> m_UnquotedFields;
 };
 
+// A small table read whole, its fields as text (dimension tables).
 class CsvTable {
  public:
-  // Reads the table from the bytes of the file at `path`. Throws (InvalidArgumentException)
-  // naming the file, the line and the problem for text that is not UTF-8 (with the byte
-  // offset), a missing header, an unterminated quote or a record whose number of fields differs
-  // from the header's.
-  static CsvTable read(const std::string& path, std::string bytes);
+  // Reads every record of `reader`; throws as the reader does.
+  static CsvTable read(CsvReader& reader);
 
   const std::string& path() const { return m_Path; }
   const std::vector<TOVAString>& header() const { return m_Header; }

@@ -368,6 +368,16 @@ void CubeBuilder::addFact(const std::vector<int32_t>& leafIndexes, const std::ve
   for (size_t i = 0; i < values.size(); ++i) s.facts.values[i].push_back(values[i]);
 }
 
+void CubeBuilder::reserveFacts(size_t rows) {
+  FactTable& facts = m_pState->facts;
+  try {
+    for (auto& column : facts.keys) column.reserve(column.size() + rows);
+    for (auto& column : facts.values) column.reserve(column.size() + rows);
+  } catch (const std::exception&) {
+    // Too large an estimate (bad_alloc or length_error): the columns grow as rows come.
+  }
+}
+
 void CubeBuilder::setCapability(int capability, bool on) {
   auto& capabilities = m_pState->settings.capabilities;
   if (capability < 0 || capability >= 64) failf("capability %d is out of range", capability);

@@ -10,6 +10,7 @@
 
 #include "Csv.h"
 #include "InputFile.h"
+#include "KeyIndex.h"
 #include "MemoryCubeImpl.h"
 #include "NUVA_o/Expression.h"
 #include "common/CommonExpression.h"
@@ -160,7 +161,8 @@ class DefinitionReader {
   // Reads the file at `path` from the file set or the disk into `bytes`; returns the empty text,
   // or why it cannot be read.
   TOVAString read_file(const std::string& path, size_t limit, const char* what, std::string& bytes) const;
-  std::string read_table(const std::string& path) const;
+  // The table at `path`, from the file set or read from the disk in blocks.
+  std::unique_ptr<CsvReader> open_table(const std::string& path) const;
   int whole_number(const DOMElement* element, const char* attribute, int minimum, int maximum) const;
   // Refuses a second, different value for one member's caption or property.
   void check_single_value(const CsvTable& table, size_t row, const TOVAString& member, const TOVAString& what,
@@ -231,11 +233,12 @@ TOVAString DefinitionReader::read_file(const std::string& path, size_t limit, co
   return TOVAString();
 }
 
-std::string DefinitionReader::read_table(const std::string& path) const {
+std::unique_ptr<CsvReader> DefinitionReader::open_table(const std::string& path) const {
+  if (!m_pFiles) return std::make_unique<CsvReader>(path, kMaxTableBytes);
   std::string bytes;
   const TOVAString problem = read_file(path, kMaxTableBytes, "a table", bytes);
   if (!problem.empty()) csvError(path, 0, problem);
-  return bytes;
+  return std::make_unique<CsvReader>(path, std::move(bytes));
 }
 
 int DefinitionReader::whole_number(const DOMElement* element, const char* attribute, int minimum,
@@ -294,7 +297,7 @@ void DefinitionReader::read_dimension(const DOMElement* element) {
   check_attributes(element, {"name", "table", "key"});
   const TOVAString name = required(element, "name");
   const std::string tablePath = table_path(required(element, "table"));
-  const CsvTable table = CsvTable::read(tablePath, read_table(tablePath));
+  const CsvTable table = CsvTable::read(*open_table(tablePath));
   const int key = table_column(element, table, required(element, "key"));
   try {
     m_pBuilder->addDimension(name);
@@ -456,7 +459,8 @@ void DefinitionReader::read_measures(const DOMElement* element) {
 void DefinitionReader::read_facts(const DOMElement* element) {
   check_attributes(element, {"table"});
   const std::string tablePath = table_path(required(element, "table"));
-  CsvReader table(tablePath, read_table(tablePath));
+  const std::unique_ptr<CsvReader> reader = open_table(tablePath);
+  CsvReader& table = *reader;
   std::vector<int> keyColumns(m_Dimensions.size(), -1);
   for (DOMElement* keyElement : children(element)) {
     if (XmlSupport::getNodeName(keyElement) != "Key")
@@ -484,22 +488,29 @@ void DefinitionReader::read_facts(const DOMElement* element) {
 
   std::vector<int32_t> keys(m_Dimensions.size());
   std::vector<double> values(valueColumns.size());
-  std::vector<TOVAString> row;
+  // Each dimension's key texts as seen in the table: the builder is asked once per distinct key.
+  std::vector<KeyIndex> leaves(m_Dimensions.size());
+  m_pBuilder->reserveFacts(table.estimatedRecords());
+  std::vector<std::string_view> row;
   int line = 0;
   while (table.next(row, line)) {
     for (size_t d = 0; d < keys.size(); ++d) {
-      const TOVAString& key = row[static_cast<size_t>(keyColumns[d])];
-      keys[d] = m_pBuilder->leafIndex(m_Dimensions[d].first, key);
+      const std::string_view key = row[static_cast<size_t>(keyColumns[d])];
+      keys[d] = leaves[d].find(key);
+      if (keys[d] >= 0) continue;
+      const TOVAString text(support::utf8ToUtf16(key));
+      keys[d] = m_pBuilder->leafIndex(m_Dimensions[d].first, text);
       if (keys[d] < 0)
         csvError(table.path(), line,
-                 TOVAString().build("unknown %s '%s' in column '%s'", m_Dimensions[d].first, key,
+                 TOVAString().build("unknown %s '%s' in column '%s'", m_Dimensions[d].first, text,
                                     table.header()[static_cast<size_t>(keyColumns[d])]));
+      leaves[d].insert(key, keys[d]);
     }
     for (size_t m = 0; m < values.size(); ++m) {
-      const TOVAString& text = row[static_cast<size_t>(valueColumns[m])];
-      if (!StringConverters::convertStringToReal(text, values[m]))
+      const std::string_view text = row[static_cast<size_t>(valueColumns[m])];
+      if (!StringConverters::convertUtf8ToReal(text, values[m]))
         csvError(table.path(), line,
-                 TOVAString().build("'%s' in column '%s' is not a number", text,
+                 TOVAString().build("'%s' in column '%s' is not a number", std::string(text),
                                     table.header()[static_cast<size_t>(valueColumns[m])]));
     }
     m_pBuilder->addFact(keys, values);

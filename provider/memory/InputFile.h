@@ -13,6 +13,34 @@
 
 namespace memory {
 
+// A regular file opened for reading in blocks, never past `limit` bytes in all. Closed when
+// destroyed.
+class VTQ_EXPORT InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // Opens the file; `what` names its role in messages ("a table"). Returns the empty text, or
+  // why the file cannot be read.
+  TOVAString open(const std::string& path, size_t limit, const char* what);
+  // The size the file had when it was opened.
+  size_t size() const { return m_Size; }
+  // Reads up to `capacity` bytes into `buffer` and sets `count` to the number read, 0 at the
+  // end of the file. Returns the empty text, or why the file cannot be read further.
+  TOVAString read(char* buffer, size_t capacity, size_t& count);
+
+ private:
+  TOVAString too_large() const;
+
+  int m_Descriptor = -1;
+  size_t m_Size = 0;
+  size_t m_Limit = 0;
+  size_t m_Read = 0;
+  const char* m_What = "";
+};
+
 // Reads the regular file at `path` into `bytes`, refusing one above `limit` bytes; `what` names
 // the file's role in messages ("a table"). Returns the empty text, or why the file cannot be read.
 VTQ_EXPORT TOVAString readInputFile(const std::string& path, size_t limit, const char* what,

@@ -133,6 +133,9 @@ class VTQ_EXPORT CubeBuilder {
   void addFact(const std::vector<TOVAString>& keys, const std::vector<double>& values);
   // The same with leaf indexes (leafIndex), for bulk loading.
   void addFact(const std::vector<int32_t>& leafIndexes, const std::vector<double>& values);
+  // Makes room for `rows` more fact rows, so that bulk loading grows no column twice. Only a
+  // hint: room that cannot be had is not reserved.
+  void reserveFacts(size_t rows);
 
   void setCapability(int capability, bool on);
   void setStringColumnDisplaySize(int size);
