@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <typeinfo>
 
 #include <xercesc/dom/DOMLSInput.hpp>
 #include <xercesc/dom/DOMLSParser.hpp>
@@ -12,6 +13,7 @@
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -203,6 +205,61 @@ bool appendElement(const DOMElement* element, std::u16string& out, int depth) {
   return true;
 }
 
+// The DOM finds the parts of a node it links (node, parent and sibling records) through one
+// dynamic cast each, six or more per append, which made building a saved view cost several
+// times the links themselves. Nodes of these exact classes are reached directly instead.
+bool node_parts(DOMNode* node, DOMNodeImpl*& impl, DOMChildNode*& links) {
+  const std::type_info& type = typeid(*node);
+  if (type == typeid(DOMElementImpl)) {
+    auto* element = static_cast<DOMElementImpl*>(node);
+    impl = &element->fNode;
+    links = &element->fChild;
+    return true;
+  }
+  if (type == typeid(DOMTextImpl)) {
+    auto* text = static_cast<DOMTextImpl*>(node);
+    impl = &text->fNode;
+    links = &text->fChild;
+    return true;
+  }
+  return false;
+}
+
+// The element behind `node`, found without a cast for the class every element of ours has.
+DOMElementImpl* element_impl(DOMNode* node) {
+  if (node == nullptr) return nullptr;
+  if (typeid(*node) == typeid(DOMElementImpl)) return static_cast<DOMElementImpl*>(node);
+  return dynamic_cast<DOMElementImpl*>(node);
+}
+
+// Appends a new node of the parent's own document as the DOM's unchecked append does (owner,
+// flags, and the first child's back link to the last), handing any node of another class to
+// that append.
+void append_new_child(DOMParentNode& parent, DOMNode* child) {
+  DOMNodeImpl *childImpl, *firstImpl, *lastImpl;
+  DOMChildNode *childLinks, *firstLinks, *lastLinks;
+  DOMNode* first = parent.fFirstChild;
+  DOMNode* last = nullptr;
+  if (!node_parts(child, childImpl, childLinks) ||
+      (first && (!node_parts(first, firstImpl, firstLinks) ||
+                 (last = firstLinks->previousSibling) == nullptr ||
+                 !node_parts(last, lastImpl, lastLinks)))) {
+    parent.appendChildFast(child);
+    return;
+  }
+  childImpl->fOwnerNode = parent.fContainingNode;
+  childImpl->isOwned(true);
+  if (first) {
+    lastLinks->nextSibling = child;
+    childLinks->previousSibling = last;
+    firstLinks->previousSibling = child;
+  } else {
+    parent.fFirstChild = child;
+    childImpl->isFirstChild(true);
+    childLinks->previousSibling = child;
+  }
+}
+
 }  // namespace
 
 struct XmlSupport::Impl {
@@ -373,10 +430,10 @@ DOMElement* XmlSupport::addAChild(DOMElement* parent, const TOVAString& name) {
   try {
     std::u16string fixed;
     DOMElement* child = doc->createElement(xmlName(name, __LINE__, fixed));
-    if (auto* impl = dynamic_cast<DOMElementImpl*>(parent)) {
+    if (DOMElementImpl* impl = element_impl(parent)) {
       // The checked appendChild costs a third more than the unchecked append the parser itself
       // uses; a new element of the parent's own document passes every check.
-      impl->fParent.appendChildFast(child);
+      append_new_child(impl->fParent, child);
     } else if (parent) {
       parent->appendChild(child);
     } else {
@@ -431,14 +488,17 @@ void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const TOV
   try {
     std::u16string fixedName, fixedValue;
     const char16_t* attributeName = xmlName(name, __LINE__, fixedName);
-    auto* impl = dynamic_cast<DOMElementImpl*>(element);
+    DOMElementImpl* impl = element_impl(element);
     if (impl && impl->fAttributes && !impl->fAttributes->getNamedItem(attributeName) &&
         !impl->fNode.isReadOnly()) {
       // A new attribute the way the parser adds one: the checked setAttribute costs half as
       // much again, and its checks (read-only, foreign or owned nodes) cannot fail here.
       auto* attribute =
           static_cast<DOMAttrImpl*>(impl->getOwnerDocument()->createAttribute(attributeName));
-      attribute->setValueFast(xmlSafeText(value, fixedValue));
+      // The value as one text node, as the parser stores it.
+      append_new_child(attribute->fParent, attribute->fParent.fOwnerDocument->createTextNode(
+                                               xmlSafeText(value, fixedValue)));
+      attribute->fNode.isSpecified(true);
       // The unchecked insert needs the map's storage made first.
       if (impl->fAttributes->getLength() == 0) impl->fAttributes->reserve(4);
       impl->fAttributes->setNamedItemFast(attribute);
