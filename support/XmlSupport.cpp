@@ -545,29 +545,31 @@ std::vector<DOMElement*> XmlSupport::getDescendantElementsByTagName(const DOMEle
                                                                     const TOVAString& name) {
   std::vector<DOMElement*> found;
   if (element == nullptr) return found;
-  // A walk in document order with its own stack: the DOM's list climbs back up through casts
-  // and walks the whole tree again for each name, which made restoring views with large
-  // member lists slow.
+  // A walk in document order that keeps its own path of ancestors: the DOM's list climbs back
+  // up through casts and walks the whole tree again for each name, which made restoring views
+  // with large member lists slow. First child and next sibling are the DOM's only steps that
+  // cost no cast.
   const std::u16string_view wanted(name.u16());
   const bool any = wanted == std::u16string_view(u"*");
-  // Children go on the stack last first; first child and next sibling are the DOM's only
-  // steps that cost no cast.
-  std::vector<const DOMNode*> next;
-  auto pushChildren = [&next](const DOMNode* parent) {
-    const size_t first = next.size();
-    for (const DOMNode* child = parent->getFirstChild(); child; child = child->getNextSibling())
-      next.push_back(child);
-    std::reverse(next.begin() + static_cast<std::ptrdiff_t>(first), next.end());
-  };
-  pushChildren(element);
-  while (!next.empty()) {
-    const DOMNode* node = next.back();
-    next.pop_back();
+  std::vector<const DOMNode*> path;
+  const DOMNode* node = element->getFirstChild();
+  while (node) {
     if (node->getNodeType() == DOMNode::ELEMENT_NODE) {
       auto* e = static_cast<DOMElement*>(const_cast<DOMNode*>(node));
       if (any || std::u16string_view(e->getTagName()) == wanted) found.push_back(e);
     }
-    pushChildren(node);
+    if (const DOMNode* child = node->getFirstChild()) {
+      path.push_back(node);
+      node = child;
+      continue;
+    }
+    // The next node is the next sibling of this one or of the nearest ancestor that has one.
+    const DOMNode* next = node->getNextSibling();
+    while (!next && !path.empty()) {
+      next = path.back()->getNextSibling();
+      path.pop_back();
+    }
+    node = next;
   }
   return found;
 }

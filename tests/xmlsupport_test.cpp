@@ -319,6 +319,15 @@ TEST_F(XmlSupportTest, DescendantsComeInDocumentOrder) {
   EXPECT_EQ("1234", order);
   EXPECT_EQ(5u, XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "*").size());
   EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(nullptr, "b").empty());
+  // Climbing out of several levels at once, past the end of the element asked about.
+  ASSERT_TRUE(doc.parseXML("<r><a><x><y><b n=\"1\"/></y></x><b n=\"2\"/></a><b n=\"3\"/></r>"));
+  order.clear();
+  for (DOMElement* b : XmlSupport::getDescendantElementsByTagName(
+           doc.getDocumentElement()->getFirstElementChild(), "b"))
+    order += XmlSupport::getAttribute(b, "n").string();
+  EXPECT_EQ("12", order);
+  ASSERT_TRUE(doc.parseXML(
+      "<a><b n=\"1\"><b n=\"2\"/>text<!-- c --></b><c><b n=\"3\"/></c><b n=\"4\"/></a>"));
   // The element itself is not its own descendant.
   EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "a").empty());
 }
