@@ -13,6 +13,7 @@
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMNodeVector.hpp>
 #include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
@@ -260,6 +261,19 @@ void append_new_child(DOMParentNode& parent, DOMNode* child) {
   }
 }
 
+// Inserts a new attribute at `position` of an element's map as the map's unchecked insert does,
+// without the cast that insert makes to reach the attribute's node record.
+void insert_attribute(DOMAttrMapImpl& map, DOMAttrImpl* attribute, XMLSize_t position) {
+  // The map's storage and owner are only visible to its own class family.
+  struct Access : DOMAttrMapImpl {
+    static DOMNodeVector* nodes(DOMAttrMapImpl& m) { return m.*(&Access::fNodes); }
+    static DOMNode* owner(DOMAttrMapImpl& m) { return m.*(&Access::fOwnerNode); }
+  };
+  attribute->fNode.fOwnerNode = Access::owner(map);
+  attribute->fNode.isOwned(true);
+  Access::nodes(map)->insertElementAt(attribute, position);
+}
+
 }  // namespace
 
 struct XmlSupport::Impl {
@@ -489,19 +503,22 @@ void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const TOV
     std::u16string fixedName, fixedValue;
     const char16_t* attributeName = xmlName(name, __LINE__, fixedName);
     DOMElementImpl* impl = element_impl(element);
-    if (impl && impl->fAttributes && !impl->fAttributes->getNamedItem(attributeName) &&
-        !impl->fNode.isReadOnly()) {
+    // The map keeps its attributes sorted by name: a negative point is where a new one goes.
+    const int point = impl && impl->fAttributes && !impl->fNode.isReadOnly()
+                          ? impl->fAttributes->findNamePoint(attributeName)
+                          : 0;
+    if (point < 0) {
       // A new attribute the way the parser adds one: the checked setAttribute costs half as
       // much again, and its checks (read-only, foreign or owned nodes) cannot fail here.
-      auto* attribute =
-          static_cast<DOMAttrImpl*>(impl->getOwnerDocument()->createAttribute(attributeName));
+      DOMDocument* document = impl->getOwnerDocument();
+      auto* attribute = static_cast<DOMAttrImpl*>(document->createAttribute(attributeName));
       // The value as one text node, as the parser stores it.
-      append_new_child(attribute->fParent, attribute->fParent.fOwnerDocument->createTextNode(
-                                               xmlSafeText(value, fixedValue)));
+      append_new_child(attribute->fParent,
+                       document->createTextNode(xmlSafeText(value, fixedValue)));
       attribute->fNode.isSpecified(true);
       // The unchecked insert needs the map's storage made first.
       if (impl->fAttributes->getLength() == 0) impl->fAttributes->reserve(4);
-      impl->fAttributes->setNamedItemFast(attribute);
+      insert_attribute(*impl->fAttributes, attribute, static_cast<XMLSize_t>(-1 - point));
     } else {
       element->setAttribute(attributeName, xmlSafeText(value, fixedValue));
     }

@@ -289,6 +289,17 @@ TEST_F(XmlSupportTest, BuiltNodesAreLinkedForEveryDomWalk) {
   EXPECT_EQ(TOVAString("one"), TOVAString(v->getValue()));
   EXPECT_EQ("#text ", children(v));
   EXPECT_EQ(TOVAString(""), TOVAString(first->getAttribute(u"w")));
+  // Written out of order: the map's own look-ups must still find each one and its owner.
+  DOMElement* many = doc.addAChild(root, "many");
+  for (const char* name : {"m", "z", "a", "q", "b"}) XmlSupport::write_to(many, name, name);
+  XmlSupport::write_to(many, "q", "again");
+  std::string found;
+  for (const char16_t* name : {u"a", u"b", u"m", u"q", u"z"}) {
+    const xercesc::DOMAttr* attribute = many->getAttributeNode(name);
+    if (attribute && attribute->getOwnerElement() == many)
+      found += TOVAString(attribute->getValue()).string() + " ";
+  }
+  EXPECT_EQ("a b m again z ", found);
 
   XmlSupport built;
   DOMElement* top = built.addAChild(nullptr, "top");
