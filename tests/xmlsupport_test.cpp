@@ -339,6 +339,15 @@ TEST_F(XmlSupportTest, DescendantsComeInDocumentOrder) {
   EXPECT_EQ("12", order);
   ASSERT_TRUE(doc.parseXML(
       "<a><b n=\"1\"><b n=\"2\"/>text<!-- c --></b><c><b n=\"3\"/></c><b n=\"4\"/></a>"));
+  // Several names in one walk: a list per name, each in document order.
+  const auto lists = XmlSupport::getDescendantElementsByTagNames(doc.getDocumentElement(),
+                                                                 {"c", "b", "none", "*", "b"});
+  ASSERT_EQ(5u, lists.size());
+  std::vector<size_t> sizes;
+  for (const auto& list : lists) sizes.push_back(list.size());
+  EXPECT_EQ((std::vector<size_t>{1, 4, 0, 5, 4}), sizes);
+  EXPECT_EQ(TOVAString("3"), XmlSupport::getAttribute(lists[1][2], "n"));
+  EXPECT_EQ(lists[0][0], lists[3][2]);
   // The element itself is not its own descendant.
   EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "a").empty());
 }
