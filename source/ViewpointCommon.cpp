@@ -208,12 +208,15 @@ void ViewpointCommon::initialise(NUVA_o::Cube* cube, const TOVAString& xml) {
   };
   XmlSupport document;
   if (!document.parseXML(xml)) refuse(document.getParseError());
-  DOMNodeList* list = document.getElementsByTagName("CubeView");
+  // The root and its descendants, searched without the DOM's tag list, which walks the document
+  // through a cast per step.
+  DOMElement* root = document.getDocumentElement();
+  std::vector<DOMElement*> views = XmlSupport::getDescendantElementsByTagName(root, "CubeView");
+  if (root && XmlSupport::getNodeName(root) == "CubeView") views.insert(views.begin(), root);
   // A foreign document is bad input, not a broken invariant: refused without an assertion report.
-  if (!list || list->getLength() != 1)
-    refuse("the document must hold exactly one 'CubeView' element");
+  if (views.size() != 1) refuse("the document must hold exactly one 'CubeView' element");
   try {
-    restore(static_cast<DOMElement*>(list->item(0)), m_pCube.get());
+    restore(views[0], m_pCube.get());
   } catch (const olap_api::ApiException& e) {
     if (!m_Axes.empty()) throw;
     refuse(e.getMessage());
@@ -393,8 +396,10 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
     e.log();
     throw e;
   }
-  const std::vector<DOMElement*> axisElements =
-      XmlSupport::getDescendantElementsByTagName(element, "Axis");
+  // Everything the view reads from the whole document, found in one walk.
+  const std::vector<std::vector<DOMElement*>> found = XmlSupport::getDescendantElementsByTagNames(
+      element, {"Axis", "CalculatedMembers", "Sort", "Filter", "ExceptionSpecification"});
+  const std::vector<DOMElement*>& axisElements = found[0];
   const XMLSize_t axisCount = axisElements.size();
   viewpointLog().logAt(4, "CubeView definition has %u axes", unsigned(axisCount));
   if (axisCount == 0)
@@ -404,8 +409,7 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
   NUVA_o::QueryPropertySetCommon properties;
   properties.restore(element, m_pCube.get());
   m_QueryProperties = properties;
-  const std::vector<DOMElement*> calculations =
-      XmlSupport::getDescendantElementsByTagName(element, "CalculatedMembers");
+  const std::vector<DOMElement*>& calculations = found[1];
   // A document without the element, or with several, is damaged input: the first one counts.
   if (!calculations.empty()) m_pCube->restoreCalculatedMembers(calculations[0]);
 
@@ -435,9 +439,8 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
     throw;
   }
 
-  auto restore_clauses = [&](const char* name, auto make, uint32_t repairCode,
+  auto restore_clauses = [&](const std::vector<DOMElement*>& list, auto make, uint32_t repairCode,
                              uint32_t& nextOrder, auto& all) {
-    const std::vector<DOMElement*> list = XmlSupport::getDescendantElementsByTagName(element, name);
     const XMLSize_t count = list.size();
     for (XMLSize_t i = 0; i < count; ++i) {
       try {
@@ -460,15 +463,15 @@ void ViewpointCommon::restore_locked(DOMElement* element) {
   uint32_t nextSort = m_nNextSortSolveOrder, nextFilter = m_nNextFilterOrder,
            nextException = m_nNextExceptionSolveOrder;
   const XMLSize_t sortCount = restore_clauses(
-      "Sort", [] { return auto_unuse<NUVA_o::Sort>(new SortCommon()); },
+      found[2], [] { return auto_unuse<NUVA_o::Sort>(new SortCommon()); },
       support::COMMON_R_SORT_DROPPED, nextSort, sorts);
   viewpointLog().logAt(4, "CubeView definition has %u sort specifications", unsigned(sortCount));
   const XMLSize_t filterCount = restore_clauses(
-      "Filter", [] { return auto_unuse<NUVA_o::Filter>(new FilterCommon()); },
+      found[3], [] { return auto_unuse<NUVA_o::Filter>(new FilterCommon()); },
       support::COMMON_R_FILTER_DROPPED, nextFilter, filters);
   viewpointLog().logAt(4, "CubeView definition has %u filter specifications", unsigned(filterCount));
   const XMLSize_t exceptionCount = restore_clauses(
-      "ExceptionSpecification",
+      found[4],
       [] { return auto_unuse<NUVA_o::ExceptionSpecification>(new ExceptionSpecificationCommon()); },
       support::COMMON_R_EXCEPTION_SPECIFICATION_DROPPED, nextException, specifications);
   viewpointLog().logAt(4, "CubeView definition has %u exception specifications",

@@ -572,8 +572,10 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     support_dll::AssertionFailure("! \"Axis Properties Element not found\"", __FILE__, __LINE__);
   }
 
-  const std::vector<DOMElement*> hierarchies =
-      XmlSupport::getDescendantElementsByTagName(element, "AxisHierarchy");
+  // The axis's parts, found in one walk of its element.
+  const std::vector<std::vector<DOMElement*>> parts = XmlSupport::getDescendantElementsByTagNames(
+      element, {"AxisHierarchy", "DynamicCalculation", "Subtotal"});
+  const std::vector<DOMElement*>& hierarchies = parts[0];
   const XMLSize_t hierarchyCount = hierarchies.size();
   axisLog().logAt(4, "Axis definition has %u AxisHierarchies", unsigned(hierarchyCount));
   for (XMLSize_t i = 0; i < hierarchyCount; ++i) {
@@ -596,8 +598,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     m_RepairDetails.push_back(problem);
   }
 
-  const std::vector<DOMElement*> calculations =
-      XmlSupport::getDescendantElementsByTagName(element, "DynamicCalculation");
+  const std::vector<DOMElement*>& calculations = parts[1];
   const XMLSize_t calculationCount = calculations.size();
   axisLog().logAt(4, "Axis definition has %u Dynamic Calculations", unsigned(calculationCount));
   for (XMLSize_t i = 0; i < calculationCount; ++i) {
@@ -615,8 +616,7 @@ void AxisCommon::restore(DOMElement* element, NUVA_o::Cube* cube) {
     drop_with_repair(support::COMMON_R_DYNAMIC_CALCULATION_DROPPED, problem);
   }
 
-  const std::vector<DOMElement*> subTotals =
-      XmlSupport::getDescendantElementsByTagName(element, "Subtotal");
+  const std::vector<DOMElement*>& subTotals = parts[2];
   const XMLSize_t subTotalCount = subTotals.size();
   axisLog().logAt(4, "Axis definition has %u AxisSubtotals", unsigned(subTotalCount));
   for (XMLSize_t i = 0; i < subTotalCount; ++i) {

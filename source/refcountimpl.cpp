@@ -51,13 +51,20 @@ LiveCounter* counterFor(const TOVAString& name) {
   return it->second.get();
 }
 
+// The reference-count log, reached without a call: with tracing off, use and unuse pay one
+// cached comparison each, no more.
+[[gnu::always_inline]] inline const common::ComponentLog& trace_log() {
+  static const common::ComponentLog& log = common::refCountLog();
+  return log;
+}
+
 }  // namespace
 
 RefCountImpl::RefCountImpl(const TOVAString& traceName, uint32_t instanceNumber)
     : m_pTraceName(nullptr), m_InstanceNumber(instanceNumber), m_pLive(counterFor(traceName)) {
   m_pTraceName = m_pLive->name;
   m_pLive->count.fetch_add(1, std::memory_order_relaxed);
-  trace("Created", 1);
+  if (trace_log().shouldLog(5)) trace("Created", 1);
 }
 
 RefCountImpl::~RefCountImpl() { m_pLive->count.fetch_sub(1, std::memory_order_relaxed); }
@@ -81,16 +88,16 @@ void RefCountImpl::trace(const char* event, int32_t count) const {
 }
 
 uint32_t RefCountImpl::use() {
-  int32_t count = m_Count.load(std::memory_order_relaxed);
-  do {
-    if (count <= 0) {
-      // A dead object stays dead: reviving it would free it twice.
-      support_dll::AssertionFailure("RefCountImpl::getRefCount() != 0", "refcountimpl", 53);
-      return 0;
-    }
-  } while (!m_Count.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel,
-                                          std::memory_order_relaxed));
-  trace("raised", count + 1);
+  // A new reference is taken from one the caller holds, so the increment needs no ordering.
+  const int32_t count = m_Count.fetch_add(1, std::memory_order_relaxed);
+  if (count <= 0) {
+    // A dead object stays dead: reviving it would free it twice. Nobody else holds a
+    // reference to it, so taking the increment back cannot race with a release.
+    m_Count.fetch_sub(1, std::memory_order_relaxed);
+    support_dll::AssertionFailure("RefCountImpl::getRefCount() != 0", "refcountimpl", 53);
+    return 0;
+  }
+  if (trace_log().shouldLog(6)) trace("raised", count + 1);
   return static_cast<uint32_t>(count + 1);
 }
 
@@ -100,13 +107,13 @@ int32_t RefCountImpl::use_if_at_least(int32_t minimum) {
     if (count < minimum) return 0;
   } while (!m_Count.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel,
                                           std::memory_order_relaxed));
-  trace("raised", count + 1);
+  if (trace_log().shouldLog(6)) trace("raised", count + 1);
   return count + 1;
 }
 
 uint32_t RefCountImpl::unuse() {
-  int32_t count = m_Count.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  trace("lowered", count);
+  const int32_t count = m_Count.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (trace_log().shouldLog(6)) trace("lowered", count);
   if (count == 0) {
     trace("Destroyed", 0);
     delete this;

@@ -58,17 +58,17 @@ bool CoreLog::shouldLog(int verbosity, const TOVAString& module, const TOVAStrin
   return shouldLog(verbosity, getUnitString(module, component));
 }
 
-bool CoreLog::ShouldLogHandler::shouldLog(int verbosity) const {
-  CoreLog* log = CoreLog::getLogObject();
-  uint64_t generation = log->generation();
-  uint64_t cached = m_Cached.load(std::memory_order_acquire);
-  if ((cached >> 16) != generation) {
-    // The threshold is kept offset by 0x8000 so that a negative one (log nothing) survives.
-    int threshold = std::clamp(log->thresholdFor(m_Unit), -0x8000, 0x7FFF);
-    cached = (generation << 16) | static_cast<uint64_t>(threshold + 0x8000);
-    m_Cached.store(cached, std::memory_order_release);
-  }
-  return verbosity <= static_cast<int>(cached & 0xFFFF) - 0x8000;
+std::atomic<uint64_t> CoreLog::s_Generation{1};
+
+bool CoreLog::ShouldLogHandler::refresh(int verbosity) const {
+  // The generation is read before the threshold: a change in between leaves a stale
+  // generation in the cache, which the next check refreshes again.
+  const uint64_t generation = CoreLog::generation();
+  // The threshold is kept offset by 0x8000 so that a negative one (log nothing) survives.
+  const int threshold = std::clamp(CoreLog::getLogObject()->thresholdFor(m_Unit), -0x8000, 0x7FFF);
+  m_Cached.store((generation << 16) | static_cast<uint64_t>(threshold + 0x8000),
+                 std::memory_order_release);
+  return verbosity <= threshold;
 }
 
 void CoreLog::get(TOVAString& out, uint32_t messageId, int insertCount,
@@ -127,7 +127,7 @@ void CoreLog::setVerbosity(int threshold) {
     std::unique_lock lock(m_State->configMutex);
     m_State->threshold = threshold;
   }
-  m_Generation.fetch_add(1, std::memory_order_acq_rel);
+  s_Generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
 int CoreLog::getVerbosity() const {
@@ -140,7 +140,7 @@ void CoreLog::setUnitVerbosity(const std::string& unit, int threshold) {
     std::unique_lock lock(m_State->configMutex);
     m_State->unitThresholds[unit] = threshold;
   }
-  m_Generation.fetch_add(1, std::memory_order_acq_rel);
+  s_Generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void CoreLog::clearUnitVerbosities() {
@@ -148,7 +148,7 @@ void CoreLog::clearUnitVerbosities() {
     std::unique_lock lock(m_State->configMutex);
     m_State->unitThresholds.clear();
   }
-  m_Generation.fetch_add(1, std::memory_order_acq_rel);
+  s_Generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::shared_ptr<LogSink> CoreLog::setSink(std::shared_ptr<LogSink> sink) {

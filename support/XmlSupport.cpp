@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <typeinfo>
 
 #include <xercesc/dom/DOMLSInput.hpp>
 #include <xercesc/dom/DOMLSParser.hpp>
@@ -12,6 +13,8 @@
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMNodeVector.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -203,6 +206,74 @@ bool appendElement(const DOMElement* element, std::u16string& out, int depth) {
   return true;
 }
 
+// The DOM finds the parts of a node it links (node, parent and sibling records) through one
+// dynamic cast each, six or more per append, which made building a saved view cost several
+// times the links themselves. Nodes of these exact classes are reached directly instead.
+bool node_parts(DOMNode* node, DOMNodeImpl*& impl, DOMChildNode*& links) {
+  const std::type_info& type = typeid(*node);
+  if (type == typeid(DOMElementImpl)) {
+    auto* element = static_cast<DOMElementImpl*>(node);
+    impl = &element->fNode;
+    links = &element->fChild;
+    return true;
+  }
+  if (type == typeid(DOMTextImpl)) {
+    auto* text = static_cast<DOMTextImpl*>(node);
+    impl = &text->fNode;
+    links = &text->fChild;
+    return true;
+  }
+  return false;
+}
+
+// The element behind `node`, found without a cast for the class every element of ours has.
+DOMElementImpl* element_impl(DOMNode* node) {
+  if (node == nullptr) return nullptr;
+  if (typeid(*node) == typeid(DOMElementImpl)) return static_cast<DOMElementImpl*>(node);
+  return dynamic_cast<DOMElementImpl*>(node);
+}
+
+// Appends a new node of the parent's own document as the DOM's unchecked append does (owner,
+// flags, and the first child's back link to the last), handing any node of another class to
+// that append.
+void append_new_child(DOMParentNode& parent, DOMNode* child) {
+  DOMNodeImpl *childImpl, *firstImpl, *lastImpl;
+  DOMChildNode *childLinks, *firstLinks, *lastLinks;
+  DOMNode* first = parent.fFirstChild;
+  DOMNode* last = nullptr;
+  if (!node_parts(child, childImpl, childLinks) ||
+      (first && (!node_parts(first, firstImpl, firstLinks) ||
+                 (last = firstLinks->previousSibling) == nullptr ||
+                 !node_parts(last, lastImpl, lastLinks)))) {
+    parent.appendChildFast(child);
+    return;
+  }
+  childImpl->fOwnerNode = parent.fContainingNode;
+  childImpl->isOwned(true);
+  if (first) {
+    lastLinks->nextSibling = child;
+    childLinks->previousSibling = last;
+    firstLinks->previousSibling = child;
+  } else {
+    parent.fFirstChild = child;
+    childImpl->isFirstChild(true);
+    childLinks->previousSibling = child;
+  }
+}
+
+// Inserts a new attribute at `position` of an element's map as the map's unchecked insert does,
+// without the cast that insert makes to reach the attribute's node record.
+void insert_attribute(DOMAttrMapImpl& map, DOMAttrImpl* attribute, XMLSize_t position) {
+  // The map's storage and owner are only visible to its own class family.
+  struct Access : DOMAttrMapImpl {
+    static DOMNodeVector* nodes(DOMAttrMapImpl& m) { return m.*(&Access::fNodes); }
+    static DOMNode* owner(DOMAttrMapImpl& m) { return m.*(&Access::fOwnerNode); }
+  };
+  attribute->fNode.fOwnerNode = Access::owner(map);
+  attribute->fNode.isOwned(true);
+  Access::nodes(map)->insertElementAt(attribute, position);
+}
+
 }  // namespace
 
 struct XmlSupport::Impl {
@@ -373,10 +444,10 @@ DOMElement* XmlSupport::addAChild(DOMElement* parent, const TOVAString& name) {
   try {
     std::u16string fixed;
     DOMElement* child = doc->createElement(xmlName(name, __LINE__, fixed));
-    if (auto* impl = dynamic_cast<DOMElementImpl*>(parent)) {
+    if (DOMElementImpl* impl = element_impl(parent)) {
       // The checked appendChild costs a third more than the unchecked append the parser itself
       // uses; a new element of the parent's own document passes every check.
-      impl->fParent.appendChildFast(child);
+      append_new_child(impl->fParent, child);
     } else if (parent) {
       parent->appendChild(child);
     } else {
@@ -431,17 +502,23 @@ void XmlSupport::write_to(DOMElement* element, const TOVAString& name, const TOV
   try {
     std::u16string fixedName, fixedValue;
     const char16_t* attributeName = xmlName(name, __LINE__, fixedName);
-    auto* impl = dynamic_cast<DOMElementImpl*>(element);
-    if (impl && impl->fAttributes && !impl->fAttributes->getNamedItem(attributeName) &&
-        !impl->fNode.isReadOnly()) {
+    DOMElementImpl* impl = element_impl(element);
+    // The map keeps its attributes sorted by name: a negative point is where a new one goes.
+    const int point = impl && impl->fAttributes && !impl->fNode.isReadOnly()
+                          ? impl->fAttributes->findNamePoint(attributeName)
+                          : 0;
+    if (point < 0) {
       // A new attribute the way the parser adds one: the checked setAttribute costs half as
       // much again, and its checks (read-only, foreign or owned nodes) cannot fail here.
-      auto* attribute =
-          static_cast<DOMAttrImpl*>(impl->getOwnerDocument()->createAttribute(attributeName));
-      attribute->setValueFast(xmlSafeText(value, fixedValue));
+      DOMDocument* document = impl->getOwnerDocument();
+      auto* attribute = static_cast<DOMAttrImpl*>(document->createAttribute(attributeName));
+      // The value as one text node, as the parser stores it.
+      append_new_child(attribute->fParent,
+                       document->createTextNode(xmlSafeText(value, fixedValue)));
+      attribute->fNode.isSpecified(true);
       // The unchecked insert needs the map's storage made first.
       if (impl->fAttributes->getLength() == 0) impl->fAttributes->reserve(4);
-      impl->fAttributes->setNamedItemFast(attribute);
+      insert_attribute(*impl->fAttributes, attribute, static_cast<XMLSize_t>(-1 - point));
     } else {
       element->setAttribute(attributeName, xmlSafeText(value, fixedValue));
     }
@@ -483,31 +560,41 @@ DOMElement* XmlSupport::getFirstChildElement(const DOMElement* element) {
 
 std::vector<DOMElement*> XmlSupport::getDescendantElementsByTagName(const DOMElement* element,
                                                                     const TOVAString& name) {
-  std::vector<DOMElement*> found;
+  return std::move(getDescendantElementsByTagNames(element, {name})[0]);
+}
+
+std::vector<std::vector<DOMElement*>> XmlSupport::getDescendantElementsByTagNames(
+    const DOMElement* element, const std::vector<TOVAString>& names) {
+  std::vector<std::vector<DOMElement*>> found(names.size());
   if (element == nullptr) return found;
-  // A walk in document order with its own stack: the DOM's list climbs back up through casts
-  // and walks the whole tree again for each name, which made restoring views with large
-  // member lists slow.
-  const std::u16string_view wanted(name.u16());
-  const bool any = wanted == std::u16string_view(u"*");
-  // Children go on the stack last first; first child and next sibling are the DOM's only
-  // steps that cost no cast.
-  std::vector<const DOMNode*> next;
-  auto pushChildren = [&next](const DOMNode* parent) {
-    const size_t first = next.size();
-    for (const DOMNode* child = parent->getFirstChild(); child; child = child->getNextSibling())
-      next.push_back(child);
-    std::reverse(next.begin() + static_cast<std::ptrdiff_t>(first), next.end());
-  };
-  pushChildren(element);
-  while (!next.empty()) {
-    const DOMNode* node = next.back();
-    next.pop_back();
+  // A walk in document order that keeps its own path of ancestors: the DOM's list climbs back
+  // up through casts and walks the whole tree again for each name, which made restoring views
+  // with large member lists slow. First child and next sibling are the DOM's only steps that
+  // cost no cast. One walk serves every name: each walk of a large document misses the cache
+  // on most of its nodes.
+  std::vector<std::u16string_view> wanted;
+  for (const TOVAString& name : names) wanted.emplace_back(name.u16());
+  std::vector<const DOMNode*> path;
+  const DOMNode* node = element->getFirstChild();
+  while (node) {
     if (node->getNodeType() == DOMNode::ELEMENT_NODE) {
       auto* e = static_cast<DOMElement*>(const_cast<DOMNode*>(node));
-      if (any || std::u16string_view(e->getTagName()) == wanted) found.push_back(e);
+      const std::u16string_view tag(e->getTagName());
+      for (size_t i = 0; i < wanted.size(); ++i)
+        if (tag == wanted[i] || wanted[i] == std::u16string_view(u"*")) found[i].push_back(e);
     }
-    pushChildren(node);
+    if (const DOMNode* child = node->getFirstChild()) {
+      path.push_back(node);
+      node = child;
+      continue;
+    }
+    // The next node is the next sibling of this one or of the nearest ancestor that has one.
+    const DOMNode* next = node->getNextSibling();
+    while (!next && !path.empty()) {
+      next = path.back()->getNextSibling();
+      path.pop_back();
+    }
+    node = next;
   }
   return found;
 }

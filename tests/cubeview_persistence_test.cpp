@@ -142,6 +142,12 @@ TEST_F(CubeViewPersistenceTest, DamagedDocumentsRepairOrFailWithACodeAndLeaveNoH
       {"truncated", xml.substr(0, xml.size() / 2), support::COMMON_E_NOT_A_CUBE_VIEW, "unbound"},
       {"wrong root", replaced("CubeView", "CubeVue", true), support::COMMON_E_NOT_A_CUBE_VIEW,
        "unbound"},
+      // The view is searched for in the root and everything below it.
+      {"view wrapped in another element", "<Wrapper>" + xml + "</Wrapper>", 0, ""},
+      {"two views", "<Wrapper>" + xml + xml + "</Wrapper>", support::COMMON_E_NOT_A_CUBE_VIEW,
+       "unbound"},
+      {"a view inside the view", replaced("<Axes>", "<Axes><CubeView/>"),
+       support::COMMON_E_NOT_A_CUBE_VIEW, "unbound"},
       {"GUID of the wrong form", replaced(viewGuid, "Guid=\"{12-34}\""),
        support::COMMON_E_NOT_A_CUBE_VIEW, "unbound"},
       {"no axis", replaced("<Axis ", "<Axle ", true), support::COMMON_E_NOT_A_CUBE_VIEW,

@@ -19,7 +19,35 @@ class Strong : public support::StrongRef {
   Strong() : StrongRef("Strong", support::nextInstanceNumber<Strong>()) {}
 };
 
+// Hands itself to a holder while being destroyed, as teardown code that notifies others may.
+class SelfSharingOnDestroy : public support::RefCountImpl {
+ public:
+  explicit SelfSharingOnDestroy(uint32_t* taken)
+      : RefCountImpl("SelfSharing", support::nextInstanceNumber<SelfSharingOnDestroy>()),
+        m_pTaken(taken) {}
+  ~SelfSharingOnDestroy() override {
+    *m_pTaken = use();
+    m_CountAfter = getRefCount();
+  }
+  static inline int32_t m_CountAfter = -1;
+
+ private:
+  uint32_t* m_pTaken;
+};
+
 class RefCountTest : public VtqTest {};
+
+// Regression: a reference taken on an object already being destroyed revived it, and the
+// holder's release freed it a second time.
+TEST_F(RefCountTest, DyingObjectRefusesNewReferences) {
+  const uint64_t asserts = support_dll::assertionFailureCount();
+  uint32_t taken = 99;
+  (new SelfSharingOnDestroy(&taken))->unuse();
+  EXPECT_EQ(0u, taken);
+  EXPECT_EQ(0, SelfSharingOnDestroy::m_CountAfter);
+  EXPECT_EQ(asserts + 1, support_dll::assertionFailureCount());
+  EXPECT_EQ(0, support::liveObjectCount("SelfSharing"));
+}
 
 TEST_F(RefCountTest, FirstInstanceIsNumberZeroAndTraceLinesNameIt) {
   auto& log = captureLog(6);
@@ -46,6 +74,36 @@ TEST_F(RefCountTest, TraceLinesAreOnlyBuiltWhenEnabled) {
   captureLog(5);
   (new Plain())->unuse();
   ASSERT_EQ(2u, log.records().size());  // Created and Destroyed only, not the count changes
+}
+
+// Regression guard for the cached level check: an object made while tracing was off must
+// trace as soon as its unit is switched on (alone or through the global threshold), and stop
+// when it is switched off again, with no call on the object in between.
+TEST_F(RefCountTest, LevelChangesReachObjectsAlreadyMade) {
+  auto& log = captureLog(3);
+  auto_unuse<Plain> p(new Plain());
+  support_dll::CoreLog* core = support_dll::CoreLog::getLogObject();
+  auto changes = [&] {
+    log.clear();
+    p->use();
+    p->unuse();
+    std::string texts = log.texts();
+    std::string events;
+    for (const char* e : {"raised to 2", "lowered to 1"})
+      if (texts.find(e) != std::string::npos) events += std::string(events.empty() ? "" : ",") + e;
+    return events;
+  };
+  EXPECT_EQ("", changes());
+  core->setUnitVerbosity("RefCount@MEMORY", 6);
+  EXPECT_EQ("raised to 2,lowered to 1", changes());
+  core->setUnitVerbosity("RefCount@MEMORY", 5);
+  EXPECT_EQ("", changes());
+  core->clearUnitVerbosities();
+  core->setVerbosity(6);
+  EXPECT_EQ("raised to 2,lowered to 1", changes());
+  core->setVerbosity(-1);  // a negative threshold records nothing at all
+  EXPECT_EQ("", changes());
+  core->setVerbosity(3);
 }
 
 TEST_F(RefCountTest, StrongObjectTearsDownThroughItsWeakCompanion) {

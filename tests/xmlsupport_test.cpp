@@ -257,6 +257,69 @@ TEST_F(XmlSupportTest, TheTextIsWhatTheDomSerialiserWrites) {
   }
 }
 
+// Every child of `node` as "name" (elements), "#text" or "#comment", walked forwards and then
+// backwards from the last child, with a '!' after any child whose parent is not `node`.
+std::string children(const DOMNode* node) {
+  std::string forward, backward;
+  for (const DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling())
+    forward += XmlSupport::getNodeName(c).string() + (c->getParentNode() == node ? " " : "! ");
+  for (const DOMNode* c = node->getLastChild(); c; c = c->getPreviousSibling())
+    backward = XmlSupport::getNodeName(c).string() + " " + backward;
+  return forward == backward ? forward : forward + "| backwards: " + backward;
+}
+
+// Regression guard for the direct linking of new nodes: a tree built here, alone or mixed into
+// parsed content of other node kinds, must walk the same both ways, report its parents and
+// attribute owners, and survive removal, cloning and the DOM's own serialiser.
+TEST_F(XmlSupportTest, BuiltNodesAreLinkedForEveryDomWalk) {
+  XmlSupport doc;
+  ASSERT_TRUE(doc.parseXML("<a><!-- c --><b/>text<?pi x?></a>"));
+  DOMElement* root = doc.getDocumentElement();
+  DOMElement* first = doc.addAChild(root, "n1");
+  doc.addAChild(root, "n2");
+  XmlSupport::write_to(first, "v", "one");
+  XmlSupport::write_to(first, "w", "");
+  doc.addAChild(first, "inner");
+  EXPECT_EQ("#comment b #text pi n1 n2 ", children(root));
+  EXPECT_EQ("inner ", children(first));
+  const xercesc::DOMAttr* v = first->getAttributeNode(u"v");
+  ASSERT_NE(nullptr, v);
+  EXPECT_EQ(first, v->getOwnerElement());
+  EXPECT_TRUE(v->getSpecified());
+  EXPECT_EQ(TOVAString("one"), TOVAString(v->getValue()));
+  EXPECT_EQ("#text ", children(v));
+  EXPECT_EQ(TOVAString(""), TOVAString(first->getAttribute(u"w")));
+  // Written out of order: the map's own look-ups must still find each one and its owner.
+  DOMElement* many = doc.addAChild(root, "many");
+  for (const char* name : {"m", "z", "a", "q", "b"}) XmlSupport::write_to(many, name, name);
+  XmlSupport::write_to(many, "q", "again");
+  std::string found;
+  for (const char16_t* name : {u"a", u"b", u"m", u"q", u"z"}) {
+    const xercesc::DOMAttr* attribute = many->getAttributeNode(name);
+    if (attribute && attribute->getOwnerElement() == many)
+      found += TOVAString(attribute->getValue()).string() + " ";
+  }
+  EXPECT_EQ("a b m again z ", found);
+
+  XmlSupport built;
+  DOMElement* top = built.addAChild(nullptr, "top");
+  for (const char* name : {"x", "y", "z"})
+    XmlSupport::write_to(built.addAChild(top, name), "k", name);
+  EXPECT_EQ("x y z ", children(top));
+  top->removeChild(top->getFirstElementChild()->getNextElementSibling())->release();
+  EXPECT_EQ("x z ", children(top));
+  built.addAChild(top, "after");
+  EXPECT_EQ("x z after ", children(top));
+  EXPECT_EQ(serialisedByXerces(built), built.getXml());
+  EXPECT_EQ(TOVAString("<top><x k=\"x\"/><z k=\"z\"/><after/></top>"), built.getXml());
+  DOMNode* copy = top->cloneNode(true);
+  EXPECT_EQ("x z after ", children(copy));
+  EXPECT_EQ(TOVAString("z"),
+            TOVAString(static_cast<DOMElement*>(copy->getLastChild()->getPreviousSibling())
+                           ->getAttribute(u"k")));
+  copy->release();
+}
+
 TEST_F(XmlSupportTest, DescendantsComeInDocumentOrder) {
   XmlSupport doc;
   ASSERT_TRUE(doc.parseXML(
@@ -267,6 +330,24 @@ TEST_F(XmlSupportTest, DescendantsComeInDocumentOrder) {
   EXPECT_EQ("1234", order);
   EXPECT_EQ(5u, XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "*").size());
   EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(nullptr, "b").empty());
+  // Climbing out of several levels at once, past the end of the element asked about.
+  ASSERT_TRUE(doc.parseXML("<r><a><x><y><b n=\"1\"/></y></x><b n=\"2\"/></a><b n=\"3\"/></r>"));
+  order.clear();
+  for (DOMElement* b : XmlSupport::getDescendantElementsByTagName(
+           doc.getDocumentElement()->getFirstElementChild(), "b"))
+    order += XmlSupport::getAttribute(b, "n").string();
+  EXPECT_EQ("12", order);
+  ASSERT_TRUE(doc.parseXML(
+      "<a><b n=\"1\"><b n=\"2\"/>text<!-- c --></b><c><b n=\"3\"/></c><b n=\"4\"/></a>"));
+  // Several names in one walk: a list per name, each in document order.
+  const auto lists = XmlSupport::getDescendantElementsByTagNames(doc.getDocumentElement(),
+                                                                 {"c", "b", "none", "*", "b"});
+  ASSERT_EQ(5u, lists.size());
+  std::vector<size_t> sizes;
+  for (const auto& list : lists) sizes.push_back(list.size());
+  EXPECT_EQ((std::vector<size_t>{1, 4, 0, 5, 4}), sizes);
+  EXPECT_EQ(TOVAString("3"), XmlSupport::getAttribute(lists[1][2], "n"));
+  EXPECT_EQ(lists[0][0], lists[3][2]);
   // The element itself is not its own descendant.
   EXPECT_TRUE(XmlSupport::getDescendantElementsByTagName(doc.getDocumentElement(), "a").empty());
 }

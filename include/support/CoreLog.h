@@ -59,10 +59,17 @@ class VTQ_EXPORT CoreLog {
   class VTQ_EXPORT ShouldLogHandler {
    public:
     explicit ShouldLogHandler(std::string unit) : m_Unit(std::move(unit)) {}
-    bool shouldLog(int verbosity) const;
+    // Inline: reference counting asks this on every use and unuse.
+    bool shouldLog(int verbosity) const {
+      const uint64_t cached = m_Cached.load(std::memory_order_acquire);
+      if ((cached >> 16) != s_Generation.load(std::memory_order_acquire)) return refresh(verbosity);
+      return verbosity <= static_cast<int>(cached & 0xFFFF) - 0x8000;
+    }
     const std::string& unit() const { return m_Unit; }
 
    private:
+    bool refresh(int verbosity) const;
+
     std::string m_Unit;
     mutable std::atomic<uint64_t> m_Cached{0};  // generation << 16 | threshold + 0x8000; 0 = unknown
   };
@@ -89,13 +96,16 @@ class VTQ_EXPORT CoreLog {
   void registerMessage(uint32_t messageId, const TOVAString& text);
 
   int thresholdFor(const std::string& unit) const;
-  uint64_t generation() const { return m_Generation.load(std::memory_order_acquire); }
+  // Grows with every configuration change, so that a cached decision knows when it is stale.
+  static uint64_t generation() { return s_Generation.load(std::memory_order_acquire); }
 
  private:
   CoreLog();
   struct State;
   std::unique_ptr<State> m_State;
-  std::atomic<uint64_t> m_Generation{1};
+  // Process-wide, not per logger, so that a check reaches it without a call: there is one
+  // logger.
+  static std::atomic<uint64_t> s_Generation;
 };
 
 // Reports a broken internal invariant through the log (verbosity 1) and returns.

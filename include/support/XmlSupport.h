@@ -68,6 +68,9 @@ class VTQ_EXPORT XmlSupport {
   // Descendant elements of that name ("*": all), in document order; owned by the document.
   static std::vector<DOMElement*> getDescendantElementsByTagName(const DOMElement* element,
                                                                  const TOVAString& name);
+  // The same for several names in one walk: one list per name, in the order of `names`.
+  static std::vector<std::vector<DOMElement*>> getDescendantElementsByTagNames(
+      const DOMElement* element, const std::vector<TOVAString>& names);
   static TOVAString getNodeName(const DOMNode* node);
 
  private:
