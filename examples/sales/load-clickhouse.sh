@@ -12,15 +12,16 @@ csv=${CSV_DIR:-$here}
 mode=${1:-single}
 client() { local port=$1; shift; clickhouse-client --host 127.0.0.1 --port "$port" "$@"; }
 
+# Members take the order in which the server returns the rows of a dimension table: TinyLog
+# tables return them as they were inserted, the order of the CSV files.
 dimension_tables() {
   local port=$1 db=$2
   client "$port" --query "CREATE TABLE $db.months (month String, year String, quarter String,
-    month_name String, fiscal_year String, fiscal_quarter String, days String)
-    ENGINE = MergeTree ORDER BY month"
+    month_name String, fiscal_year String, fiscal_quarter String, days String) ENGINE = TinyLog"
   client "$port" --query "CREATE TABLE $db.products (item String, subcategory String, category String)
-    ENGINE = MergeTree ORDER BY item"
+    ENGINE = TinyLog"
   client "$port" --query "CREATE TABLE $db.cities (city String, country String, region String)
-    ENGINE = MergeTree ORDER BY city"
+    ENGINE = TinyLog"
   for t in months products cities; do
     client "$port" --query "INSERT INTO $db.$t FORMAT CSVWithNames" < "$csv/$t.csv"
   done

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "provider/memory/CubeSource.h"
 #include "support/TOVAString.h"
 
 namespace memory {
@@ -42,6 +43,8 @@ class CsvTable {
   // offset), a missing header, an unterminated quote or a record whose number of fields differs
   // from the header's.
   static CsvTable read(const std::string& path, std::string bytes);
+  // The table read elsewhere; its records count lines from 2, after a header line.
+  static CsvTable fromRows(SourceTable table);
 
   const std::string& path() const { return m_Path; }
   const std::vector<TOVAString>& header() const { return m_Header; }

@@ -308,6 +308,7 @@ NUVA_o::Hierarchy* CubeImpl::getHierarchyByUniqueName(const TOVAString& uniqueNa
 
 NUVA_o::RowsetDataModel* CubeImpl::executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression* root) {
   if (!root) raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a flat request without a tree");
+  if (m_pFactSource) return m_pFactSource->executeQuery(root);
   return execute_flat_query(*this, *root);
 }
 
