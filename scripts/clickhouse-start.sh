@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Starts test servers on loopback: instance 1 (HTTP 8123, TCP 9000) and, with "2", instance 2
-# (HTTP 8124, TCP 9001) too; both know the two-shard cluster "vtq_two_shards".
-#   clickhouse-start.sh [COUNT] [FOLDER]
+# Starts test servers on loopback: instance N listens on HTTP 8122+N and TCP 8999+N (instance 1:
+# 8123 and 9000, instance 2: 8124 and 9001); every one knows the two-shard cluster
+# "vtq_two_shards" of instances 1 and 2.
+#   clickhouse-start.sh [INSTANCES] [FOLDER]     INSTANCES: default "1 2"
 # Data, logs and process ids live under FOLDER (default: $VTQ_CLICKHOUSE_DIR or
 # /tmp/vtq-clickhouse). Stop them with clickhouse-stop.sh FOLDER.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-count=${1:-2}
+instances=${1:-1 2}
 base=${2:-${VTQ_CLICKHOUSE_DIR:-/tmp/vtq-clickhouse}}
 command -v clickhouse-server >/dev/null || { echo "clickhouse-server is not installed" >&2; exit 3; }
 mkdir -p "$base"
-for i in $(seq 1 "$count"); do
+for i in $instances; do
   dir="$base/server$i"
   http=$((8122 + i)); tcp=$((8999 + i)); inter=$((9008 + i))
   if [ -f "$dir/pid" ] && kill -0 "$(cat "$dir/pid")" 2>/dev/null; then continue; fi
@@ -21,7 +22,7 @@ for i in $(seq 1 "$count"); do
   clickhouse-server --config-file="$dir/config.xml" > "$dir/stdout.log" 2>&1 &
   echo $! > "$dir/pid"
 done
-for i in $(seq 1 "$count"); do
+for i in $instances; do
   http=$((8122 + i))
   for _ in $(seq 1 100); do
     if [ "$(curl -s "http://127.0.0.1:$http/?query=SELECT%201" 2>/dev/null)" = 1 ]; then break; fi

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Loads the sample CSV tables into running servers (see scripts/clickhouse-start.sh).
-#   load-clickhouse.sh single  - database vtq_sales on the server at TCP port 9000
+#   load-clickhouse.sh single  - database vtq_sales on the server at TCP port 9000 (or PORT)
 #   load-clickhouse.sh cluster - database vtq_cluster on the servers at TCP ports 9000 and 9001:
 #                                the facts split between them (facts_local on each), a
 #                                Distributed table "facts" over both and the dimension tables on
@@ -35,11 +35,12 @@ facts_table() {
 
 case "$mode" in
   single)
-    client 9000 --query "DROP DATABASE IF EXISTS vtq_sales"
-    client 9000 --query "CREATE DATABASE vtq_sales"
-    dimension_tables 9000 vtq_sales
-    facts_table 9000 vtq_sales facts
-    client 9000 --query "INSERT INTO vtq_sales.facts FORMAT CSVWithNames" < "$csv/facts.csv"
+    port=${PORT:-9000}
+    client "$port" --query "DROP DATABASE IF EXISTS vtq_sales"
+    client "$port" --query "CREATE DATABASE vtq_sales"
+    dimension_tables "$port" vtq_sales
+    facts_table "$port" vtq_sales facts
+    client "$port" --query "INSERT INTO vtq_sales.facts FORMAT CSVWithNames" < "$csv/facts.csv"
     ;;
   cluster)
     for port in 9000 9001; do
