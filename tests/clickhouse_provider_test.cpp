@@ -272,6 +272,49 @@ TEST_F(ClickHouseErrorTest, FailuresNameTheServerAndPurposeNeverThePassword) {
   EXPECT_NE(std::string::npos, badTimeout.find("line 8")) << badTimeout;
 }
 
+TEST_F(ClickHouseErrorTest, FactsWhoseKeysNoMemberHoldsAreRefusedOrReachNoCell) {
+  REQUIRE_SERVERS();
+  const ServerConnection connection = server();
+  connection.execute("DROP TABLE IF EXISTS facts_strays", "a test");
+  connection.execute("CREATE TABLE facts_strays ENGINE = MergeTree ORDER BY month AS SELECT * FROM facts", "a test");
+  std::ifstream in(vtq_testing::sourceDir() + "/examples/sales/sales.clickhouse.xml");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  text.replace(text.find("table=\"facts\""), 13, "table=\"facts_strays\"");
+  const std::string path = ::testing::TempDir() + "strays.xml";
+  std::ofstream(path) << text;
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(path));
+
+  // Rows of an unknown month and item arrive after the cube opened. A query over every year and
+  // category filters no key, so they come back under no member: dropped, not added or refused.
+  connection.execute("INSERT INTO facts_strays VALUES ('1999-01', 'Road-150', 'Paris', 1e9, 1, 1), "
+                     "('2024-01', 'No such item', 'Paris', 1e9, 1, 1)",
+                     "a test");
+  GridQuery query;
+  query.axes.push_back(GridAxis{{GridCoordinate{"[Time].[Calendar]", {"[Time].[Calendar].[2023]",
+                                                                      "[Time].[Calendar].[2024]",
+                                                                      "[Time].[Calendar].[2025]"}}}});
+  query.axes.push_back(GridAxis{{GridCoordinate{"[Product]", {"[Product].[Bikes]", "[Product].[Components]",
+                                                            "[Product].[Clothing]", "[Product].[Accessories]"}}}});
+  expect_same(oracle(std::string("SELECT p.category, m.year, SUM(f.sales)") + kJoined + " GROUP BY 1, 2"),
+              cells_of(cube.get(), query));
+  cube.reset();
+
+  // Regression: a fact of a city no member holds counted under the All member only, so that All
+  // differed from the sum of the regions. Opening the cube now refuses it, as a CSV fact table is.
+  connection.execute("INSERT INTO facts_strays VALUES ('2024-01', 'Road-150', 'Atlantis', 1e9, 1, 1)", "a test");
+  const std::string refused = message_of([&] { memory::loadCube(path); });
+  EXPECT_NE(std::string::npos, refused.find("strays.xml, line ")) << refused;
+  EXPECT_NE(std::string::npos, refused.find("'1999-01' in column 'month', which no member of dimension 'Time' holds"))
+      << refused;
+  connection.execute("ALTER TABLE facts_strays DELETE WHERE month = '1999-01' OR item = 'No such item'", "a test");
+  for (int i = 0; i < 50 && !select(connection, "SELECT 1 FROM facts_strays WHERE month = '1999-01'").empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::string city = message_of([&] { memory::loadCube(path); });
+  EXPECT_NE(std::string::npos, city.find("'Atlantis' in column 'city', which no member of dimension 'Geography' holds"))
+      << city;
+  connection.execute("DROP TABLE facts_strays", "a test");
+}
+
 TEST_F(ClickHouseErrorTest, InterruptionStopsTheServerQuery) {
   REQUIRE_SERVERS();
   const ServerConnection connection = server();

@@ -67,7 +67,9 @@ class ServerFacts final : public memory::FactSource {
       const std::string& column = m_Keys.at(dimension.keyColumn);
       const std::string alias = "g" + std::to_string(d);
       select += "toUInt32(transform(" + column + ", [" + keys + "], [" + ids + "], 0)) AS " + alias + ", ";
-      where += (where.empty() ? " WHERE " : " AND ") + column + " IN (" + keys + ")";
+      // Filtering on every key costs the server more than the rows of unknown keys it keeps,
+      // which come back in group 0 and are dropped.
+      if (!dimension.allKeys) where += (where.empty() ? " WHERE " : " AND ") + column + " IN (" + keys + ")";
       groupBy += (groupBy.empty() ? " GROUP BY " : ", ") + alias;
     }
     // Each measure is summed once, whatever number of terms read it.
@@ -100,8 +102,10 @@ class ServerFacts final : public memory::FactSource {
       std::vector<const std::vector<int64_t>*> lists(dims);
       for (size_t d = 0; d < dims; ++d) {
         double id = 0;
-        if (!parse_number(fields[d], id) || id < 1 || id > static_cast<double>(groups[d].offsets.size()))
+        if (!parse_number(fields[d], id) || id < 0 || id > static_cast<double>(groups[d].offsets.size()) ||
+            (id == 0 && !request.dimensions[d].allKeys))
           bad("a group '" + fields[d] + "' the statement did not ask for");
+        if (id == 0) return;  // keys that no member holds
         lists[d] = groups[d].offsets[static_cast<size_t>(id) - 1];
       }
       for (size_t m = 0; m < measures.size(); ++m)
@@ -124,6 +128,29 @@ class ServerFacts final : public memory::FactSource {
       }
     };
     m_pServer->select(select, request.purpose, check, on_row, interrupt);
+  }
+
+  void checkKeys(size_t keyColumn, const TOVAString& dimension, const std::vector<TOVAString>& keys) const override {
+    const std::string& column = m_Keys.at(keyColumn);
+    std::string list;
+    for (const TOVAString& key : keys) list += (list.empty() ? "" : ",") + quoteLiteral(key.string());
+    std::string stray;
+    bool found = false;
+    m_pServer->select(
+        "SELECT " + column + " FROM " + m_Table + (list.empty() ? "" : " WHERE " + column + " NOT IN (" + list + ")") +
+            " LIMIT 1",
+        TOVAString().build("checking the keys of dimension '%s' in table '%s'", dimension, m_Layout.table), nullptr,
+        [&](const std::vector<std::string>& fields) {
+          found = true;
+          stray = fields[0];
+        },
+        nullptr);
+    if (found)
+      raise<InvalidArgumentExceptionImpl>(
+          CLICKHOUSE_E_SOURCE, TOVAString().build("table '%s' has the key '%s' in column '%s', which no member of "
+                                                  "dimension '%s' holds",
+                                                  m_Layout.table, TOVAString(stray),
+                                                  m_Layout.keyColumns.at(keyColumn), dimension));
   }
 
   long factCount() const override {

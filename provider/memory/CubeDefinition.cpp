@@ -616,6 +616,17 @@ MemoryCube* DefinitionReader::load() {
   }
   if (m_pFactSource) {
     auto* impl = static_cast<CubeImpl*>(cube.get());
+    // As with a CSV fact table, a fact whose key no member holds is refused when the cube
+    // opens: under the All member it would count, under no other member.
+    size_t keyColumn = 0;
+    for (const auto& dimension : impl->dimensions()) {
+      if (dimension->m_IsMeasures) continue;
+      try {
+        m_pFactSource->checkKeys(keyColumn++, dimension->getName(), dimension->m_LeafKeys);
+      } catch (const olap_api::ApiException& e) {
+        fail(facts, e.getMessage());
+      }
+    }
     impl->m_FactLayout = m_FactLayout;
     impl->setFactSource(m_pFactSource);
   }

@@ -135,6 +135,7 @@ FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, 
       entry.keys.push_back(dimension.m_LeafKeys[key]);
       entry.offsets.push_back(std::move(offsets[key]));
     }
+    entry.allKeys = entry.keys.size() == leaves;
     request.dimensions.push_back(std::move(entry));
   }
   return request;

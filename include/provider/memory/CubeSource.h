@@ -43,6 +43,9 @@ struct FactRequest {
     size_t keyColumn = 0;  // index in FactLayout::keyColumns
     std::vector<TOVAString> keys;
     std::vector<std::vector<int64_t>> offsets;  // per key, never empty
+    // The keys are every leaf key of the dimension: only rows whose key no member holds (which
+    // reach no cell) are left to exclude.
+    bool allKeys = false;
   };
   struct Term {
     size_t measure = 0;  // index in FactLayout::valueColumns
@@ -63,6 +66,9 @@ class VTQ_EXPORT FactSource {
   // set. Throws the library's exceptions, never leaving a cell outside the vectors touched.
   virtual void aggregate(const FactRequest& request, std::vector<double>& values, std::vector<uint8_t>& filled,
                          const std::atomic<bool>* interrupt) const = 0;
+  // Throws InvalidArgumentException naming a key of that key column which is none of `keys`
+  // (the leaf keys of `dimension`), so that every fact row lies under the members.
+  virtual void checkKeys(size_t keyColumn, const TOVAString& dimension, const std::vector<TOVAString>& keys) const = 0;
   // Number of fact rows.
   virtual long factCount() const = 0;
   // Rows of a flat request, with one reference for the caller; throws where it cannot.
