@@ -252,5 +252,5 @@ BENCHMARK(BM_MemoryView)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportA
 int main(int argc, char** argv) {
   clickhouse::registerProvider();
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  return vtq_bench::runWithRatios(argc, argv, {{"BM_ServerView", "BM_BareHttp"}}, 1.2);
+  return vtq_bench::runWithRatios(argc, argv, {{"BM_ServerView/repeats:5", "BM_BareHttp/repeats:5"}}, 1.2);
 }

@@ -33,7 +33,6 @@ void registerMessages() {
     log->registerMessage(CLICKHOUSE_E_INTERRUPTED, "%1 was interrupted; the server %2 was told to stop it.");
     log->registerMessage(CLICKHOUSE_E_IDENTIFIER,
                          "'%1' is not a plain name (a letter or underscore, then letters, digits and underscores).");
-    log->registerMessage(CLICKHOUSE_E_NOT_AVAILABLE, "%1 is not available yet on a cube over a server.");
   });
 }
 

@@ -4,6 +4,8 @@
 #include "Source.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <unordered_map>
 
@@ -31,6 +33,38 @@ bool parse_number(const std::string& text, double& value) {
   const char* end = text.data() + text.size();
   auto [at, error] = std::from_chars(text.data(), end, value);
   return error == std::errc() && at == end;
+}
+
+std::string number_sql(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.17g", value);
+  return std::string("toFloat64(") + buffer + ")";
+}
+
+// A value predicate as SQL, with the comparisons written as the library's own evaluates them
+// (a <= b as NOT (b < a)), so that NaN values pass and fail alike.
+std::string predicate_sql(const common::FlatCondition& c, const std::string& v) {
+  const auto& n = c.numbers;
+  std::string out;
+  switch (c.op) {
+    case common::FlatCondition::FO_EQUAL: out = v + " = " + number_sql(n.at(0)); break;
+    case common::FlatCondition::FO_LESS: out = v + " < " + number_sql(n.at(0)); break;
+    case common::FlatCondition::FO_LESSEQUAL: out = "NOT (" + number_sql(n.at(0)) + " < " + v + ")"; break;
+    case common::FlatCondition::FO_GREATER: out = number_sql(n.at(0)) + " < " + v; break;
+    case common::FlatCondition::FO_GREATEREQUAL: out = "NOT (" + v + " < " + number_sql(n.at(0)) + ")"; break;
+    case common::FlatCondition::FO_BETWEEN:
+      out = "NOT (" + v + " < " + number_sql(n.at(0)) + ") AND NOT (" + number_sql(n.at(1)) + " < " + v + ")";
+      break;
+    case common::FlatCondition::FO_IN: {
+      out = "0";
+      for (double x : n) out += " OR " + v + " = " + number_sql(x);
+      break;
+    }
+    case common::FlatCondition::FO_LIKE: out = "0"; break;
+  }
+  return c.negated ? "NOT (" + out + ")" : "(" + out + ")";
 }
 
 class ServerFacts final : public memory::FactSource {
@@ -169,13 +203,79 @@ class ServerFacts final : public memory::FactSource {
     return count;
   }
 
-  NUVA_o::RowsetDataModel* executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression*) const override {
-    raise<UnsupportedOperationExceptionImpl>(CLICKHOUSE_E_NOT_AVAILABLE, "a flat request");
+  void groupFacts(const memory::FlatFactRequest& request,
+                  const std::function<void(int64_t, const std::vector<double>&)>& onGroup,
+                  const std::atomic<bool>* interrupt) const override {
+    const size_t dims = request.dimensions.size();
+    std::string select = "SELECT ", where, groupBy;
+    for (size_t d = 0; d < dims; ++d) {
+      const memory::FlatFactRequest::Dimension& dimension = request.dimensions[d];
+      std::string keys, offsets;
+      for (size_t k = 0; k < dimension.keys.size(); ++k) {
+        if (k) keys += ',', offsets += ',';
+        keys += quoteLiteral(dimension.keys[k].string());
+        offsets += std::to_string(dimension.offsets[k]);
+      }
+      const std::string& column = m_Keys.at(dimension.keyColumn);
+      const std::string alias = "g" + std::to_string(d);
+      select += "transform(" + column + ", [" + keys + "], CAST([" + offsets + "] AS Array(Int64)), toInt64(-1)) AS " +
+                alias + ", ";
+      if (!dimension.allKeys) where += std::string(where.empty() ? "" : " AND ") + column + " IN (" + keys + ")";
+      groupBy += (groupBy.empty() ? " GROUP BY " : ", ") + alias;
+    }
+    if (request.condition) where += std::string(where.empty() ? "" : " AND ") + "(" + condition_sql(*request.condition) + ")";
+    for (size_t m = 0; m < request.measures.size(); ++m)
+      select += "toFloat64(sum(" + m_Values.at(request.measures[m]) + ")) AS v" + std::to_string(m) + ", ";
+    select += "count() AS n FROM " + m_Table + (where.empty() ? "" : " WHERE " + where) + groupBy;
+
+    const size_t width = request.measures.size();
+    auto check = [&](const std::vector<std::string>&, const std::vector<std::string>& types) -> std::string {
+      if (types.size() != dims + width + 1) return "the answer has " + std::to_string(types.size()) + " columns";
+      for (size_t i = 0; i < types.size(); ++i) {
+        const char* expected = i < dims ? "Int64" : i + 1 < types.size() ? "Float64" : "UInt64";
+        if (types[i] != expected) return "column " + std::to_string(i + 1) + " is " + types[i] + ", not " + expected;
+      }
+      return std::string();
+    };
+    std::vector<double> sums(width);
+    auto on_row = [&](const std::vector<std::string>& fields) {
+      if (fields.back() == "0") return;  // no group field and no row
+      int64_t group = 0;
+      for (size_t d = 0; d < dims; ++d) {
+        int64_t offset = 0;
+        const char* end = fields[d].data() + fields[d].size();
+        auto [at, error] = std::from_chars(fields[d].data(), end, offset);
+        if (error != std::errc() || at != end)
+          raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, TOVAString(m_pServer->describe()), request.purpose,
+                                      TOVAString("'" + fields[d] + "' is not a group"));
+        if (offset < 0) return;  // keys that no member holds
+        group += offset;
+      }
+      for (size_t m = 0; m < width; ++m)
+        if (!parse_number(fields[dims + m], sums[m]))
+          raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, TOVAString(m_pServer->describe()), request.purpose,
+                                      TOVAString("'" + fields[dims + m] + "' is not a number"));
+      onGroup(group, sums);
+    };
+    m_pServer->select(select, request.purpose, check, on_row, interrupt);
   }
 
   const TOVAString& providerName() const override { return clickhouse::providerName(); }
 
  private:
+  std::string condition_sql(const memory::FactCondition& c) const {
+    switch (c.kind) {
+      case memory::FactCondition::FK_AND: return "(" + condition_sql(*c.left) + ") AND (" + condition_sql(*c.right) + ")";
+      case memory::FactCondition::FK_OR: return "(" + condition_sql(*c.left) + ") OR (" + condition_sql(*c.right) + ")";
+      case memory::FactCondition::FK_VALUE: return predicate_sql(*c.predicate, m_Values.at(c.measure));
+      case memory::FactCondition::FK_KEYS: break;
+    }
+    if (c.keys.empty()) return "0";
+    std::string keys;
+    for (const TOVAString& key : c.keys) keys += (keys.empty() ? "" : ",") + quoteLiteral(key.string());
+    return m_Keys.at(c.keyColumn) + " IN (" + keys + ")";
+  }
+
   std::shared_ptr<const ServerConnection> m_pServer;
   memory::FactLayout m_Layout;
   std::string m_Table;

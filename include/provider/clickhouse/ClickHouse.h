@@ -37,7 +37,6 @@ enum : uint32_t {
   CLICKHOUSE_E_BAD_RESPONSE = 0xC2032005,   // %1 server, %2 purpose, %3 problem
   CLICKHOUSE_E_INTERRUPTED = 0xC2032006,    // %1 purpose, %2 server
   CLICKHOUSE_E_IDENTIFIER = 0xC2032007,     // %1 text
-  CLICKHOUSE_E_NOT_AVAILABLE = 0xC2032008,  // %1 operation
 };
 
 // A single-quoted SQL string literal holding exactly `bytes`: quotes, backslashes, NUL bytes

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "NUVA_o/Cube.h"
+#include "common/FlatQueryPlan.h"
 #include "support/Export.h"
 #include "support/TOVAString.h"
 
@@ -56,6 +57,35 @@ struct FactRequest {
   TOVAString purpose;  // said in errors: what the query was for
 };
 
+// A condition on fact rows of a flat request: AND and OR of key tests (the row's key in a
+// key column is one of `keys`) and value tests (`predicate->matches` of the row's value of
+// `measure`).
+struct FactCondition {
+  enum Kind { FK_AND, FK_OR, FK_KEYS, FK_VALUE };
+  Kind kind = FK_KEYS;
+  std::unique_ptr<FactCondition> left, right;
+  size_t keyColumn = 0;
+  std::vector<TOVAString> keys;
+  size_t measure = 0;
+  const common::FlatCondition* predicate = nullptr;  // borrowed from the request's plan
+};
+
+// What a flat request asks of the facts: the rows that pass `condition` (null: every row) and
+// whose key in each listed dimension is one of its keys, grouped by the sum of their keys'
+// offsets, with the sums of `measures` per group.
+struct FlatFactRequest {
+  struct Dimension {
+    size_t keyColumn = 0;
+    std::vector<TOVAString> keys;
+    std::vector<int64_t> offsets;  // per key, at least 0
+    bool allKeys = false;          // as in FactRequest
+  };
+  std::vector<Dimension> dimensions;
+  std::vector<size_t> measures;  // indexes in FactLayout::valueColumns
+  std::unique_ptr<FactCondition> condition;
+  TOVAString purpose;
+};
+
 // Aggregates facts held elsewhere. Shared by a cube and the queries running on it; its
 // operations may be called from several threads at once.
 class VTQ_EXPORT FactSource {
@@ -71,8 +101,11 @@ class VTQ_EXPORT FactSource {
   virtual void checkKeys(size_t keyColumn, const TOVAString& dimension, const std::vector<TOVAString>& keys) const = 0;
   // Number of fact rows.
   virtual long factCount() const = 0;
-  // Rows of a flat request, with one reference for the caller; throws where it cannot.
-  virtual NUVA_o::RowsetDataModel* executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression* root) const = 0;
+  // Calls `onGroup` with each group that rows reached and the sums of its measures, in any
+  // order. Interruption and errors as aggregate.
+  virtual void groupFacts(const FlatFactRequest& request,
+                          const std::function<void(int64_t group, const std::vector<double>& sums)>& onGroup,
+                          const std::atomic<bool>* interrupt) const = 0;
   // The provider name its cubes report.
   virtual const TOVAString& providerName() const = 0;
 };
