@@ -13,6 +13,10 @@
 #include <fstream>
 #include <thread>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "SampleOracle.h"
 #include "VtqTest.h"
 #include "olap_api/Exceptions.h"
@@ -122,6 +126,93 @@ TEST(ClickHouseSqlTest, TabSeparatedAnswersReadByteByByteAndRefuseBrokenRecords)
   EXPECT_FALSE(cut.finish());
   clickhouse::TabSeparatedReader escape([](const std::vector<std::string>&) {});
   EXPECT_FALSE(escape.feed("a\nString\n\\q\n"));
+}
+
+// A server on a loopback port of its own that answers one request with `answer`, bytes as
+// given, and closes the connection.
+class OneShotServer {
+ public:
+  explicit OneShotServer(std::string answer) {
+    m_Socket = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(m_Socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(m_Socket, 1) != 0 ||
+        getsockname(m_Socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      ADD_FAILURE() << "no loopback socket";
+    m_Port = ntohs(address.sin_port);
+    m_Thread = std::thread([this, answer = std::move(answer)] {
+      const int client = accept(m_Socket, nullptr, nullptr);
+      if (client < 0) return;
+      // The whole request: headers, then the statement (curl sends no more than it announces).
+      std::string request;
+      char buffer[4096];
+      while (request.find("FORMAT TabSeparatedWithNamesAndTypes") == std::string::npos) {
+        const ssize_t n = read(client, buffer, sizeof buffer);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<size_t>(n));
+      }
+      if (write(client, answer.data(), answer.size()) < 0) ADD_FAILURE() << "write";
+      close(client);
+    });
+  }
+  ~OneShotServer() {
+    shutdown(m_Socket, SHUT_RDWR);
+    m_Thread.join();
+    close(m_Socket);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(m_Port); }
+
+ private:
+  int m_Socket = -1;
+  int m_Port = 0;
+  std::thread m_Thread;
+};
+
+std::string http(const std::string& status, const std::string& body, size_t announced = 0) {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(announced ? announced : body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// The code and message of the error that a select against a server answering `response` throws.
+std::pair<uint32_t, std::string> failure_of(const std::string& response, int& records) {
+  OneShotServer fake(response);
+  try {
+    server(2000, fake.url()).select("SELECT 1", "a test against a fake", nullptr, [&](const auto&) { ++records; },
+                                    nullptr);
+  } catch (const olap_api::ApiException& e) {
+    return {e.getCode(), e.getMessage().string()};
+  }
+  return {0, ""};
+}
+
+TEST(ClickHouseSqlTest, BrokenAnswersAreCodedErrorsNamingTheServer) {
+  int records = 0;
+  // Closed in the middle of the answer: fewer bytes than announced.
+  const auto cut = failure_of(http("200 OK", "x\nUInt8\n1\n", 100), records);
+  EXPECT_EQ(clickhouse::CLICKHOUSE_E_BAD_RESPONSE, cut.first);
+  EXPECT_NE(std::string::npos, cut.second.find("closed in the middle of the answer")) << cut.second;
+  EXPECT_NE(std::string::npos, cut.second.find("http://127.0.0.1:")) << cut.second;
+  EXPECT_NE(std::string::npos, cut.second.find("a test against a fake")) << cut.second;
+
+  // A server error: its first line, code and all, without what follows.
+  const auto refused = failure_of(
+      http("500 Internal Server Error", "Code: 241, e.displayText() = DB::Exception: Memory limit\nstack\n"), records);
+  EXPECT_EQ(clickhouse::CLICKHOUSE_E_SERVER_ERROR, refused.first);
+  EXPECT_NE(std::string::npos, refused.second.find("(HTTP 500): Code: 241, e.displayText() = DB::Exception: Memory limit"))
+      << refused.second;
+  EXPECT_EQ(std::string::npos, refused.second.find("stack"));
+
+  // Records of another width than the names line (never handed on), and an answer without its
+  // types line. Records that arrived before a failure may have been handed on: callers drop
+  // what they built from them.
+  records = 0;
+  const auto ragged = failure_of(http("200 OK", "a\tb\nUInt8\tUInt8\n1\n"), records);
+  EXPECT_EQ(clickhouse::CLICKHOUSE_E_BAD_RESPONSE, ragged.first);
+  EXPECT_NE(std::string::npos, ragged.second.find("record 1 has 1 fields for 2 columns")) << ragged.second;
+  EXPECT_EQ(clickhouse::CLICKHOUSE_E_BAD_RESPONSE, failure_of(http("200 OK", "a\n"), records).first);
+  EXPECT_EQ(0, records);
 }
 
 TEST(ClickHouseServerTest, TheServerParsesEveryLiteralBackToItsBytes) {

@@ -103,7 +103,7 @@ class VTQ_EXPORT ServerConnection {
   // "URL (user U)": how errors name the server.
   std::string describe() const;
   // Runs `sql` (a SELECT, answered as TabSeparatedWithNamesAndTypes) and hands each record to
-  // `onRow`; `checkTypes` (may be null) sees the names and types first and returns the empty
+  // `onRow` as it arrives (after a failure the caller drops what it built from them); `checkTypes` (may be null) sees the names and types first and returns the empty
   // text or what is wrong with them. Throws RunTimeException with a CLICKHOUSE_E_* code naming
   // the server and `purpose` when the server is down, slow, refuses the statement, closes
   // mid-answer or answers otherwise than expected. When `interrupt` (may be null) is set the
