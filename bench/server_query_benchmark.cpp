@@ -9,7 +9,9 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -217,6 +219,14 @@ void check_same(Fixture& f) {
   checked = true;
 }
 
+// The server's own time drifts with the load of this shared machine, so the provider's view
+// query and the bare request alternate in both of their benchmarks, and each times only its own.
+double seconds_of(const std::function<void()>& run) {
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 void view_benchmark(benchmark::State& state, int which) {
   Fixture& f = fixture();
   if (!f.ready) {
@@ -224,7 +234,10 @@ void view_benchmark(benchmark::State& state, int which) {
     return;
   }
   check_same(f);
-  for (auto _ : state) benchmark::DoNotOptimize(read_cells(*f.views[which]));
+  for (auto _ : state) {
+    if (which == 1) benchmark::DoNotOptimize(bare_http(f.sql));
+    state.SetIterationTime(seconds_of([&] { benchmark::DoNotOptimize(read_cells(*f.views[which])); }));
+  }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
 }
 
@@ -238,19 +251,23 @@ void BM_BareHttp(benchmark::State& state) {
     state.SkipWithError("no test servers");
     return;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(bare_http(f.sql));
+  check_same(f);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(read_cells(*f.views[1]));
+    state.SetIterationTime(seconds_of([&] { benchmark::DoNotOptimize(bare_http(f.sql)); }));
+  }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
 }
 
-BENCHMARK(BM_ServerView)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BareHttp)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_ClusterView)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MemoryView)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ServerView)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_BareHttp)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ClusterView)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_MemoryView)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   clickhouse::registerProvider();
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  return vtq_bench::runWithRatios(argc, argv, {{"BM_ServerView/repeats:5", "BM_BareHttp/repeats:5"}}, 1.2);
+  return vtq_bench::runWithRatios(argc, argv, {{"BM_ServerView/repeats:5/manual_time", "BM_BareHttp/repeats:5/manual_time"}}, 1.2);
 }
