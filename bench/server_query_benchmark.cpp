@@ -44,35 +44,51 @@ std::string definition(const std::string& database) {
     source = "  <Source kind=\"clickhouse\" url=\"http://127.0.0.1:8123\" database=\"" + database +
              "\" timeout=\"600000\"/>\n";
   const std::string suffix = database.empty() ? ".csv" : "";
-  return "<Cube name=\"Generated\">\n" + source + "  <Dimension name=\"Time\" table=\"months" + suffix +
+  return "<Cube name=\"Generated\">\n" + source + "  <Dimension name=\"Time\" table=\"months" +
+         suffix +
          "\" key=\"month\">\n"
          "    <Hierarchy name=\"Calendar\"><Level name=\"Year\" column=\"year\"/>"
-         "<Level name=\"Quarter\" column=\"quarter\"/><Level name=\"Month\" column=\"name\"/></Hierarchy>\n"
-         "  </Dimension>\n  <Dimension name=\"Product\" table=\"products" + suffix + "\" key=\"item\">\n"
+         "<Level name=\"Quarter\" column=\"quarter\"/><Level name=\"Month\" "
+         "column=\"name\"/></Hierarchy>\n"
+         "  </Dimension>\n  <Dimension name=\"Product\" table=\"products" +
+         suffix +
+         "\" key=\"item\">\n"
          "    <Hierarchy name=\"Product\"><Level name=\"Category\" column=\"category\"/>"
-         "<Level name=\"Subcategory\" column=\"subcategory\"/><Level name=\"Item\" column=\"item\"/></Hierarchy>\n"
-         "  </Dimension>\n  <Dimension name=\"Geography\" table=\"cities" + suffix + "\" key=\"city\">\n"
-         "    <Hierarchy name=\"Geography\"><Level name=\"City\" column=\"city\"/></Hierarchy>\n  </Dimension>\n"
-         "  <Measures><Measure name=\"Sales\" column=\"sales\"/><Measure name=\"Cost\" column=\"cost\"/></Measures>\n"
-         "  <Facts table=\"facts" + suffix + "\"><Key dimension=\"Time\" column=\"month\"/>"
-         "<Key dimension=\"Product\" column=\"item\"/><Key dimension=\"Geography\" column=\"city\"/></Facts>\n"
+         "<Level name=\"Subcategory\" column=\"subcategory\"/><Level name=\"Item\" "
+         "column=\"item\"/></Hierarchy>\n"
+         "  </Dimension>\n  <Dimension name=\"Geography\" table=\"cities" +
+         suffix +
+         "\" key=\"city\">\n"
+         "    <Hierarchy name=\"Geography\"><Level name=\"City\" column=\"city\"/></Hierarchy>\n  "
+         "</Dimension>\n"
+         "  <Measures><Measure name=\"Sales\" column=\"sales\"/><Measure name=\"Cost\" "
+         "column=\"cost\"/></Measures>\n"
+         "  <Facts table=\"facts" +
+         suffix +
+         "\"><Key dimension=\"Time\" column=\"month\"/>"
+         "<Key dimension=\"Product\" column=\"item\"/><Key dimension=\"Geography\" "
+         "column=\"city\"/></Facts>\n"
          "</Cube>\n";
 }
 
 void write_tables() {
   const vtq_bench::GeneratedFacts g(kFacts);
   std::filesystem::create_directories(kDir);
-  std::ofstream months(kDir + "/months.csv"), products(kDir + "/products.csv"), cities(kDir + "/cities.csv");
+  std::ofstream months(kDir + "/months.csv"), products(kDir + "/products.csv"),
+      cities(kDir + "/cities.csv");
   months << "month,year,quarter,name\n";
-  for (const auto& m : g.months) months << m.key << ',' << m.year << ',' << m.quarter << ',' << m.name << '\n';
+  for (const auto& m : g.months)
+    months << m.key << ',' << m.year << ',' << m.quarter << ',' << m.name << '\n';
   products << "item,subcategory,category\n";
-  for (const auto& i : g.items) products << i.name << ',' << i.subcategory << ',' << i.category << '\n';
+  for (const auto& i : g.items)
+    products << i.name << ',' << i.subcategory << ',' << i.category << '\n';
   cities << "city,region\n";
   for (const auto& c : g.cities) cities << c.name << ',' << c.region << '\n';
   FILE* facts = std::fopen((kDir + "/facts.csv").c_str(), "w");
   std::fprintf(facts, "month,item,city,sales,cost\n");
   for (size_t r = 0; r < kFacts; ++r)
-    std::fprintf(facts, "%s,%s,%s,%.2f,%.2f\n", g.months[static_cast<size_t>(g.factMonth[r])].key.c_str(),
+    std::fprintf(facts, "%s,%s,%s,%.2f,%.2f\n",
+                 g.months[static_cast<size_t>(g.factMonth[r])].key.c_str(),
                  g.items[static_cast<size_t>(g.factItem[r])].name.c_str(),
                  g.cities[static_cast<size_t>(g.factCity[r])].name.c_str(), g.factSales[r],
                  std::floor(g.factSales[r] * 0.6));
@@ -85,32 +101,42 @@ void write_tables() {
 bool load_servers() {
   const std::string client = "clickhouse-client --host 127.0.0.1 --port ";
   const std::string dims =
-      "CREATE TABLE months (month String, year String, quarter String, name String) ENGINE = TinyLog;"
+      "CREATE TABLE months (month String, year String, quarter String, name String) ENGINE = "
+      "TinyLog;"
       "CREATE TABLE products (item String, subcategory String, category String) ENGINE = TinyLog;"
       "CREATE TABLE cities (city String, region String) ENGINE = TinyLog;";
   const std::string facts = "(month String, item String, city String, sales Float64, cost Float64)";
   auto q = [&](int port, const std::string& db, const std::string& sql) {
-    return run(client + std::to_string(port) + (db.empty() ? "" : " --database " + db) + " --multiquery --query \"" +
-               sql + "\"");
+    return run(client + std::to_string(port) + (db.empty() ? "" : " --database " + db) +
+               " --multiquery --query \"" + sql + "\"");
   };
-  auto insert = [&](int port, const std::string& db, const std::string& table, const std::string& file,
-                    const std::string& settings) {
-    return run(client + std::to_string(port) + " --database " + db + settings + " --query \"INSERT INTO " + table +
-               " FORMAT CSVWithNames\" < " + kDir + "/" + file);
+  auto insert = [&](int port, const std::string& db, const std::string& table,
+                    const std::string& file, const std::string& settings) {
+    return run(client + std::to_string(port) + " --database " + db + settings +
+               " --query \"INSERT INTO " + table + " FORMAT CSVWithNames\" < " + kDir + "/" + file);
   };
-  bool ok = q(9000, "", "DROP DATABASE IF EXISTS vtq_bench; CREATE DATABASE vtq_bench") &&
-            q(9000, "vtq_bench", dims + "CREATE TABLE facts " + facts + " ENGINE = MergeTree ORDER BY (month, item, city)");
+  bool ok =
+      q(9000, "", "DROP DATABASE IF EXISTS vtq_bench; CREATE DATABASE vtq_bench") &&
+      q(9000, "vtq_bench",
+        dims + "CREATE TABLE facts " + facts + " ENGINE = MergeTree ORDER BY (month, item, city)");
   for (const char* t : {"months", "products", "cities", "facts"})
     ok = ok && insert(9000, "vtq_bench", t, std::string(t) + ".csv", "");
   for (int port : {9000, 9001})
-    ok = ok && q(port, "", "DROP DATABASE IF EXISTS vtq_bench_cluster; CREATE DATABASE vtq_bench_cluster") &&
-         q(port, "vtq_bench_cluster", "CREATE TABLE facts_local " + facts + " ENGINE = MergeTree ORDER BY (month, item, city)");
+    ok =
+        ok &&
+        q(port, "",
+          "DROP DATABASE IF EXISTS vtq_bench_cluster; CREATE DATABASE vtq_bench_cluster") &&
+        q(port, "vtq_bench_cluster",
+          "CREATE TABLE facts_local " + facts + " ENGINE = MergeTree ORDER BY (month, item, city)");
   ok = ok && q(9000, "vtq_bench_cluster",
-               dims + "CREATE TABLE facts AS facts_local ENGINE = Distributed(vtq_two_shards, vtq_bench_cluster, "
-                      "facts_local, rand())");
+               dims +
+                   "CREATE TABLE facts AS facts_local ENGINE = Distributed(vtq_two_shards, "
+                   "vtq_bench_cluster, "
+                   "facts_local, rand())");
   for (const char* t : {"months", "products", "cities"})
     ok = ok && insert(9000, "vtq_bench_cluster", t, std::string(t) + ".csv", "");
-  return ok && insert(9000, "vtq_bench_cluster", "facts", "facts.csv", " --insert_distributed_sync=1");
+  return ok &&
+         insert(9000, "vtq_bench_cluster", "facts", "facts.csv", " --insert_distributed_sync=1");
 }
 
 struct Fixture {
@@ -121,8 +147,11 @@ struct Fixture {
 
   Fixture() {
     if (!run("curl -sf 'http://127.0.0.1:8123/?query=SELECT%201' > /dev/null && "
-             "curl -sf 'http://127.0.0.1:8124/?query=SELECT%201' > /dev/null && command -v clickhouse-client > /dev/null")) {
-      std::fprintf(stderr, "no test servers on 127.0.0.1:8123 and 8124 (scripts/clickhouse-start.sh): nothing measured\n");
+             "curl -sf 'http://127.0.0.1:8124/?query=SELECT%201' > /dev/null && command -v "
+             "clickhouse-client > /dev/null")) {
+      std::fprintf(stderr,
+                   "no test servers on 127.0.0.1:8123 and 8124 (scripts/clickhouse-start.sh): "
+                   "nothing measured\n");
       return;
     }
     write_tables();
@@ -189,14 +218,16 @@ size_t bare_http(const std::string& sql) {
   CURL* easy = curl_easy_init();
   const std::string body = sql + "\nFORMAT TabSeparatedWithNamesAndTypes";
   std::string answer;
-  curl_easy_setopt(easy, CURLOPT_URL,
-                   "http://127.0.0.1:8123/?database=vtq_bench&wait_end_of_query=1&max_query_size=268435456");
+  curl_easy_setopt(
+      easy, CURLOPT_URL,
+      "http://127.0.0.1:8123/?database=vtq_bench&wait_end_of_query=1&max_query_size=268435456");
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
-  });
+  curl_easy_setopt(
+      easy, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* user) {
+        static_cast<std::string*>(user)->append(data, size * count);
+        return size * count;
+      });
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
   if (curl_easy_perform(easy) != CURLE_OK) std::abort();
   curl_easy_cleanup(easy);
@@ -212,7 +243,8 @@ void check_same(Fixture& f) {
   for (int i = 1; i < 3; ++i) {
     const double other = read_cells(*f.views[i]);
     if (std::fabs(other - memory) > 1e-9 * std::fabs(memory)) {
-      std::fprintf(stderr, "totals differ: %.2f on the memory provider, %.2f on server setup %d\n", memory, other, i);
+      std::fprintf(stderr, "totals differ: %.2f on the memory provider, %.2f on server setup %d\n",
+                   memory, other, i);
       std::abort();
     }
   }
@@ -236,7 +268,8 @@ void view_benchmark(benchmark::State& state, int which) {
   check_same(f);
   for (auto _ : state) {
     if (which == 1) benchmark::DoNotOptimize(bare_http(f.sql));
-    state.SetIterationTime(seconds_of([&] { benchmark::DoNotOptimize(read_cells(*f.views[which])); }));
+    state.SetIterationTime(
+        seconds_of([&] { benchmark::DoNotOptimize(read_cells(*f.views[which])); }));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
 }
@@ -259,15 +292,33 @@ void BM_BareHttp(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
 }
 
-BENCHMARK(BM_ServerView)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BareHttp)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_ClusterView)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MemoryView)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ServerView)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_BareHttp)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_ClusterView)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_MemoryView)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   clickhouse::registerProvider();
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  return vtq_bench::runWithRatios(argc, argv, {{"BM_ServerView/repeats:5/manual_time", "BM_BareHttp/repeats:5/manual_time"}}, 1.2);
+  return vtq_bench::runWithRatios(
+      argc, argv, {{"BM_ServerView/repeats:5/manual_time", "BM_BareHttp/repeats:5/manual_time"}},
+      1.2);
 }

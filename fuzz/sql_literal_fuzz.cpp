@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!clickhouse::unquoteLiteral(literal, back) || back != bytes) std::abort();
   try {
     const std::string name = clickhouse::quoteIdentifier(bytes);
-    if (name != "`" + bytes + "`" || bytes.find_first_of("`'\\ ;.\n") != std::string::npos) std::abort();
+    if (name != "`" + bytes + "`" || bytes.find_first_of("`'\\ ;.\n") != std::string::npos)
+      std::abort();
   } catch (const olap_api::ApiException& e) {
     if (e.getCode() != clickhouse::CLICKHOUSE_E_IDENTIFIER) std::abort();
   }

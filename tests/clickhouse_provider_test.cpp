@@ -33,9 +33,11 @@ using memory::GridAxis;
 using memory::GridCoordinate;
 using memory::GridQuery;
 
-bool servers_installed() { return std::system("command -v clickhouse-server > /dev/null 2>&1") == 0; }
+bool servers_installed() {
+  return std::system("command -v clickhouse-server > /dev/null 2>&1") == 0;
+}
 
-#define REQUIRE_SERVERS()                                                                    \
+#define REQUIRE_SERVERS() \
   if (!servers_installed()) GTEST_SKIP() << "clickhouse-server is not installed: skipped"
 
 ServerConnection server(long timeoutMs = 30000, const std::string& url = "http://127.0.0.1:8123") {
@@ -47,9 +49,12 @@ ServerConnection server(long timeoutMs = 30000, const std::string& url = "http:/
   return ServerConnection(settings);
 }
 
-std::vector<std::vector<std::string>> select(const ServerConnection& connection, const std::string& sql) {
+std::vector<std::vector<std::string>> select(const ServerConnection& connection,
+                                             const std::string& sql) {
   std::vector<std::vector<std::string>> rows;
-  connection.select(sql, "a test", nullptr, [&](const std::vector<std::string>& f) { rows.push_back(f); }, nullptr);
+  connection.select(
+      sql, "a test", nullptr, [&](const std::vector<std::string>& f) { rows.push_back(f); },
+      nullptr);
   return rows;
 }
 
@@ -76,26 +81,36 @@ std::string message_of(const std::function<void()>& run) {
   return "";
 }
 
-const std::string kNasty[] = {
-    std::string("O'Brien"), std::string("back\\slash\\"), std::string("nul\0byte", 8), std::string("two\nlines\r\n"),
-    std::string("tab\there"), std::string("\xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x9A\xB2"),
-    std::string("\x01\x1F\x7F"), std::string("') OR 1=1 --"), std::string("\\'"), std::string()};
+const std::string kNasty[] = {std::string("O'Brien"),
+                              std::string("back\\slash\\"),
+                              std::string("nul\0byte", 8),
+                              std::string("two\nlines\r\n"),
+                              std::string("tab\there"),
+                              std::string("\xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x9A\xB2"),
+                              std::string("\x01\x1F\x7F"),
+                              std::string("') OR 1=1 --"),
+                              std::string("\\'"),
+                              std::string()};
 
 TEST(ClickHouseSqlTest, LiteralsCarryEveryByteAndIdentifiersArePlainNames) {
   for (const std::string& text : kNasty) {
     const std::string literal = clickhouse::quoteLiteral(text);
     // Only the enclosing quotes are bare; no raw control byte reaches the statement.
-    EXPECT_EQ(std::string::npos, literal.substr(1, literal.size() - 2).find_first_of(std::string("\n\r\0", 3)));
+    EXPECT_EQ(std::string::npos,
+              literal.substr(1, literal.size() - 2).find_first_of(std::string("\n\r\0", 3)));
     std::string back;
     ASSERT_TRUE(clickhouse::unquoteLiteral(literal, back)) << literal;
     EXPECT_EQ(text, back);
   }
   // The fuzz target's seeds and past findings, through the same round trip.
-  for (const auto& entry : std::filesystem::directory_iterator(vtq_testing::sourceDir() + "/fuzz/corpus/sql_literal")) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(vtq_testing::sourceDir() + "/fuzz/corpus/sql_literal")) {
     std::ifstream file(entry.path(), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
     std::string back;
-    EXPECT_TRUE(clickhouse::unquoteLiteral(clickhouse::quoteLiteral(bytes), back) && back == bytes) << entry.path();
+    EXPECT_TRUE(clickhouse::unquoteLiteral(clickhouse::quoteLiteral(bytes), back) && back == bytes)
+        << entry.path();
   }
   std::string ignored;
   for (const char* bad : {"'a'b'", "'a\\'", "a", "'", "'\\q'", "'\\x41'", "'\n'"})
@@ -103,13 +118,17 @@ TEST(ClickHouseSqlTest, LiteralsCarryEveryByteAndIdentifiersArePlainNames) {
 
   EXPECT_EQ("`facts_2024`", clickhouse::quoteIdentifier("facts_2024"));
   for (const char* bad : {"", "1facts", "facts; DROP TABLE x", "fa`cts", "f.acts", "caf\xC3\xA9"})
-    EXPECT_EQ(clickhouse::CLICKHOUSE_E_IDENTIFIER, code_of([&] { clickhouse::quoteIdentifier(bad); })) << bad;
+    EXPECT_EQ(clickhouse::CLICKHOUSE_E_IDENTIFIER,
+              code_of([&] { clickhouse::quoteIdentifier(bad); }))
+        << bad;
 }
 
 TEST(ClickHouseSqlTest, TabSeparatedAnswersReadByteByByteAndRefuseBrokenRecords) {
   std::vector<std::vector<std::string>> rows;
-  clickhouse::TabSeparatedReader reader([&](const std::vector<std::string>& f) { rows.push_back(f); });
-  const std::string text = "a\tb\nString\tNullable(String)\nx\\ty\t\\N\nline\\nbreak\tback\\\\slash\\0\n";
+  clickhouse::TabSeparatedReader reader(
+      [&](const std::vector<std::string>& f) { rows.push_back(f); });
+  const std::string text =
+      "a\tb\nString\tNullable(String)\nx\\ty\t\\N\nline\\nbreak\tback\\\\slash\\0\n";
   for (char c : text) ASSERT_TRUE(reader.feed(std::string_view(&c, 1))) << reader.problem();
   ASSERT_TRUE(reader.finish());
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), reader.names());
@@ -138,7 +157,8 @@ class OneShotServer {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (bind(m_Socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(m_Socket, 1) != 0 ||
+    if (bind(m_Socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(m_Socket, 1) != 0 ||
         getsockname(m_Socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
       ADD_FAILURE() << "no loopback socket";
     m_Port = ntohs(address.sin_port);
@@ -171,7 +191,8 @@ class OneShotServer {
 };
 
 std::string http(const std::string& status, const std::string& body, size_t announced = 0) {
-  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(announced ? announced : body.size()) +
+  return "HTTP/1.1 " + status +
+         "\r\nContent-Length: " + std::to_string(announced ? announced : body.size()) +
          "\r\nConnection: close\r\n\r\n" + body;
 }
 
@@ -179,8 +200,9 @@ std::string http(const std::string& status, const std::string& body, size_t anno
 std::pair<uint32_t, std::string> failure_of(const std::string& response, int& records) {
   OneShotServer fake(response);
   try {
-    server(2000, fake.url()).select("SELECT 1", "a test against a fake", nullptr, [&](const auto&) { ++records; },
-                                    nullptr);
+    server(2000, fake.url())
+        .select(
+            "SELECT 1", "a test against a fake", nullptr, [&](const auto&) { ++records; }, nullptr);
   } catch (const olap_api::ApiException& e) {
     return {e.getCode(), e.getMessage().string()};
   }
@@ -197,10 +219,14 @@ TEST(ClickHouseSqlTest, BrokenAnswersAreCodedErrorsNamingTheServer) {
   EXPECT_NE(std::string::npos, cut.second.find("a test against a fake")) << cut.second;
 
   // A server error: its first line, code and all, without what follows.
-  const auto refused = failure_of(
-      http("500 Internal Server Error", "Code: 241, e.displayText() = DB::Exception: Memory limit\nstack\n"), records);
+  const auto refused =
+      failure_of(http("500 Internal Server Error",
+                      "Code: 241, e.displayText() = DB::Exception: Memory limit\nstack\n"),
+                 records);
   EXPECT_EQ(clickhouse::CLICKHOUSE_E_SERVER_ERROR, refused.first);
-  EXPECT_NE(std::string::npos, refused.second.find("(HTTP 500): Code: 241, e.displayText() = DB::Exception: Memory limit"))
+  EXPECT_NE(
+      std::string::npos,
+      refused.second.find("(HTTP 500): Code: 241, e.displayText() = DB::Exception: Memory limit"))
       << refused.second;
   EXPECT_EQ(std::string::npos, refused.second.find("stack"));
 
@@ -210,8 +236,10 @@ TEST(ClickHouseSqlTest, BrokenAnswersAreCodedErrorsNamingTheServer) {
   records = 0;
   const auto ragged = failure_of(http("200 OK", "a\tb\nUInt8\tUInt8\n1\n"), records);
   EXPECT_EQ(clickhouse::CLICKHOUSE_E_BAD_RESPONSE, ragged.first);
-  EXPECT_NE(std::string::npos, ragged.second.find("record 1 has 1 fields for 2 columns")) << ragged.second;
-  EXPECT_EQ(clickhouse::CLICKHOUSE_E_BAD_RESPONSE, failure_of(http("200 OK", "a\n"), records).first);
+  EXPECT_NE(std::string::npos, ragged.second.find("record 1 has 1 fields for 2 columns"))
+      << ragged.second;
+  EXPECT_EQ(clickhouse::CLICKHOUSE_E_BAD_RESPONSE,
+            failure_of(http("200 OK", "a\n"), records).first);
   EXPECT_EQ(0, records);
 }
 
@@ -225,11 +253,13 @@ TEST(ClickHouseServerTest, TheServerParsesEveryLiteralBackToItsBytes) {
   }
 }
 
-class ClickHouseOracleTest : public vtq_testing::VtqTest, public ::testing::WithParamInterface<std::string> {
+class ClickHouseOracleTest : public vtq_testing::VtqTest,
+                             public ::testing::WithParamInterface<std::string> {
  protected:
   std::string path() const {
     if (GetParam() == "memory") return vtq_testing::sampleCubePath();
-    if (GetParam() == "single") return vtq_testing::sourceDir() + "/examples/sales/sales.clickhouse.xml";
+    if (GetParam() == "single")
+      return vtq_testing::sourceDir() + "/examples/sales/sales.clickhouse.xml";
     return cluster_definition();
   }
 };
@@ -247,7 +277,8 @@ std::map<std::string, double> cells_of(memory::MemoryCube* cube, const GridQuery
   return out;
 }
 
-void expect_same(const std::map<std::string, double>& expected, const std::map<std::string, double>& actual) {
+void expect_same(const std::map<std::string, double>& expected,
+                 const std::map<std::string, double>& actual) {
   ASSERT_EQ(expected.size(), actual.size());
   for (const auto& [key, value] : expected) {
     auto it = actual.find(key);
@@ -262,7 +293,8 @@ const char* const kJoined =
 
 std::map<std::string, double> oracle(const std::string& sql) {
   std::map<std::string, double> out;
-  for (const auto& row : vtq_testing::SampleOracle::get().rows(sql)) out[row[0] + "|" + row[1]] = std::stod(row[2]);
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(sql))
+    out[row[0] + "|" + row[1]] = std::stod(row[2]);
   return out;
 }
 
@@ -273,39 +305,47 @@ TEST_P(ClickHouseOracleTest, GridSumsEqualSqliteOverTheCsvFiles) {
 
   // Categories by year, Sales by default.
   GridQuery query;
-  query.axes.push_back(GridAxis{{GridCoordinate{"[Time].[Calendar]", {"[Time].[Calendar].[2023]",
-                                                                      "[Time].[Calendar].[2024]",
-                                                                      "[Time].[Calendar].[2025]"}}}});
-  query.axes.push_back(GridAxis{{GridCoordinate{"[Product]", {"[Product].[Bikes]", "[Product].[Components]",
-                                                            "[Product].[Clothing]", "[Product].[Accessories]"}}}});
-  expect_same(oracle(std::string("SELECT p.category, m.year, SUM(f.sales)") + kJoined + " GROUP BY 1, 2"),
-              cells_of(cube.get(), query));
+  query.axes.push_back(GridAxis{{GridCoordinate{
+      "[Time].[Calendar]",
+      {"[Time].[Calendar].[2023]", "[Time].[Calendar].[2024]", "[Time].[Calendar].[2025]"}}}});
+  query.axes.push_back(
+      GridAxis{{GridCoordinate{"[Product]",
+                               {"[Product].[Bikes]", "[Product].[Components]",
+                                "[Product].[Clothing]", "[Product].[Accessories]"}}}});
+  expect_same(
+      oracle(std::string("SELECT p.category, m.year, SUM(f.sales)") + kJoined + " GROUP BY 1, 2"),
+      cells_of(cube.get(), query));
 
   // Members of two levels that overlap on one axis (a region and one of its countries), a
   // fiscal-year slicer and Quantity: a fact row reaches both the region's and the country's cells.
   GridQuery overlapping;
   overlapping.axes.push_back(GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Quantity]"}}}});
-  overlapping.axes.push_back(
-      GridAxis{{GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[Europe].[France]"}}}});
+  overlapping.axes.push_back(GridAxis{
+      {GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[Europe].[France]"}}}});
   overlapping.slicer.push_back(GridCoordinate{"[Time].[Fiscal]", {"[Time].[Fiscal].[FY2024]"}});
   auto expected = oracle(std::string("SELECT c.region, 'Quantity', SUM(f.quantity)") + kJoined +
                          " WHERE m.fiscal_year = 'FY2024' AND c.region = 'Europe' GROUP BY 1");
-  const auto france = oracle(std::string("SELECT c.country, 'Quantity', SUM(f.quantity)") + kJoined +
-                             " WHERE m.fiscal_year = 'FY2024' AND c.country = 'France' GROUP BY 1");
+  const auto france =
+      oracle(std::string("SELECT c.country, 'Quantity', SUM(f.quantity)") + kJoined +
+             " WHERE m.fiscal_year = 'FY2024' AND c.country = 'France' GROUP BY 1");
   expected.insert(france.begin(), france.end());
   expect_same(expected, cells_of(cube.get(), overlapping));
 
   // A calculated measure beside a stored one: its cells come from the stored sums.
   GridQuery margin;
-  margin.axes.push_back(GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Cost]", "[Measures].[Margin]"}}}});
+  margin.axes.push_back(
+      GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Cost]", "[Measures].[Margin]"}}}});
   margin.axes.push_back(GridAxis{{GridCoordinate{"[Product]", {"[Product].[Clothing]"}}}});
-  expect_same(oracle(std::string("SELECT p.category, 'Cost', SUM(f.cost)") + kJoined +
-                     " WHERE p.category = 'Clothing' GROUP BY 1 UNION ALL SELECT p.category, 'Margin', "
-                     "SUM(f.sales) - SUM(f.cost)" + kJoined + " WHERE p.category = 'Clothing' GROUP BY 1"),
-              cells_of(cube.get(), margin));
+  expect_same(
+      oracle(std::string("SELECT p.category, 'Cost', SUM(f.cost)") + kJoined +
+             " WHERE p.category = 'Clothing' GROUP BY 1 UNION ALL SELECT p.category, 'Margin', "
+             "SUM(f.sales) - SUM(f.cost)" +
+             kJoined + " WHERE p.category = 'Clothing' GROUP BY 1"),
+      cells_of(cube.get(), margin));
 }
 
-INSTANTIATE_TEST_SUITE_P(Configurations, ClickHouseOracleTest, ::testing::Values("memory", "single", "cluster"));
+INSTANTIATE_TEST_SUITE_P(Configurations, ClickHouseOracleTest,
+                         ::testing::Values("memory", "single", "cluster"));
 
 using ClickHouseErrorTest = vtq_testing::VtqTest;
 
@@ -315,21 +355,24 @@ TEST_F(ClickHouseErrorTest, FailuresNameTheServerAndPurposeNeverThePassword) {
   const ServerConnection down = server(30000, "http://127.0.0.1:8199");
   const std::string unreachable = message_of([&] { select(down, "SELECT 1"); });
   EXPECT_EQ(clickhouse::CLICKHOUSE_E_UNREACHABLE, code_of([&] { select(down, "SELECT 1"); }));
-  EXPECT_NE(std::string::npos, unreachable.find("http://127.0.0.1:8199 (user default)")) << unreachable;
+  EXPECT_NE(std::string::npos, unreachable.find("http://127.0.0.1:8199 (user default)"))
+      << unreachable;
   EXPECT_NE(std::string::npos, unreachable.find("a test")) << unreachable;
   EXPECT_EQ(std::string::npos, unreachable.find("pw-that-must-not-show"));
   unsetenv("VTQ_CLICKHOUSE_PASSWORD");
 
   // The server's own error text, code and all.
   const ServerConnection connection = server();
-  const std::string refused = message_of([&] { select(connection, "SELECT no_such_column FROM facts"); });
+  const std::string refused =
+      message_of([&] { select(connection, "SELECT no_such_column FROM facts"); });
   EXPECT_NE(std::string::npos, refused.find("Code: 47")) << refused;
   EXPECT_EQ(clickhouse::CLICKHOUSE_E_SERVER_ERROR,
             code_of([&] { select(connection, "SELECT no_such_column FROM facts"); }));
 
   // Slow: the request gives up at its timeout.
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(clickhouse::CLICKHOUSE_E_TIMEOUT, code_of([&] { select(server(300), "SELECT sleep(2)"); }));
+  EXPECT_EQ(clickhouse::CLICKHOUSE_E_TIMEOUT,
+            code_of([&] { select(server(300), "SELECT sleep(2)"); }));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
 
   // Unexpected types are refused before any record reaches the caller.
@@ -354,12 +397,15 @@ TEST_F(ClickHouseErrorTest, FailuresNameTheServerAndPurposeNeverThePassword) {
     std::ofstream(dir + name) << changed;
     return dir + name;
   };
-  const std::string noTable = message_of([&] { memory::loadCube(write("t1.xml", "table=\"facts\"", "table=\"nope\"")); });
+  const std::string noTable =
+      message_of([&] { memory::loadCube(write("t1.xml", "table=\"facts\"", "table=\"nope\"")); });
   EXPECT_NE(std::string::npos, noTable.find("has no table 'nope'")) << noTable;
-  const std::string injected =
-      message_of([&] { memory::loadCube(write("t2.xml", "column=\"sales\"", "column=\"sales) FROM x --\"")); });
+  const std::string injected = message_of([&] {
+    memory::loadCube(write("t2.xml", "column=\"sales\"", "column=\"sales) FROM x --\""));
+  });
   EXPECT_NE(std::string::npos, injected.find("is not a plain name")) << injected;
-  const std::string badTimeout = message_of([&] { memory::loadCube(write("t3.xml", "timeout=\"30000\"", "timeout=\"soon\"")); });
+  const std::string badTimeout = message_of(
+      [&] { memory::loadCube(write("t3.xml", "timeout=\"30000\"", "timeout=\"soon\"")); });
   EXPECT_NE(std::string::npos, badTimeout.find("line 8")) << badTimeout;
 }
 
@@ -367,7 +413,9 @@ TEST_F(ClickHouseErrorTest, FactsWhoseKeysNoMemberHoldsAreRefusedOrReachNoCell) 
   REQUIRE_SERVERS();
   const ServerConnection connection = server();
   connection.execute("DROP TABLE IF EXISTS facts_strays", "a test");
-  connection.execute("CREATE TABLE facts_strays ENGINE = MergeTree ORDER BY month AS SELECT * FROM facts", "a test");
+  connection.execute(
+      "CREATE TABLE facts_strays ENGINE = MergeTree ORDER BY month AS SELECT * FROM facts",
+      "a test");
   std::ifstream in(vtq_testing::sourceDir() + "/examples/sales/sales.clickhouse.xml");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   text.replace(text.find("table=\"facts\""), 13, "table=\"facts_strays\"");
@@ -377,31 +425,42 @@ TEST_F(ClickHouseErrorTest, FactsWhoseKeysNoMemberHoldsAreRefusedOrReachNoCell) 
 
   // Rows of an unknown month and item arrive after the cube opened. A query over every year and
   // category filters no key, so they come back under no member: dropped, not added or refused.
-  connection.execute("INSERT INTO facts_strays VALUES ('1999-01', 'Road-150', 'Paris', 1e9, 1, 1), "
-                     "('2024-01', 'No such item', 'Paris', 1e9, 1, 1)",
-                     "a test");
+  connection.execute(
+      "INSERT INTO facts_strays VALUES ('1999-01', 'Road-150', 'Paris', 1e9, 1, 1), "
+      "('2024-01', 'No such item', 'Paris', 1e9, 1, 1)",
+      "a test");
   GridQuery query;
-  query.axes.push_back(GridAxis{{GridCoordinate{"[Time].[Calendar]", {"[Time].[Calendar].[2023]",
-                                                                      "[Time].[Calendar].[2024]",
-                                                                      "[Time].[Calendar].[2025]"}}}});
-  query.axes.push_back(GridAxis{{GridCoordinate{"[Product]", {"[Product].[Bikes]", "[Product].[Components]",
-                                                            "[Product].[Clothing]", "[Product].[Accessories]"}}}});
-  expect_same(oracle(std::string("SELECT p.category, m.year, SUM(f.sales)") + kJoined + " GROUP BY 1, 2"),
-              cells_of(cube.get(), query));
+  query.axes.push_back(GridAxis{{GridCoordinate{
+      "[Time].[Calendar]",
+      {"[Time].[Calendar].[2023]", "[Time].[Calendar].[2024]", "[Time].[Calendar].[2025]"}}}});
+  query.axes.push_back(
+      GridAxis{{GridCoordinate{"[Product]",
+                               {"[Product].[Bikes]", "[Product].[Components]",
+                                "[Product].[Clothing]", "[Product].[Accessories]"}}}});
+  expect_same(
+      oracle(std::string("SELECT p.category, m.year, SUM(f.sales)") + kJoined + " GROUP BY 1, 2"),
+      cells_of(cube.get(), query));
   cube.reset();
 
   // Regression: a fact of a city no member holds counted under the All member only, so that All
   // differed from the sum of the regions. Opening the cube now refuses it, as a CSV fact table is.
-  connection.execute("INSERT INTO facts_strays VALUES ('2024-01', 'Road-150', 'Atlantis', 1e9, 1, 1)", "a test");
+  connection.execute(
+      "INSERT INTO facts_strays VALUES ('2024-01', 'Road-150', 'Atlantis', 1e9, 1, 1)", "a test");
   const std::string refused = message_of([&] { memory::loadCube(path); });
   EXPECT_NE(std::string::npos, refused.find("strays.xml, line ")) << refused;
-  EXPECT_NE(std::string::npos, refused.find("'1999-01' in column 'month', which no member of dimension 'Time' holds"))
+  EXPECT_NE(std::string::npos,
+            refused.find("'1999-01' in column 'month', which no member of dimension 'Time' holds"))
       << refused;
-  connection.execute("ALTER TABLE facts_strays DELETE WHERE month = '1999-01' OR item = 'No such item'", "a test");
-  for (int i = 0; i < 50 && !select(connection, "SELECT 1 FROM facts_strays WHERE month = '1999-01'").empty(); ++i)
+  connection.execute(
+      "ALTER TABLE facts_strays DELETE WHERE month = '1999-01' OR item = 'No such item'", "a test");
+  for (int i = 0;
+       i < 50 && !select(connection, "SELECT 1 FROM facts_strays WHERE month = '1999-01'").empty();
+       ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const std::string city = message_of([&] { memory::loadCube(path); });
-  EXPECT_NE(std::string::npos, city.find("'Atlantis' in column 'city', which no member of dimension 'Geography' holds"))
+  EXPECT_NE(
+      std::string::npos,
+      city.find("'Atlantis' in column 'city', which no member of dimension 'Geography' holds"))
       << city;
   connection.execute("DROP TABLE facts_strays", "a test");
 }
@@ -416,8 +475,9 @@ TEST_F(ClickHouseErrorTest, InterruptionStopsTheServerQuery) {
   });
   const auto start = std::chrono::steady_clock::now();
   const uint32_t code = code_of([&] {
-    connection.select("SELECT sleep(1) FROM system.numbers LIMIT 20 SETTINGS max_block_size = 1", "a long test",
-                      nullptr, [](const auto&) {}, &stop);
+    connection.select(
+        "SELECT sleep(1) FROM system.numbers LIMIT 20 SETTINGS max_block_size = 1", "a long test",
+        nullptr, [](const auto&) {}, &stop);
   });
   stopper.join();
   EXPECT_EQ(clickhouse::CLICKHOUSE_E_INTERRUPTED, code);
@@ -425,9 +485,11 @@ TEST_F(ClickHouseErrorTest, InterruptionStopsTheServerQuery) {
   // The server no longer runs it (KILL QUERY takes effect between blocks).
   size_t running = 1;
   for (int i = 0; i < 50 && running; ++i) {
-    running = select(connection, "SELECT query_id FROM system.processes WHERE query LIKE '%system.numbers LIMIT 20%' "
-                                 "AND query NOT LIKE '%processes%'")
-                  .size();
+    running =
+        select(connection,
+               "SELECT query_id FROM system.processes WHERE query LIKE '%system.numbers LIMIT 20%' "
+               "AND query NOT LIKE '%processes%'")
+            .size();
     if (running) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_EQ(0u, running);

@@ -30,9 +30,11 @@ void registerMessages() {
     log->registerMessage(CLICKHOUSE_E_TIMEOUT, "The server %1 did not finish %2 within %3 ms.");
     log->registerMessage(CLICKHOUSE_E_SERVER_ERROR, "The server %1 refused %2 (HTTP %3): %4");
     log->registerMessage(CLICKHOUSE_E_BAD_RESPONSE, "The server %1 answered %2 unexpectedly: %3.");
-    log->registerMessage(CLICKHOUSE_E_INTERRUPTED, "%1 was interrupted; the server %2 was told to stop it.");
-    log->registerMessage(CLICKHOUSE_E_IDENTIFIER,
-                         "'%1' is not a plain name (a letter or underscore, then letters, digits and underscores).");
+    log->registerMessage(CLICKHOUSE_E_INTERRUPTED,
+                         "%1 was interrupted; the server %2 was told to stop it.");
+    log->registerMessage(
+        CLICKHOUSE_E_IDENTIFIER,
+        "'%1' is not a plain name (a letter or underscore, then letters, digits and underscores).");
   });
 }
 
@@ -65,7 +67,8 @@ const Registrar registrar;
 }  // namespace
 
 void registerProvider() {
-  if (!common::createProviderLibrary(providerName())) common::registerProviderLibrary(providerName(), &registrar.library);
+  if (!common::createProviderLibrary(providerName()))
+    common::registerProviderLibrary(providerName(), &registrar.library);
   memory::registerCubeSource("clickhouse", openSource);
 }
 

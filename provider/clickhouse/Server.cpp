@@ -64,11 +64,11 @@ struct Transfer {
   long status = 0;
   std::string errorBody;  // the answer when it is no result
   TabSeparatedReader reader;
-  const std::function<std::string(const std::vector<std::string>&, const std::vector<std::string>&)>* checkTypes =
-      nullptr;
+  const std::function<std::string(const std::vector<std::string>&,
+                                  const std::vector<std::string>&)>* checkTypes = nullptr;
   bool typesChecked = false;
-  std::string problem;            // why the answer was refused
-  std::exception_ptr failure;     // thrown by the row handler
+  std::string problem;         // why the answer was refused
+  std::exception_ptr failure;  // thrown by the row handler
   explicit Transfer(const TabSeparatedReader::RowHandler& onRow) : reader(onRow) {}
 };
 
@@ -77,7 +77,8 @@ size_t on_data(char* data, size_t size, size_t count, void* user) {
   const size_t bytes = size * count;
   if (t->status == 0) curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &t->status);
   if (t->status != 200) {
-    if (t->errorBody.size() < 65536) t->errorBody.append(data, std::min(bytes, 65536 - t->errorBody.size()));
+    if (t->errorBody.size() < 65536)
+      t->errorBody.append(data, std::min(bytes, 65536 - t->errorBody.size()));
     return bytes;
   }
   try {
@@ -86,7 +87,8 @@ size_t on_data(char* data, size_t size, size_t count, void* user) {
     while (!rest.empty()) {
       if (!t->typesChecked && t->reader.types().empty()) {
         const size_t line = rest.find('\n');
-        const std::string_view piece = rest.substr(0, line == std::string_view::npos ? rest.size() : line + 1);
+        const std::string_view piece =
+            rest.substr(0, line == std::string_view::npos ? rest.size() : line + 1);
         if (!t->reader.feed(piece)) break;
         rest.remove_prefix(piece.size());
         continue;
@@ -118,16 +120,20 @@ ServerConnection::ServerConnection(ServerSettings settings) : m_Settings(std::mo
   while (!m_Settings.url.empty() && m_Settings.url.back() == '/') m_Settings.url.pop_back();
 }
 
-std::string ServerConnection::describe() const { return m_Settings.url + " (user " + m_Settings.user + ")"; }
+std::string ServerConnection::describe() const {
+  return m_Settings.url + " (user " + m_Settings.user + ")";
+}
 
 void ServerConnection::select(
     const std::string& sql, const TOVAString& purpose,
-    const std::function<std::string(const std::vector<std::string>&, const std::vector<std::string>&)>& checkTypes,
+    const std::function<std::string(const std::vector<std::string>&,
+                                    const std::vector<std::string>&)>& checkTypes,
     const TabSeparatedReader::RowHandler& onRow, const std::atomic<bool>* interrupt) const {
   global_init();
   const std::string queryId = new_query_id();
   const TOVAString server(describe());
-  server_log().logAt(4, "%s on %s, query %s: %s", purpose, server, TOVAString(queryId), TOVAString(sql));
+  server_log().logAt(4, "%s on %s, query %s: %s", purpose, server, TOVAString(queryId),
+                     TOVAString(sql));
   const long seconds = std::max(1L, (m_Settings.timeoutMs + 999) / 1000);
   // The server finishes the statement before it answers, so that an error it meets arrives as
   // an error status rather than as text inside the rows.
@@ -140,13 +146,16 @@ void ServerConnection::select(
   transfer.checkTypes = &checkTypes;
   std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
   std::unique_ptr<CURLM, CURLMcode (*)(CURLM*)> multi(curl_multi_init(), curl_multi_cleanup);
-  if (!easy || !multi) raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, "no HTTP handle");
+  if (!easy || !multi)
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, "no HTTP handle");
   transfer.easy = easy.get();
   curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(easy.get(), CURLOPT_USERNAME, m_Settings.user.c_str());
-  const char* password = m_Settings.passwordVariable.empty() ? nullptr : std::getenv(m_Settings.passwordVariable.c_str());
+  const char* password = m_Settings.passwordVariable.empty()
+                             ? nullptr
+                             : std::getenv(m_Settings.passwordVariable.c_str());
   curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, password ? password : "");
   curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT_MS, m_Settings.connectTimeoutMs);
   curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, m_Settings.timeoutMs);
@@ -176,9 +185,11 @@ void ServerConnection::select(
 
   auto kill_query = [&] {
     try {
-      execute("KILL QUERY WHERE query_id = " + quoteLiteral(queryId), "stopping an abandoned query");
+      execute("KILL QUERY WHERE query_id = " + quoteLiteral(queryId),
+              "stopping an abandoned query");
     } catch (const olap_api::ApiException& e) {
-      server_log().logAt(2, "the query %s could not be stopped: %s", TOVAString(queryId), e.getMessage());
+      server_log().logAt(2, "the query %s could not be stopped: %s", TOVAString(queryId),
+                         e.getMessage());
     }
   };
   if (interrupted) {
@@ -188,9 +199,11 @@ void ServerConnection::select(
   }
   if (transfer.failure) std::rethrow_exception(transfer.failure);
   if (!transfer.problem.empty())
-    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, server, purpose, TOVAString(transfer.problem));
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, server, purpose,
+                                TOVAString(transfer.problem));
   switch (result) {
-    case CURLE_OK: break;
+    case CURLE_OK:
+      break;
     case CURLE_OPERATION_TIMEDOUT:
       easy.reset();
       kill_query();
@@ -198,17 +211,20 @@ void ServerConnection::select(
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
-      raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, server, purpose,
-                                  TOVAString("the connection closed in the middle of the answer (") +
-                                      curl_easy_strerror(result) + ")");
+      raise<RunTimeExceptionImpl>(
+          CLICKHOUSE_E_BAD_RESPONSE, server, purpose,
+          TOVAString("the connection closed in the middle of the answer (") +
+              curl_easy_strerror(result) + ")");
     default:
-      raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, curl_easy_strerror(result));
+      raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose,
+                                  curl_easy_strerror(result));
   }
   if (transfer.status != 200)
     raise<RunTimeExceptionImpl>(CLICKHOUSE_E_SERVER_ERROR, server, purpose, transfer.status,
                                 TOVAString(server_message(transfer.errorBody)));
   if (!transfer.reader.finish())
-    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, server, purpose, TOVAString(transfer.reader.problem()));
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, server, purpose,
+                                TOVAString(transfer.reader.problem()));
 }
 
 void ServerConnection::execute(const std::string& sql, const TOVAString& purpose) const {
@@ -217,32 +233,38 @@ void ServerConnection::execute(const std::string& sql, const TOVAString& purpose
   const std::string url = m_Settings.url + "/?database=" + url_encode(m_Settings.database);
   std::string answer;
   std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
-  if (!easy) raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, "no HTTP handle");
+  if (!easy)
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, "no HTTP handle");
   curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDS, sql.data());
   curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(sql.size()));
   curl_easy_setopt(easy.get(), CURLOPT_USERNAME, m_Settings.user.c_str());
-  const char* password = m_Settings.passwordVariable.empty() ? nullptr : std::getenv(m_Settings.passwordVariable.c_str());
+  const char* password = m_Settings.passwordVariable.empty()
+                             ? nullptr
+                             : std::getenv(m_Settings.passwordVariable.c_str());
   curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, password ? password : "");
   curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT_MS, m_Settings.connectTimeoutMs);
   curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, m_Settings.timeoutMs);
   curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* user) {
-    auto* out = static_cast<std::string*>(user);
-    if (out->size() < 65536) out->append(data, std::min(size * count, 65536 - out->size()));
-    return size * count;
-  });
+  curl_easy_setopt(
+      easy.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* user) {
+        auto* out = static_cast<std::string*>(user);
+        if (out->size() < 65536) out->append(data, std::min(size * count, 65536 - out->size()));
+        return size * count;
+      });
   curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &answer);
   const CURLcode result = curl_easy_perform(easy.get());
   if (result == CURLE_OPERATION_TIMEDOUT)
     raise<RunTimeExceptionImpl>(CLICKHOUSE_E_TIMEOUT, server, purpose, m_Settings.timeoutMs);
   if (result != CURLE_OK)
-    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, curl_easy_strerror(result));
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose,
+                                curl_easy_strerror(result));
   long status = 0;
   curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
   if (status != 200)
-    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_SERVER_ERROR, server, purpose, status, TOVAString(server_message(answer)));
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_SERVER_ERROR, server, purpose, status,
+                                TOVAString(server_message(answer)));
 }
 
 }  // namespace clickhouse

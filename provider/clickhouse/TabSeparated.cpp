@@ -10,16 +10,35 @@ bool TabSeparatedReader::feed(std::string_view bytes) {
     if (m_bEscape) {
       m_bEscape = false;
       switch (c) {
-        case 'N': break;  // NULL reads as empty text
-        case 't': m_Field.push_back('\t'); break;
-        case 'n': m_Field.push_back('\n'); break;
-        case 'r': m_Field.push_back('\r'); break;
-        case 'b': m_Field.push_back('\b'); break;
-        case 'f': m_Field.push_back('\f'); break;
-        case '0': m_Field.push_back('\0'); break;
-        case '\\': case '\'': case '"': case '\n': m_Field.push_back(c); break;
+        case 'N':
+          break;  // NULL reads as empty text
+        case 't':
+          m_Field.push_back('\t');
+          break;
+        case 'n':
+          m_Field.push_back('\n');
+          break;
+        case 'r':
+          m_Field.push_back('\r');
+          break;
+        case 'b':
+          m_Field.push_back('\b');
+          break;
+        case 'f':
+          m_Field.push_back('\f');
+          break;
+        case '0':
+          m_Field.push_back('\0');
+          break;
+        case '\\':
+        case '\'':
+        case '"':
+        case '\n':
+          m_Field.push_back(c);
+          break;
         default:
-          m_Problem = "an unknown escape '\\" + std::string(1, c) + "' in record " + std::to_string(m_Line + 1);
+          m_Problem = "an unknown escape '\\" + std::string(1, c) + "' in record " +
+                      std::to_string(m_Line + 1);
           return false;
       }
       continue;
@@ -55,8 +74,9 @@ bool TabSeparatedReader::end_record() {
     }
   } else {
     if (m_Fields.size() != m_Names.size()) {
-      m_Problem = "record " + std::to_string(m_Line - 2) + " has " + std::to_string(m_Fields.size()) +
-                  " fields for " + std::to_string(m_Names.size()) + " columns";
+      m_Problem = "record " + std::to_string(m_Line - 2) + " has " +
+                  std::to_string(m_Fields.size()) + " fields for " +
+                  std::to_string(m_Names.size()) + " columns";
       return false;
     }
     ++m_Rows;

@@ -20,7 +20,8 @@ std::vector<std::vector<uint32_t>> covering_members(const DimensionImpl& dimensi
                                                     const ResolvedCoordinate& coordinate) {
   const HierarchyImpl& hierarchy = *coordinate.hierarchy;
   std::vector<int32_t> keyAt(hierarchy.m_LeafMember.size(), -1);
-  for (size_t key = 0; key < hierarchy.m_LeafPosition.size() && key < dimension.m_LeafKeys.size(); ++key) {
+  for (size_t key = 0; key < hierarchy.m_LeafPosition.size() && key < dimension.m_LeafKeys.size();
+       ++key) {
     const int32_t position = hierarchy.m_LeafPosition[key];
     if (position >= 0 && static_cast<size_t>(position) < keyAt.size())
       keyAt[static_cast<size_t>(position)] = static_cast<int32_t>(key);
@@ -96,7 +97,8 @@ FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, 
   } else {
     const HierarchyImpl* measures = nullptr;
     for (const auto& dimension : dimensions)
-      if (dimension->m_IsMeasures && !dimension->m_Hierarchies.empty()) measures = dimension->m_Hierarchies.front().get();
+      if (dimension->m_IsMeasures && !dimension->m_Hierarchies.empty())
+        measures = dimension->m_Hierarchies.front().get();
     if (!measures || measures->memberCount() == 0)
       raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "the cube has no measure");
     add_term(measures->m_DefaultMember, 0);
@@ -127,7 +129,8 @@ FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, 
         std::vector<int64_t> next;
         next.reserve(mine.size() * cover[key].size());
         for (int64_t base : mine)
-          for (uint32_t i : cover[key]) next.push_back(base + static_cast<int64_t>(i * part.multiplier));
+          for (uint32_t i : cover[key])
+            next.push_back(base + static_cast<int64_t>(i * part.multiplier));
         mine.swap(next);
       }
     }
@@ -175,7 +178,9 @@ struct FieldSource {
       auto p = static_cast<size_t>(description->property);
       return p < m.properties.size() ? m.properties[p] : empty;
     }
-    return description->attribute == LA_CAPTION ? m.caption : description->attribute == LA_KEY ? m.uniqueName : m.name;
+    return description->attribute == LA_CAPTION ? m.caption
+           : description->attribute == LA_KEY   ? m.uniqueName
+                                                : m.name;
   }
   // Per leaf key, its member at the field's level or -1.
   std::vector<int32_t> leaf_members() const {
@@ -200,7 +205,8 @@ class FlatRequestBuilder {
 
   const FieldImpl& own_field(const NUVA_o::Field* field) const {
     const auto* impl = dynamic_cast<const FieldImpl*>(field);
-    if (!impl || impl->cube() != &m_Cube) raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, "a flat request");
+    if (!impl || impl->cube() != &m_Cube)
+      raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, "a flat request");
     return *impl;
   }
 
@@ -229,7 +235,8 @@ class FlatRequestBuilder {
   std::vector<uint8_t> mask(const FlatCondition& c) const {
     if (c.kind != FlatCondition::FC_PREDICATE) {
       std::vector<uint8_t> l = mask(*c.left), r = mask(*c.right);
-      for (size_t k = 0; k < l.size(); ++k) l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
+      for (size_t k = 0; k < l.size(); ++k)
+        l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
       return l;
     }
     const FieldSource field = source(c.field);
@@ -295,7 +302,8 @@ class FlatRequestBuilder {
 
 }  // namespace
 
-NUVA_o::RowsetDataModel* execute_flat_elsewhere(CubeImpl& cube, const NUVA_o::tovasql_parser::TOVASQLExpression& root) {
+NUVA_o::RowsetDataModel* execute_flat_elsewhere(
+    CubeImpl& cube, const NUVA_o::tovasql_parser::TOVASQLExpression& root) {
   const common::FlatQueryPlan plan(root);
   const FlatRequestBuilder builder(cube);
   const auto& fields = plan.groupFields();
@@ -310,7 +318,8 @@ NUVA_o::RowsetDataModel* execute_flat_elsewhere(CubeImpl& cube, const NUVA_o::to
     std::unordered_map<TOVAString, uint32_t> ids;
     std::vector<TOVAString> texts;
     std::vector<int32_t> memberValue(static_cast<size_t>(source.hierarchy->memberCount()), -1);
-    for (int32_t m : source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))->m_Members) {
+    for (int32_t m : source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))
+                         ->m_Members) {
       auto [it, added] = ids.emplace(source.text(m), static_cast<uint32_t>(texts.size()));
       if (added) texts.push_back(it->first);
       memberValue[static_cast<size_t>(m)] = static_cast<int32_t>(it->second);
@@ -339,7 +348,9 @@ NUVA_o::RowsetDataModel* execute_flat_elsewhere(CubeImpl& cube, const NUVA_o::to
     std::vector<int64_t>& t = table(fieldDimension[f]);
     for (size_t k = 0; k < t.size(); ++k) {
       const int32_t v = k < leafValues[f].size() ? leafValues[f][k] : -1;
-      t[k] = (v < 0 || t[k] < 0) ? -1 : t[k] + static_cast<int64_t>(static_cast<uint64_t>(v) * strides[f]);
+      t[k] = (v < 0 || t[k] < 0)
+                 ? -1
+                 : t[k] + static_cast<int64_t>(static_cast<uint64_t>(v) * strides[f]);
     }
   }
   FlatFactRequest request;
@@ -370,7 +381,8 @@ NUVA_o::RowsetDataModel* execute_flat_elsewhere(CubeImpl& cube, const NUVA_o::to
       }
     }
   }
-  for (const NUVA_o::Field* field : plan.measureFields()) request.measures.push_back(builder.measure(field));
+  for (const NUVA_o::Field* field : plan.measureFields())
+    request.measures.push_back(builder.measure(field));
   bool empty = false;
   for (size_t d = 0; d < dimensions.size(); ++d) {
     if (offsets[d].empty()) continue;
@@ -392,9 +404,11 @@ NUVA_o::RowsetDataModel* execute_flat_elsewhere(CubeImpl& cube, const NUVA_o::to
         request,
         [&](int64_t group, const std::vector<double>& sums) {
           if (group < 0 || static_cast<uint64_t>(group) >= total || sums.size() != width)
-            raise_query<RunTimeExceptionImpl>(MEMORY_E_QUERY, "the source answered a group outside the request");
+            raise_query<RunTimeExceptionImpl>(MEMORY_E_QUERY,
+                                              "the source answered a group outside the request");
           for (size_t f = 0; f < fields.size(); ++f)
-            groups.keys.push_back(static_cast<uint32_t>((static_cast<uint64_t>(group) / strides[f]) % cardinality[f]));
+            groups.keys.push_back(static_cast<uint32_t>(
+                (static_cast<uint64_t>(group) / strides[f]) % cardinality[f]));
           groups.sums.insert(groups.sums.end(), sums.begin(), sums.end());
         },
         nullptr);

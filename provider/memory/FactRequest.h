@@ -21,7 +21,8 @@ void aggregate_elsewhere(const CubeImpl& cube, const ResolvedQuery& query, GridD
 
 // Executes a SELECT tree through the cube's fact source; the rows with one reference for the
 // caller. Throws as execute_flat_query does, and the source's exceptions.
-NUVA_o::RowsetDataModel* execute_flat_elsewhere(CubeImpl& cube, const NUVA_o::tovasql_parser::TOVASQLExpression& root);
+NUVA_o::RowsetDataModel* execute_flat_elsewhere(
+    CubeImpl& cube, const NUVA_o::tovasql_parser::TOVASQLExpression& root);
 
 // The factory registered for Source elements of `kind`, or null.
 CubeSourceFactory cube_source_factory(const std::string& kind);

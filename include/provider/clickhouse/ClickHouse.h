@@ -30,13 +30,14 @@ VTQ_EXPORT const TOVAString& moduleName();
 // Exceptions of the provider, codes 0xC2032xxx. Every text names the server by its URL and
 // user, never by its password.
 enum : uint32_t {
-  CLICKHOUSE_E_SOURCE = 0xC2032001,         // %1 problem
-  CLICKHOUSE_E_UNREACHABLE = 0xC2032002,    // %1 server, %2 purpose, %3 why
-  CLICKHOUSE_E_TIMEOUT = 0xC2032003,        // %1 server, %2 purpose, %3 milliseconds
-  CLICKHOUSE_E_SERVER_ERROR = 0xC2032004,   // %1 server, %2 purpose, %3 HTTP status, %4 server's text
-  CLICKHOUSE_E_BAD_RESPONSE = 0xC2032005,   // %1 server, %2 purpose, %3 problem
-  CLICKHOUSE_E_INTERRUPTED = 0xC2032006,    // %1 purpose, %2 server
-  CLICKHOUSE_E_IDENTIFIER = 0xC2032007,     // %1 text
+  CLICKHOUSE_E_SOURCE = 0xC2032001,       // %1 problem
+  CLICKHOUSE_E_UNREACHABLE = 0xC2032002,  // %1 server, %2 purpose, %3 why
+  CLICKHOUSE_E_TIMEOUT = 0xC2032003,      // %1 server, %2 purpose, %3 milliseconds
+  CLICKHOUSE_E_SERVER_ERROR =
+      0xC2032004,  // %1 server, %2 purpose, %3 HTTP status, %4 server's text
+  CLICKHOUSE_E_BAD_RESPONSE = 0xC2032005,  // %1 server, %2 purpose, %3 problem
+  CLICKHOUSE_E_INTERRUPTED = 0xC2032006,   // %1 purpose, %2 server
+  CLICKHOUSE_E_IDENTIFIER = 0xC2032007,    // %1 text
 };
 
 // A single-quoted SQL string literal holding exactly `bytes`: quotes, backslashes, NUL bytes
@@ -103,16 +104,17 @@ class VTQ_EXPORT ServerConnection {
   // "URL (user U)": how errors name the server.
   std::string describe() const;
   // Runs `sql` (a SELECT, answered as TabSeparatedWithNamesAndTypes) and hands each record to
-  // `onRow` as it arrives (after a failure the caller drops what it built from them); `checkTypes` (may be null) sees the names and types first and returns the empty
-  // text or what is wrong with them. Throws RunTimeException with a CLICKHOUSE_E_* code naming
-  // the server and `purpose` when the server is down, slow, refuses the statement, closes
-  // mid-answer or answers otherwise than expected. When `interrupt` (may be null) is set the
-  // request is closed, the server is told to kill the query, and CLICKHOUSE_E_INTERRUPTED is
-  // thrown.
+  // `onRow` as it arrives (after a failure the caller drops what it built from them); `checkTypes`
+  // (may be null) sees the names and types first and returns the empty text or what is wrong with
+  // them. Throws RunTimeException with a CLICKHOUSE_E_* code naming the server and `purpose` when
+  // the server is down, slow, refuses the statement, closes mid-answer or answers otherwise than
+  // expected. When `interrupt` (may be null) is set the request is closed, the server is told to
+  // kill the query, and CLICKHOUSE_E_INTERRUPTED is thrown.
   void select(const std::string& sql, const TOVAString& purpose,
               const std::function<std::string(const std::vector<std::string>& names,
                                               const std::vector<std::string>& types)>& checkTypes,
-              const TabSeparatedReader::RowHandler& onRow, const std::atomic<bool>* interrupt) const;
+              const TabSeparatedReader::RowHandler& onRow,
+              const std::atomic<bool>* interrupt) const;
   // Runs a statement whose answer is ignored (KILL QUERY, DDL); throws as select does.
   void execute(const std::string& sql, const TOVAString& purpose) const;
 

@@ -94,18 +94,21 @@ class VTQ_EXPORT FactSource {
   // Adds the request's sums into `values` and sets `filled` where a fact row reached a cell.
   // Checks `interrupt` (may be null) while it waits and stops the work it started when it is
   // set. Throws the library's exceptions, never leaving a cell outside the vectors touched.
-  virtual void aggregate(const FactRequest& request, std::vector<double>& values, std::vector<uint8_t>& filled,
+  virtual void aggregate(const FactRequest& request, std::vector<double>& values,
+                         std::vector<uint8_t>& filled,
                          const std::atomic<bool>* interrupt) const = 0;
   // Throws InvalidArgumentException naming a key of that key column which is none of `keys`
   // (the leaf keys of `dimension`), so that every fact row lies under the members.
-  virtual void checkKeys(size_t keyColumn, const TOVAString& dimension, const std::vector<TOVAString>& keys) const = 0;
+  virtual void checkKeys(size_t keyColumn, const TOVAString& dimension,
+                         const std::vector<TOVAString>& keys) const = 0;
   // Number of fact rows.
   virtual long factCount() const = 0;
   // Calls `onGroup` with each group that rows reached and the sums of its measures, in any
   // order. Interruption and errors as aggregate.
-  virtual void groupFacts(const FlatFactRequest& request,
-                          const std::function<void(int64_t group, const std::vector<double>& sums)>& onGroup,
-                          const std::atomic<bool>* interrupt) const = 0;
+  virtual void groupFacts(
+      const FlatFactRequest& request,
+      const std::function<void(int64_t group, const std::vector<double>& sums)>& onGroup,
+      const std::atomic<bool>* interrupt) const = 0;
   // The provider name its cubes report.
   virtual const TOVAString& providerName() const = 0;
 };
@@ -122,9 +125,8 @@ class VTQ_EXPORT CubeSource {
 
 // Makes a source from the Source element's attributes (name to value) and the definition's
 // path; throws InvalidArgumentException with the problem for attributes it refuses.
-using CubeSourceFactory =
-    std::function<std::unique_ptr<CubeSource>(const std::map<std::string, TOVAString>& attributes,
-                                              const std::string& definitionPath)>;
+using CubeSourceFactory = std::function<std::unique_ptr<CubeSource>(
+    const std::map<std::string, TOVAString>& attributes, const std::string& definitionPath)>;
 
 // Source elements of kind `kind` are read by `factory` from now on (replacing any other).
 VTQ_EXPORT void registerCubeSource(const std::string& kind, CubeSourceFactory factory);
