@@ -2,7 +2,8 @@ include(CMakePackageConfigHelpers)
 
 install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vtq)
 set(_vtq_libraries "")
-foreach(_t vtq_support vtq_api_support vtq_utilities vtq_common vtq_provider_memory)
+foreach(_t vtq_support vtq_api_support vtq_utilities vtq_common vtq_provider_memory
+    vtq_provider_clickhouse)
   if(TARGET ${_t})
     list(APPEND _vtq_libraries ${_t})
   endif()

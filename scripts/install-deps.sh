@@ -10,6 +10,7 @@ packages=(
   bison                # both LALR(1) parsers, generated at build time
   uuid-dev             # GUID generation
   libcli11-dev         # argument parsing of the vtq tool
+  libcurl4-openssl-dev # HTTP of the server-backed provider
 )
 dev_packages=(
   libgtest-dev libgmock-dev   # test suites
@@ -17,6 +18,7 @@ dev_packages=(
   libsqlite3-dev              # baseline of the query benchmark
   clang libclang-rt-14-dev    # sanitizer builds
   libfuzzer-14-dev            # fuzz targets
+  clickhouse-server clickhouse-client  # the server-backed provider's tests and benchmark
 )
 
 case "${1:-}" in

@@ -263,4 +263,14 @@ CsvTable CsvTable::read(CsvReader& reader) {
   return table;
 }
 
+CsvTable CsvTable::fromRows(SourceTable table) {
+  CsvTable out;
+  out.m_Path = std::move(table.name);
+  out.m_Header = std::move(table.header);
+  out.m_Rows = std::move(table.rows);
+  out.m_Lines.resize(out.m_Rows.size());
+  for (size_t i = 0; i < out.m_Lines.size(); ++i) out.m_Lines[i] = static_cast<int>(i) + 2;
+  return out;
+}
+
 }  // namespace memory

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "InputFile.h"
+#include "provider/memory/CubeSource.h"
 #include "support/TOVAString.h"
 
 namespace memory {
@@ -78,6 +79,8 @@ class CsvTable {
  public:
   // Reads every record of `reader`; throws as the reader does.
   static CsvTable read(CsvReader& reader);
+  // The table read elsewhere; its records count lines from 2, after a header line.
+  static CsvTable fromRows(SourceTable table);
 
   const std::string& path() const { return m_Path; }
   const std::vector<TOVAString>& header() const { return m_Header; }

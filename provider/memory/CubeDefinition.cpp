@@ -6,9 +6,11 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 #include "Csv.h"
+#include "FactRequest.h"
 #include "InputFile.h"
 #include "KeyIndex.h"
 #include "MemoryCubeImpl.h"
@@ -157,6 +159,7 @@ class DefinitionReader {
   double real_number(const DOMElement* element, const char* attribute, double fallback) const;
   void read_calculation(const DOMElement* calculation, const TOVAString& hierarchyUniqueName);
   void read_facts(const DOMElement* facts);
+  void read_source(const DOMElement* source);
 
   // Reads the file at `path` from the file set or the disk into `bytes`; returns the empty text,
   // or why it cannot be read.
@@ -183,6 +186,11 @@ class DefinitionReader {
   std::vector<std::pair<TOVAString, std::vector<TOVAString>>> m_Dimensions;
   // Measure elements with their fact columns.
   std::vector<std::pair<const DOMElement*, TOVAString>> m_Measures;
+  // The Source element's server or store, whose tables replace the CSV files; null without one.
+  std::unique_ptr<CubeSource> m_pSource;
+  const DOMElement* m_pSourceElement = nullptr;
+  std::shared_ptr<FactSource> m_pFactSource;
+  FactLayout m_FactLayout;
 };
 
 void DefinitionReader::index_lines(const std::string& text, DOMElement* root) {
@@ -296,8 +304,16 @@ void DefinitionReader::read_cube_settings(const DOMElement* cube) {
 void DefinitionReader::read_dimension(const DOMElement* element) {
   check_attributes(element, {"name", "table", "key"});
   const TOVAString name = required(element, "name");
-  const std::string tablePath = table_path(required(element, "table"));
-  const CsvTable table = CsvTable::read(*open_table(tablePath));
+  CsvTable table;
+  if (m_pSource) {
+    try {
+      table = CsvTable::fromRows(m_pSource->readTable(required(element, "table")));
+    } catch (const olap_api::ApiException& e) {
+      fail(element, e.getMessage());
+    }
+  } else {
+    table = CsvTable::read(*open_table(table_path(required(element, "table"))));
+  }
   const int key = table_column(element, table, required(element, "key"));
   try {
     m_pBuilder->addDimension(name);
@@ -458,9 +474,12 @@ void DefinitionReader::read_measures(const DOMElement* element) {
 
 void DefinitionReader::read_facts(const DOMElement* element) {
   check_attributes(element, {"table"});
-  const std::string tablePath = table_path(required(element, "table"));
-  const std::unique_ptr<CsvReader> reader = open_table(tablePath);
-  CsvReader& table = *reader;
+  if (m_pSource) {
+    m_FactLayout.table = required(element, "table");
+    m_FactLayout.keyColumns.assign(m_Dimensions.size(), TOVAString());
+  }
+  std::unique_ptr<CsvReader> reader;
+  if (!m_pSource) reader = open_table(table_path(required(element, "table")));
   std::vector<int> keyColumns(m_Dimensions.size(), -1);
   for (DOMElement* keyElement : children(element)) {
     if (XmlSupport::getNodeName(keyElement) != "Key")
@@ -471,7 +490,12 @@ void DefinitionReader::read_facts(const DOMElement* element) {
     while (d < m_Dimensions.size() && m_Dimensions[d].first != dimension) ++d;
     if (d == m_Dimensions.size()) failf(keyElement, "unknown dimension '%s'", dimension);
     if (keyColumns[d] >= 0) failf(keyElement, "dimension '%s' has two keys", dimension);
-    keyColumns[d] = table_column(keyElement, table, required(keyElement, "column"));
+    if (m_pSource) {
+      keyColumns[d] = 0;
+      m_FactLayout.keyColumns[d] = required(keyElement, "column");
+    } else {
+      keyColumns[d] = table_column(keyElement, *reader, required(keyElement, "column"));
+    }
     // The keys name leaves: the bottom level of every hierarchy of the dimension.
     if (XmlSupport::hasAttribute(keyElement, "level")) {
       const TOVAString level = XmlSupport::getAttribute(keyElement, "level");
@@ -483,6 +507,17 @@ void DefinitionReader::read_facts(const DOMElement* element) {
   }
   for (size_t d = 0; d < m_Dimensions.size(); ++d)
     if (keyColumns[d] < 0) failf(element, "Facts has no key of dimension '%s'", m_Dimensions[d].first);
+  if (m_pSource) {
+    // The facts stay in the source, which checks that their table and columns exist.
+    for (const auto& measure : m_Measures) m_FactLayout.valueColumns.push_back(measure.second);
+    try {
+      m_pFactSource = m_pSource->openFacts(m_FactLayout);
+    } catch (const olap_api::ApiException& e) {
+      fail(element, e.getMessage());
+    }
+    return;
+  }
+  CsvReader& table = *reader;
   std::vector<int> valueColumns;
   for (const auto& [measureElement, column] : m_Measures) valueColumns.push_back(table_column(measureElement, table, column));
 
@@ -554,7 +589,11 @@ MemoryCube* DefinitionReader::load() {
   const DOMElement* measures = nullptr;
   for (DOMElement* child : children(root)) {
     const TOVAString tag = XmlSupport::getNodeName(child);
-    if (tag == "Dimension") {
+    if (tag == "Source") {
+      if (m_pSourceElement || measures || facts || !m_Dimensions.empty())
+        failf(child, "one Source element, before the dimensions");
+      read_source(child);
+    } else if (tag == "Dimension") {
       if (measures || facts) failf(child, "dimensions come before Measures and Facts");
       read_dimension(child);
     } else if (tag == "Measures") {
@@ -579,6 +618,22 @@ MemoryCube* DefinitionReader::load() {
     cube.reset(m_pBuilder->build());
   } catch (const InvalidArgumentExceptionImpl& e) {
     fail(root, e.getMessage());
+  }
+  if (m_pFactSource) {
+    auto* impl = static_cast<CubeImpl*>(cube.get());
+    // As with a CSV fact table, a fact whose key no member holds is refused when the cube
+    // opens: under the All member it would count, under no other member.
+    size_t keyColumn = 0;
+    for (const auto& dimension : impl->dimensions()) {
+      if (dimension->m_IsMeasures) continue;
+      try {
+        m_pFactSource->checkKeys(keyColumn++, dimension->getName(), dimension->m_LeafKeys);
+      } catch (const olap_api::ApiException& e) {
+        fail(facts, e.getMessage());
+      }
+    }
+    impl->m_FactLayout = m_FactLayout;
+    impl->setFactSource(m_pFactSource);
   }
   // Calculations may name each other and any member, so they are parsed against the whole cube.
   for (const DOMElement* calculation : m_Calculations) {
@@ -626,6 +681,25 @@ void DefinitionReader::read_parameter(MemoryCube& cube, const DOMElement* elemen
   } catch (const olap_api::ApiException& e) {
     fail(element, e.getMessage());
   }
+}
+
+void DefinitionReader::read_source(const DOMElement* element) {
+  m_pSourceElement = element;
+  const TOVAString kind = required(element, "kind");
+  std::map<std::string, TOVAString> attributes;
+  const xercesc::DOMNamedNodeMap* list = element->getAttributes();
+  for (XMLSize_t i = 0; list && i < list->getLength(); ++i) {
+    const TOVAString name = XmlSupport::getNodeName(list->item(i));
+    if (name != "kind") attributes[name.string()] = XmlSupport::getAttribute(element, name);
+  }
+  const CubeSourceFactory factory = cube_source_factory(kind.string());
+  if (!factory) failf(element, "no provider that reads sources of kind '%s' is loaded", kind);
+  try {
+    m_pSource = factory(attributes, m_Path);
+  } catch (const olap_api::ApiException& e) {
+    fail(element, e.getMessage());
+  }
+  if (!m_pSource) failf(element, "the source of kind '%s' could not be opened", kind);
 }
 
 }  // namespace

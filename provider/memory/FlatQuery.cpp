@@ -183,35 +183,8 @@ class FlatScan {
     return groups;
   }
 
-  // Each key-date parameter keeps the facts whose leaf in its hierarchy comes at or before
-  // the last leaf of its member (its value, else its default).
-  struct KeyDateCut {
-    size_t dimension;
-    const HierarchyImpl* hierarchy;
-    int32_t endLeaf;
-  };
-
-  std::vector<KeyDateCut> key_date_cuts() const {
-    std::vector<KeyDateCut> cuts;
-    for (const auto& parameter : m_Cube.getParameters()) {
-      if (parameter->getType() != NUVA_o::Parameter::PT_KEYDATE) continue;
-      const HierarchyImpl* hierarchy = m_Cube.findHierarchy(parameter->getHierarchyUniqueName());
-      if (!hierarchy) continue;
-      auto values = parameter->getParameterValues();
-      if (values.empty()) values = parameter->getParameterDefaultValues();
-      if (values.empty()) continue;
-      const int32_t member = hierarchy->findMember(common::parameterValueText(*values.front()));
-      if (member < 0) continue;
-      const auto& dimensions = m_Cube.dimensions();
-      for (size_t d = 0; d < dimensions.size(); ++d)
-        if (dimensions[d].get() == hierarchy->dimension())
-          cuts.push_back({d, hierarchy, hierarchy->member(member).endLeaf});
-    }
-    return cuts;
-  }
-
   void apply_key_dates(std::vector<std::vector<int64_t>>& offsets) {
-    for (const KeyDateCut& cut : key_date_cuts()) {
+    for (const KeyDateCut& cut : key_date_cuts(m_Cube)) {
       std::vector<int64_t>& table = offset_table(offsets, cut.dimension);
       for (size_t k = 0; k < table.size(); ++k)
         if (cut.hierarchy->m_LeafPosition[k] >= cut.endLeaf) table[k] = -1;
@@ -226,7 +199,7 @@ class FlatScan {
   NUVA_o::RowsetDataModel* run_values() {
     // Grouping sets and key dates (which cut facts of another dimension) take the general path.
     if (m_Plan.groupings().size() != 1 || m_Plan.columns().size() != 1 ||
-        m_Plan.groupFields().size() != 1 || !key_date_cuts().empty())
+        m_Plan.groupFields().size() != 1 || !key_date_cuts(m_Cube).empty())
       return nullptr;
     const TextSource source = text_source(m_Cube, m_Plan.groupFields()[0]);
     const FlatCondition* condition = m_Plan.condition();
@@ -418,6 +391,25 @@ NUVA_o::RowsetDataModel* execute_flat_query(CubeImpl& cube,
   if (root.useRegularLOVRowset())
     if (NUVA_o::RowsetDataModel* values = scan.run_values()) return values;
   return scan.run();
+}
+
+std::vector<KeyDateCut> key_date_cuts(const CubeImpl& cube) {
+  std::vector<KeyDateCut> cuts;
+  for (const auto& parameter : cube.getParameters()) {
+    if (parameter->getType() != NUVA_o::Parameter::PT_KEYDATE) continue;
+    const HierarchyImpl* hierarchy = cube.findHierarchy(parameter->getHierarchyUniqueName());
+    if (!hierarchy) continue;
+    auto values = parameter->getParameterValues();
+    if (values.empty()) values = parameter->getParameterDefaultValues();
+    if (values.empty()) continue;
+    const int32_t member = hierarchy->findMember(common::parameterValueText(*values.front()));
+    if (member < 0) continue;
+    const auto& dimensions = cube.dimensions();
+    for (size_t d = 0; d < dimensions.size(); ++d)
+      if (dimensions[d].get() == hierarchy->dimension())
+        cuts.push_back({d, hierarchy, hierarchy->member(member).endLeaf});
+  }
+  return cuts;
 }
 
 }  // namespace memory

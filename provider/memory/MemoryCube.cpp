@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "FactRequest.h"
 #include "FlatQuery.h"
 #include "QueryEngine.h"
 #include "common/ComponentLog.h"
@@ -323,6 +324,7 @@ NUVA_o::Hierarchy* CubeImpl::getHierarchyByUniqueName(const TOVAString& uniqueNa
 
 NUVA_o::RowsetDataModel* CubeImpl::executeQuery(NUVA_o::tovasql_parser::TOVASQLExpression* root) {
   if (!root) raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a flat request without a tree");
+  if (m_pFactSource) return execute_flat_elsewhere(*this, *root);
   return execute_flat_query(*this, *root);
 }
 

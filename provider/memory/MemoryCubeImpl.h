@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "provider/memory/CubeSource.h"
 #include "provider/memory/MemoryCube.h"
 #include "support/Exceptions.h"
 #include "support/ListenerList.h"
@@ -281,7 +282,9 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
 
   // NUVA_o::Cube
   void prepareForFlattening() override {}
-  void getProviderName(TOVAString& out) const override { out = providerName(); }
+  void getProviderName(TOVAString& out) const override {
+    out = m_pFactSource ? m_pFactSource->providerName() : providerName();
+  }
   void addConnectionListener(ConnectionListener* listener) override;
   bool addListener(Listener* listener) override;
   void removeConnectionListener(ConnectionListener* listener) override;
@@ -313,7 +316,9 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   void setTechnicalNamesSupported(bool on) override { m_bTechnicalNames = on; }
   void setDefaultAxisNullFilter(bool on) override { m_bDefaultAxisNullFilter = on; }
   uint64_t getMemberSetsCreated() const override { return m_MemberSetsCreated.load(); }
-  long getFactCount() const override { return static_cast<long>(m_Facts.rowCount()); }
+  long getFactCount() const override {
+    return m_pFactSource ? m_pFactSource->factCount() : static_cast<long>(m_Facts.rowCount());
+  }
   void setQueryCellLimit(uint64_t cells) override { m_QueryCellLimit = cells; }
   uint64_t getQueryCellLimit() const override { return m_QueryCellLimit.load(); }
   void closeConnection() override;
@@ -328,6 +333,12 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   void countMemberSet() const { m_MemberSetsCreated.fetch_add(1, std::memory_order_relaxed); }
   HierarchyImpl* findHierarchy(const TOVAString& uniqueName) const;
   const FactTable& facts() const { return m_Facts; }
+  // Facts held elsewhere, aggregated by the source instead of the fact table; null for a cube
+  // whose facts are in memory. Set once, before the cube is handed out.
+  const FactSource* factSource() const { return m_pFactSource.get(); }
+  void setFactSource(std::shared_ptr<const FactSource> source) { m_pFactSource = std::move(source); }
+  // What the definition's facts are called in the source, for the requests made of it.
+  FactLayout m_FactLayout;
   const std::vector<std::unique_ptr<DimensionImpl>>& dimensions() const { return m_Dimensions; }
 
  private:
@@ -345,6 +356,7 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   std::unordered_map<TOVAString, int> m_NameKinds;
   std::unordered_map<TOVAString, int> m_UpperNameKinds;
   FactTable m_Facts;
+  std::shared_ptr<const FactSource> m_pFactSource;
 
   std::atomic<uint64_t> m_Capabilities{0};
   std::atomic<int> m_StringColumnDisplaySize{-1};

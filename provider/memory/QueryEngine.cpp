@@ -3,6 +3,7 @@
 #include "QueryEngine.h"
 
 #include "Calculations.h"
+#include "FactRequest.h"
 
 #include <algorithm>
 #include <limits>
@@ -533,7 +534,10 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
   }
   grid->values.assign(static_cast<size_t>(query.cellCount), 0.0);
   grid->filled.assign(static_cast<size_t>(query.cellCount), 0);
-  Aggregator(cube, query, *grid, interrupt).run();
+  if (cube->factSource())
+    aggregate_elsewhere(*cube, query, *grid, interrupt);
+  else
+    Aggregator(cube, query, *grid, interrupt).run();
   if (calculations) evaluate_calculations(cube, query, *grid, interrupt);
   grid->axes = std::move(query.axes);
   if (std::any_of(grid->axes.begin(), grid->axes.end(), [](const ResolvedAxis& a) { return a.ordered; }))

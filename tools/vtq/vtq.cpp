@@ -16,6 +16,7 @@
 #include "cube_command.h"
 #include "expr_command.h"
 #include "olap_api/Exceptions.h"
+#include "provider/clickhouse/ClickHouse.h"
 #include "provider/memory/MemoryCube.h"
 #include "shell_command.h"
 #include "sql_command.h"
@@ -91,6 +92,7 @@ bool output_written(const OutputBuffer& buffer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  clickhouse::registerProvider();
   OutputBuffer output;
   std::streambuf* const standardOutput = std::cout.rdbuf(&output);
   // std::cout outlives main: it gets its own buffer back before `output` goes.

@@ -1,0 +1,455 @@
+#include "FactRequest.h"
+
+#include <mutex>
+
+#include "Calculations.h"
+#include "FlatQuery.h"
+#include "common/FlatQueryPlan.h"
+
+#include <limits>
+#include <unordered_map>
+
+namespace memory {
+
+FactSource::~FactSource() = default;
+CubeSource::~CubeSource() = default;
+
+namespace {
+
+// Per leaf key of the dimension, the indexes in the coordinate's list of the members that cover it.
+std::vector<std::vector<uint32_t>> covering_members(const DimensionImpl& dimension,
+                                                    const ResolvedCoordinate& coordinate) {
+  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
+  std::vector<int32_t> keyAt(hierarchy.m_LeafMember.size(), -1);
+  for (size_t key = 0; key < hierarchy.m_LeafPosition.size() && key < dimension.m_LeafKeys.size();
+       ++key) {
+    const int32_t position = hierarchy.m_LeafPosition[key];
+    if (position >= 0 && static_cast<size_t>(position) < keyAt.size())
+      keyAt[static_cast<size_t>(position)] = static_cast<int32_t>(key);
+  }
+  std::vector<std::vector<uint32_t>> out(dimension.m_LeafKeys.size());
+  for (size_t i = 0; i < coordinate.members.size(); ++i) {
+    const MemberNode& member = hierarchy.member(coordinate.members[i]);
+    for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p) {
+      const int32_t key = keyAt[static_cast<size_t>(p)];
+      if (key >= 0) out[static_cast<size_t>(key)].push_back(static_cast<uint32_t>(i));
+    }
+  }
+  return out;
+}
+
+struct Part {
+  const ResolvedCoordinate* coordinate;
+  uint64_t multiplier;  // 0 for a slicer coordinate
+};
+
+std::mutex& sources_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::map<std::string, CubeSourceFactory>& sources() {
+  static std::map<std::string, CubeSourceFactory> map;
+  return map;
+}
+
+}  // namespace
+
+FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, GridData& grid) {
+  const auto& dimensions = cube.dimensions();
+  std::vector<std::vector<Part>> parts(dimensions.size());
+  const ResolvedCoordinate* axisMeasure = nullptr;
+  uint64_t measureMultiplier = 0;
+  const ResolvedCoordinate* slicerMeasure = nullptr;
+  for (size_t a = 0; a < query.axes.size(); ++a) {
+    const ResolvedAxis& axis = query.axes[a];
+    for (size_t h = 0; h < axis.hierarchies.size(); ++h) {
+      const uint64_t multiplier = axis.strides[h] * grid.cellStrides[a];
+      if (axis.hierarchies[h].isMeasures) {
+        axisMeasure = &axis.hierarchies[h];
+        measureMultiplier = multiplier;
+      } else {
+        parts[axis.hierarchies[h].dimension].push_back({&axis.hierarchies[h], multiplier});
+      }
+    }
+  }
+  for (const ResolvedCoordinate& coordinate : query.slicer) {
+    if (coordinate.isMeasures)
+      slicerMeasure = &coordinate;
+    else
+      parts[coordinate.dimension].push_back({&coordinate, 0});
+  }
+
+  FactRequest request;
+  const size_t measureCount = cube.m_FactLayout.valueColumns.size();
+  auto add_term = [&](int32_t member, int64_t offset) {
+    if (member < 0 || static_cast<size_t>(member) >= measureCount)
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
+    request.terms.push_back({static_cast<size_t>(member), offset});
+  };
+  // Calculated measures get no term: their cells are computed from the stored ones later.
+  if (axisMeasure) {
+    for (size_t i = 0; i < axisMeasure->members.size(); ++i)
+      if (!is_calculated(*axisMeasure->hierarchy, axisMeasure->members[i]))
+        add_term(axisMeasure->members[i], static_cast<int64_t>(i * measureMultiplier));
+  } else if (slicerMeasure) {
+    if (!is_calculated(*slicerMeasure->hierarchy, slicerMeasure->members.front()))
+      add_term(slicerMeasure->members.front(), 0);
+  } else {
+    const HierarchyImpl* measures = nullptr;
+    for (const auto& dimension : dimensions)
+      if (dimension->m_IsMeasures && !dimension->m_Hierarchies.empty())
+        measures = dimension->m_Hierarchies.front().get();
+    if (!measures || measures->memberCount() == 0)
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "the cube has no measure");
+    add_term(measures->m_DefaultMember, 0);
+    grid.slicer.push_back(measures->member(measures->m_DefaultMember).uniqueName);
+  }
+
+  size_t keyColumn = 0;
+  for (size_t d = 0; d < dimensions.size(); ++d) {
+    if (dimensions[d]->m_IsMeasures) continue;
+    const size_t column = keyColumn++;
+    if (parts[d].empty()) continue;
+    const DimensionImpl& dimension = *dimensions[d];
+    const size_t leaves = dimension.m_LeafKeys.size();
+    std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
+    bool restricts = false;
+    for (const Part& part : parts[d]) {
+      const auto cover = covering_members(dimension, *part.coordinate);
+      for (size_t key = 0; key < leaves; ++key) {
+        std::vector<int64_t>& mine = offsets[key];
+        if (mine.empty()) continue;
+        if (part.multiplier == 0) {
+          // A slicer keeps the leaf when any of its members covers it.
+          if (cover[key].empty()) mine.clear();
+          restricts = restricts || cover[key].empty();
+          continue;
+        }
+        restricts = true;
+        std::vector<int64_t> next;
+        next.reserve(mine.size() * cover[key].size());
+        for (int64_t base : mine)
+          for (uint32_t i : cover[key])
+            next.push_back(base + static_cast<int64_t>(i * part.multiplier));
+        mine.swap(next);
+      }
+    }
+    if (!restricts) continue;  // an All slicer member: every fact row qualifies
+    FactRequest::Dimension entry;
+    entry.keyColumn = column;
+    for (size_t key = 0; key < leaves; ++key) {
+      if (offsets[key].empty()) continue;
+      entry.keys.push_back(dimension.m_LeafKeys[key]);
+      entry.offsets.push_back(std::move(offsets[key]));
+    }
+    entry.allKeys = entry.keys.size() == leaves;
+    request.dimensions.push_back(std::move(entry));
+  }
+  return request;
+}
+
+void aggregate_elsewhere(const CubeImpl& cube, const ResolvedQuery& query, GridData& grid,
+                         const std::atomic<bool>* interrupt) {
+  FactRequest request = make_fact_request(cube, query, grid);
+  if (grid.values.empty() || request.terms.empty()) return;
+  // A dimension none of whose keys reaches the grid leaves every cell empty.
+  for (const FactRequest::Dimension& dimension : request.dimensions)
+    if (dimension.keys.empty()) return;
+  request.purpose = TOVAString().build("a grid query of cube '%s'", cube.getName());
+  cube.factSource()->aggregate(request, grid.values, grid.filled, interrupt);
+}
+
+namespace {
+
+using common::FlatCondition;
+
+// A text field of a flat request as the facts see it: the member of its level above each leaf
+// key of its dimension and the member's text.
+struct FieldSource {
+  const HierarchyImpl* hierarchy = nullptr;
+  size_t dimension = 0;
+  size_t keyColumn = 0;
+  const FieldDescription* description = nullptr;
+
+  const TOVAString& text(int32_t index) const {
+    static const TOVAString empty;
+    const MemberNode& m = hierarchy->member(index);
+    if (description->kind == FK_PROPERTY) {
+      auto p = static_cast<size_t>(description->property);
+      return p < m.properties.size() ? m.properties[p] : empty;
+    }
+    return description->attribute == LA_CAPTION ? m.caption
+           : description->attribute == LA_KEY   ? m.uniqueName
+                                                : m.name;
+  }
+  // Per leaf key, its member at the field's level or -1.
+  std::vector<int32_t> leaf_members() const {
+    std::vector<int32_t> out(hierarchy->m_LeafPosition.size(), -1);
+    const auto level = static_cast<int32_t>(description->levelNumber);
+    for (size_t k = 0; k < out.size(); ++k) {
+      int32_t m = hierarchy->m_LeafMember[static_cast<size_t>(hierarchy->m_LeafPosition[k])];
+      while (m >= 0 && hierarchy->member(m).level > level) m = hierarchy->member(m).parent;
+      if (m >= 0 && hierarchy->member(m).level == level) out[k] = m;
+    }
+    return out;
+  }
+};
+
+class FlatRequestBuilder {
+ public:
+  explicit FlatRequestBuilder(const CubeImpl& cube) : m_Cube(cube) {
+    size_t column = 0;
+    for (const auto& dimension : cube.dimensions())
+      m_KeyColumn.push_back(dimension->m_IsMeasures ? 0 : column++);
+  }
+
+  const FieldImpl& own_field(const NUVA_o::Field* field) const {
+    const auto* impl = dynamic_cast<const FieldImpl*>(field);
+    if (!impl || impl->cube() != &m_Cube)
+      raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, "a flat request");
+    return *impl;
+  }
+
+  FieldSource source(const NUVA_o::Field* field) const {
+    const FieldImpl& impl = own_field(field);
+    FieldSource out;
+    out.description = &impl.description();
+    out.hierarchy = m_Cube.findHierarchy(impl.getHierarchy()->getUniqueName());
+    const auto& dimensions = m_Cube.dimensions();
+    for (size_t d = 0; d < dimensions.size(); ++d)
+      if (dimensions[d].get() == out.hierarchy->dimension()) out.dimension = d;
+    out.keyColumn = m_KeyColumn[out.dimension];
+    return out;
+  }
+
+  size_t measure(const NUVA_o::Field* field) const {
+    const FieldImpl& impl = own_field(field);
+    const auto* hierarchy = static_cast<const HierarchyImpl*>(impl.getHierarchy());
+    const int32_t member = hierarchy->findMember(impl.getUniqueName());
+    if (member < 0 || static_cast<size_t>(member) >= m_Cube.m_FactLayout.valueColumns.size())
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
+    return static_cast<size_t>(member);
+  }
+
+  // Per leaf key of the predicates' one dimension, 1 when it satisfies `c`.
+  std::vector<uint8_t> mask(const FlatCondition& c) const {
+    if (c.kind != FlatCondition::FC_PREDICATE) {
+      std::vector<uint8_t> l = mask(*c.left), r = mask(*c.right);
+      for (size_t k = 0; k < l.size(); ++k)
+        l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
+      return l;
+    }
+    const FieldSource field = source(c.field);
+    const std::vector<int32_t> members = field.leaf_members();
+    std::vector<int8_t> memberPasses(static_cast<size_t>(field.hierarchy->memberCount()), -1);
+    std::vector<uint8_t> out(members.size(), 0);
+    for (size_t k = 0; k < members.size(); ++k) {
+      if (members[k] < 0) continue;
+      int8_t& passes = memberPasses[static_cast<size_t>(members[k])];
+      if (passes < 0) passes = c.matches(field.text(members[k])) ? 1 : 0;
+      out[k] = static_cast<uint8_t>(passes);
+    }
+    return out;
+  }
+
+  // The dimension all text predicates of `c` read (-1: several or none); `measures` tells
+  // whether a measure predicate occurs.
+  int single_dimension(const FlatCondition& c, bool& measures) const {
+    if (c.kind != FlatCondition::FC_PREDICATE) {
+      const int l = single_dimension(*c.left, measures), r = single_dimension(*c.right, measures);
+      return l == r ? l : -1;
+    }
+    if (c.field->isNumeric()) {
+      measures = true;
+      return -2;
+    }
+    return static_cast<int>(source(c.field).dimension);
+  }
+
+  std::unique_ptr<FactCondition> compile(const FlatCondition& c) const {
+    auto out = std::make_unique<FactCondition>();
+    if (c.kind != FlatCondition::FC_PREDICATE) {
+      out->kind = c.kind == FlatCondition::FC_AND ? FactCondition::FK_AND : FactCondition::FK_OR;
+      out->left = compile(*c.left);
+      out->right = compile(*c.right);
+    } else if (c.field->isNumeric()) {
+      out->kind = FactCondition::FK_VALUE;
+      out->measure = measure(c.field);
+      out->predicate = &c;
+    } else {
+      const FieldSource field = source(c.field);
+      out->keyColumn = field.keyColumn;
+      const std::vector<uint8_t> passes = mask(c);
+      const auto& keys = m_Cube.dimensions()[field.dimension]->m_LeafKeys;
+      for (size_t k = 0; k < passes.size() && k < keys.size(); ++k)
+        if (passes[k]) out->keys.push_back(keys[k]);
+    }
+    return out;
+  }
+
+  static void conjuncts(const FlatCondition& c, std::vector<const FlatCondition*>& out) {
+    if (c.kind == FlatCondition::FC_AND) {
+      conjuncts(*c.left, out);
+      conjuncts(*c.right, out);
+    } else {
+      out.push_back(&c);
+    }
+  }
+
+  const CubeImpl& m_Cube;
+  std::vector<size_t> m_KeyColumn;  // per dimension
+};
+
+}  // namespace
+
+namespace {
+
+// The groups of one grouping of the plan, summed by the cube's fact source in one request.
+common::FlatQueryPlan::Groups group_elsewhere(CubeImpl& cube, const common::FlatQueryPlan& plan,
+                                              const FlatRequestBuilder& builder,
+                                              const common::FlatQueryPlan::Grouping& grouping) {
+  const auto& fields = grouping.groupFields;
+  const auto& dimensions = cube.dimensions();
+  common::FlatQueryPlan::Groups groups;
+  // Value ids of each group field follow its level's members, one per distinct text.
+  std::vector<std::vector<int32_t>> leafValues;
+  std::vector<size_t> fieldDimension;
+  std::vector<uint64_t> cardinality, strides(fields.size());
+  for (const NUVA_o::Field* field : fields) {
+    const FieldSource source = builder.source(field);
+    std::unordered_map<TOVAString, uint32_t> ids;
+    std::vector<TOVAString> texts;
+    std::vector<int32_t> memberValue(static_cast<size_t>(source.hierarchy->memberCount()), -1);
+    for (int32_t m : source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))
+                         ->m_Members) {
+      auto [it, added] = ids.emplace(source.text(m), static_cast<uint32_t>(texts.size()));
+      if (added) texts.push_back(it->first);
+      memberValue[static_cast<size_t>(m)] = static_cast<int32_t>(it->second);
+    }
+    std::vector<int32_t> values = source.leaf_members();
+    for (int32_t& v : values) v = v < 0 ? -1 : memberValue[static_cast<size_t>(v)];
+    leafValues.push_back(std::move(values));
+    fieldDimension.push_back(source.dimension);
+    cardinality.push_back(std::max<uint64_t>(texts.size(), 1));
+    groups.values.push_back(std::move(texts));
+  }
+  uint64_t total = 1;
+  for (size_t f = fields.size(); f-- > 0;) {
+    strides[f] = total;
+    if (total > std::numeric_limits<uint64_t>::max() / cardinality[f] / 2)
+      raise_query<QueryTooLargeExceptionImpl>(MEMORY_E_QUERY_TOO_LARGE, "flat groups", "2^63");
+    total *= cardinality[f];
+  }
+  // Per dimension: the offset each leaf key adds to a row's group, -1 for keys left out.
+  std::vector<std::vector<int64_t>> offsets(dimensions.size());
+  auto table = [&](size_t d) -> std::vector<int64_t>& {
+    if (offsets[d].empty()) offsets[d].assign(dimensions[d]->m_LeafKeys.size(), 0);
+    return offsets[d];
+  };
+  for (size_t f = 0; f < fields.size(); ++f) {
+    std::vector<int64_t>& t = table(fieldDimension[f]);
+    for (size_t k = 0; k < t.size(); ++k) {
+      const int32_t v = k < leafValues[f].size() ? leafValues[f][k] : -1;
+      t[k] = (v < 0 || t[k] < 0)
+                 ? -1
+                 : t[k] + static_cast<int64_t>(static_cast<uint64_t>(v) * strides[f]);
+    }
+  }
+  for (const KeyDateCut& cut : key_date_cuts(cube)) {
+    std::vector<int64_t>& t = table(cut.dimension);
+    for (size_t k = 0; k < t.size(); ++k)
+      if (cut.hierarchy->m_LeafPosition[k] >= cut.endLeaf) t[k] = -1;
+  }
+  FlatFactRequest request;
+  // Conditions on one dimension of the top-level AND chain narrow that dimension's keys; the
+  // rest goes to the source as a row condition.
+  if (const common::FlatCondition* condition = plan.condition()) {
+    std::vector<const common::FlatCondition*> parts;
+    FlatRequestBuilder::conjuncts(*condition, parts);
+    for (const common::FlatCondition* c : parts) {
+      bool measures = false;
+      const int d = builder.single_dimension(*c, measures);
+      if (!measures && d >= 0) {
+        const std::vector<uint8_t> passes = builder.mask(*c);
+        std::vector<int64_t>& t = table(static_cast<size_t>(d));
+        for (size_t k = 0; k < t.size(); ++k)
+          if (k >= passes.size() || !passes[k]) t[k] = -1;
+        continue;
+      }
+      std::unique_ptr<FactCondition> compiled = builder.compile(*c);
+      if (!request.condition) {
+        request.condition = std::move(compiled);
+      } else {
+        auto both = std::make_unique<FactCondition>();
+        both->kind = FactCondition::FK_AND;
+        both->left = std::move(request.condition);
+        both->right = std::move(compiled);
+        request.condition = std::move(both);
+      }
+    }
+  }
+  for (const NUVA_o::Field* field : grouping.measureFields)
+    request.measures.push_back(builder.measure(field));
+  bool empty = false;
+  for (size_t d = 0; d < dimensions.size(); ++d) {
+    if (offsets[d].empty()) continue;
+    FlatFactRequest::Dimension entry;
+    entry.keyColumn = builder.m_KeyColumn[d];
+    for (size_t k = 0; k < offsets[d].size(); ++k)
+      if (offsets[d][k] >= 0) {
+        entry.keys.push_back(dimensions[d]->m_LeafKeys[k]);
+        entry.offsets.push_back(offsets[d][k]);
+      }
+    entry.allKeys = entry.keys.size() == offsets[d].size();
+    empty = empty || entry.keys.empty();
+    request.dimensions.push_back(std::move(entry));
+  }
+  if (!empty) {
+    request.purpose = TOVAString().build("a flat request of cube '%s'", cube.getName());
+    const size_t width = request.measures.size();
+    cube.factSource()->groupFacts(
+        request,
+        [&](int64_t group, const std::vector<double>& sums) {
+          if (group < 0 || static_cast<uint64_t>(group) >= total || sums.size() != width)
+            raise_query<RunTimeExceptionImpl>(MEMORY_E_QUERY,
+                                              "the source answered a group outside the request");
+          for (size_t f = 0; f < fields.size(); ++f)
+            groups.keys.push_back(static_cast<uint32_t>(
+                (static_cast<uint64_t>(group) / strides[f]) % cardinality[f]));
+          groups.sums.insert(groups.sums.end(), sums.begin(), sums.end());
+        },
+        nullptr);
+  }
+  return groups;
+}
+
+}  // namespace
+
+NUVA_o::RowsetDataModel* execute_flat_elsewhere(
+    CubeImpl& cube, const NUVA_o::tovasql_parser::TOVASQLExpression& root) {
+  const common::FlatQueryPlan plan(root);
+  const FlatRequestBuilder builder(cube);
+  std::vector<common::FlatQueryPlan::Groups> groups;
+  for (const common::FlatQueryPlan::Grouping& grouping : plan.groupings())
+    groups.push_back(group_elsewhere(cube, plan, builder, grouping));
+  return plan.makeRowset(groups);
+}
+
+void registerCubeSource(const std::string& kind, CubeSourceFactory factory) {
+  std::lock_guard<std::mutex> lock(sources_mutex());
+  sources()[kind] = std::move(factory);
+}
+
+void unregisterCubeSource(const std::string& kind) {
+  std::lock_guard<std::mutex> lock(sources_mutex());
+  sources().erase(kind);
+}
+
+CubeSourceFactory cube_source_factory(const std::string& kind) {
+  std::lock_guard<std::mutex> lock(sources_mutex());
+  auto it = sources().find(kind);
+  return it == sources().end() ? CubeSourceFactory() : it->second;
+}
+
+}  // namespace memory
