@@ -39,21 +39,43 @@ class RecordingReporter : public benchmark::ConsoleReporter {
   std::set<std::string> m_Medians;
 };
 
-inline int runWithRatios(int argc, char** argv,
-                         const std::vector<std::pair<std::string, std::string>>& pairs,
-                         double goal) {
+// One ratio of a program and its goal: CANDIDATE / BASELINE at most (or, with `atLeast`, at
+// least) the goal.
+struct Ratio {
+  std::string candidate;
+  std::string baseline;
+  double goal = 1.0;
+  bool atLeast = false;
+};
+
+// Prints one ratio in the form bench/run_all.sh gathers into its summary table:
+// "ratio CANDIDATE / BASELINE = R (goal <= G)" (or ">=").
+inline void printRatio(const Ratio& ratio, double value) {
+  std::printf("ratio %s / %s = %.2f (goal %s %.2f)\n", ratio.candidate.c_str(), ratio.baseline.c_str(), value,
+              ratio.atLeast ? ">=" : "<=", ratio.goal);
+  std::fflush(stdout);
+}
+
+inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& ratios) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (const auto& [candidate, baseline] : pairs) {
-    double c = reporter.time(candidate), b = reporter.time(baseline);
-    if (c > 0 && b > 0)
-      std::printf("ratio %s / %s = %.2f (goal <= %.2f)\n", candidate.c_str(), baseline.c_str(),
-                  c / b, goal);
+  for (const Ratio& ratio : ratios) {
+    double c = reporter.time(ratio.candidate), b = reporter.time(ratio.baseline);
+    if (c > 0 && b > 0) printRatio(ratio, c / b);
   }
   benchmark::Shutdown();
   return 0;
+}
+
+// Every pair with the same "at most" goal.
+inline int runWithRatios(int argc, char** argv,
+                         const std::vector<std::pair<std::string, std::string>>& pairs,
+                         double goal) {
+  std::vector<Ratio> ratios;
+  for (const auto& [candidate, baseline] : pairs) ratios.push_back(Ratio{candidate, baseline, goal, false});
+  return runWithRatios(argc, argv, ratios);
 }
 
 }  // namespace vtq_bench
