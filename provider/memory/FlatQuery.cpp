@@ -298,7 +298,9 @@ class FlatScan {
       return it->second;
     };
     const size_t morsels = (rows + kScanMorsel - 1) / kScanMorsel;
-    std::shared_ptr<ScanPool> pool = morsels > 1 ? m_Cube.scanPool() : nullptr;
+    // Each thread sums into groups of its own: dense ones only when well below the rows.
+    const bool threads = morsels > 1 && (!dense || total * std::max<size_t>(width, 1) <= rows / 8);
+    std::shared_ptr<ScanPool> pool = threads ? m_Cube.scanPool() : nullptr;
     std::vector<Partial> partials(pool ? pool->threads() : 1);
     auto task = [&](unsigned worker, size_t morsel) {
       Partial& p = partials[worker];

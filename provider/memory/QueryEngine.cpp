@@ -67,6 +67,8 @@ ResolvedCoordinate resolve_coordinate(const CubeImpl& cube, const GridCoordinate
 constexpr size_t kBlock = 4096;
 constexpr size_t kMorsel = size_t(1) << 16;
 constexpr int64_t kNone = -1;
+// Scans use several threads only for grids of at most one cell per this many fact rows.
+constexpr size_t kRowsPerPartialCell = 8;
 
 // The cell offsets that one dimension's leaf keys contribute: per leaf either one offset
 // (dense) or a list of them (when members of a list overlap). Leaves outside the query have
@@ -173,7 +175,9 @@ class Aggregator {
     m_bAllDense = std::all_of(m_Lookups.begin(), m_Lookups.end(), [](const DimensionLookup& l) { return l.dense; });
     m_bIntegers = std::any_of(m_Terms.begin(), m_Terms.end(), [](const MeasureTerm& t) { return t.column->isInteger(); });
     const size_t morsels = (rows + kMorsel - 1) / kMorsel;
-    std::shared_ptr<ScanPool> pool = morsels > 1 ? m_Cube.scanPool() : nullptr;
+    // Each thread adds into a grid of its own, worth it only for grids well below the rows.
+    const bool threads = morsels > 1 && m_Grid.values.size() <= rows / kRowsPerPartialCell;
+    std::shared_ptr<ScanPool> pool = threads ? m_Cube.scanPool() : nullptr;
     std::vector<Partial> partials(pool ? pool->threads() : 1);
     auto task = [&](unsigned worker, size_t morsel) {
       Partial& partial = partials[worker];
