@@ -103,11 +103,17 @@ class MeasureColumn {
   std::vector<double> m_Double;
 };
 
-// For rows [base, base + n) of a key column, adds offset[key] to `cell` of each row; a
-// negative offset or cell leaves the row's cell negative (outside what the scan keeps).
-inline void addKeyOffsets(const KeyColumn& column, size_t base, size_t n, const int64_t* offset, int64_t* cell) {
+// For rows [base, base + n) of a key column, adds offset[key] to `cell` of each row (or, with
+// `first`, sets it); a negative offset or cell leaves the row's cell negative (outside what the
+// scan keeps).
+inline void addKeyOffsets(const KeyColumn& column, size_t base, size_t n, const int64_t* offset, int64_t* cell,
+                          bool first = false) {
   column.visit([&](const auto* keys) {
     keys += base;
+    if (first) {
+      for (size_t i = 0; i < n; ++i) cell[i] = offset[keys[i]];
+      return;
+    }
     for (size_t i = 0; i < n; ++i) {
       const int64_t v = offset[keys[i]];
       cell[i] = (cell[i] | v) < 0 ? -1 : cell[i] + v;

@@ -309,8 +309,9 @@ class FlatScan {
       for (size_t base = morsel * kScanMorsel; base < end; base += kScanBlock) {
         const size_t n = std::min(kScanBlock, end - base);
         int64_t* group = p.group.data();
-        std::fill(group, group + n, 0);
-        for (const auto& [keys, table] : lookups) addKeyOffsets(*keys, base, n, table, group);
+        if (lookups.empty()) std::fill(group, group + n, 0);
+        for (size_t l = 0; l < lookups.size(); ++l)
+          addKeyOffsets(*lookups[l].first, base, n, lookups[l].second, group, l == 0);
         for (size_t i = 0; i < n; ++i) {
           if (group[i] < 0) continue;
           const size_t row = base + i;

@@ -430,8 +430,9 @@ class Aggregator {
 
   void accumulate_dense(Partial& partial, size_t base, size_t n) {
     int64_t* cell = partial.cell.data();
-    std::fill(cell, cell + n, 0);
-    for (const DimensionLookup& lookup : m_Lookups) addKeyOffsets(*lookup.keys, base, n, lookup.offset.data(), cell);
+    if (m_Lookups.empty()) std::fill(cell, cell + n, 0);
+    for (size_t l = 0; l < m_Lookups.size(); ++l)
+      addKeyOffsets(*m_Lookups[l].keys, base, n, m_Lookups[l].offset.data(), cell, l == 0);
     for (const MeasureTerm& term : m_Terms)
       term.column->visit([&](const auto* x) {
         if constexpr (std::is_same_v<std::decay_t<decltype(*x)>, double>)
