@@ -28,10 +28,12 @@ using Cells = std::vector<std::optional<double>>;
 
 class MemoryFactsTest : public vtq_testing::VtqTest {};
 
-Cells cells_of(memory::MemoryCube* cube, const GridQuery& query, const std::atomic<bool>* stop = nullptr) {
+Cells cells_of(memory::MemoryCube* cube, const GridQuery& query,
+               const std::atomic<bool>* stop = nullptr) {
   auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(cube, query, stop));
   Cells out;
-  auto_unuse<SynchronousChunkHandlerCommon> handler(new SynchronousChunkHandlerCommon(result.get(), 0, -1));
+  auto_unuse<SynchronousChunkHandlerCommon> handler(
+      new SynchronousChunkHandlerCommon(result.get(), 0, -1));
   handler->StartFetch();
   while (auto_unuse<NUVA_o::Chunk> chunk{handler->GetChunk()}) {
     auto* cells = dynamic_cast<memory::MemoryCellDataChunk*>(chunk.get());
@@ -66,8 +68,9 @@ void declare(memory::CubeBuilder& builder, int a, int b, const std::vector<const
 // storage became as values arrived (more decimals, a larger magnitude, too many decimals), and
 // the fact table takes the bytes those storages need.
 TEST_F(MemoryFactsTest, ValuesReadBackAsGivenInTheNarrowestColumns) {
-  const std::vector<double> twoDecimals{1, 2.5, 0.07, -3.2, 123.4567, 19.99};     // 4 decimals at most: int32
-  const std::vector<double> large{1, -7, 5e9, 0.5, 42, 3};                        // beyond int32: int64
+  const std::vector<double> twoDecimals{1,    2.5,      0.07,
+                                        -3.2, 123.4567, 19.99};  // 4 decimals at most: int32
+  const std::vector<double> large{1, -7, 5e9, 0.5, 42, 3};       // beyond int32: int64
   const std::vector<double> fine{0.1, 7, 0.12345, 1e-9, 2.75, std::nextafter(1.0, 2.0)};  // doubles
   memory::CubeBuilder builder("Facts");
   declare(builder, 6, 300, {"Two", "Large", "Fine"});
@@ -80,7 +83,8 @@ TEST_F(MemoryFactsTest, ValuesReadBackAsGivenInTheNarrowestColumns) {
 
   GridQuery query;
   query.axes.push_back(GridAxis{{GridCoordinate{"[A]", names("[A].[A%d]", 6)}}});
-  query.axes.push_back(GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Two]", "[Measures].[Large]", "[Measures].[Fine]"}}}});
+  query.axes.push_back(GridAxis{{GridCoordinate{
+      "[Measures]", {"[Measures].[Two]", "[Measures].[Large]", "[Measures].[Fine]"}}}});
   query.slicer.push_back(GridCoordinate{"[B]", {"[B].[All]"}});
   const Cells cells = cells_of(cube.get(), query);
   ASSERT_EQ(18u, cells.size());
@@ -94,11 +98,13 @@ TEST_F(MemoryFactsTest, ValuesReadBackAsGivenInTheNarrowestColumns) {
   // their keys.
   memory::CubeBuilder wide("Wide");
   declare(wide, 70000, 2, {"M"});
-  for (int32_t leaf : {0, 5, 300, 69999, 7}) wide.addFact(std::vector<int32_t>{leaf, 1}, std::vector<double>{leaf + 0.5});
+  for (int32_t leaf : {0, 5, 300, 69999, 7})
+    wide.addFact(std::vector<int32_t>{leaf, 1}, std::vector<double>{leaf + 0.5});
   auto_unuse<memory::MemoryCube> wideCube(wide.build());
   EXPECT_EQ(5u * (4 + 1 + 4), wideCube->getFactBytes());
   GridQuery leaves;
-  leaves.axes.push_back(GridAxis{{GridCoordinate{"[A]", {"[A].[A0]", "[A].[A5]", "[A].[A300]", "[A].[A69999]", "[A].[A7]"}}}});
+  leaves.axes.push_back(GridAxis{
+      {GridCoordinate{"[A]", {"[A].[A0]", "[A].[A5]", "[A].[A300]", "[A].[A69999]", "[A].[A7]"}}}});
   EXPECT_EQ((Cells{0.5, 5.5, 300.5, 69999.5, 7.5}), cells_of(wideCube.get(), leaves));
 }
 
@@ -118,8 +124,9 @@ memory::MemoryCube* tenths_cube(size_t rows) {
 
 GridQuery tenths_query() {
   GridQuery query;
-  query.axes.push_back(GridAxis{{GridCoordinate{"[A]", names("[A].[A%d]", 4)},
-                                 GridCoordinate{"[Measures]", {"[Measures].[Cents]", "[Measures].[Fine]"}}}});
+  query.axes.push_back(
+      GridAxis{{GridCoordinate{"[A]", names("[A].[A%d]", 4)},
+                GridCoordinate{"[Measures]", {"[Measures].[Cents]", "[Measures].[Fine]"}}}});
   query.axes.push_back(GridAxis{{GridCoordinate{"[B]", names("[B].[B%d]", 3)}}});
   return query;
 }
@@ -160,7 +167,9 @@ TEST_F(MemoryFactsTest, IntegerSumsAreExactOnEveryThreadCount) {
   for (unsigned threads : {1u, 2u}) {
     cube->setScanThreads(threads);
     std::ostringstream out;
-    vtq::runStatement(cube.get(), "SELECT [A].[Leaf], [Measures].[Cents] FROM [A] WHERE [B].[Leaf] <> 'B2'", true, out);
+    vtq::runStatement(cube.get(),
+                      "SELECT [A].[Leaf], [Measures].[Cents] FROM [A] WHERE [B].[Leaf] <> 'B2'",
+                      true, out);
     (threads == 1 ? one : two) = out.str();
   }
   EXPECT_EQ("[A].[Leaf],[Measures].[Cents]\nA0,5000\nA1,5000\nA2,5000\nA3,5000\n", one);
@@ -174,18 +183,21 @@ TEST_F(MemoryFactsTest, SampleTotalsEqualSqliteToTheCent) {
   const auto& oracle = vtq_testing::SampleOracle::get();
   const auto expected = oracle.rows(
       "SELECT p.category, substr(f.month, 1, 4), round(sum(f.sales), 2), round(sum(f.cost), 2), "
-      "round(sum(f.sales - f.cost), 2) FROM facts f JOIN products p ON p.item = f.item GROUP BY 1, 2");
+      "round(sum(f.sales - f.cost), 2) FROM facts f JOIN products p ON p.item = f.item GROUP BY 1, "
+      "2");
   ASSERT_FALSE(expected.empty());
   for (const auto& row : expected) {
     GridQuery query;
     query.axes.push_back(GridAxis{{GridCoordinate{
         "[Measures]", {"[Measures].[Sales]", "[Measures].[Cost]", "[Measures].[Margin]"}}}});
-    query.slicer.push_back(GridCoordinate{"[Product]", {TOVAString("[Product].[") + TOVAString(row[0]) + "]"}});
     query.slicer.push_back(
-        GridCoordinate{"[Time].[Calendar]", {TOVAString("[Time].[Calendar].[") + TOVAString(row[1]) + "]"}});
+        GridCoordinate{"[Product]", {TOVAString("[Product].[") + TOVAString(row[0]) + "]"}});
+    query.slicer.push_back(GridCoordinate{
+        "[Time].[Calendar]", {TOVAString("[Time].[Calendar].[") + TOVAString(row[1]) + "]"}});
     const Cells cells = cells_of(cube.get(), query);
     ASSERT_EQ(3u, cells.size());
-    for (size_t m = 0; m < 3; ++m) EXPECT_EQ(std::stod(row[2 + m]), cells[m]) << row[0] << " " << row[1] << " " << m;
+    for (size_t m = 0; m < 3; ++m)
+      EXPECT_EQ(std::stod(row[2 + m]), cells[m]) << row[0] << " " << row[1] << " " << m;
   }
 }
 
@@ -199,16 +211,20 @@ TEST_F(MemoryFactsTest, LinearCalculatedMeasuresEqualTheirTerms) {
   const double cost[] = {4.1, 1, 2.02, 55.55};
   const double ratio[] = {0.123456, 1.5, 2.000001, 3};
   for (int r = 0; r < 4; ++r)
-    builder.addFact(std::vector<int32_t>{r % 3, r % 2}, std::vector<double>{sales[r], cost[r], ratio[r]});
-  builder.addCalculation("[Measures]", "Twice", "2 * [Measures].[Sales] - ([Measures].[Cost] * 3)", NUVA_o::CF_NUMBER);
+    builder.addFact(std::vector<int32_t>{r % 3, r % 2},
+                    std::vector<double>{sales[r], cost[r], ratio[r]});
+  builder.addCalculation("[Measures]", "Twice", "2 * [Measures].[Sales] - ([Measures].[Cost] * 3)",
+                         NUVA_o::CF_NUMBER);
   builder.addCalculation("[Measures]", "Negated", "-[Measures].[Cost]", NUVA_o::CF_NUMBER);
-  builder.addCalculation("[Measures]", "Mixed", "[Measures].[Sales] + [Measures].[Ratio]", NUVA_o::CF_NUMBER);
+  builder.addCalculation("[Measures]", "Mixed", "[Measures].[Sales] + [Measures].[Ratio]",
+                         NUVA_o::CF_NUMBER);
   builder.addCalculation("[Measures]", "Scaled", "[Measures].[Sales] * 1.5", NUVA_o::CF_NUMBER);
   auto_unuse<memory::MemoryCube> cube(builder.build());
   GridQuery query;
   query.axes.push_back(GridAxis{{GridCoordinate{"[A]", names("[A].[A%d]", 3)}}});
-  query.axes.push_back(GridAxis{{GridCoordinate{
-      "[Measures]", {"[Measures].[Twice]", "[Measures].[Negated]", "[Measures].[Mixed]", "[Measures].[Scaled]"}}}});
+  query.axes.push_back(GridAxis{{GridCoordinate{"[Measures]",
+                                                {"[Measures].[Twice]", "[Measures].[Negated]",
+                                                 "[Measures].[Mixed]", "[Measures].[Scaled]"}}}});
   const Cells cells = cells_of(cube.get(), query);
   // A0 holds rows 0 and 3, A1 row 1, A2 row 2.
   const std::vector<std::vector<int>> rowsOf{{0, 3}, {1}, {2}};
@@ -252,7 +268,8 @@ TEST_F(MemoryFactsTest, InterruptStopsEveryScanThread) {
     }
     interrupter.join();
     if (interrupted) {
-      EXPECT_LT(std::chrono::steady_clock::now() - raised, std::chrono::seconds(2)) << "the scan went on";
+      EXPECT_LT(std::chrono::steady_clock::now() - raised, std::chrono::seconds(2))
+          << "the scan went on";
     }
   }
   EXPECT_TRUE(interrupted);

@@ -21,7 +21,8 @@ int32_t find_calculated_measure(const HierarchyImpl& measures, const TOVAString&
   return -1;
 }
 
-const MeasureColumn* linear_measure(const CubeImpl& cube, const HierarchyImpl& measures, int32_t member) {
+const MeasureColumn* linear_measure(const CubeImpl& cube, const HierarchyImpl& measures,
+                                    int32_t member) {
   if (!is_calculated(measures, member)) return nullptr;
   return cube.linearColumn(measures, static_cast<size_t>(member - measures.memberCount()));
 }
@@ -251,7 +252,8 @@ void evaluate_calculations(CubeImpl* cube, const ResolvedQuery& query, GridData&
   };
   for (size_t p = 0; p < measures->members.size(); ++p) {
     const int32_t member = measures->members[p];
-    if (!is_calculated(measureHierarchy, member) || linear_measure(*cube, measureHierarchy, member)) continue;
+    if (!is_calculated(measureHierarchy, member) || linear_measure(*cube, measureHierarchy, member))
+      continue;
     auto compiled = common::CompiledExpression::compileCalculation(cells, cells.index_of(&measureHierarchy), member);
     std::vector<uint64_t> ordinals;
     const common::EvaluationRows rows = cell_rows(onAxis ? p : 0, ordinals);
@@ -283,8 +285,8 @@ bool collect_linear(Expression& e, int64_t coefficient, const HierarchyImpl& mea
     case Expression::ET_PLUS:
     case Expression::ET_MINUS:
       return k.size() == 2 && collect_linear(*k[0], coefficient, measures, coefficients) &&
-             collect_linear(*k[1], e.getType() == Expression::ET_PLUS ? coefficient : -coefficient, measures,
-                            coefficients);
+             collect_linear(*k[1], e.getType() == Expression::ET_PLUS ? coefficient : -coefficient,
+                            measures, coefficients);
     case Expression::ET_NEGATE:
       return k.size() == 1 && collect_linear(*k[0], -coefficient, measures, coefficients);
     case Expression::ET_PARENTHESES:
@@ -299,8 +301,11 @@ bool collect_linear(Expression& e, int64_t coefficient, const HierarchyImpl& mea
       for (size_t side = 0; side < 2; ++side) {
         if (k[side]->getType() != Expression::ET_NUMBER) continue;
         const VARIANT& v = k[side]->getValue();
-        if (v.vt != VT_R8 || v.dblVal != std::trunc(v.dblVal) || std::fabs(v.dblVal) > kLargestFactor) return false;
-        return collect_linear(*k[1 - side], coefficient * static_cast<int64_t>(v.dblVal), measures, coefficients);
+        if (v.vt != VT_R8 || v.dblVal != std::trunc(v.dblVal) ||
+            std::fabs(v.dblVal) > kLargestFactor)
+          return false;
+        return collect_linear(*k[1 - side], coefficient * static_cast<int64_t>(v.dblVal), measures,
+                              coefficients);
       }
       return false;
     }
@@ -317,7 +322,8 @@ bool collect_linear(Expression& e, int64_t coefficient, const HierarchyImpl& mea
 
 // The column of a linear combination of integer-stored measures, or null when a measure is
 // stored as doubles or a value could leave the exact integers.
-std::shared_ptr<const MeasureColumn> linear_column(const FactTable& facts, const std::vector<int64_t>& coefficients) {
+std::shared_ptr<const MeasureColumn> linear_column(const FactTable& facts,
+                                                   const std::vector<int64_t>& coefficients) {
   int decimals = 0;
   bool any = false;
   for (size_t m = 0; m < coefficients.size(); ++m) {
@@ -337,14 +343,17 @@ std::shared_ptr<const MeasureColumn> linear_column(const FactTable& facts, const
     for (int d = column.decimals(); d < decimals; ++d) factor *= 10;
     double largest = 0;
     column.visit([&](const auto* v) {
-      if constexpr (std::is_same_v<std::decay_t<decltype(*v)>, double>) return;
+      if constexpr (std::is_same_v<std::decay_t<decltype(*v)>, double>)
+        return;
       else
-        for (size_t r = 0; r < rows; ++r) largest = std::max(largest, std::fabs(static_cast<double>(v[r])));
+        for (size_t r = 0; r < rows; ++r)
+          largest = std::max(largest, std::fabs(static_cast<double>(v[r])));
     });
     bound += largest * std::fabs(static_cast<double>(factor));
     if (bound >= 9.0e15) return nullptr;
     column.visit([&](const auto* v) {
-      if constexpr (std::is_same_v<std::decay_t<decltype(*v)>, double>) return;
+      if constexpr (std::is_same_v<std::decay_t<decltype(*v)>, double>)
+        return;
       else
         for (size_t r = 0; r < rows; ++r) out[r] += static_cast<int64_t>(v[r]) * factor;
     });
@@ -354,7 +363,8 @@ std::shared_ptr<const MeasureColumn> linear_column(const FactTable& facts, const
 
 }  // namespace
 
-const MeasureColumn* CubeImpl::linearColumn(const HierarchyImpl& measures, size_t calculation) const {
+const MeasureColumn* CubeImpl::linearColumn(const HierarchyImpl& measures,
+                                            size_t calculation) const {
   const TOVAString& text = measures.m_Calculations[calculation]->getExpression();
   std::lock_guard<std::mutex> lock(m_LinearMutex);
   auto found = m_LinearColumns.find(text);

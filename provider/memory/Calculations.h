@@ -24,7 +24,8 @@ inline bool is_calculated(const HierarchyImpl& hierarchy, int32_t member) {
 
 // The column of a calculated measure that is a sum of integer-stored measures times integer
 // constants (summed like a stored measure), or null for any other member.
-const MeasureColumn* linear_measure(const CubeImpl& cube, const HierarchyImpl& measures, int32_t member);
+const MeasureColumn* linear_measure(const CubeImpl& cube, const HierarchyImpl& measures,
+                                    int32_t member);
 
 // The member node of a calculated measure's index (name, caption, unique name; level 0).
 MemberNode calculated_member_node(const HierarchyImpl& measures, int32_t member);

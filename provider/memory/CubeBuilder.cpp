@@ -357,7 +357,8 @@ void CubeBuilder::addFact(const std::vector<int32_t>& leafIndexes, const std::ve
   if (leafIndexes.size() != s.dimensions.size())
     failf("a fact row has %u keys; the cube has %u dimensions besides Measures", leafIndexes.size(), s.dimensions.size());
   if (values.size() != s.facts.measureColumns())
-    failf("a fact row has %u values; the cube has %u measures", values.size(), s.facts.measureColumns());
+    failf("a fact row has %u values; the cube has %u measures", values.size(),
+          s.facts.measureColumns());
   for (size_t i = 0; i < leafIndexes.size(); ++i)
     if (leafIndexes[i] < 0 || static_cast<size_t>(leafIndexes[i]) >= s.dimensions[i].leafKeys.size())
       failf("leaf index %d is out of range for dimension '%s'", leafIndexes[i], s.dimensions[i].name);
@@ -528,7 +529,8 @@ MemoryCube* CubeBuilder::build() {
     dimensions.push_back(std::move(dimension));
   }
 
-  auto_unuse<CubeImpl> cube(new CubeImpl(s.cubeName, std::move(dimensions), s.facts.finish(), s.settings));
+  auto_unuse<CubeImpl> cube(
+      new CubeImpl(s.cubeName, std::move(dimensions), s.facts.finish(), s.settings));
   // Parts that point at the cube are made once it exists; the cube indexes their names below.
   for (size_t d = 0; d < specs.size(); ++d) {
     DimensionImpl* dimension = cube->dimensions()[d].get();

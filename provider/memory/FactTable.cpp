@@ -44,25 +44,34 @@ void copy_into(std::vector<To>& to, std::vector<From>& from, size_t size) {
 }  // namespace
 
 void KeyColumn::widen(unsigned width) {
-  if (width == 2) copy_into(m_16, m_8, m_Size);
-  else if (m_Width == 1) copy_into(m_32, m_8, m_Size);
-  else copy_into(m_32, m_16, m_Size);
+  if (width == 2)
+    copy_into(m_16, m_8, m_Size);
+  else if (m_Width == 1)
+    copy_into(m_32, m_8, m_Size);
+  else
+    copy_into(m_32, m_16, m_Size);
   m_Width = width;
 }
 
 void KeyColumn::append(uint32_t key) {
   if (m_Width == 1 && key > 0xFF) widen(key > 0xFFFF ? 4 : 2);
   if (m_Width == 2 && key > 0xFFFF) widen(4);
-  if (m_Width == 1) m_8.push_back(static_cast<uint8_t>(key));
-  else if (m_Width == 2) m_16.push_back(static_cast<uint16_t>(key));
-  else m_32.push_back(key);
+  if (m_Width == 1)
+    m_8.push_back(static_cast<uint8_t>(key));
+  else if (m_Width == 2)
+    m_16.push_back(static_cast<uint16_t>(key));
+  else
+    m_32.push_back(key);
   ++m_Size;
 }
 
 void KeyColumn::reserve(size_t rows) {
-  if (m_Width == 1) m_8.reserve(rows);
-  else if (m_Width == 2) m_16.reserve(rows);
-  else m_32.reserve(rows);
+  if (m_Width == 1)
+    m_8.reserve(rows);
+  else if (m_Width == 2)
+    m_16.reserve(rows);
+  else
+    m_32.reserve(rows);
 }
 
 void KeyColumn::shrink() {
@@ -92,7 +101,8 @@ void MeasureColumn::rescale(int decimals) {
   const int64_t factor = power_of_ten(decimals - m_Decimals);
   int64_t largest = 0;
   visit([&](const auto* v) {
-    for (size_t i = 0; i < m_Size; ++i) largest = std::max<int64_t>(largest, std::llabs(static_cast<int64_t>(v[i])));
+    for (size_t i = 0; i < m_Size; ++i)
+      largest = std::max<int64_t>(largest, std::llabs(static_cast<int64_t>(v[i])));
   });
   if (static_cast<double>(largest) * static_cast<double>(factor) >= kExact) return to_doubles();
   if (m_Storage == MS_INT32 && largest * factor > std::numeric_limits<int32_t>::max()) to_int64();
@@ -108,8 +118,10 @@ void MeasureColumn::rescale(int decimals) {
 void MeasureColumn::append(double value) {
   if (m_Storage != MS_DOUBLE) {
     const int decimals = decimals_of(value);
-    if (decimals < 0) to_doubles();
-    else if (decimals > m_Decimals) rescale(decimals);
+    if (decimals < 0)
+      to_doubles();
+    else if (decimals > m_Decimals)
+      rescale(decimals);
   }
   if (m_Storage != MS_DOUBLE) {
     const double scaled = std::nearbyint(value * static_cast<double>(m_Scale));
@@ -120,8 +132,10 @@ void MeasureColumn::append(double value) {
       if (m_Storage == MS_INT32 && (integer > std::numeric_limits<int32_t>::max() ||
                                     integer < std::numeric_limits<int32_t>::min()))
         to_int64();
-      if (m_Storage == MS_INT32) m_32.push_back(static_cast<int32_t>(integer));
-      else m_64.push_back(integer);
+      if (m_Storage == MS_INT32)
+        m_32.push_back(static_cast<int32_t>(integer));
+      else
+        m_64.push_back(integer);
       m_Magnitude += std::fabs(scaled);
       ++m_Size;
       return;
@@ -138,7 +152,8 @@ MeasureColumn MeasureColumn::fromScaled(std::vector<int64_t> scaled, int decimal
   out.m_Size = scaled.size();
   bool narrow = true;
   for (int64_t v : scaled) {
-    narrow = narrow && v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
+    narrow = narrow && v >= std::numeric_limits<int32_t>::min() &&
+             v <= std::numeric_limits<int32_t>::max();
     out.m_Magnitude += std::fabs(static_cast<double>(v));
   }
   if (narrow) {
@@ -152,9 +167,12 @@ MeasureColumn MeasureColumn::fromScaled(std::vector<int64_t> scaled, int decimal
 }
 
 void MeasureColumn::reserve(size_t rows) {
-  if (m_Storage == MS_INT32) m_32.reserve(rows);
-  else if (m_Storage == MS_INT64) m_64.reserve(rows);
-  else m_Double.reserve(rows);
+  if (m_Storage == MS_INT32)
+    m_32.reserve(rows);
+  else if (m_Storage == MS_INT64)
+    m_64.reserve(rows);
+  else
+    m_Double.reserve(rows);
 }
 
 void MeasureColumn::finish() {
@@ -177,16 +195,19 @@ void FactTableBuilder::reserve(size_t rows) {
 }
 
 void FactTableBuilder::addRow(const int32_t* keys, const double* values) {
-  for (size_t i = 0; i < m_Table.keys.size(); ++i) m_Table.keys[i].append(static_cast<uint32_t>(keys[i]));
+  for (size_t i = 0; i < m_Table.keys.size(); ++i)
+    m_Table.keys[i].append(static_cast<uint32_t>(keys[i]));
   for (size_t i = 0; i < m_Table.values.size(); ++i) m_Table.values[i].append(values[i]);
 }
 
 FactTable FactTableBuilder::finish() {
   const size_t rows = m_Table.rowCount();
   for (const KeyColumn& k : m_Table.keys)
-    if (k.size() != rows) raise<InvalidArgumentExceptionImpl>(MEMORY_E_BUILDER, "fact columns differ in length");
+    if (k.size() != rows)
+      raise<InvalidArgumentExceptionImpl>(MEMORY_E_BUILDER, "fact columns differ in length");
   for (const MeasureColumn& v : m_Table.values)
-    if (v.size() != rows) raise<InvalidArgumentExceptionImpl>(MEMORY_E_BUILDER, "fact columns differ in length");
+    if (v.size() != rows)
+      raise<InvalidArgumentExceptionImpl>(MEMORY_E_BUILDER, "fact columns differ in length");
   for (KeyColumn& k : m_Table.keys) k.shrink();
   for (MeasureColumn& v : m_Table.values) v.finish();
   FactTable out = std::move(m_Table);

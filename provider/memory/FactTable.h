@@ -62,9 +62,12 @@ class MeasureColumn {
   int decimals() const { return m_Decimals; }
   double at(size_t row) const {
     switch (m_Storage) {
-      case MS_INT32: return static_cast<double>(m_32[row]) / static_cast<double>(m_Scale);
-      case MS_INT64: return static_cast<double>(m_64[row]) / static_cast<double>(m_Scale);
-      default: return m_Double[row];
+      case MS_INT32:
+        return static_cast<double>(m_32[row]) / static_cast<double>(m_Scale);
+      case MS_INT64:
+        return static_cast<double>(m_64[row]) / static_cast<double>(m_Scale);
+      default:
+        return m_Double[row];
     }
   }
   // Of an integer column: the stored integer of a row.
@@ -106,8 +109,8 @@ class MeasureColumn {
 // For rows [base, base + n) of a key column, adds offset[key] to `cell` of each row (or, with
 // `first`, sets it); a negative offset or cell leaves the row's cell negative (outside what the
 // scan keeps).
-inline void addKeyOffsets(const KeyColumn& column, size_t base, size_t n, const int64_t* offset, int64_t* cell,
-                          bool first = false) {
+inline void addKeyOffsets(const KeyColumn& column, size_t base, size_t n, const int64_t* offset,
+                          int64_t* cell, bool first = false) {
   column.visit([&](const auto* keys) {
     keys += base;
     if (first) {

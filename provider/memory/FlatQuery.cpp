@@ -360,9 +360,10 @@ class FlatScan {
       for (size_t f = 0; f < keyWidth; ++f)
         groups.keys.push_back(static_cast<uint32_t>((group / strides[f]) % cardinality[f]));
       for (size_t j = 0; j < width; ++j)
-        groups.sums.push_back(measures[j]->isInteger() ? static_cast<double>(first.scaled[slot * width + j]) /
-                                                             static_cast<double>(measures[j]->scale())
-                                                       : first.sums[slot * width + j]);
+        groups.sums.push_back(measures[j]->isInteger()
+                                  ? static_cast<double>(first.scaled[slot * width + j]) /
+                                        static_cast<double>(measures[j]->scale())
+                                  : first.sums[slot * width + j]);
     };
     if (dense) {
       for (size_t g = 0; g < first.hit.size(); ++g)

@@ -88,7 +88,8 @@ struct MeasureTerm {
 
 // Adds each row's value to its cell: integers into the integer sums, doubles into the values.
 template <class V, class S>
-void add_values(const V* x, int64_t shift, const int64_t* cell, size_t n, S* sums, uint8_t* filled) {
+void add_values(const V* x, int64_t shift, const int64_t* cell, size_t n, S* sums,
+                uint8_t* filled) {
   for (size_t i = 0; i < n; ++i) {
     if (cell[i] < 0) continue;
     const int64_t c = cell[i] + shift;
@@ -172,8 +173,10 @@ class Aggregator {
     plan();
     const size_t rows = m_Cube.facts().rowCount();
     if (m_Grid.values.empty() || m_Terms.empty() || rows == 0) return;
-    m_bAllDense = std::all_of(m_Lookups.begin(), m_Lookups.end(), [](const DimensionLookup& l) { return l.dense; });
-    m_bIntegers = std::any_of(m_Terms.begin(), m_Terms.end(), [](const MeasureTerm& t) { return t.column->isInteger(); });
+    m_bAllDense = std::all_of(m_Lookups.begin(), m_Lookups.end(),
+                              [](const DimensionLookup& l) { return l.dense; });
+    m_bIntegers = std::any_of(m_Terms.begin(), m_Terms.end(),
+                              [](const MeasureTerm& t) { return t.column->isInteger(); });
     const size_t morsels = (rows + kMorsel - 1) / kMorsel;
     // Each thread adds into a grid of its own, worth it only for grids well below the rows.
     const bool threads = morsels > 1 && m_Grid.values.size() <= rows / kRowsPerPartialCell;
@@ -249,9 +252,10 @@ class Aggregator {
     for (size_t c = 0; c < cells; ++c) {
       const int64_t sum = first.sums[c];
       if (sum == 0) continue;
-      const size_t position = m_MeasureMultiplier == 0
-                                  ? 0
-                                  : static_cast<size_t>((c / m_MeasureMultiplier) % m_ScaleAt.size());
+      const size_t position =
+          m_MeasureMultiplier == 0
+              ? 0
+              : static_cast<size_t>((c / m_MeasureMultiplier) % m_ScaleAt.size());
       first.values[c] += static_cast<double>(sum) / m_ScaleAt[position];
     }
   }
@@ -348,7 +352,8 @@ class Aggregator {
 
   // The lookup of a dimension whose axis lists overlap: each leaf key maps to every cell
   // offset that its members reach.
-  void plan_general(const DimensionImpl& dimension, const std::vector<Part>& parts, const KeyColumn* keys) {
+  void plan_general(const DimensionImpl& dimension, const std::vector<Part>& parts,
+                    const KeyColumn* keys) {
     const size_t leaves = dimension.m_LeafKeys.size();
     std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
     bool restricts = false;
@@ -397,7 +402,8 @@ class Aggregator {
 
   // The lookup of a dimension whose lists do not overlap, built without per-leaf lists. False
   // (nothing added) when a list on an axis has overlapping members.
-  bool plan_dense(const DimensionImpl& dimension, const std::vector<Part>& parts, const KeyColumn* keys) {
+  bool plan_dense(const DimensionImpl& dimension, const std::vector<Part>& parts,
+                  const KeyColumn* keys) {
     const size_t leaves = dimension.m_LeafKeys.size();
     DimensionLookup lookup;
     lookup.keys = keys;

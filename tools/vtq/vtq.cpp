@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 9));
   // 0 leaves the cube's default, one scan thread per core.
   unsigned threads = 0;
-  app.add_option("--threads", threads, "Threads that scan the facts of one query (default: one per core)")
+  app.add_option("--threads", threads,
+                 "Threads that scan the facts of one query (default: one per core)")
       ->check(CLI::Range(1, 256));
   app.fallthrough();
 
@@ -149,7 +150,8 @@ int main(int argc, char** argv) {
         "Options of every command, given before or after its name:\n"
         "  --cube FILE                 Cube definition file (default: the bundled sample cube)\n"
         "  -v,--verbosity N            Log verbosity on stderr (1 errors, 3 warnings, 6 detail)\n"
-        "  --threads N                 Threads that scan the facts of one query (default: one per core)");
+        "  --threads N                 Threads that scan the facts of one query (default: one per "
+        "core)");
 
   std::vector<std::string> arguments(argv, argv + argc);
   ExprCommand::separate_expression_text(arguments);
