@@ -79,8 +79,8 @@ struct Fixture : vtq_bench::GeneratedFacts {
     vtq_testing::layOut(*view, hierarchy, axis, level);
   }
 
-  void build_cube() {
-    memory::CubeBuilder b("Generated");
+  // The dimensions of the generated data, without measures.
+  void declare(memory::CubeBuilder& b) const {
     b.addDimension("Time");
     b.addHierarchy("Time", "Calendar", {"Year", "Quarter", "Month"});
     for (const Month& m : months) b.addPath("[Time].[Calendar]", m.key, {m.year, m.quarter, m.name});
@@ -90,18 +90,24 @@ struct Fixture : vtq_bench::GeneratedFacts {
     b.addDimension("Geography");
     b.addHierarchy("Geography", "Geography", {"City"});
     for (const City& c : cities) b.addPath("[Geography]", c.name, {c.name});
+  }
+
+  // The leaf indexes of fact row r (paths are placed in the order of the generated lists).
+  void fact_keys(size_t r, std::vector<int32_t>& keys) const {
+    keys[0] = factMonth[r];
+    keys[1] = factItem[r];
+    keys[2] = factCity[r];
+  }
+
+  void build_cube() {
+    memory::CubeBuilder b("Generated");
+    declare(b);
     b.addMeasure("Sales");
     b.addMeasure("Cost");
-    std::vector<int32_t> monthLeaf, itemLeaf, cityLeaf;
-    for (const Month& m : months) monthLeaf.push_back(b.leafIndex("Time", m.key));
-    for (const Item& i : items) itemLeaf.push_back(b.leafIndex("Product", i.name));
-    for (const City& c : cities) cityLeaf.push_back(b.leafIndex("Geography", c.name));
     std::vector<int32_t> keys(3);
     std::vector<double> values(2);
     for (size_t r = 0; r < kFacts; ++r) {
-      keys[0] = monthLeaf[static_cast<size_t>(factMonth[r])];
-      keys[1] = itemLeaf[static_cast<size_t>(factItem[r])];
-      keys[2] = cityLeaf[static_cast<size_t>(factCity[r])];
+      fact_keys(r, keys);
       values[0] = factSales[r];
       values[1] = std::floor(factSales[r] * 0.6);
       b.addFact(keys, values);
@@ -393,6 +399,45 @@ void BM_SqliteTopCount(benchmark::State& state) {
 }
 BENCHMARK(BM_SqliteTopCount)->Unit(benchmark::kMillisecond);
 
+// The grid query with its fact scan on one thread and on two (the cube's pool).
+void grid_on_threads(benchmark::State& state, unsigned threads) {
+  Fixture& f = fixture();
+  f.cube->setScanThreads(threads);
+  check_same(f);
+  for (auto _ : state) benchmark::DoNotOptimize(run_engine(f));
+  f.cube->setScanThreads(0);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+void BM_GridOneThread(benchmark::State& state) { grid_on_threads(state, 1); }
+BENCHMARK(BM_GridOneThread)->Unit(benchmark::kMillisecond);
+void BM_GridTwoThreads(benchmark::State& state) { grid_on_threads(state, 2); }
+BENCHMARK(BM_GridTwoThreads)->Unit(benchmark::kMillisecond);
+
+// Building a cube of the generated rows' three keys and Sales, with the bytes its facts take
+// per row (goal: at most 8).
+void BM_BuildFacts(benchmark::State& state) {
+  Fixture& f = fixture();
+  double bytes = 0;
+  for (auto _ : state) {
+    memory::CubeBuilder b("Dense");
+    f.declare(b);
+    b.addMeasure("Sales");
+    std::vector<int32_t> keys(3);
+    std::vector<double> values(1);
+    for (size_t r = 0; r < kFacts; ++r) {
+      f.fact_keys(r, keys);
+      values[0] = f.factSales[r];
+      b.addFact(keys, values);
+    }
+    auto_unuse<memory::MemoryCube> cube(b.build());
+    bytes = static_cast<double>(cube->getFactBytes()) / static_cast<double>(cube->getFactCount());
+  }
+  state.counters["bytes_per_fact"] = bytes;
+  std::printf("bytes per fact (three keys and Sales): %.2f (goal <= 8)\n", bytes);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFacts));
+}
+BENCHMARK(BM_BuildFacts)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 void BM_SqliteGroupBy(benchmark::State& state) {
   Fixture& f = fixture();
   check_same(f);
@@ -443,6 +488,7 @@ int main(int argc, char** argv) {
   return vtq_bench::runWithRatios(argc, argv,
                                   {{"BM_ViewQuery", "BM_SqliteGroupBy", 0.5},
                                    {"BM_GridCalculatedMeasure", "BM_GridStoredMeasure", 1.3},
+                                   {"BM_GridTwoThreads", "BM_GridOneThread", 0.6},
                                    {"BM_GridTopCountSorted", "BM_GridEngine", 1.5},
                                    {"BM_GridTopCountHighlightSubtotal", "BM_GridEngine", 1.5},
                                    {"BM_GridTopCountSorted", "BM_SqliteTopCount", 0.5}});

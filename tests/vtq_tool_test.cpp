@@ -215,6 +215,7 @@ TEST_F(VtqToolTest, EveryCommandsHelpListsTheGlobalOptions) {
     EXPECT_EQ(0, help.status) << command;
     EXPECT_NE(std::string::npos, help.out.find("--cube FILE")) << command << ": " << help.out;
     EXPECT_NE(std::string::npos, help.out.find("-v,--verbosity N")) << command;
+    EXPECT_NE(std::string::npos, help.out.find("--threads N")) << command;
   }
   const ToolRun cube = vtq("cube -v 1 --cube " + quoted(vtq_testing::sampleCubePath()));
   EXPECT_EQ(0, cube.status) << cube.err;

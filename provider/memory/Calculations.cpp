@@ -4,6 +4,8 @@
 #include "Calculations.h"
 
 #include <algorithm>
+#include <cmath>
+#include <type_traits>
 #include <map>
 #include <tuple>
 #include <unordered_map>
@@ -12,6 +14,14 @@
 #include "common/ExpressionEvaluator.h"
 
 namespace memory {
+
+const MeasureColumn* linear_measure(const CubeImpl& cube, const HierarchyImpl& measures,
+                                    int32_t member) {
+  // Facts held elsewhere have no columns here: the evaluator computes the measure there.
+  if (cube.factSource()) return nullptr;
+  const int32_t calculation = measures.member(member).calculation;
+  return calculation < 0 ? nullptr : cube.linearColumn(measures, static_cast<size_t>(calculation));
+}
 
 namespace {
 
@@ -456,7 +466,8 @@ void evaluate_calculations(CubeImpl* cube, const ResolvedQuery& query, GridData&
   };
   for (size_t p = 0; p < measures->members.size(); ++p) {
     const int32_t member = measures->members[p];
-    if (!is_calculated(measureHierarchy, member)) continue;
+    if (!is_calculated(measureHierarchy, member) || linear_measure(*cube, measureHierarchy, member))
+      continue;
     auto compiled = common::CompiledExpression::compileCalculation(cells, cells.index_of(&measureHierarchy), member);
     std::vector<uint64_t> ordinals;
     const common::EvaluationRows rows = cell_rows(onAxis ? p : 0, ordinals);
@@ -468,6 +479,121 @@ void evaluate_calculations(CubeImpl* cube, const ResolvedQuery& query, GridData&
       grid.filled[ordinals[r]] = filled[r];
     }
   }
+}
+
+}  // namespace memory
+
+namespace memory {
+
+namespace {
+
+using NUVA_o::Expression;
+
+// Adds coefficient * (the expression) to `coefficients` (one per stored measure). False when
+// the expression is not a sum of stored measures times integer constants.
+bool collect_linear(Expression& e, int64_t coefficient, const HierarchyImpl& measures,
+                    std::vector<int64_t>& coefficients) {
+  constexpr int64_t kLargestFactor = 1000000;
+  auto& k = e.getExpressions();
+  switch (e.getType()) {
+    case Expression::ET_PLUS:
+    case Expression::ET_MINUS:
+      return k.size() == 2 && collect_linear(*k[0], coefficient, measures, coefficients) &&
+             collect_linear(*k[1], e.getType() == Expression::ET_PLUS ? coefficient : -coefficient,
+                            measures, coefficients);
+    case Expression::ET_NEGATE:
+      return k.size() == 1 && collect_linear(*k[0], -coefficient, measures, coefficients);
+    case Expression::ET_PARENTHESES:
+    case Expression::ET_UNARY_PLUS:
+    case Expression::ET_MEMBER:
+    case Expression::ET_MEMBER_GROUP:
+    case Expression::ET_VALUE:
+    case Expression::ET_TUPLE:
+      return k.size() == 1 && collect_linear(*k[0], coefficient, measures, coefficients);
+    case Expression::ET_MULTIPLY: {
+      if (k.size() != 2) return false;
+      for (size_t side = 0; side < 2; ++side) {
+        if (k[side]->getType() != Expression::ET_NUMBER) continue;
+        const VARIANT& v = k[side]->getValue();
+        if (v.vt != VT_R8 || v.dblVal != std::trunc(v.dblVal) ||
+            std::fabs(v.dblVal) > kLargestFactor)
+          return false;
+        return collect_linear(*k[1 - side], coefficient * static_cast<int64_t>(v.dblVal), measures,
+                              coefficients);
+      }
+      return false;
+    }
+    case Expression::ET_MEMBER_NAME: {
+      const int32_t member = measures.findMember(e.getStringValue());
+      // Calculated measures are no columns of their own: only stored measures make a sum.
+      if (member < 0 || measures.member(member).calculation >= 0) return false;
+      coefficients[static_cast<size_t>(member)] += coefficient;
+      return std::llabs(coefficients[static_cast<size_t>(member)]) <= kLargestFactor;
+    }
+    default:
+      return false;
+  }
+}
+
+// The column of a linear combination of integer-stored measures, or null when a measure is
+// stored as doubles or a value could leave the exact integers.
+std::shared_ptr<const MeasureColumn> linear_column(const FactTable& facts,
+                                                   const std::vector<int64_t>& coefficients) {
+  int decimals = 0;
+  bool any = false;
+  for (size_t m = 0; m < coefficients.size(); ++m) {
+    if (coefficients[m] == 0) continue;
+    if (m >= facts.values.size() || !facts.values[m].isInteger()) return nullptr;
+    decimals = std::max(decimals, facts.values[m].decimals());
+    any = true;
+  }
+  if (!any) return nullptr;
+  const size_t rows = facts.rowCount();
+  std::vector<int64_t> out(rows, 0);
+  double bound = 0;
+  for (size_t m = 0; m < coefficients.size(); ++m) {
+    if (coefficients[m] == 0) continue;
+    const MeasureColumn& column = facts.values[m];
+    int64_t factor = coefficients[m];
+    for (int d = column.decimals(); d < decimals; ++d) factor *= 10;
+    double largest = 0;
+    column.visit([&](const auto* v) {
+      if constexpr (std::is_same_v<std::decay_t<decltype(*v)>, double>)
+        return;
+      else
+        for (size_t r = 0; r < rows; ++r)
+          largest = std::max(largest, std::fabs(static_cast<double>(v[r])));
+    });
+    bound += largest * std::fabs(static_cast<double>(factor));
+    if (bound >= 9.0e15) return nullptr;
+    column.visit([&](const auto* v) {
+      if constexpr (std::is_same_v<std::decay_t<decltype(*v)>, double>)
+        return;
+      else
+        for (size_t r = 0; r < rows; ++r) out[r] += static_cast<int64_t>(v[r]) * factor;
+    });
+  }
+  return std::make_shared<const MeasureColumn>(MeasureColumn::fromScaled(std::move(out), decimals));
+}
+
+}  // namespace
+
+const MeasureColumn* CubeImpl::linearColumn(const HierarchyImpl& measures,
+                                            size_t calculation) const {
+  const TOVAString& text = measures.m_Calculations[calculation]->getExpression();
+  std::lock_guard<std::mutex> lock(m_LinearMutex);
+  auto found = m_LinearColumns.find(text);
+  if (found != m_LinearColumns.end()) return found->second.get();
+  std::shared_ptr<const MeasureColumn> column;
+  std::vector<int64_t> coefficients(static_cast<size_t>(measures.memberCount()), 0);
+  try {
+    auto_unuse<Expression> tree(createCommonExpression(const_cast<CubeImpl*>(this)));
+    if (tree->setTextAndCreateTree(text) && collect_linear(*tree, 1, measures, coefficients))
+      column = linear_column(m_Facts, coefficients);
+  } catch (const olap_api::ApiException&) {
+    // Not a linear form: the evaluator computes it, and reports what is wrong with it.
+  }
+  return m_LinearColumns.emplace(text, std::move(column)).first->second.get();
 }
 
 }  // namespace memory

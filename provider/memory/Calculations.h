@@ -18,6 +18,11 @@ inline bool is_calculated(const HierarchyImpl& hierarchy, int32_t member) {
   return hierarchy.member(member).calculation >= 0;
 }
 
+// The column of a calculated measure that is a sum of integer-stored measures times integer
+// constants (summed like a stored measure), or null for any other member.
+const MeasureColumn* linear_measure(const CubeImpl& cube, const HierarchyImpl& measures,
+                                    int32_t member);
+
 // The cube as the evaluator reads it, under the query's slicer. Values that `known` (a grid
 // computed under the same slicer, may be null) holds, or that sums of its cells give (a year
 // from its months), are read from it; the others are aggregated from the facts. Keeps

@@ -68,7 +68,7 @@ struct CubeBuilder::State {
   // Dimensions in order; the Measures dimension, when there is one, is kept apart.
   std::vector<DimensionSpec> dimensions;
   std::unique_ptr<DimensionSpec> measures;
-  FactTable facts;
+  FactTableBuilder facts;
   CubeSettings settings;
 
   DimensionSpec* findDimension(const TOVAString& name) {
@@ -112,10 +112,7 @@ struct CubeBuilder::State {
     return {nullptr, nullptr};
   }
 
-  bool factsStarted() const {
-    return !facts.values.empty() ? !facts.values[0].empty()
-                                 : (!facts.keys.empty() && !facts.keys[0].empty());
-  }
+  bool factsStarted() const { return !facts.empty(); }
 };
 
 CubeBuilder::CubeBuilder(const TOVAString& cubeName) : m_pState(std::make_unique<State>()) {
@@ -134,7 +131,7 @@ void CubeBuilder::addDimension(const TOVAString& name) {
   dimension.name = name;
   dimension.uniqueName = bracket(name);
   s.dimensions.push_back(std::move(dimension));
-  s.facts.keys.emplace_back();
+  s.facts.addKeyColumn();
 }
 
 TOVAString CubeBuilder::addHierarchy(const TOVAString& dimensionName, const TOVAString& name,
@@ -320,7 +317,7 @@ void CubeBuilder::addMeasure(const TOVAString& name, bool isDefault) {
   }
   hierarchy.nodeIndex.emplace(node.uniqueName, index);
   hierarchy.nodes.push_back(std::move(node));
-  s.facts.values.emplace_back();
+  s.facts.addMeasureColumn();
 }
 
 void CubeBuilder::addCalculation(const TOVAString& hierarchyUniqueName, const TOVAString& name,
@@ -359,20 +356,19 @@ void CubeBuilder::addFact(const std::vector<int32_t>& leafIndexes, const std::ve
   State& s = *m_pState;
   if (leafIndexes.size() != s.dimensions.size())
     failf("a fact row has %u keys; the cube has %u dimensions besides Measures", leafIndexes.size(), s.dimensions.size());
-  if (values.size() != s.facts.values.size())
-    failf("a fact row has %u values; the cube has %u measures", values.size(), s.facts.values.size());
+  if (values.size() != s.facts.measureColumns())
+    failf("a fact row has %u values; the cube has %u measures", values.size(),
+          s.facts.measureColumns());
   for (size_t i = 0; i < leafIndexes.size(); ++i)
     if (leafIndexes[i] < 0 || static_cast<size_t>(leafIndexes[i]) >= s.dimensions[i].leafKeys.size())
       failf("leaf index %d is out of range for dimension '%s'", leafIndexes[i], s.dimensions[i].name);
-  for (size_t i = 0; i < leafIndexes.size(); ++i) s.facts.keys[i].push_back(leafIndexes[i]);
-  for (size_t i = 0; i < values.size(); ++i) s.facts.values[i].push_back(values[i]);
+  s.facts.addRow(leafIndexes.data(), values.data());
 }
 
 void CubeBuilder::reserveFacts(size_t rows) {
-  FactTable& facts = m_pState->facts;
+  FactTableBuilder& facts = m_pState->facts;
   try {
-    for (auto& column : facts.keys) column.reserve(column.size() + rows);
-    for (auto& column : facts.values) column.reserve(column.size() + rows);
+    facts.reserve(facts.rows() + rows);
   } catch (const std::exception&) {
     // Too large an estimate (bad_alloc or length_error): the columns grow as rows come.
   }
@@ -543,7 +539,8 @@ MemoryCube* CubeBuilder::build() {
     dimensions.push_back(std::move(dimension));
   }
 
-  auto_unuse<CubeImpl> cube(new CubeImpl(s.cubeName, std::move(dimensions), std::move(s.facts), s.settings));
+  auto_unuse<CubeImpl> cube(
+      new CubeImpl(s.cubeName, std::move(dimensions), s.facts.finish(), s.settings));
   // Parts that point at the cube are made once it exists; the cube indexes their names below.
   for (size_t d = 0; d < specs.size(); ++d) {
     DimensionImpl* dimension = cube->dimensions()[d].get();

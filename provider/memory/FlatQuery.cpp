@@ -18,6 +18,10 @@ using common::FlatQueryPlan;
 
 namespace {
 
+// Rows per block of the scan, and per morsel handed to one thread.
+constexpr size_t kScanBlock = 4096;
+constexpr size_t kScanMorsel = size_t(1) << 16;
+
 // A text field as the facts see it: each leaf key of its dimension maps to one value.
 struct TextSource {
   const HierarchyImpl* hierarchy = nullptr;
@@ -68,14 +72,14 @@ TextSource text_source(const CubeImpl& cube, const NUVA_o::Field* field) {
   return source;
 }
 
-const double* measure_column(const CubeImpl& cube, const NUVA_o::Field* field) {
+const MeasureColumn* measure_column(const CubeImpl& cube, const NUVA_o::Field* field) {
   const FieldImpl& impl = own_field(cube, field);
   const auto* hierarchy = static_cast<const HierarchyImpl*>(impl.getHierarchy());
   int32_t member = hierarchy->findMember(impl.getUniqueName());
   const FactTable& facts = cube.facts();
   if (member < 0 || static_cast<size_t>(member) >= facts.values.size())
     raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
-  return facts.values[static_cast<size_t>(member)].data();
+  return &facts.values[static_cast<size_t>(member)];
 }
 
 // A condition compiled against the facts: conditions on one dimension become a mask over its
@@ -85,7 +89,7 @@ struct RowTest {
   std::unique_ptr<RowTest> left, right;
   int keyColumn = -1;          // mask: the fact key column it reads
   std::vector<uint8_t> mask;   // mask: 1 for leaf keys that pass
-  const double* values = nullptr;
+  const MeasureColumn* values = nullptr;
   const FlatCondition* predicate = nullptr;
 
   bool passes(const FactTable& facts, size_t row) const {
@@ -93,8 +97,8 @@ struct RowTest {
       case FlatCondition::FC_AND: return left->passes(facts, row) && right->passes(facts, row);
       case FlatCondition::FC_OR: return left->passes(facts, row) || right->passes(facts, row);
       default:
-        return values ? predicate->matches(values[row])
-                      : mask[static_cast<size_t>(facts.keys[static_cast<size_t>(keyColumn)][row])];
+        return values ? predicate->matches(values->at(row))
+                      : mask[facts.keys[static_cast<size_t>(keyColumn)].at(row)];
     }
   }
 };
@@ -176,7 +180,7 @@ class FlatScan {
       }
     }
     apply_key_dates(offsets);
-    std::vector<const double*> measures;
+    std::vector<const MeasureColumn*> measures;
     for (const NUVA_o::Field* field : grouping.measureFields)
       measures.push_back(measure_column(m_Cube, field));
     scan(offsets, residual, measures, total, fields.size(), strides, cardinality, groups);
@@ -208,10 +212,11 @@ class FlatScan {
         ? mask(*condition, source.dimension)
         : std::vector<uint8_t>(m_Cube.dimensions()[source.dimension]->m_LeafKeys.size(), 1);
     const FactTable& facts = m_Cube.facts();
-    const int32_t* keys = facts.keys[static_cast<size_t>(m_KeyColumn[source.dimension])].data();
     std::vector<uint8_t> reached(passes.size(), 0);
-    for (size_t row = 0, rows = facts.rowCount(); row < rows; ++row)
-      reached[static_cast<size_t>(keys[row])] = passes[static_cast<size_t>(keys[row])];
+    facts.keys[static_cast<size_t>(m_KeyColumn[source.dimension])].visit([&](const auto* keys) {
+      for (size_t row = 0, rows = facts.rowCount(); row < rows; ++row)
+        reached[static_cast<size_t>(keys[row])] = passes[static_cast<size_t>(keys[row])];
+    });
     const std::vector<int32_t> members = source.leaf_members();
     std::vector<uint8_t> memberReached(static_cast<size_t>(source.hierarchy->memberCount()), 0);
     for (size_t k = 0; k < members.size(); ++k)
@@ -315,65 +320,126 @@ class FlatScan {
     return out;
   }
 
+  // What one thread adds up: sums per group and measure, integer-stored measures exactly.
+  struct Partial {
+    bool ready = false;
+    std::vector<double> sums;
+    std::vector<int64_t> scaled;
+    std::vector<uint8_t> hit;
+    std::unordered_map<uint64_t, size_t> sparse;  // group to slot, when groups are not dense
+    std::vector<uint64_t> sparseKeys;
+    std::vector<int64_t> group;  // per row of a block
+  };
+
   void scan(const std::vector<std::vector<int64_t>>& offsets,
             const std::vector<std::unique_ptr<RowTest>>& residual,
-            const std::vector<const double*>& measures, uint64_t total, size_t keyWidth,
+            const std::vector<const MeasureColumn*>& measures, uint64_t total, size_t keyWidth,
             const std::vector<uint64_t>& strides, const std::vector<uint64_t>& cardinality,
             FlatQueryPlan::Groups& groups) const {
     const FactTable& facts = m_Cube.facts();
     const size_t rows = facts.rowCount(), width = measures.size();
-    std::vector<std::pair<const int32_t*, const int64_t*>> lookups;
+    std::vector<std::pair<const KeyColumn*, const int64_t*>> lookups;
     for (size_t d = 0; d < offsets.size(); ++d)
       if (!offsets[d].empty())
-        lookups.emplace_back(facts.keys[static_cast<size_t>(m_KeyColumn[d])].data(), offsets[d].data());
+        lookups.emplace_back(&facts.keys[static_cast<size_t>(m_KeyColumn[d])], offsets[d].data());
     // Groups are numbered densely while they fit comfortably, else through a hash table.
     constexpr uint64_t kDenseLimit = 1u << 22;
     const bool dense = total <= kDenseLimit;
-    std::vector<double> sums(dense ? static_cast<size_t>(total) * width : 0);
-    std::vector<uint8_t> hit(dense ? static_cast<size_t>(total) : 0);
-    std::unordered_map<uint64_t, size_t> sparse;
-    std::vector<uint64_t> sparseKeys;
-    std::vector<double> sparseSums;
-    auto add = [&](int64_t group, size_t row) {
-      size_t slot;
+    auto prepare = [&](Partial& p) {
       if (dense) {
-        slot = static_cast<size_t>(group);
-        hit[slot] = 1;
-      } else {
-        auto [it, added] = sparse.emplace(static_cast<uint64_t>(group), sparseKeys.size());
-        if (added) {
-          sparseKeys.push_back(static_cast<uint64_t>(group));
-          sparseSums.resize(sparseSums.size() + width, 0.0);
-        }
-        slot = it->second;
+        p.sums.assign(static_cast<size_t>(total) * width, 0.0);
+        p.scaled.assign(static_cast<size_t>(total) * width, 0);
+        p.hit.assign(static_cast<size_t>(total), 0);
       }
-      double* target = (dense ? sums.data() : sparseSums.data()) + slot * width;
-      for (size_t j = 0; j < width; ++j) target[j] += measures[j][row];
+      p.group.resize(kScanBlock);
+      p.ready = true;
     };
-    for (size_t row = 0; row < rows; ++row) {
-      int64_t group = 0;
-      bool out = false;
-      for (const auto& [keys, table] : lookups) {
-        const int64_t v = table[keys[row]];
-        out |= v < 0;
-        group += v;
+    auto slot_of = [&](Partial& p, uint64_t group) -> size_t {
+      if (dense) {
+        p.hit[static_cast<size_t>(group)] = 1;
+        return static_cast<size_t>(group);
       }
-      if (out) continue;
-      bool passes = true;
-      for (const auto& test : residual)
-        if (!(passes = test->passes(facts, row))) break;
-      if (passes) add(group, row);
+      auto [it, added] = p.sparse.emplace(group, p.sparseKeys.size());
+      if (added) {
+        p.sparseKeys.push_back(group);
+        p.sums.resize(p.sums.size() + width, 0.0);
+        p.scaled.resize(p.scaled.size() + width, 0);
+      }
+      return it->second;
+    };
+    const size_t morsels = (rows + kScanMorsel - 1) / kScanMorsel;
+    // Each thread sums into groups of its own: dense ones only when well below the rows.
+    const bool threads = morsels > 1 && (!dense || total * std::max<size_t>(width, 1) <= rows / 8);
+    std::shared_ptr<ScanPool> pool = threads ? m_Cube.scanPool() : nullptr;
+    std::vector<Partial> partials(pool ? pool->threads() : 1);
+    auto task = [&](unsigned worker, size_t morsel) {
+      Partial& p = partials[worker];
+      if (!p.ready) prepare(p);
+      const size_t end = std::min(rows, (morsel + 1) * kScanMorsel);
+      for (size_t base = morsel * kScanMorsel; base < end; base += kScanBlock) {
+        const size_t n = std::min(kScanBlock, end - base);
+        int64_t* group = p.group.data();
+        if (lookups.empty()) std::fill(group, group + n, 0);
+        for (size_t l = 0; l < lookups.size(); ++l)
+          addKeyOffsets(*lookups[l].first, base, n, lookups[l].second, group, l == 0);
+        for (size_t i = 0; i < n; ++i) {
+          if (group[i] < 0) continue;
+          const size_t row = base + i;
+          bool passes = true;
+          for (const auto& test : residual)
+            if (!(passes = test->passes(facts, row))) break;
+          if (!passes) continue;
+          const size_t at = slot_of(p, static_cast<uint64_t>(group[i])) * width;
+          for (size_t j = 0; j < width; ++j) {
+            if (measures[j]->isInteger())
+              p.scaled[at + j] += measures[j]->scaledAt(row);
+            else
+              p.sums[at + j] += measures[j]->at(row);
+          }
+        }
+      }
+    };
+    if (pool) {
+      pool->run(morsels, task);
+    } else {
+      for (size_t morsel = 0; morsel < morsels; ++morsel) task(0, morsel);
     }
-    auto emit = [&](uint64_t group, const double* values) {
+    // The threads' partials add into the first.
+    Partial& first = partials.front();
+    if (!first.ready) prepare(first);
+    for (size_t w = 1; w < partials.size(); ++w) {
+      Partial& p = partials[w];
+      if (!p.ready) continue;
+      if (dense) {
+        for (size_t g = 0; g < p.hit.size(); ++g) first.hit[g] |= p.hit[g];
+        for (size_t i = 0; i < p.sums.size(); ++i) {
+          first.sums[i] += p.sums[i];
+          first.scaled[i] += p.scaled[i];
+        }
+        continue;
+      }
+      for (size_t k = 0; k < p.sparseKeys.size(); ++k) {
+        const size_t at = slot_of(first, p.sparseKeys[k]) * width;
+        for (size_t j = 0; j < width; ++j) {
+          first.sums[at + j] += p.sums[k * width + j];
+          first.scaled[at + j] += p.scaled[k * width + j];
+        }
+      }
+    }
+    auto emit = [&](uint64_t group, size_t slot) {
       for (size_t f = 0; f < keyWidth; ++f)
         groups.keys.push_back(static_cast<uint32_t>((group / strides[f]) % cardinality[f]));
-      groups.sums.insert(groups.sums.end(), values, values + width);
+      for (size_t j = 0; j < width; ++j)
+        groups.sums.push_back(measures[j]->isInteger()
+                                  ? static_cast<double>(first.scaled[slot * width + j]) /
+                                        static_cast<double>(measures[j]->scale())
+                                  : first.sums[slot * width + j]);
     };
     if (dense) {
-      for (size_t g = 0; g < hit.size(); ++g)
-        if (hit[g]) emit(g, sums.data() + g * width);
+      for (size_t g = 0; g < first.hit.size(); ++g)
+        if (first.hit[g]) emit(g, g);
     } else {
-      for (size_t i = 0; i < sparseKeys.size(); ++i) emit(sparseKeys[i], sparseSums.data() + i * width);
+      for (size_t i = 0; i < first.sparseKeys.size(); ++i) emit(first.sparseKeys[i], i);
     }
   }
 

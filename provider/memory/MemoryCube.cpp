@@ -210,6 +210,20 @@ NUVA_o::Hierarchy* DimensionImpl::getDefaultHierarchy() const {
 
 // ---- the cube ----------------------------------------------------------------------------
 
+unsigned CubeImpl::getScanThreads() const {
+  const unsigned threads = m_ScanThreads.load();
+  return threads == 0 ? ScanPool::hardwareThreads() : threads;
+}
+
+std::shared_ptr<ScanPool> CubeImpl::scanPool() const {
+  const unsigned threads = getScanThreads();
+  std::lock_guard<std::mutex> lock(m_PoolMutex);
+  if (threads <= 1) return nullptr;
+  // A scan still running on a pool of another size keeps that pool until it ends.
+  if (!m_pPool || m_pPool->threads() != threads) m_pPool = std::make_shared<ScanPool>(threads);
+  return m_pPool;
+}
+
 CubeImpl::CubeImpl(TOVAString name, std::vector<std::unique_ptr<DimensionImpl>> dimensions,
                    FactTable facts, CubeSettings settings)
     : RefCountImpl("MemoryCube", support::nextInstanceNumber<CubeImpl>()),

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "provider/memory/CubeSource.h"
+#include "FactTable.h"
+#include "ScanPool.h"
 #include "provider/memory/MemoryCube.h"
 #include "support/Exceptions.h"
 #include "support/ListenerList.h"
@@ -267,14 +269,6 @@ struct CubeSettings {
   bool defaultAxisNullFilter = false;
 };
 
-// Columnar facts: one leaf-index column per dimension (Measures excluded) and one value
-// column per measure.
-struct FactTable {
-  std::vector<std::vector<int32_t>> keys;
-  std::vector<std::vector<double>> values;
-  size_t rowCount() const { return values.empty() ? (keys.empty() ? 0 : keys[0].size()) : values[0].size(); }
-};
-
 class CubeImpl final : public support::RefCountImpl, public MemoryCube {
  public:
   CubeImpl(TOVAString name, std::vector<std::unique_ptr<DimensionImpl>> dimensions,
@@ -321,6 +315,9 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   }
   void setQueryCellLimit(uint64_t cells) override { m_QueryCellLimit = cells; }
   uint64_t getQueryCellLimit() const override { return m_QueryCellLimit.load(); }
+  void setScanThreads(unsigned threads) override { m_ScanThreads = threads; }
+  unsigned getScanThreads() const override;
+  uint64_t getFactBytes() const override { return m_Facts.bytes(); }
   void closeConnection() override;
   void addParameter(const ParameterDefinition& definition) override;
 
@@ -339,6 +336,12 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   void setFactSource(std::shared_ptr<const FactSource> source) { m_pFactSource = std::move(source); }
   // What the definition's facts are called in the source, for the requests made of it.
   FactLayout m_FactLayout;
+  // The pool that scans of the cube share, or null when they run on the calling thread only.
+  std::shared_ptr<ScanPool> scanPool() const;
+  // The column of calculated measure `calculation` (an index into the Measures hierarchy's
+  // calculations) when its expression is a sum of stored measures times integer constants,
+  // made on first need and kept; null otherwise.
+  const MeasureColumn* linearColumn(const HierarchyImpl& measures, size_t calculation) const;
   const std::vector<std::unique_ptr<DimensionImpl>>& dimensions() const { return m_Dimensions; }
 
  private:
@@ -357,6 +360,12 @@ class CubeImpl final : public support::RefCountImpl, public MemoryCube {
   std::unordered_map<TOVAString, int> m_UpperNameKinds;
   FactTable m_Facts;
   std::shared_ptr<const FactSource> m_pFactSource;
+  std::atomic<unsigned> m_ScanThreads{0};  // 0: the hardware's
+  mutable std::mutex m_PoolMutex;
+  mutable std::shared_ptr<ScanPool> m_pPool;
+  // Linear calculated measures as columns, by expression text (null: not linear).
+  mutable std::mutex m_LinearMutex;
+  mutable std::unordered_map<TOVAString, std::shared_ptr<const MeasureColumn>> m_LinearColumns;
 
   std::atomic<uint64_t> m_Capabilities{0};
   std::atomic<int> m_StringColumnDisplaySize{-1};

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
+#include <type_traits>
 #include <unordered_set>
 
 #include "support/CoreLog.h"
@@ -61,15 +62,19 @@ ResolvedCoordinate resolve_coordinate(const CubeImpl& cube, const GridCoordinate
   return out;
 }
 
-// Fact rows per block between two looks at the interrupt flag.
+// Fact rows per block between two looks at the interrupt flag, and per morsel: the share of a
+// scan that one thread takes at a time. A table of one morsel is scanned on the calling thread.
 constexpr size_t kBlock = 4096;
+constexpr size_t kMorsel = size_t(1) << 16;
 constexpr int64_t kNone = -1;
+// Scans use several threads only for grids of at most one cell per this many fact rows.
+constexpr size_t kRowsPerPartialCell = 8;
 
 // The cell offsets that one dimension's leaf keys contribute: per leaf either one offset
 // (dense) or a list of them (when members of a list overlap). Leaves outside the query have
 // none.
 struct DimensionLookup {
-  const int32_t* keys = nullptr;
+  const KeyColumn* keys = nullptr;
   bool dense = true;
   std::vector<int64_t> offset;    // dense: offset or kNone
   std::vector<uint32_t> begin;    // otherwise: offsets of leaf k are all[begin[k], begin[k+1])
@@ -77,9 +82,21 @@ struct DimensionLookup {
 };
 
 struct MeasureTerm {
-  const double* values;
+  const MeasureColumn* column;
   int64_t offset;
 };
+
+// Adds each row's value to its cell: integers into the integer sums, doubles into the values.
+template <class V, class S>
+void add_values(const V* x, int64_t shift, const int64_t* cell, size_t n, S* sums,
+                uint8_t* filled) {
+  for (size_t i = 0; i < n; ++i) {
+    if (cell[i] < 0) continue;
+    const int64_t c = cell[i] + shift;
+    sums[c] += static_cast<S>(x[i]);
+    filled[c] = 1;
+  }
+}
 
 // Leaf key of each leaf position of the hierarchy (-1 for a position no key of the dimension has).
 std::vector<int32_t> keys_by_position(const DimensionImpl& dimension, const HierarchyImpl& hierarchy) {
@@ -155,22 +172,94 @@ class Aggregator {
   void run() {
     plan();
     const size_t rows = m_Cube.facts().rowCount();
-    if (m_Grid.values.empty() || m_Terms.empty()) return;
-    bool allDense = true;
-    for (const DimensionLookup& lookup : m_Lookups) allDense = allDense && lookup.dense;
-    std::vector<int64_t> cell(kBlock);
-    for (size_t base = 0; base < rows; base += kBlock) {
-      if (m_pInterrupt && m_pInterrupt->load(std::memory_order_relaxed))
-        raise_query<RunTimeExceptionImpl>(MEMORY_E_INTERRUPTED);
-      const size_t n = std::min(kBlock, rows - base);
-      if (allDense)
-        accumulate_dense(base, n, cell.data());
-      else
-        accumulate_general(base, n);
+    if (m_Grid.values.empty() || m_Terms.empty() || rows == 0) return;
+    m_bAllDense = std::all_of(m_Lookups.begin(), m_Lookups.end(),
+                              [](const DimensionLookup& l) { return l.dense; });
+    m_bIntegers = std::any_of(m_Terms.begin(), m_Terms.end(),
+                              [](const MeasureTerm& t) { return t.column->isInteger(); });
+    const size_t morsels = (rows + kMorsel - 1) / kMorsel;
+    // Each thread adds into a grid of its own, worth it only for grids well below the rows.
+    const bool threads = morsels > 1 && m_Grid.values.size() <= rows / kRowsPerPartialCell;
+    std::shared_ptr<ScanPool> pool = threads ? m_Cube.scanPool() : nullptr;
+    std::vector<Partial> partials(pool ? pool->threads() : 1);
+    auto task = [&](unsigned worker, size_t morsel) {
+      Partial& partial = partials[worker];
+      if (!partial.ready) prepare(partial, worker == 0);
+      const size_t end = std::min(rows, (morsel + 1) * kMorsel);
+      for (size_t base = morsel * kMorsel; base < end; base += kBlock) {
+        if (m_pInterrupt && m_pInterrupt->load(std::memory_order_relaxed))
+          raise_query<RunTimeExceptionImpl>(MEMORY_E_INTERRUPTED);
+        const size_t n = std::min(kBlock, end - base);
+        if (m_bAllDense)
+          accumulate_dense(partial, base, n);
+        else
+          accumulate_general(partial, base, n);
+      }
+    };
+    if (pool) {
+      pool->run(morsels, task);
+    } else {
+      for (size_t morsel = 0; morsel < morsels; ++morsel) task(0, morsel);
     }
+    merge(partials);
   }
 
  private:
+  // What one thread adds up. Worker 0 adds doubles and marks cells in the grid itself.
+  struct Partial {
+    bool ready = false;
+    double* values = nullptr;
+    uint8_t* filled = nullptr;
+    std::vector<double> ownValues;
+    std::vector<uint8_t> ownFilled;
+    std::vector<int64_t> sums;  // integer-stored measures, scaled
+    std::vector<int64_t> cell;  // per row of a block: its cell, or kNone
+  };
+
+  void prepare(Partial& partial, bool inGrid) {
+    const size_t cells = m_Grid.values.size();
+    if (inGrid) {
+      partial.values = m_Grid.values.data();
+      partial.filled = m_Grid.filled.data();
+    } else {
+      partial.ownValues.assign(cells, 0.0);
+      partial.ownFilled.assign(cells, 0);
+      partial.values = partial.ownValues.data();
+      partial.filled = partial.ownFilled.data();
+    }
+    if (m_bIntegers) partial.sums.assign(cells, 0);
+    partial.cell.resize(kBlock);
+    partial.ready = true;
+  }
+
+  // Adds the threads' partial grids into the grid (integer sums exactly), then turns the
+  // integer sums into values by their measures' scales.
+  void merge(std::vector<Partial>& partials) {
+    const size_t cells = m_Grid.values.size();
+    Partial& first = partials.front();
+    if (!first.ready) prepare(first, true);
+    for (size_t w = 1; w < partials.size(); ++w) {
+      const Partial& p = partials[w];
+      if (!p.ready) continue;
+      for (size_t c = 0; c < cells; ++c) {
+        first.values[c] += p.values[c];
+        first.filled[c] |= p.filled[c];
+      }
+      if (m_bIntegers)
+        for (size_t c = 0; c < cells; ++c) first.sums[c] += p.sums[c];
+    }
+    if (!m_bIntegers) return;
+    for (size_t c = 0; c < cells; ++c) {
+      const int64_t sum = first.sums[c];
+      if (sum == 0) continue;
+      const size_t position =
+          m_MeasureMultiplier == 0
+              ? 0
+              : static_cast<size_t>((c / m_MeasureMultiplier) % m_ScaleAt.size());
+      first.values[c] += static_cast<double>(sum) / m_ScaleAt[position];
+    }
+  }
+
   // Each dimension's coordinates become one lookup from its fact keys to cell offsets; the
   // measure coordinate becomes the terms that add fact values into cells.
   void plan() {
@@ -186,7 +275,7 @@ class Aggregator {
     plan_measures(collect_parts(parts));
     for (size_t d = 0; d < dimensions.size(); ++d) {
       if (parts[d].empty()) continue;
-      const int32_t* keys = facts.keys[static_cast<size_t>(keyColumn[d])].data();
+      const KeyColumn* keys = &facts.keys[static_cast<size_t>(keyColumn[d])];
       if (!plan_dense(*dimensions[d], parts[d], keys)) plan_general(*dimensions[d], parts[d], keys);
     }
   }
@@ -221,24 +310,34 @@ class Aggregator {
     return measure;
   }
 
-  void plan_measures(const MeasureSource& measure) {
+  // The column a measure member adds: a stored measure's, a linear calculated measure's, or
+  // null for another calculated measure (its cells are computed from the stored ones later).
+  const MeasureColumn* measure_column(const HierarchyImpl& measures, int32_t member) const {
+    if (is_calculated(measures, member)) return linear_measure(m_Cube, measures, member);
     const FactTable& facts = m_Cube.facts();
-    auto measureColumn = [&](int32_t member) -> const double* {
-      if (member < 0 || static_cast<size_t>(member) >= facts.values.size())
-        raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
-      return facts.values[static_cast<size_t>(member)].data();
-    };
-    // Calculated measures get no term: their cells are computed from the stored ones later.
+    if (member < 0 || static_cast<size_t>(member) >= facts.values.size())
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
+    return &facts.values[static_cast<size_t>(member)];
+  }
+
+  void add_term(const MeasureColumn* column, size_t position, int64_t offset) {
+    if (!column) return;
+    m_Terms.push_back({column, offset});
+    m_ScaleAt[position] = static_cast<double>(column->scale());
+  }
+
+  void plan_measures(const MeasureSource& measure) {
     if (measure.axis) {
+      m_MeasureMultiplier = measure.multiplier;
+      m_ScaleAt.assign(measure.axis->members.size(), 1.0);
       for (size_t i = 0; i < measure.axis->members.size(); ++i)
-        if (!is_calculated(*measure.axis->hierarchy, measure.axis->members[i]))
-          m_Terms.push_back({measureColumn(measure.axis->members[i]),
-                           static_cast<int64_t>(i * measure.multiplier)});
+        add_term(measure_column(*measure.axis->hierarchy, measure.axis->members[i]), i,
+                 static_cast<int64_t>(i * measure.multiplier));
       return;
     }
+    m_ScaleAt.assign(1, 1.0);
     if (measure.slicer) {
-      if (!is_calculated(*measure.slicer->hierarchy, measure.slicer->members.front()))
-        m_Terms.push_back({measureColumn(measure.slicer->members.front()), 0});
+      add_term(measure_column(*measure.slicer->hierarchy, measure.slicer->members.front()), 0, 0);
       return;
     }
     const HierarchyImpl* measures = nullptr;
@@ -247,13 +346,14 @@ class Aggregator {
         measures = dimension->m_Hierarchies.front().get();
     if (!measures || measures->memberCount() == 0)
       raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "the cube has no measure");
-    m_Terms.push_back({measureColumn(measures->m_DefaultMember), 0});
+    add_term(measure_column(*measures, measures->m_DefaultMember), 0, 0);
     m_Grid.slicer.push_back(measures->member(measures->m_DefaultMember).uniqueName);
   }
 
   // The lookup of a dimension whose axis lists overlap: each leaf key maps to every cell
   // offset that its members reach.
-  void plan_general(const DimensionImpl& dimension, const std::vector<Part>& parts, const int32_t* keys) {
+  void plan_general(const DimensionImpl& dimension, const std::vector<Part>& parts,
+                    const KeyColumn* keys) {
     const size_t leaves = dimension.m_LeafKeys.size();
     std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
     bool restricts = false;
@@ -302,7 +402,8 @@ class Aggregator {
 
   // The lookup of a dimension whose lists do not overlap, built without per-leaf lists. False
   // (nothing added) when a list on an axis has overlapping members.
-  bool plan_dense(const DimensionImpl& dimension, const std::vector<Part>& parts, const int32_t* keys) {
+  bool plan_dense(const DimensionImpl& dimension, const std::vector<Part>& parts,
+                  const KeyColumn* keys) {
     const size_t leaves = dimension.m_LeafKeys.size();
     DimensionLookup lookup;
     lookup.keys = keys;
@@ -333,58 +434,32 @@ class Aggregator {
     return true;
   }
 
-  void accumulate_dense(size_t base, size_t n, int64_t* cell) {
-    std::fill(cell, cell + n, 0);
-    for (const DimensionLookup& lookup : m_Lookups) {
-      const int64_t* offset = lookup.offset.data();
-      const int32_t* keys = lookup.keys + base;
-      for (size_t i = 0; i < n; ++i) {
-        const int64_t v = offset[keys[i]];
-        // Either negative marks the row as outside the grid.
-        cell[i] = (cell[i] | v) < 0 ? kNone : cell[i] + v;
-      }
-    }
-    double* values = m_Grid.values.data();
-    uint8_t* filled = m_Grid.filled.data();
-    if (m_Terms.size() > 1) {
-      // Several measures (the inputs of calculated ones): one walk over the rows, so that the
-      // cell offsets are read once.
-      for (size_t i = 0; i < n; ++i) {
-        if (cell[i] < 0) continue;
-        for (const MeasureTerm& term : m_Terms) {
-          const int64_t c = cell[i] + term.offset;
-          values[c] += term.values[base + i];
-          filled[c] = 1;
-        }
-      }
-      return;
-    }
-    for (const MeasureTerm& term : m_Terms) {
-      const double* x = term.values + base;
-      const int64_t shift = term.offset;
-      for (size_t i = 0; i < n; ++i) {
-        if (cell[i] < 0) continue;
-        const int64_t c = cell[i] + shift;
-        values[c] += x[i];
-        filled[c] = 1;
-      }
-    }
+  void accumulate_dense(Partial& partial, size_t base, size_t n) {
+    int64_t* cell = partial.cell.data();
+    if (m_Lookups.empty()) std::fill(cell, cell + n, 0);
+    for (size_t l = 0; l < m_Lookups.size(); ++l)
+      addKeyOffsets(*m_Lookups[l].keys, base, n, m_Lookups[l].offset.data(), cell, l == 0);
+    for (const MeasureTerm& term : m_Terms)
+      term.column->visit([&](const auto* x) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(*x)>, double>)
+          add_values(x + base, term.offset, cell, n, partial.values, partial.filled);
+        else
+          add_values(x + base, term.offset, cell, n, partial.sums.data(), partial.filled);
+      });
   }
 
   // Rows whose leaves fall under several members of a list reach several cells: walk the
   // combinations of the offsets of every dimension.
-  void accumulate_general(size_t base, size_t n) {
+  void accumulate_general(Partial& partial, size_t base, size_t n) {
     const size_t groups = m_Lookups.size();
     std::vector<const int64_t*> first(groups), last(groups), at(groups);
-    double* values = m_Grid.values.data();
-    uint8_t* filled = m_Grid.filled.data();
     for (size_t i = 0; i < n; ++i) {
       const size_t row = base + i;
       int64_t fixed = 0;
       size_t lists = 0;
       bool outside = false;
       for (const DimensionLookup& lookup : m_Lookups) {
-        const auto key = static_cast<size_t>(lookup.keys[row]);
+        const size_t key = lookup.keys->at(row);
         if (lookup.dense) {
           const int64_t v = lookup.offset[key];
           if (v < 0) {
@@ -410,8 +485,12 @@ class Aggregator {
         int64_t cell = fixed;
         for (size_t g = 0; g < lists; ++g) cell += *at[g];
         for (const MeasureTerm& term : m_Terms) {
-          values[cell + term.offset] += term.values[row];
-          filled[cell + term.offset] = 1;
+          const auto c = static_cast<size_t>(cell + term.offset);
+          if (term.column->isInteger())
+            partial.sums[c] += term.column->scaledAt(row);
+          else
+            partial.values[c] += term.column->at(row);
+          partial.filled[c] = 1;
         }
         size_t g = 0;
         while (g < lists && ++at[g] == last[g]) {
@@ -429,6 +508,12 @@ class Aggregator {
   const std::atomic<bool>* m_pInterrupt;
   std::vector<DimensionLookup> m_Lookups;
   std::vector<MeasureTerm> m_Terms;
+  // Cells between two measures of the axis that holds them (0: one measure for every cell), and
+  // per measure position the scale of its integer sums.
+  uint64_t m_MeasureMultiplier = 0;
+  std::vector<double> m_ScaleAt;
+  bool m_bAllDense = true;
+  bool m_bIntegers = false;
 };
 
 CubeImpl* require_cube(MemoryCube* cube) {
@@ -519,11 +604,13 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
     grid->cellStrides[a] = stride;
     stride *= query.axes[a].tupleCount;
   }
+  // Calculated measures need their nodes; those that are no linear column need the evaluator.
   bool calculations = false;
   auto note_calculations = [&](const ResolvedCoordinate& coordinate) {
     if (!coordinate.isMeasures) return;
     for (int32_t member : coordinate.members)
-      calculations = calculations || is_calculated(*coordinate.hierarchy, member);
+      calculations = calculations || (is_calculated(*coordinate.hierarchy, member) &&
+                                      !linear_measure(*cube, *coordinate.hierarchy, member));
   };
   for (const ResolvedAxis& axis : query.axes)
     for (const ResolvedCoordinate& coordinate : axis.hierarchies) note_calculations(coordinate);

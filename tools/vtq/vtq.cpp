@@ -115,6 +115,11 @@ int main(int argc, char** argv) {
   app.add_option("-v,--verbosity", verbosity, "Log verbosity on stderr (1 errors, 3 warnings, 6 detail)")
       ->capture_default_str()
       ->check(CLI::Range(0, 9));
+  // 0 leaves the cube's default, one scan thread per core.
+  unsigned threads = 0;
+  app.add_option("--threads", threads,
+                 "Threads that scan the facts of one query (default: one per core)")
+      ->check(CLI::Range(1, 256));
   app.fallthrough();
 
   CLI::App* cubeCommand = app.add_subcommand("cube", "List the cube's hierarchies: dimension, hierarchy, "
@@ -146,7 +151,9 @@ int main(int argc, char** argv) {
     command->footer(
         "Options of every command, given before or after its name:\n"
         "  --cube FILE                 Cube definition file (default: the bundled sample cube)\n"
-        "  -v,--verbosity N            Log verbosity on stderr (1 errors, 3 warnings, 6 detail)");
+        "  -v,--verbosity N            Log verbosity on stderr (1 errors, 3 warnings, 6 detail)\n"
+        "  --threads N                 Threads that scan the facts of one query (default: one per "
+        "core)");
 
   std::vector<std::string> arguments(argv, argv + argc);
   ExprCommand::separate_expression_text(arguments);
@@ -167,6 +174,7 @@ int main(int argc, char** argv) {
       exprCommand.run(nullptr, std::cout);
     } else {
       auto_unuse<memory::MemoryCube> cube(memory::loadCube(cubePath));
+      if (threads > 0) cube->setScanThreads(threads);
       if (*cubeCommand) vtq::printCube(cube.get(), std::cout);
       if (exprCommand.selected()) exprCommand.run(cube.get(), std::cout);
       if (*sqlCommand) {

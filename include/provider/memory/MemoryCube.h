@@ -56,6 +56,13 @@ class VTQ_EXPORT MemoryCube : public NUVA_o::Cube {
   static constexpr uint64_t DEFAULT_QUERY_CELL_LIMIT = 4000000;
   virtual void setQueryCellLimit(uint64_t cells) = 0;
   virtual uint64_t getQueryCellLimit() const = 0;
+  // Threads that scan the facts of one query (0, the default: the hardware's). Tables of fewer
+  // than a morsel of rows are scanned on the calling thread whatever the setting.
+  virtual void setScanThreads(unsigned threads) = 0;
+  // The thread count scans use (the hardware's when set to 0).
+  virtual unsigned getScanThreads() const = 0;
+  // Bytes the fact table's columns hold.
+  virtual uint64_t getFactBytes() const = 0;
   // Calls connectionClosing on every connection listener (a copy of the list is walked, so
   // listeners may remove themselves).
   virtual void closeConnection() = 0;
