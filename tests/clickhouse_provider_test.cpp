@@ -344,6 +344,64 @@ TEST_P(ClickHouseOracleTest, GridSumsEqualSqliteOverTheCsvFiles) {
       cells_of(cube.get(), margin));
 }
 
+// A calculated measure that is a difference of stored ones is summed in the grid's one
+// statement, on an axis and in the slicer; a ratio beside it is still computed on the grid.
+// Each cell equals SQLite's and the memory provider's.
+TEST_P(ClickHouseOracleTest, LinearCalculatedMeasuresAreSummedByTheServer) {
+  if (GetParam() != "memory") REQUIRE_SERVERS();
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(path()));
+  auto& log = captureLog(5);
+
+  GridQuery query;
+  query.axes.push_back(GridAxis{{GridCoordinate{
+      "[Measures]", {"[Measures].[Margin]", "[Measures].[Sales]", "[Measures].[Margin %]"}}}});
+  query.axes.push_back(
+      GridAxis{{GridCoordinate{"[Product]",
+                               {"[Product].[Bikes]", "[Product].[Components]",
+                                "[Product].[Clothing]", "[Product].[Accessories]"}}}});
+  query.slicer.push_back(GridCoordinate{"[Time].[Calendar]", {"[Time].[Calendar].[2024]"}});
+  const std::string where = std::string(kJoined) + " WHERE m.year = '2024' GROUP BY 1";
+  const auto expected =
+      oracle("SELECT p.category, 'Margin', SUM(f.sales) - SUM(f.cost)" + where +
+             " UNION ALL SELECT p.category, 'Sales', SUM(f.sales)" + where +
+             " UNION ALL SELECT p.category, 'Margin %', (SUM(f.sales) - SUM(f.cost)) / "
+             "SUM(f.sales)" +
+             where);
+  const auto cells = cells_of(cube.get(), query);
+  expect_same(expected, cells);
+  auto_unuse<memory::MemoryCube> inMemory(memory::loadCube(vtq_testing::sampleCubePath()));
+  expect_same(cells_of(inMemory.get(), query), cells);
+
+  // The measure only in the slicer, by region.
+  GridQuery sliced;
+  sliced.axes.push_back(GridAxis{{GridCoordinate{
+      "[Time].[Calendar]", {"[Time].[Calendar].[2023]", "[Time].[Calendar].[2025]"}}}});
+  sliced.axes.push_back(GridAxis{
+      {GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[North America]"}}}});
+  sliced.slicer.push_back(GridCoordinate{"[Measures]", {"[Measures].[Margin]"}});
+  expect_same(oracle(std::string("SELECT c.region, m.year, SUM(f.sales) - SUM(f.cost)") + kJoined +
+                     " WHERE m.year IN ('2023', '2025') AND c.region IN ('Europe', "
+                     "'North America') GROUP BY 1, 2"),
+              cells_of(cube.get(), sliced));
+
+  const std::string lines = log.texts();
+  const std::string difference = "(toFloat64(sum(`sales`)) - toFloat64(sum(`cost`)))";
+  if (GetParam() == "memory") {
+    EXPECT_EQ(std::string::npos, lines.find("summed by the server")) << lines;
+  } else {
+    // Both grids said so, and their statements carry the difference of sums.
+    const std::string pushed =
+        "calculated measures summed by the server: [Measures].[Margin] as " + difference;
+    size_t said = 0;
+    for (size_t at = lines.find(pushed); at != std::string::npos; at = lines.find(pushed, at + 1))
+      ++said;
+    EXPECT_EQ(2u, said) << lines;
+    EXPECT_NE(std::string::npos, lines.find(difference + " AS v0, ")) << lines;
+    // The ratio is not linear: no term of the statement names it.
+    EXPECT_EQ(std::string::npos, lines.find("Margin %] as")) << lines;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Configurations, ClickHouseOracleTest,
                          ::testing::Values("memory", "single", "cluster"));
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "common/ComponentLog.h"
 #include "provider/memory/MemoryCube.h"
 #include "support/StringConverters.h"
 
@@ -82,6 +83,11 @@ std::string predicate_sql(const common::FlatCondition& c, const std::string& v) 
   return c.negated ? "NOT (" + out + ")" : "(" + out + ")";
 }
 
+const common::ComponentLog& facts_log() {
+  static const common::ComponentLog log(moduleName(), "ServerFacts");
+  return log;
+}
+
 class ServerFacts final : public memory::FactSource {
  public:
   ServerFacts(std::shared_ptr<const ServerConnection> server, memory::FactLayout layout)
@@ -125,22 +131,41 @@ class ServerFacts final : public memory::FactSource {
         where += (where.empty() ? " WHERE " : " AND ") + column + " IN (" + keys + ")";
       groupBy += (groupBy.empty() ? " GROUP BY " : ", ") + alias;
     }
-    // Each measure is summed once, whatever number of terms read it.
-    std::vector<int> column(m_Values.size(), -1);
-    std::vector<size_t> measures;
+    // Each stored measure or combination of them is summed once, whatever number of terms
+    // read it. A combination is written as the evaluator computes it on the grid, from the sums
+    // of its measures, so that its cells are the same either way.
+    std::map<std::vector<int64_t>, size_t> known;
+    std::vector<size_t> column;  // per term, its value's index
+    std::string pushed;
     for (const memory::FactRequest::Term& term : request.terms) {
-      if (column.at(term.measure) >= 0) continue;
-      column[term.measure] = static_cast<int>(measures.size());
-      measures.push_back(term.measure);
-      select += "toFloat64(sum(" + m_Values[term.measure] + ")) AS v" +
-                std::to_string(measures.size() - 1) + ", ";
+      std::vector<int64_t> key = term.coefficients;
+      if (key.empty()) {
+        key.assign(m_Values.size(), 0);
+        key.at(term.measure) = 1;
+      }
+      if (key.size() != m_Values.size())
+        raise<InvalidArgumentExceptionImpl>(
+            CLICKHOUSE_E_SOURCE, TOVAString("a sum of measures that the fact table does not hold"));
+      auto [it, added] = known.emplace(std::move(key), known.size());
+      column.push_back(it->second);
+      if (!added) continue;
+      const std::string expression = term.coefficients.empty()
+                                         ? "toFloat64(sum(" + m_Values[term.measure] + "))"
+                                         : combination_sql(term.coefficients);
+      select += expression + " AS v" + std::to_string(it->second) + ", ";
+      if (!term.calculation.empty())
+        pushed += (pushed.empty() ? "" : ", ") + term.calculation.string() + " as " + expression;
     }
+    const size_t width = known.size();
+    if (!pushed.empty())
+      facts_log().logAt(5, "%s: calculated measures summed by the server: %s", request.purpose,
+                        TOVAString(pushed));
     select += "count() AS n FROM " + m_Table + where + groupBy;
 
     const size_t dims = request.dimensions.size();
     auto check = [&](const std::vector<std::string>&,
                      const std::vector<std::string>& types) -> std::string {
-      if (types.size() != dims + measures.size() + 1)
+      if (types.size() != dims + width + 1)
         return "the answer has " + std::to_string(types.size()) + " columns";
       for (size_t i = 0; i < types.size(); ++i) {
         const char* expected = i < dims ? "UInt32" : i + 1 < types.size() ? "Float64" : "UInt64";
@@ -149,7 +174,7 @@ class ServerFacts final : public memory::FactSource {
       }
       return std::string();
     };
-    std::vector<double> sums(measures.size());
+    std::vector<double> sums(width);
     std::vector<size_t> at(dims);
     auto on_row = [&](const std::vector<std::string>& fields) {
       const auto bad = [&](const std::string& what) {
@@ -166,7 +191,7 @@ class ServerFacts final : public memory::FactSource {
         if (id == 0) return;  // keys that no member holds
         lists[d] = groups[d].offsets[static_cast<size_t>(id) - 1];
       }
-      for (size_t m = 0; m < measures.size(); ++m)
+      for (size_t m = 0; m < width; ++m)
         if (!parse_number(fields[dims + m], sums[m]))
           bad("'" + fields[dims + m] + "' is not a number");
       if (fields.back() == "0") return;
@@ -175,10 +200,10 @@ class ServerFacts final : public memory::FactSource {
       for (;;) {
         int64_t cell = 0;
         for (size_t d = 0; d < dims; ++d) cell += (*lists[d])[at[d]];
-        for (const memory::FactRequest::Term& term : request.terms) {
-          const int64_t c = cell + term.offset;
+        for (size_t t = 0; t < request.terms.size(); ++t) {
+          const int64_t c = cell + request.terms[t].offset;
           if (c < 0 || static_cast<size_t>(c) >= values.size()) bad("a cell outside the grid");
-          values[static_cast<size_t>(c)] += sums[static_cast<size_t>(column[term.measure])];
+          values[static_cast<size_t>(c)] += sums[column[t]];
           filled[static_cast<size_t>(c)] = 1;
         }
         size_t d = 0;
@@ -304,6 +329,20 @@ class ServerFacts final : public memory::FactSource {
   const TOVAString& providerName() const override { return clickhouse::providerName(); }
 
  private:
+  // Of the stored measures' sums, the multiples that `coefficients` gives, in the measures'
+  // order: sum(a) - sum(b) for a minus b.
+  std::string combination_sql(const std::vector<int64_t>& coefficients) const {
+    std::string out;
+    for (size_t m = 0; m < coefficients.size(); ++m) {
+      const int64_t k = coefficients[m];
+      if (k == 0) continue;
+      std::string sum = "toFloat64(sum(" + m_Values[m] + "))";
+      if (k != 1 && k != -1) sum += " * " + std::to_string(k < 0 ? -k : k);
+      out += out.empty() ? (k < 0 ? "-" : "") + sum : (k < 0 ? " - " : " + ") + sum;
+    }
+    return "(" + out + ")";
+  }
+
   std::string condition_sql(const memory::FactCondition& c) const {
     switch (c.kind) {
       case memory::FactCondition::FK_AND:

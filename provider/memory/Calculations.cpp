@@ -466,7 +466,7 @@ void evaluate_calculations(CubeImpl* cube, const ResolvedQuery& query, GridData&
   };
   for (size_t p = 0; p < measures->members.size(); ++p) {
     const int32_t member = measures->members[p];
-    if (!is_calculated(measureHierarchy, member) || linear_measure(*cube, measureHierarchy, member))
+    if (!is_calculated(measureHierarchy, member) || summed_with_facts(*cube, measureHierarchy, member))
       continue;
     auto compiled = common::CompiledExpression::compileCalculation(cells, cells.index_of(&measureHierarchy), member);
     std::vector<uint64_t> ordinals;
@@ -578,6 +578,39 @@ std::shared_ptr<const MeasureColumn> linear_column(const FactTable& facts,
 
 }  // namespace
 
+namespace {
+
+// The coefficients of a calculation's text, or an empty vector when it is no linear form.
+std::vector<int64_t> coefficients_of(const CubeImpl& cube, const HierarchyImpl& measures,
+                                     const TOVAString& text) {
+  std::vector<int64_t> coefficients(static_cast<size_t>(measures.memberCount()), 0);
+  try {
+    auto_unuse<Expression> tree(createCommonExpression(const_cast<CubeImpl*>(&cube)));
+    if (tree->setTextAndCreateTree(text) && collect_linear(*tree, 1, measures, coefficients) &&
+        std::any_of(coefficients.begin(), coefficients.end(), [](int64_t c) { return c != 0; }))
+      return coefficients;
+  } catch (const olap_api::ApiException&) {
+    // Not a linear form: the evaluator computes it, and reports what is wrong with it.
+  }
+  return {};
+}
+
+}  // namespace
+
+std::vector<int64_t> linear_coefficients(const CubeImpl& cube, const HierarchyImpl& measures,
+                                         int32_t member) {
+  const int32_t calculation = measures.member(member).calculation;
+  if (calculation < 0) return {};
+  return coefficients_of(
+      cube, measures, measures.m_Calculations[static_cast<size_t>(calculation)]->getExpression());
+}
+
+bool summed_with_facts(const CubeImpl& cube, const HierarchyImpl& measures, int32_t member) {
+  if (!is_calculated(measures, member)) return false;
+  if (cube.factSource()) return !linear_coefficients(cube, measures, member).empty();
+  return linear_measure(cube, measures, member) != nullptr;
+}
+
 const MeasureColumn* CubeImpl::linearColumn(const HierarchyImpl& measures,
                                             size_t calculation) const {
   const TOVAString& text = measures.m_Calculations[calculation]->getExpression();
@@ -585,14 +618,8 @@ const MeasureColumn* CubeImpl::linearColumn(const HierarchyImpl& measures,
   auto found = m_LinearColumns.find(text);
   if (found != m_LinearColumns.end()) return found->second.get();
   std::shared_ptr<const MeasureColumn> column;
-  std::vector<int64_t> coefficients(static_cast<size_t>(measures.memberCount()), 0);
-  try {
-    auto_unuse<Expression> tree(createCommonExpression(const_cast<CubeImpl*>(this)));
-    if (tree->setTextAndCreateTree(text) && collect_linear(*tree, 1, measures, coefficients))
-      column = linear_column(m_Facts, coefficients);
-  } catch (const olap_api::ApiException&) {
-    // Not a linear form: the evaluator computes it, and reports what is wrong with it.
-  }
+  const std::vector<int64_t> coefficients = coefficients_of(*this, measures, text);
+  if (!coefficients.empty()) column = linear_column(m_Facts, coefficients);
   return m_LinearColumns.emplace(text, std::move(column)).first->second.get();
 }
 

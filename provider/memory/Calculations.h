@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/ExpressionEvaluator.h"
 
@@ -22,6 +23,16 @@ inline bool is_calculated(const HierarchyImpl& hierarchy, int32_t member) {
 // constants (summed like a stored measure), or null for any other member.
 const MeasureColumn* linear_measure(const CubeImpl& cube, const HierarchyImpl& measures,
                                     int32_t member);
+
+// The multiple of each stored measure (one per member of `measures`; zero for calculated ones)
+// that a calculated measure sums, or an empty vector when it is no such sum of stored measures
+// times integer constants.
+std::vector<int64_t> linear_coefficients(const CubeImpl& cube, const HierarchyImpl& measures,
+                                         int32_t member);
+
+// Whether the cells of a calculated measure come from the facts with the stored ones (a linear
+// column in memory, a sum the fact source computes elsewhere) rather than from the evaluator.
+bool summed_with_facts(const CubeImpl& cube, const HierarchyImpl& measures, int32_t member);
 
 // The cube as the evaluator reads it, under the query's slicer. Values that `known` (a grid
 // computed under the same slicer, may be null) holds, or that sums of its cells give (a year

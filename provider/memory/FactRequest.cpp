@@ -85,16 +85,29 @@ FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, 
   auto add_term = [&](int32_t member, int64_t offset) {
     if (member < 0 || static_cast<size_t>(member) >= measureCount)
       raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
-    request.terms.push_back({static_cast<size_t>(member), offset});
+    FactRequest::Term& term = request.terms.emplace_back();
+    term.measure = static_cast<size_t>(member);
+    term.offset = offset;
   };
-  // Calculated measures get no term: their cells are computed from the stored ones later.
+  // A calculated measure that sums stored ones times constants is summed by the source; any
+  // other gets no term: its cells are computed from the stored ones later.
+  auto add_member = [&](const ResolvedCoordinate& coordinate, int32_t member, int64_t offset) {
+    const HierarchyImpl& measures = *coordinate.hierarchy;
+    if (!is_calculated(measures, member)) return add_term(member, offset);
+    std::vector<int64_t> coefficients = linear_coefficients(cube, measures, member);
+    if (coefficients.empty()) return;
+    // Calculated members follow the stored ones, and no sum holds a calculated measure.
+    coefficients.resize(measureCount);
+    FactRequest::Term& term = request.terms.emplace_back();
+    term.offset = offset;
+    term.coefficients = std::move(coefficients);
+    term.calculation = measures.member(member).uniqueName;
+  };
   if (axisMeasure) {
     for (size_t i = 0; i < axisMeasure->members.size(); ++i)
-      if (!is_calculated(*axisMeasure->hierarchy, axisMeasure->members[i]))
-        add_term(axisMeasure->members[i], static_cast<int64_t>(i * measureMultiplier));
+      add_member(*axisMeasure, axisMeasure->members[i], static_cast<int64_t>(i * measureMultiplier));
   } else if (slicerMeasure) {
-    if (!is_calculated(*slicerMeasure->hierarchy, slicerMeasure->members.front()))
-      add_term(slicerMeasure->members.front(), 0);
+    add_member(*slicerMeasure, slicerMeasure->members.front(), 0);
   } else {
     const HierarchyImpl* measures = nullptr;
     for (const auto& dimension : dimensions)

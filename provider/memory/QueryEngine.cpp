@@ -610,7 +610,7 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
     if (!coordinate.isMeasures) return;
     for (int32_t member : coordinate.members)
       calculations = calculations || (is_calculated(*coordinate.hierarchy, member) &&
-                                      !linear_measure(*cube, *coordinate.hierarchy, member));
+                                      !summed_with_facts(*cube, *coordinate.hierarchy, member));
   };
   for (const ResolvedAxis& axis : query.axes)
     for (const ResolvedCoordinate& coordinate : axis.hierarchies) note_calculations(coordinate);

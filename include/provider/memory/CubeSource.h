@@ -38,7 +38,9 @@ struct FactLayout {
 // What one grid query asks of the facts. A fact row reaches the cells whose offsets are the
 // sums of one offset of each listed dimension's entry for its key (rows whose key a listed
 // dimension does not hold reach none); dimensions not listed do not restrict. Each term adds
-// the row's value of `measure` at `offset` from that cell.
+// the row's value of `measure` at `offset` from that cell, or, for a calculated measure that
+// is a sum of stored measures times constants, the sum over each measure m of
+// coefficients[m] times the cell's sum of m.
 struct FactRequest {
   struct Dimension {
     size_t keyColumn = 0;  // index in FactLayout::keyColumns
@@ -51,6 +53,8 @@ struct FactRequest {
   struct Term {
     size_t measure = 0;  // index in FactLayout::valueColumns
     int64_t offset = 0;
+    std::vector<int64_t> coefficients;  // per value column; empty for a stored measure
+    TOVAString calculation;             // the calculated measure's name, for the log
   };
   std::vector<Dimension> dimensions;
   std::vector<Term> terms;
