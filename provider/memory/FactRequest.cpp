@@ -16,28 +16,6 @@ CubeSource::~CubeSource() = default;
 
 namespace {
 
-// Per leaf key of the dimension, the indexes in the coordinate's list of the members that cover it.
-std::vector<std::vector<uint32_t>> covering_members(const DimensionImpl& dimension,
-                                                    const ResolvedCoordinate& coordinate) {
-  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
-  std::vector<int32_t> keyAt(hierarchy.m_LeafMember.size(), -1);
-  for (size_t key = 0; key < hierarchy.m_LeafPosition.size() && key < dimension.m_LeafKeys.size();
-       ++key) {
-    const int32_t position = hierarchy.m_LeafPosition[key];
-    if (position >= 0 && static_cast<size_t>(position) < keyAt.size())
-      keyAt[static_cast<size_t>(position)] = static_cast<int32_t>(key);
-  }
-  std::vector<std::vector<uint32_t>> out(dimension.m_LeafKeys.size());
-  for (size_t i = 0; i < coordinate.members.size(); ++i) {
-    const MemberNode& member = hierarchy.member(coordinate.members[i]);
-    for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p) {
-      const int32_t key = keyAt[static_cast<size_t>(p)];
-      if (key >= 0) out[static_cast<size_t>(key)].push_back(static_cast<uint32_t>(i));
-    }
-  }
-  return out;
-}
-
 struct Part {
   const ResolvedCoordinate* coordinate;
   uint64_t multiplier;  // 0 for a slicer coordinate
@@ -129,7 +107,7 @@ FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, 
     std::vector<std::vector<int64_t>> offsets(leaves, std::vector<int64_t>{0});
     bool restricts = false;
     for (const Part& part : parts[d]) {
-      const auto cover = covering_members(dimension, *part.coordinate);
+      const auto cover = covering(dimension, *part.coordinate);
       for (size_t key = 0; key < leaves; ++key) {
         std::vector<int64_t>& mine = offsets[key];
         if (mine.empty()) continue;
@@ -177,38 +155,6 @@ namespace {
 
 using common::FlatCondition;
 
-// A text field of a flat request as the facts see it: the member of its level above each leaf
-// key of its dimension and the member's text.
-struct FieldSource {
-  const HierarchyImpl* hierarchy = nullptr;
-  size_t dimension = 0;
-  size_t keyColumn = 0;
-  const FieldDescription* description = nullptr;
-
-  const TOVAString& text(int32_t index) const {
-    static const TOVAString empty;
-    const MemberNode& m = hierarchy->member(index);
-    if (description->kind == FK_PROPERTY) {
-      auto p = static_cast<size_t>(description->property);
-      return p < m.properties.size() ? m.properties[p] : empty;
-    }
-    return description->attribute == LA_CAPTION ? m.caption
-           : description->attribute == LA_KEY   ? m.uniqueName
-                                                : m.name;
-  }
-  // Per leaf key, its member at the field's level or -1.
-  std::vector<int32_t> leaf_members() const {
-    std::vector<int32_t> out(hierarchy->m_LeafPosition.size(), -1);
-    const auto level = static_cast<int32_t>(description->levelNumber);
-    for (size_t k = 0; k < out.size(); ++k) {
-      int32_t m = hierarchy->m_LeafMember[static_cast<size_t>(hierarchy->m_LeafPosition[k])];
-      while (m >= 0 && hierarchy->member(m).level > level) m = hierarchy->member(m).parent;
-      if (m >= 0 && hierarchy->member(m).level == level) out[k] = m;
-    }
-    return out;
-  }
-};
-
 class FlatRequestBuilder {
  public:
   explicit FlatRequestBuilder(const CubeImpl& cube) : m_Cube(cube) {
@@ -217,24 +163,9 @@ class FlatRequestBuilder {
       m_KeyColumn.push_back(dimension->m_IsMeasures ? 0 : column++);
   }
 
-  const FieldImpl& own_field(const NUVA_o::Field* field) const {
-    const auto* impl = dynamic_cast<const FieldImpl*>(field);
-    if (!impl || impl->cube() != &m_Cube)
-      raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, "a flat request");
-    return *impl;
-  }
+  const FieldImpl& own_field(const NUVA_o::Field* field) const { return memory::own_field(m_Cube, field); }
 
-  FieldSource source(const NUVA_o::Field* field) const {
-    const FieldImpl& impl = own_field(field);
-    FieldSource out;
-    out.description = &impl.description();
-    out.hierarchy = m_Cube.findHierarchy(impl.getHierarchy()->getUniqueName());
-    const auto& dimensions = m_Cube.dimensions();
-    for (size_t d = 0; d < dimensions.size(); ++d)
-      if (dimensions[d].get() == out.hierarchy->dimension()) out.dimension = d;
-    out.keyColumn = m_KeyColumn[out.dimension];
-    return out;
-  }
+  TextSource source(const NUVA_o::Field* field) const { return text_source(m_Cube, field); }
 
   size_t measure(const NUVA_o::Field* field) const {
     const FieldImpl& impl = own_field(field);
@@ -253,7 +184,7 @@ class FlatRequestBuilder {
         l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
       return l;
     }
-    const FieldSource field = source(c.field);
+    const TextSource field = source(c.field);
     const std::vector<int32_t> members = field.leaf_members();
     std::vector<int8_t> memberPasses(static_cast<size_t>(field.hierarchy->memberCount()), -1);
     std::vector<uint8_t> out(members.size(), 0);
@@ -291,8 +222,8 @@ class FlatRequestBuilder {
       out->measure = measure(c.field);
       out->predicate = &c;
     } else {
-      const FieldSource field = source(c.field);
-      out->keyColumn = field.keyColumn;
+      const TextSource field = source(c.field);
+      out->keyColumn = m_KeyColumn[field.dimension];
       const std::vector<uint8_t> passes = mask(c);
       const auto& keys = m_Cube.dimensions()[field.dimension]->m_LeafKeys;
       for (size_t k = 0; k < passes.size() && k < keys.size(); ++k)
@@ -330,7 +261,7 @@ common::FlatQueryPlan::Groups group_elsewhere(CubeImpl& cube, const common::Flat
   std::vector<size_t> fieldDimension;
   std::vector<uint64_t> cardinality, strides(fields.size());
   for (const NUVA_o::Field* field : fields) {
-    const FieldSource source = builder.source(field);
+    const TextSource source = builder.source(field);
     std::unordered_map<TOVAString, uint32_t> ids;
     std::vector<TOVAString> texts;
     std::vector<int32_t> memberValue(static_cast<size_t>(source.hierarchy->memberCount()), -1);

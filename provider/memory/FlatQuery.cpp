@@ -22,56 +22,6 @@ namespace {
 constexpr size_t kScanBlock = 4096;
 constexpr size_t kScanMorsel = size_t(1) << 16;
 
-// A text field as the facts see it: each leaf key of its dimension maps to one value.
-struct TextSource {
-  const HierarchyImpl* hierarchy = nullptr;
-  size_t dimension = 0;  // index in CubeImpl::dimensions()
-  const FieldDescription* description = nullptr;
-
-  // The field's text for the member `index` of its level.
-  const TOVAString& text(int32_t index) const {
-    const MemberNode& m = hierarchy->member(index);
-    if (description->kind == FK_PROPERTY) {
-      static const TOVAString empty;
-      auto p = static_cast<size_t>(description->property);
-      return p < m.properties.size() ? m.properties[p] : empty;
-    }
-    switch (description->attribute) {
-      case LA_CAPTION: return m.caption;
-      case LA_KEY: return m.uniqueName;
-      default: return m.name;
-    }
-  }
-  // The field's level member above each leaf key of the dimension (-1 when there is none).
-  std::vector<int32_t> leaf_members() const {
-    std::vector<int32_t> out(hierarchy->m_LeafPosition.size(), -1);
-    const auto level = static_cast<int32_t>(description->levelNumber);
-    for (size_t k = 0; k < out.size(); ++k) {
-      int32_t m = hierarchy->m_LeafMember[static_cast<size_t>(hierarchy->m_LeafPosition[k])];
-      while (m >= 0 && hierarchy->member(m).level > level) m = hierarchy->member(m).parent;
-      if (m >= 0 && hierarchy->member(m).level == level) out[k] = m;
-    }
-    return out;
-  }
-};
-
-const FieldImpl& own_field(const CubeImpl& cube, const NUVA_o::Field* field) {
-  const auto* impl = dynamic_cast<const FieldImpl*>(field);
-  if (!impl || impl->cube() != &cube) raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, "a flat request");
-  return *impl;
-}
-
-TextSource text_source(const CubeImpl& cube, const NUVA_o::Field* field) {
-  const FieldImpl& impl = own_field(cube, field);
-  TextSource source;
-  source.description = &impl.description();
-  source.hierarchy = cube.findHierarchy(impl.getHierarchy()->getUniqueName());
-  const auto& dimensions = cube.dimensions();
-  for (size_t d = 0; d < dimensions.size(); ++d)
-    if (dimensions[d].get() == source.hierarchy->dimension()) source.dimension = d;
-  return source;
-}
-
 const MeasureColumn* measure_column(const CubeImpl& cube, const NUVA_o::Field* field) {
   const FieldImpl& impl = own_field(cube, field);
   const auto* hierarchy = static_cast<const HierarchyImpl*>(impl.getHierarchy());
@@ -476,6 +426,23 @@ std::vector<KeyDateCut> key_date_cuts(const CubeImpl& cube) {
         cuts.push_back({d, hierarchy, hierarchy->member(member).endLeaf});
   }
   return cuts;
+}
+
+const FieldImpl& own_field(const CubeImpl& cube, const NUVA_o::Field* field) {
+  const auto* impl = dynamic_cast<const FieldImpl*>(field);
+  if (!impl || impl->cube() != &cube) raise<InvalidArgumentExceptionImpl>(MEMORY_E_FOREIGN_OBJECT, "a flat request");
+  return *impl;
+}
+
+TextSource text_source(const CubeImpl& cube, const NUVA_o::Field* field) {
+  const FieldImpl& impl = own_field(cube, field);
+  TextSource source;
+  source.description = &impl.description();
+  source.hierarchy = cube.findHierarchy(impl.getHierarchy()->getUniqueName());
+  const auto& dimensions = cube.dimensions();
+  for (size_t d = 0; d < dimensions.size(); ++d)
+    if (dimensions[d].get() == source.hierarchy->dimension()) source.dimension = d;
+  return source;
 }
 
 }  // namespace memory

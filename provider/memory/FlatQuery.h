@@ -14,6 +14,43 @@ namespace memory {
 NUVA_o::RowsetDataModel* execute_flat_query(CubeImpl& cube,
                                             const NUVA_o::tovasql_parser::TOVASQLExpression& root);
 
+// A text field as the facts see it: each leaf key of its dimension maps to one value.
+struct TextSource {
+  const HierarchyImpl* hierarchy = nullptr;
+  size_t dimension = 0;  // index in CubeImpl::dimensions()
+  const FieldDescription* description = nullptr;
+
+  // The field's text for the member `index` of its level.
+  const TOVAString& text(int32_t index) const {
+    const MemberNode& m = hierarchy->member(index);
+    if (description->kind == FK_PROPERTY) {
+      static const TOVAString empty;
+      auto p = static_cast<size_t>(description->property);
+      return p < m.properties.size() ? m.properties[p] : empty;
+    }
+    switch (description->attribute) {
+      case LA_CAPTION: return m.caption;
+      case LA_KEY: return m.uniqueName;
+      default: return m.name;
+    }
+  }
+  // The field's level member above each leaf key of the dimension (-1 when there is none).
+  std::vector<int32_t> leaf_members() const {
+    std::vector<int32_t> out(hierarchy->m_LeafPosition.size(), -1);
+    const auto level = static_cast<int32_t>(description->levelNumber);
+    for (size_t k = 0; k < out.size(); ++k) {
+      int32_t m = hierarchy->m_LeafMember[static_cast<size_t>(hierarchy->m_LeafPosition[k])];
+      while (m >= 0 && hierarchy->member(m).level > level) m = hierarchy->member(m).parent;
+      if (m >= 0 && hierarchy->member(m).level == level) out[k] = m;
+    }
+    return out;
+  }
+};
+
+// The field as a cube's own; throws InvalidArgumentException for a field of another cube.
+const FieldImpl& own_field(const CubeImpl& cube, const NUVA_o::Field* field);
+TextSource text_source(const CubeImpl& cube, const NUVA_o::Field* field);
+
 // What the cube's key-date parameters keep of a dimension: the facts whose leaf in `hierarchy`
 // comes before `endLeaf`, the leaf after the last one under the parameter's member (its value,
 // else its default). Flat requests honour them wherever the facts are.

@@ -142,22 +142,6 @@ std::vector<uint8_t> covered(const DimensionImpl& dimension, const ResolvedCoord
   return out;
 }
 
-// Per leaf key of the dimension, the list indexes whose member covers it.
-std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
-                                            const ResolvedCoordinate& coordinate) {
-  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
-  const std::vector<int32_t> keyAt = keys_by_position(dimension, hierarchy);
-  std::vector<std::vector<uint32_t>> out(dimension.m_LeafKeys.size());
-  for (size_t i = 0; i < coordinate.members.size(); ++i) {
-    const MemberNode& member = hierarchy.member(coordinate.members[i]);
-    for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p) {
-      const int32_t key = keyAt[static_cast<size_t>(p)];
-      if (key >= 0) out[static_cast<size_t>(key)].push_back(static_cast<uint32_t>(i));
-    }
-  }
-  return out;
-}
-
 class Aggregator {
  public:
   struct Part {
@@ -555,6 +539,22 @@ void keep_ordered_tuples(GridData& grid) {
 }
 
 }  // namespace
+
+// Per leaf key of the dimension, the list indexes whose member covers it.
+std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
+                                            const ResolvedCoordinate& coordinate) {
+  const HierarchyImpl& hierarchy = *coordinate.hierarchy;
+  const std::vector<int32_t> keyAt = keys_by_position(dimension, hierarchy);
+  std::vector<std::vector<uint32_t>> out(dimension.m_LeafKeys.size());
+  for (size_t i = 0; i < coordinate.members.size(); ++i) {
+    const MemberNode& member = hierarchy.member(coordinate.members[i]);
+    for (int32_t p = member.firstLeaf; p < member.endLeaf; ++p) {
+      const int32_t key = keyAt[static_cast<size_t>(p)];
+      if (key >= 0) out[static_cast<size_t>(key)].push_back(static_cast<uint32_t>(i));
+    }
+  }
+  return out;
+}
 
 void finish_axis(ResolvedAxis& axis) {
   axis.strides.assign(axis.hierarchies.size(), 1);

@@ -60,6 +60,11 @@ struct ResolvedQuery {
   uint64_t cellCount = 1;  // saturating
 };
 
+// Per leaf key of the dimension, the indexes in the coordinate's list of the members that cover
+// it (several where members of the list overlap).
+std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
+                                            const ResolvedCoordinate& coordinate);
+
 // Sets the strides and the tuple count of an axis from its coordinates.
 void finish_axis(ResolvedAxis& axis);
 
