@@ -117,11 +117,16 @@ void MeasureColumn::rescale(int decimals) {
 
 void MeasureColumn::append(double value) {
   if (m_Storage != MS_DOUBLE) {
-    const int decimals = decimals_of(value);
-    if (decimals < 0)
-      to_doubles();
-    else if (decimals > m_Decimals)
-      rescale(decimals);
+    // Most values read back exactly at the column's scale already; only the others need their
+    // decimals counted.
+    const double atScale = std::nearbyint(value * static_cast<double>(m_Scale));
+    if (!(std::fabs(atScale) < kExact && atScale / static_cast<double>(m_Scale) == value)) {
+      const int decimals = decimals_of(value);
+      if (decimals < 0)
+        to_doubles();
+      else if (decimals > m_Decimals)
+        rescale(decimals);
+    }
   }
   if (m_Storage != MS_DOUBLE) {
     const double scaled = std::nearbyint(value * static_cast<double>(m_Scale));
