@@ -256,50 +256,16 @@ common::FlatQueryPlan::Groups group_elsewhere(CubeImpl& cube, const common::Flat
   const auto& fields = grouping.groupFields;
   const auto& dimensions = cube.dimensions();
   common::FlatQueryPlan::Groups groups;
-  // Value ids of each group field follow its level's members, one per distinct text.
-  std::vector<std::vector<int32_t>> leafValues;
-  std::vector<size_t> fieldDimension;
-  std::vector<uint64_t> cardinality, strides(fields.size());
-  for (const NUVA_o::Field* field : fields) {
-    const TextSource source = builder.source(field);
-    std::unordered_map<TOVAString, uint32_t> ids;
-    std::vector<TOVAString> texts;
-    std::vector<int32_t> memberValue(static_cast<size_t>(source.hierarchy->memberCount()), -1);
-    for (int32_t m : source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))
-                         ->m_Members) {
-      auto [it, added] = ids.emplace(source.text(m), static_cast<uint32_t>(texts.size()));
-      if (added) texts.push_back(it->first);
-      memberValue[static_cast<size_t>(m)] = static_cast<int32_t>(it->second);
-    }
-    std::vector<int32_t> values = source.leaf_members();
-    for (int32_t& v : values) v = v < 0 ? -1 : memberValue[static_cast<size_t>(v)];
-    leafValues.push_back(std::move(values));
-    fieldDimension.push_back(source.dimension);
-    cardinality.push_back(std::max<uint64_t>(texts.size(), 1));
-    groups.values.push_back(std::move(texts));
-  }
-  uint64_t total = 1;
-  for (size_t f = fields.size(); f-- > 0;) {
-    strides[f] = total;
-    if (total > std::numeric_limits<uint64_t>::max() / cardinality[f] / 2)
-      raise_query<QueryTooLargeExceptionImpl>(MEMORY_E_QUERY_TOO_LARGE, "flat groups", "2^63");
-    total *= cardinality[f];
-  }
+  const GroupNumbering numbering(cube, fields);
+  groups.values = numbering.texts;
   // Per dimension: the offset each leaf key adds to a row's group, -1 for keys left out.
   std::vector<std::vector<int64_t>> offsets(dimensions.size());
   auto table = [&](size_t d) -> std::vector<int64_t>& {
     if (offsets[d].empty()) offsets[d].assign(dimensions[d]->m_LeafKeys.size(), 0);
     return offsets[d];
   };
-  for (size_t f = 0; f < fields.size(); ++f) {
-    std::vector<int64_t>& t = table(fieldDimension[f]);
-    for (size_t k = 0; k < t.size(); ++k) {
-      const int32_t v = k < leafValues[f].size() ? leafValues[f][k] : -1;
-      t[k] = (v < 0 || t[k] < 0)
-                 ? -1
-                 : t[k] + static_cast<int64_t>(static_cast<uint64_t>(v) * strides[f]);
-    }
-  }
+  for (size_t f = 0; f < fields.size(); ++f)
+    numbering.addOffsets(f, table(numbering.sources[f].dimension));
   for (const KeyDateCut& cut : key_date_cuts(cube)) {
     std::vector<int64_t>& t = table(cut.dimension);
     for (size_t k = 0; k < t.size(); ++k)
@@ -355,12 +321,12 @@ common::FlatQueryPlan::Groups group_elsewhere(CubeImpl& cube, const common::Flat
     cube.factSource()->groupFacts(
         request,
         [&](int64_t group, const std::vector<double>& sums) {
-          if (group < 0 || static_cast<uint64_t>(group) >= total || sums.size() != width)
+          if (group < 0 || static_cast<uint64_t>(group) >= numbering.total || sums.size() != width)
             raise_query<RunTimeExceptionImpl>(MEMORY_E_QUERY,
                                               "the source answered a group outside the request");
           for (size_t f = 0; f < fields.size(); ++f)
             groups.keys.push_back(static_cast<uint32_t>(
-                (static_cast<uint64_t>(group) / strides[f]) % cardinality[f]));
+                (static_cast<uint64_t>(group) / numbering.strides[f]) % numbering.cardinality[f]));
           groups.sums.insert(groups.sums.end(), sums.begin(), sums.end());
         },
         nullptr);

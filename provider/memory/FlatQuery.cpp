@@ -76,42 +76,10 @@ class FlatScan {
     const size_t dimensionCount = m_KeyColumn.size();
     // Per dimension: the offset that each leaf key adds to a fact's group, -1 when filtered.
     std::vector<std::vector<int64_t>> offsets(dimensionCount);
-    std::vector<uint64_t> cardinality, strides(fields.size());
-    std::vector<TextSource> sources;
-    std::vector<std::vector<int32_t>> leafValues;
-    for (const NUVA_o::Field* field : fields) {
-      sources.push_back(text_source(m_Cube, field));
-      const TextSource& source = sources.back();
-      // Value ids follow the level's members in hierarchy order, one per distinct text.
-      std::unordered_map<TOVAString, uint32_t> ids;
-      std::vector<TOVAString> texts;
-      std::vector<int32_t> memberValue(static_cast<size_t>(source.hierarchy->memberCount()), -1);
-      for (int32_t m : source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))->m_Members) {
-        auto [it, added] = ids.emplace(source.text(m), static_cast<uint32_t>(texts.size()));
-        if (added) texts.push_back(it->first);
-        memberValue[static_cast<size_t>(m)] = static_cast<int32_t>(it->second);
-      }
-      std::vector<int32_t> values = source.leaf_members();
-      for (int32_t& v : values) v = v < 0 ? -1 : memberValue[static_cast<size_t>(v)];
-      leafValues.push_back(std::move(values));
-      cardinality.push_back(std::max<uint64_t>(texts.size(), 1));
-      groups.values.push_back(std::move(texts));
-    }
-    uint64_t total = 1;
-    for (size_t f = fields.size(); f-- > 0;) {
-      strides[f] = total;
-      if (total > std::numeric_limits<uint64_t>::max() / cardinality[f] / 2)
-        raise_query<QueryTooLargeExceptionImpl>(MEMORY_E_QUERY_TOO_LARGE, "flat groups", "2^63");
-      total *= cardinality[f];
-    }
-    for (size_t f = 0; f < fields.size(); ++f) {
-      std::vector<int64_t>& table = offset_table(offsets, sources[f].dimension);
-      for (size_t k = 0; k < table.size(); ++k) {
-        int32_t v = leafValues[f][k];
-        if (v < 0 || table[k] < 0) table[k] = -1;
-        else table[k] += static_cast<int64_t>(static_cast<uint64_t>(v) * strides[f]);
-      }
-    }
+    GroupNumbering numbering(m_Cube, fields);
+    groups.values = numbering.texts;
+    for (size_t f = 0; f < fields.size(); ++f)
+      numbering.addOffsets(f, offset_table(offsets, numbering.sources[f].dimension));
     // Conditions on one dimension of a top-level AND chain filter through the offset tables;
     // what remains is tested per row.
     std::vector<std::unique_ptr<RowTest>> residual;
@@ -133,7 +101,8 @@ class FlatScan {
     std::vector<const MeasureColumn*> measures;
     for (const NUVA_o::Field* field : grouping.measureFields)
       measures.push_back(measure_column(m_Cube, field));
-    scan(offsets, residual, measures, total, fields.size(), strides, cardinality, groups);
+    scan(offsets, residual, measures, numbering.total, fields.size(), numbering.strides,
+         numbering.cardinality, groups);
     return groups;
   }
 
@@ -443,6 +412,40 @@ TextSource text_source(const CubeImpl& cube, const NUVA_o::Field* field) {
   for (size_t d = 0; d < dimensions.size(); ++d)
     if (dimensions[d].get() == source.hierarchy->dimension()) source.dimension = d;
   return source;
+}
+
+GroupNumbering::GroupNumbering(const CubeImpl& cube, const std::vector<NUVA_o::Field*>& fields)
+    : strides(fields.size()) {
+  for (const NUVA_o::Field* field : fields) {
+    sources.push_back(text_source(cube, field));
+    const TextSource& source = sources.back();
+    std::unordered_map<TOVAString, uint32_t> ids;
+    std::vector<TOVAString> values;
+    std::vector<int32_t> memberValue(static_cast<size_t>(source.hierarchy->memberCount()), -1);
+    for (int32_t m : source.hierarchy->level(static_cast<int32_t>(source.description->levelNumber))->m_Members) {
+      auto [it, added] = ids.emplace(source.text(m), static_cast<uint32_t>(values.size()));
+      if (added) values.push_back(it->first);
+      memberValue[static_cast<size_t>(m)] = static_cast<int32_t>(it->second);
+    }
+    std::vector<int32_t> leaves = source.leaf_members();
+    for (int32_t& v : leaves) v = v < 0 ? -1 : memberValue[static_cast<size_t>(v)];
+    leafValues.push_back(std::move(leaves));
+    cardinality.push_back(std::max<uint64_t>(values.size(), 1));
+    texts.push_back(std::move(values));
+  }
+  for (size_t f = fields.size(); f-- > 0;) {
+    strides[f] = total;
+    if (total > std::numeric_limits<uint64_t>::max() / cardinality[f] / 2)
+      raise_query<QueryTooLargeExceptionImpl>(MEMORY_E_QUERY_TOO_LARGE, "flat groups", "2^63");
+    total *= cardinality[f];
+  }
+}
+
+void GroupNumbering::addOffsets(size_t f, std::vector<int64_t>& table) const {
+  for (size_t k = 0; k < table.size(); ++k) {
+    const int32_t v = k < leafValues[f].size() ? leafValues[f][k] : -1;
+    table[k] = (v < 0 || table[k] < 0) ? -1 : table[k] + static_cast<int64_t>(static_cast<uint64_t>(v) * strides[f]);
+  }
 }
 
 }  // namespace memory

@@ -51,6 +51,24 @@ struct TextSource {
 const FieldImpl& own_field(const CubeImpl& cube, const NUVA_o::Field* field);
 TextSource text_source(const CubeImpl& cube, const NUVA_o::Field* field);
 
+// How the groups of a grouping's text fields are numbered: each field's value ids follow its
+// level's members, one per distinct text, and a group is the sum of its value ids times their
+// fields' strides (the last field varies fastest). Throws QueryTooLargeException when the groups
+// cannot be numbered.
+struct GroupNumbering {
+  GroupNumbering(const CubeImpl& cube, const std::vector<NUVA_o::Field*>& fields);
+
+  // Adds field f's value id times its stride to each leaf key's offset in `table` (its
+  // dimension's), and marks keys without a value (-1).
+  void addOffsets(size_t f, std::vector<int64_t>& table) const;
+
+  std::vector<TextSource> sources;                    // per field
+  std::vector<std::vector<TOVAString>> texts;         // per field, by value id
+  std::vector<std::vector<int32_t>> leafValues;       // per field, per leaf key: value id or -1
+  std::vector<uint64_t> cardinality, strides;         // per field
+  uint64_t total = 1;
+};
+
 // What the cube's key-date parameters keep of a dimension: the facts whose leaf in `hierarchy`
 // comes before `endLeaf`, the leaf after the last one under the parameter's member (its value,
 // else its default). Flat requests honour them wherever the facts are.
