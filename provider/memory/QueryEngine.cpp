@@ -66,7 +66,9 @@ ResolvedCoordinate resolve_coordinate(const CubeImpl& cube, const GridCoordinate
 // scan that one thread takes at a time. A table of one morsel is scanned on the calling thread.
 constexpr size_t kBlock = 4096;
 constexpr size_t kMorsel = size_t(1) << 16;
-constexpr int64_t kNone = -1;
+// Outside the query: far enough below zero that a row's cell, the sum of an offset from each of
+// its dimensions, stays negative when any of them is kNone.
+constexpr int64_t kNone = std::numeric_limits<int64_t>::min() / 4;
 // Scans use several threads only for grids of at most one cell per this many fact rows.
 constexpr size_t kRowsPerPartialCell = 8;
 
@@ -85,6 +87,21 @@ struct MeasureTerm {
   const MeasureColumn* column;
   int64_t offset;
 };
+
+// The scan's hot loop for one or two dimension lookups: each row's cell is the sum of its keys'
+// offsets, computed and added to in one pass so that nothing but the sums leaves registers.
+template <bool kTwo, class K1, class K2, class V, class S>
+void add_fused(const K1* __restrict k1, const int64_t* __restrict o1, const K2* __restrict k2,
+               const int64_t* __restrict o2, const V* __restrict x, size_t n, S* __restrict sums,
+               uint8_t* __restrict filled) {
+  for (size_t i = 0; i < n; ++i) {
+    int64_t c = o1[k1[i]];
+    if constexpr (kTwo) c += o2[k2[i]];
+    if (c < 0) continue;
+    sums[c] += static_cast<S>(x[i]);
+    filled[c] = 1;
+  }
+}
 
 // Adds each row's value to its cell: integers into the integer sums, doubles into the values.
 template <class V, class S>
@@ -419,6 +436,10 @@ class Aggregator {
   }
 
   void accumulate_dense(Partial& partial, size_t base, size_t n) {
+    if (m_Lookups.size() <= 2) {
+      for (const MeasureTerm& term : m_Terms) accumulate_fused(partial, term, base, n);
+      return;
+    }
     int64_t* cell = partial.cell.data();
     if (m_Lookups.empty()) std::fill(cell, cell + n, 0);
     for (size_t l = 0; l < m_Lookups.size(); ++l)
@@ -430,6 +451,37 @@ class Aggregator {
         else
           add_values(x + base, term.offset, cell, n, partial.sums.data(), partial.filled);
       });
+  }
+
+  // One term over at most two lookups, without the block's buffer of cells; with none, every
+  // row adds to one cell.
+  void accumulate_fused(Partial& partial, const MeasureTerm& term, size_t base, size_t n) {
+    uint8_t* filled = partial.filled + term.offset;
+    term.column->visit([&](const auto* x) {
+      x += base;
+      auto* sums = [&] {
+        if constexpr (std::is_same_v<std::decay_t<decltype(*x)>, double>)
+          return partial.values + term.offset;
+        else
+          return partial.sums.data() + term.offset;
+      }();
+      if (m_Lookups.empty()) {
+        for (size_t i = 0; i < n; ++i) *sums += *x++;
+        if (n) *filled = 1;
+        return;
+      }
+      const DimensionLookup& first = m_Lookups[0];
+      first.keys->visit([&](const auto* k1) {
+        if (m_Lookups.size() == 1) {
+          add_fused<false>(k1 + base, first.offset.data(), k1, nullptr, x, n, sums, filled);
+          return;
+        }
+        const DimensionLookup& second = m_Lookups[1];
+        second.keys->visit([&](const auto* k2) {
+          add_fused<true>(k1 + base, first.offset.data(), k2 + base, second.offset.data(), x, n, sums, filled);
+        });
+      });
+    });
   }
 
   // Rows whose leaves fall under several members of a list reach several cells: walk the
