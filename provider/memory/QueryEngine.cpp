@@ -88,18 +88,26 @@ struct MeasureTerm {
   int64_t offset;
 };
 
-// The scan's hot loop for one or two dimension lookups: each row's cell is the sum of its keys'
-// offsets, computed and added to in one pass so that nothing but the sums leaves registers.
-template <bool kTwo, class K1, class K2, class V, class S>
-void add_fused(const K1* __restrict k1, const int64_t* __restrict o1, const K2* __restrict k2,
-               const int64_t* __restrict o2, const V* __restrict x, size_t n, S* __restrict sums,
-               uint8_t* __restrict filled) {
+// One dimension's keys in a scan and the cell offset of each key.
+template <class K>
+struct KeyedOffsets {
+  const K* __restrict keys;
+  const int64_t* __restrict offset;
+};
+
+// The scan's hot loop for one to three dimension lookups: each row's cell is the sum of its
+// keys' offsets, computed and added to in one pass so that nothing but the sums leaves
+// registers. Lookups past the first `kLookups` are not read.
+template <int kLookups, class K1, class K2, class K3, class V, class S>
+void add_fused(KeyedOffsets<K1> a, KeyedOffsets<K2> b, KeyedOffsets<K3> c, const V* __restrict x, size_t n,
+               S* __restrict sums, uint8_t* __restrict filled) {
   for (size_t i = 0; i < n; ++i) {
-    int64_t c = o1[k1[i]];
-    if constexpr (kTwo) c += o2[k2[i]];
-    if (c < 0) continue;
-    sums[c] += static_cast<S>(x[i]);
-    filled[c] = 1;
+    int64_t cell = a.offset[a.keys[i]];
+    if constexpr (kLookups > 1) cell += b.offset[b.keys[i]];
+    if constexpr (kLookups > 2) cell += c.offset[c.keys[i]];
+    if (cell < 0) continue;
+    sums[cell] += static_cast<S>(x[i]);
+    filled[cell] = 1;
   }
 }
 
@@ -436,7 +444,7 @@ class Aggregator {
   }
 
   void accumulate_dense(Partial& partial, size_t base, size_t n) {
-    if (m_Lookups.size() <= 2) {
+    if (m_Lookups.size() <= 3) {
       for (const MeasureTerm& term : m_Terms) accumulate_fused(partial, term, base, n);
       return;
     }
@@ -453,7 +461,7 @@ class Aggregator {
       });
   }
 
-  // One term over at most two lookups, without the block's buffer of cells; with none, every
+  // One term over at most three lookups, without the block's buffer of cells; with none, every
   // row adds to one cell.
   void accumulate_fused(Partial& partial, const MeasureTerm& term, size_t base, size_t n) {
     uint8_t* filled = partial.filled + term.offset;
@@ -470,15 +478,19 @@ class Aggregator {
         if (n) *filled = 1;
         return;
       }
-      const DimensionLookup& first = m_Lookups[0];
-      first.keys->visit([&](const auto* k1) {
-        if (m_Lookups.size() == 1) {
-          add_fused<false>(k1 + base, first.offset.data(), k1, nullptr, x, n, sums, filled);
-          return;
-        }
-        const DimensionLookup& second = m_Lookups[1];
-        second.keys->visit([&](const auto* k2) {
-          add_fused<true>(k1 + base, first.offset.data(), k2 + base, second.offset.data(), x, n, sums, filled);
+      auto keyed = [base](const DimensionLookup& lookup, const auto* keys) {
+        return KeyedOffsets<std::decay_t<decltype(*keys)>>{keys + base, lookup.offset.data()};
+      };
+      const size_t lookups = m_Lookups.size();
+      m_Lookups[0].keys->visit([&](const auto* k1) {
+        const auto a = keyed(m_Lookups[0], k1);
+        if (lookups == 1) return add_fused<1>(a, a, a, x, n, sums, filled);
+        m_Lookups[1].keys->visit([&](const auto* k2) {
+          const auto b = keyed(m_Lookups[1], k2);
+          if (lookups == 2) return add_fused<2>(a, b, b, x, n, sums, filled);
+          m_Lookups[2].keys->visit([&](const auto* k3) {
+            add_fused<3>(a, b, keyed(m_Lookups[2], k3), x, n, sums, filled);
+          });
         });
       });
     });
