@@ -12,6 +12,11 @@
 namespace memory {
 
 FactSource::~FactSource() = default;
+
+bool FactSource::selectCells(const FactRequest&, const SumCondition*, const SumRanking*,
+                             std::vector<CellSums>&, const std::atomic<bool>*) const {
+  return false;
+}
 CubeSource::~CubeSource() = default;
 
 namespace {
@@ -32,6 +37,26 @@ std::map<std::string, CubeSourceFactory>& sources() {
 }
 
 }  // namespace
+
+bool summed_term(const CubeImpl& cube, const HierarchyImpl& measures, int32_t member,
+                 int64_t offset, FactRequest::Term& term) {
+  const size_t measureCount = cube.m_FactLayout.valueColumns.size();
+  term = FactRequest::Term();
+  term.offset = offset;
+  if (!is_calculated(measures, member)) {
+    if (member < 0 || static_cast<size_t>(member) >= measureCount)
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
+    term.measure = static_cast<size_t>(member);
+    return true;
+  }
+  std::vector<int64_t> coefficients = linear_coefficients(cube, measures, member);
+  if (coefficients.empty()) return false;
+  // Calculated members follow the stored ones, and no sum holds a calculated measure.
+  coefficients.resize(measureCount);
+  term.coefficients = std::move(coefficients);
+  term.calculation = measures.member(member).uniqueName;
+  return true;
+}
 
 FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, GridData& grid) {
   const auto& dimensions = cube.dimensions();
@@ -67,19 +92,10 @@ FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, 
     term.measure = static_cast<size_t>(member);
     term.offset = offset;
   };
-  // A calculated measure that sums stored ones times constants is summed by the source; any
-  // other gets no term: its cells are computed from the stored ones later.
   auto add_member = [&](const ResolvedCoordinate& coordinate, int32_t member, int64_t offset) {
-    const HierarchyImpl& measures = *coordinate.hierarchy;
-    if (!is_calculated(measures, member)) return add_term(member, offset);
-    std::vector<int64_t> coefficients = linear_coefficients(cube, measures, member);
-    if (coefficients.empty()) return;
-    // Calculated members follow the stored ones, and no sum holds a calculated measure.
-    coefficients.resize(measureCount);
-    FactRequest::Term& term = request.terms.emplace_back();
-    term.offset = offset;
-    term.coefficients = std::move(coefficients);
-    term.calculation = measures.member(member).uniqueName;
+    FactRequest::Term term;
+    if (summed_term(cube, *coordinate.hierarchy, member, offset, term))
+      request.terms.push_back(std::move(term));
   };
   if (axisMeasure) {
     for (size_t i = 0; i < axisMeasure->members.size(); ++i)

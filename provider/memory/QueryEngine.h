@@ -68,6 +68,10 @@ std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
 // Sets the strides and the tuple count of an axis from its coordinates.
 void finish_axis(ResolvedAxis& axis);
 
+// Drops the members of an ordered axis that no tuple of its order holds, so that the cross join
+// to aggregate is no larger than needed, and renumbers the order in the smaller cross join.
+void shrink_cross_join(ResolvedAxis& axis);
+
 // Throws InvalidArgumentException for unknown names, a hierarchy used twice, a [Measures]
 // slicer without exactly one member.
 ResolvedQuery resolve_query(const CubeImpl& cube, const GridQuery& query);
