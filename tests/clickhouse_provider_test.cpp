@@ -609,6 +609,69 @@ TEST_P(ClickHouseOracleTest, RankingsKeepTheGridsTiesAndEmptyTuples) {
       << lines;
 }
 
+// A sum of a whole axis whose cells are sums of facts is read from the rollup rows of the grid's
+// statement and equals SQLite's sums; an axis that a filter thins, members that overlap (the
+// grid's total counts a fact under both), or a measure computed from others keep the total on
+// the grid. Every grid equals the memory provider's.
+TEST_P(ClickHouseOracleTest, SumsOfAxesAreTheRollupRowsOfTheGridStatement) {
+  if (GetParam() != "memory") REQUIRE_SERVERS();
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(path()));
+  auto_unuse<memory::MemoryCube> inMemory(memory::loadCube(vtq_testing::sampleCubePath()));
+  auto& log = captureLog(5);
+  auto totalled = [](GridAxis columns, GridAxis rows) {
+    GridQuery query;
+    query.axes.push_back(std::move(columns));
+    query.axes.push_back(std::move(rows));
+    query.subtotals.push_back(memory::GridSubtotal{1, 0, 0, 1, TOVAString("Sum"), TOVAString("[Sum]"),
+                                                   TOVAString("the sum")});
+    query.subtotals.push_back(memory::GridSubtotal{1, 1, 0, 0, TOVAString("Average"),
+                                                   TOVAString("[Average]"), TOVAString("the average")});
+    return query;
+  };
+  GridQuery bySubcategory = totalled(years(), subcategories());
+  std::map<std::string, double> sums;
+  for (const auto& [key, value] : cells_of(cube.get(), bySubcategory))
+    if (key.rfind("Sum|", 0) == 0) sums[key] = value;
+  expect_same(oracle(std::string("SELECT 'Sum', m.year, SUM(f.sales)") + kJoined + " GROUP BY 2"), sums);
+  EXPECT_EQ(shown(inMemory.get(), bySubcategory), shown(cube.get(), bySubcategory));
+  // A linear measure beside a stored one, the years totalled on the columns.
+  GridQuery margins = totalled(
+      GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Sales]", "[Measures].[Margin]"}}}}, years());
+  margins.axes[0].hierarchies.push_back(
+      GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[Pacific]"}});
+  EXPECT_EQ(shown(inMemory.get(), margins), shown(cube.get(), margins));
+
+  GridQuery thinned = totalled(years(), subcategories());
+  thinned.filters.push_back(memory::GridFilter{1, TOVAString("[Measures].[Sales] > 600000"), TOVAString("the filter")});
+  EXPECT_EQ(shown(inMemory.get(), thinned), shown(cube.get(), thinned));
+  // Regression: France's facts lie under Europe too, and the grid's total counts them twice.
+  GridQuery overlapping = totalled(
+      years(), GridAxis{{GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[Europe].[France]"}}}});
+  const auto overlapped = cells_of(cube.get(), overlapping);
+  EXPECT_NEAR(overlapped.at("Europe|2024") + overlapped.at("France|2024"), overlapped.at("Sum|2024"), 1e-6);
+  EXPECT_EQ(shown(inMemory.get(), overlapping), shown(cube.get(), overlapping));
+  GridQuery ratios = totalled(
+      GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Sales]", "[Measures].[Margin %]"}}}}, subcategories());
+  EXPECT_EQ(shown(inMemory.get(), ratios), shown(cube.get(), ratios));
+
+  const std::string lines = log.texts();
+  if (GetParam() == "memory") {
+    EXPECT_EQ(0u, occurrences(lines, "ClausePushdown")) << lines;
+    return;
+  }
+  // The first grid is read twice: its cells, then its text.
+  EXPECT_EQ(3u, occurrences(lines, "the sum of axis 1: added up by the fact source with the cells")) << lines;
+  EXPECT_EQ(3u, occurrences(lines, " WITH ROLLUP")) << lines;
+  EXPECT_EQ(1u, occurrences(lines, "the sum of axis 1 stays on the grid: a filter removes tuples of the axis"))
+      << lines;
+  EXPECT_EQ(2u, occurrences(lines, "the sum of axis 1 stays on the grid: a hierarchy of the axis holds members of "
+                                   "several levels"))
+      << lines;
+  EXPECT_EQ(1u, occurrences(lines, "the sum of axis 1 stays on the grid: a measure of the grid is computed from "
+                                   "others"))
+      << lines;
+}
+
 INSTANTIATE_TEST_SUITE_P(Configurations, ClickHouseOracleTest,
                          ::testing::Values("memory", "single", "cluster"));
 

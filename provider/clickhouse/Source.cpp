@@ -100,30 +100,18 @@ class ServerFacts final : public memory::FactSource {
 
   void aggregate(const memory::FactRequest& request, std::vector<double>& values,
                  std::vector<uint8_t>& filled, const std::atomic<bool>* interrupt) const override {
-    const Statement statement = grid_statement(request, false);
-    const size_t dims = request.dimensions.size();
-    std::vector<const std::vector<int64_t>*> lists(dims);
-    std::vector<size_t> at(dims);
-    auto on_row = [&](const std::vector<std::string>& fields) {
-      if (!statement.read(*this, request, fields, lists)) return;
-      // Every combination of the groups' offsets is one cell the rows reach.
-      std::fill(at.begin(), at.end(), 0);
-      for (;;) {
-        int64_t cell = 0;
-        for (size_t d = 0; d < dims; ++d) cell += (*lists[d])[at[d]];
-        for (size_t t = 0; t < request.terms.size(); ++t) {
-          const int64_t c = cell + request.terms[t].offset;
-          if (c < 0 || static_cast<size_t>(c) >= values.size())
-            bad_response(request, "a cell outside the grid");
-          values[static_cast<size_t>(c)] += statement.sums[statement.column[t]];
-          filled[static_cast<size_t>(c)] = 1;
-        }
-        size_t d = 0;
-        while (d < dims && ++at[d] == lists[d]->size()) at[d++] = 0;
-        if (d == dims) break;
-      }
-    };
-    m_pServer->select(statement.sql, request.purpose, statement.checker(dims), on_row, interrupt);
+    aggregate_into(request, 0, values, filled, nullptr, nullptr, interrupt);
+  }
+
+  bool aggregateWithTotals(const memory::FactRequest& request, size_t totalled,
+                           std::vector<double>& values, std::vector<uint8_t>& filled,
+                           std::vector<double>& totals, std::vector<uint8_t>& totalsFilled,
+                           const std::atomic<bool>* interrupt) const override {
+    if (totalled == 0 || totalled > request.dimensions.size() || totals.size() != values.size() ||
+        totalsFilled.size() != values.size())
+      return false;
+    aggregate_into(request, totalled, values, filled, &totals, &totalsFilled, interrupt);
+    return true;
   }
 
   bool selectCells(const memory::FactRequest& request, const memory::SumCondition* condition,
@@ -274,6 +262,58 @@ class ServerFacts final : public memory::FactSource {
   const TOVAString& providerName() const override { return clickhouse::providerName(); }
 
  private:
+  // The grid's cells and, with `totalled`, the rows that the statement's rollup adds where the
+  // last `totalled` group ids are 0 (the rolled-up keys read as 0; real groups start at 1, and
+  // rows of keys no member holds are left out), which are the totals over those dimensions.
+  void aggregate_into(const memory::FactRequest& request, size_t totalled, std::vector<double>& values,
+                      std::vector<uint8_t>& filled, std::vector<double>* totals,
+                      std::vector<uint8_t>* totalsFilled, const std::atomic<bool>* interrupt) const {
+    const Statement statement = grid_statement(request, totalled > 0);
+    const size_t dims = request.dimensions.size();
+    const size_t kept = dims - totalled;  // dimensions whose groups a total keeps
+    std::string sql = statement.sql;
+    if (totalled) {
+      sql += " WITH ROLLUP";
+      facts_log().logAt(5, "%s: the sums over the last %d dimensions read from rollup rows",
+                        request.purpose, static_cast<int>(totalled));
+    }
+    const std::vector<int64_t> none{0};
+    std::vector<const std::vector<int64_t>*> lists(dims);
+    std::vector<size_t> at(dims);
+    auto on_row = [&](const std::vector<std::string>& fields) {
+      if (!statement.read(*this, request, fields, lists, totalled > 0)) return;
+      size_t rolled = 0;
+      bool total = true;
+      for (size_t d = 0; d < dims; ++d) {
+        if (lists[d]) continue;
+        ++rolled;
+        total = total && d >= kept;
+      }
+      // A rollup row of fewer or more dimensions than the totalled ones is no total asked for.
+      if (rolled && (!total || rolled != totalled)) return;
+      std::vector<double>& into = rolled ? *totals : values;
+      std::vector<uint8_t>& reached = rolled ? *totalsFilled : filled;
+      for (size_t d = kept; d < dims && rolled; ++d) lists[d] = &none;
+      // Every combination of the groups' offsets is one cell the rows reach.
+      std::fill(at.begin(), at.end(), 0);
+      for (;;) {
+        int64_t cell = 0;
+        for (size_t d = 0; d < dims; ++d) cell += (*lists[d])[at[d]];
+        for (size_t t = 0; t < request.terms.size(); ++t) {
+          const int64_t c = cell + request.terms[t].offset;
+          if (c < 0 || static_cast<size_t>(c) >= into.size())
+            bad_response(request, "a cell outside the grid");
+          into[static_cast<size_t>(c)] += statement.sums[statement.column[t]];
+          reached[static_cast<size_t>(c)] = 1;
+        }
+        size_t d = 0;
+        while (d < dims && ++at[d] == lists[d]->size()) at[d++] = 0;
+        if (d == dims) break;
+      }
+    };
+    m_pServer->select(sql, request.purpose, statement.checker(dims), on_row, interrupt);
+  }
+
   [[noreturn]] void bad_response(const memory::FactRequest& request, const std::string& what) const {
     raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, TOVAString(m_pServer->describe()),
                                 request.purpose, TOVAString(what));
@@ -306,18 +346,22 @@ class ServerFacts final : public memory::FactSource {
     }
 
     // Reads a row's groups into `lists` and its sums into `sums`; false for a row that reaches
-    // no cell. Throws CLICKHOUSE_E_BAD_RESPONSE for a group or a number the statement did not
-    // ask for.
+    // no cell. With `rollup`, a group 0 is a rolled-up key and reads as null. Throws
+    // CLICKHOUSE_E_BAD_RESPONSE for a group or a number the statement did not ask for.
     bool read(const ServerFacts& facts, const memory::FactRequest& request,
               const std::vector<std::string>& fields,
-              std::vector<const std::vector<int64_t>*>& lists) const {
+              std::vector<const std::vector<int64_t>*>& lists, bool rollup = false) const {
       const size_t dims = request.dimensions.size();
       for (size_t d = 0; d < dims; ++d) {
         double id = 0;
         if (!parse_number(fields[d], id) || id < 0 ||
             id > static_cast<double>(groups[d].size()) ||
-            (id == 0 && !request.dimensions[d].allKeys))
+            (id == 0 && !request.dimensions[d].allKeys && !rollup))
           facts.bad_response(request, "a group '" + fields[d] + "' the statement did not ask for");
+        if (id == 0 && rollup) {
+          lists[d] = nullptr;
+          continue;
+        }
         if (id == 0) return false;  // keys that no member holds
         lists[d] = groups[d][static_cast<size_t>(id) - 1];
       }

@@ -395,4 +395,50 @@ void push_axis_filters(CubeImpl* cube, GridQuery& query, ResolvedQuery& resolved
   for (const ResolvedAxis& axis : resolved.axes) resolved.cellCount *= axis.tupleCount;
 }
 
+void choose_totals_axis(const CubeImpl& cube, const GridQuery& query, ResolvedQuery& resolved) {
+  resolved.totalsAxis = -1;
+  if (!cube.factSource() || query.subtotals.empty()) return;
+  // Entries of an axis aggregate the grid's cells along it; the source's totals are those of
+  // the grid before any axis has entries, so only the first axis with entries can read them.
+  size_t a = resolved.axes.size();
+  for (const GridSubtotal& s : query.subtotals) a = std::min(a, s.axis);
+  for (const GridCalculation& c : query.calculations) a = std::min(a, c.axis);
+  if (a >= resolved.axes.size()) return;
+  bool sum = false;
+  for (const GridSubtotal& s : query.subtotals) sum = sum || (s.axis == a && s.operation == 0 && s.type == 0);
+  if (!sum) return;
+  auto stays = [&](const char* why) {
+    clause_log().logAt(5, "the sum of axis %d stays on the grid: %s", static_cast<int>(a), TOVAString(why));
+  };
+  for (const GridFilter& f : query.filters)
+    if (f.axis == a) return stays("a filter removes tuples of the axis");
+  const ResolvedAxis& axis = resolved.axes[a];
+  for (const ResolvedCoordinate& c : axis.hierarchies) {
+    if (c.isMeasures) return stays("the axis holds measures");
+    for (int32_t m : c.members)
+      if (is_calculated(*c.hierarchy, m) || c.hierarchy->member(m).level != c.hierarchy->member(c.members.front()).level)
+        return stays("a hierarchy of the axis holds members of several levels");
+    for (const auto& keys : covering(*cube.dimensions()[c.dimension], c))
+      if (keys.size() > 1) return stays("members of the axis overlap");
+    for (size_t b = 0; b < resolved.axes.size(); ++b)
+      for (const ResolvedCoordinate& other : resolved.axes[b].hierarchies)
+        if (b != a && !other.isMeasures && other.dimension == c.dimension)
+          return stays("a dimension of the axis is on another axis too");
+  }
+  // Every cell must be a sum of facts: its measure stored or summed from stored ones.
+  auto summed = [&](const ResolvedCoordinate& c) {
+    if (!c.isMeasures) return true;
+    for (int32_t m : c.members)
+      if (is_calculated(*c.hierarchy, m) && !summed_with_facts(cube, *c.hierarchy, m)) return false;
+    return true;
+  };
+  for (const ResolvedAxis& other : resolved.axes)
+    for (const ResolvedCoordinate& c : other.hierarchies)
+      if (!summed(c)) return stays("a measure of the grid is computed from others");
+  for (const ResolvedCoordinate& c : resolved.slicer)
+    if (!summed(c)) return stays("the measure is computed from others");
+  resolved.totalsAxis = static_cast<int>(a);
+  clause_log().logAt(5, "the sum of axis %d: added up by the fact source with the cells", static_cast<int>(a));
+}
+
 }  // namespace memory

@@ -524,6 +524,9 @@ void keep_ordered_tuples(GridData& grid, const std::vector<std::vector<uint64_t>
   }
   std::vector<double> values(static_cast<size_t>(total));
   std::vector<uint8_t> filled(static_cast<size_t>(total));
+  const bool totals = !grid.totals.empty();
+  std::vector<double> totalValues(totals ? static_cast<size_t>(total) : 0);
+  std::vector<uint8_t> totalsFilled(totals ? static_cast<size_t>(total) : 0);
   for (uint64_t c = 0; c < total; ++c) {
     uint64_t from = 0;
     for (size_t a = 0; a < axes; ++a) {
@@ -534,9 +537,15 @@ void keep_ordered_tuples(GridData& grid, const std::vector<std::vector<uint64_t>
     }
     values[static_cast<size_t>(c)] = grid.values[static_cast<size_t>(from)];
     filled[static_cast<size_t>(c)] = grid.filled[static_cast<size_t>(from)];
+    if (totals) {
+      totalValues[static_cast<size_t>(c)] = grid.totals[static_cast<size_t>(from)];
+      totalsFilled[static_cast<size_t>(c)] = grid.totalsFilled[static_cast<size_t>(from)];
+    }
   }
   grid.values = std::move(values);
   grid.filled = std::move(filled);
+  grid.totals = std::move(totalValues);
+  grid.totalsFilled = std::move(totalsFilled);
   grid.cellStrides = std::move(strides);
   for (size_t a = 0; a < axes; ++a) grid.axes[a].tupleCount = counts[a];
 }
@@ -624,6 +633,11 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
   }
   grid->values.assign(static_cast<size_t>(query.cellCount), 0.0);
   grid->filled.assign(static_cast<size_t>(query.cellCount), 0);
+  if (query.totalsAxis >= 0 && cube->factSource()) {
+    grid->totalsAxis = query.totalsAxis;
+    grid->totals.assign(static_cast<size_t>(query.cellCount), 0.0);
+    grid->totalsFilled.assign(static_cast<size_t>(query.cellCount), 0);
+  }
   if (cube->factSource())
     aggregate_elsewhere(*cube, query, *grid, interrupt);
   else
@@ -650,6 +664,7 @@ std::shared_ptr<GridData> evaluate_query(CubeImpl* cube, const GridQuery& query,
     push_axis_filters(cube, rest, resolved, interrupt);
     clauses = &rest;
   }
+  choose_totals_axis(*cube, query, resolved);
   std::shared_ptr<GridData> grid;
   if ((!clauses->filters.empty() || !clauses->sorts.empty()) && resolved.cellCount <= cube->getQueryCellLimit()) {
     // The grid of the whole cross joins costs the one pass over the facts that the grid needs

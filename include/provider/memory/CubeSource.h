@@ -138,6 +138,14 @@ class VTQ_EXPORT FactSource {
       const FlatFactRequest& request,
       const std::function<void(int64_t group, const std::vector<double>& sums)>& onGroup,
       const std::atomic<bool>* interrupt) const = 0;
+  // As aggregate, and also adds into `totals` (with `totalsFilled`) the sums over every key of
+  // the last `totalled` dimensions of the request, each key of those reaching one cell at most:
+  // at the cells the other dimensions' offsets give, the totalled ones' taken as 0. False, with
+  // nothing done, when the source does not total; then the caller aggregates.
+  virtual bool aggregateWithTotals(const FactRequest& request, size_t totalled,
+                                   std::vector<double>& values, std::vector<uint8_t>& filled,
+                                   std::vector<double>& totals, std::vector<uint8_t>& totalsFilled,
+                                   const std::atomic<bool>* interrupt) const;
   // For a request whose keys each reach one cell at most and whose terms all stand at offset
   // 0: appends to `cells` the cells that rows reached and whose sums pass `condition` (null:
   // every one), in the order of `ranking` and no more than its limit (null: any order). False,
