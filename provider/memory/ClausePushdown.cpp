@@ -111,6 +111,8 @@ class Pusher {
   bool push_one(const GridFilter& filter, ResolvedAxis& axis, TOVAString& reason) {
     for (const ResolvedCoordinate& c : axis.hierarchies)
       if (c.isMeasures) return refuse(reason, "the axis holds measures");
+    // The grid refuses such an axis with its own error.
+    if (axis.tupleCount > m_pCube->getQueryCellLimit()) return refuse(reason, "the axis has too many tuples");
     auto_unuse<Expression> tree = parse_clause(m_pCube, filter.expression, filter.context);
     Expression& root = unwrap(*tree);
     if (root.getType() == Expression::ET_TOPCOUNT || root.getType() == Expression::ET_BOTTOMCOUNT)
