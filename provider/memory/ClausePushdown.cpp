@@ -202,6 +202,9 @@ class Pusher {
     ranking.limit = take + 1;
     std::vector<CellSums> cells;
     if (!select(request, nullptr, &ranking, cells)) return refuse(reason, "the source ranks no cells");
+    // Sums that are not numbers order differently here and there.
+    for (const CellSums& cell : cells)
+      if (cell.sums.empty() || !std::isfinite(cell.sums.front())) return refuse(reason, "a sum is not a finite number");
     if (cells.size() > take && cells[take - 1].sums.front() == cells[take].sums.front())
       return refuse(reason, "tuples tie at the count's boundary");
     // The evaluator ranks tuples without facts last, in the set's order.
