@@ -179,6 +179,7 @@ class Pusher {
         continue;
       }
       if (found.hierarchy == setHierarchy.hierarchy) return refuse(reason, "the value names the set's hierarchy");
+      if (is_calculated(*found.hierarchy, found.member)) return refuse(reason, "the value names a calculated member");
       for (const ResolvedCoordinate& c : at)
         if (c.hierarchy == found.hierarchy) return refuse(reason, "the value names a hierarchy twice");
       ResolvedCoordinate& c = at.emplace_back();
