@@ -44,7 +44,12 @@ std::vector<size_t> filterRows(CellSource& source, const EvaluationRows& axis, N
     return kept;
   }
   auto compiled = CompiledSet::compile(source, expression, currentMeasure, context);
-  const std::vector<int32_t>& setHierarchies = compiled->hierarchies();
+  return rowsInSet(axis, compiled->hierarchies(), compiled->evaluate(), context);
+}
+
+std::vector<size_t> rowsInSet(const EvaluationRows& axis, const std::vector<int32_t>& setHierarchies,
+                              const std::vector<int32_t>& members, const TOVAString& context) {
+  std::vector<size_t> kept;
   // Pairs (position in the set's tuples, position in the axis) of the shared hierarchies.
   std::vector<std::pair<size_t, size_t>> shared;
   for (size_t s = 0; s < setHierarchies.size(); ++s)
@@ -54,7 +59,6 @@ std::vector<size_t> filterRows(CellSource& source, const EvaluationRows& axis, N
     support::raise<InvalidExpressionExceptionImpl>(moduleName(), support::COMMON_E_EVAL_INVALID,
                                                    "the set shares no hierarchy with the axis it filters",
                                                    context);
-  const std::vector<int32_t> members = compiled->evaluate();
   const size_t width = setHierarchies.size();
   std::set<std::vector<int32_t>> selected;
   for (size_t t = 0; width && t < members.size() / width; ++t) {

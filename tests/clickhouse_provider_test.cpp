@@ -402,6 +402,276 @@ TEST_P(ClickHouseOracleTest, LinearCalculatedMeasuresAreSummedByTheServer) {
   }
 }
 
+// The grid as text: per row its captions and cells, in the grid's order.
+std::string shown(memory::MemoryCube* cube, const GridQuery& query) {
+  auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(cube, query));
+  const vtq::ResultGrid grid = vtq::readResultGrid(result.get());
+  std::string out;
+  for (size_t r = 0; r < grid.rowCaptions.size(); ++r) {
+    for (const std::string& caption : grid.rowCaptions[r]) out += caption + " ";
+    out += ":";
+    for (size_t c = 0; c < grid.columnHeaders.size(); ++c) {
+      const auto& cell = grid.cells[r * grid.columnHeaders.size() + c];
+      out += cell ? " " + std::to_string(*cell) : std::string(" -");
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+// The last row captions of the grid, in order.
+std::vector<std::string> row_names(memory::MemoryCube* cube, const GridQuery& query) {
+  auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(cube, query));
+  const vtq::ResultGrid grid = vtq::readResultGrid(result.get());
+  std::vector<std::string> out;
+  for (const auto& captions : grid.rowCaptions) out.push_back(captions.back());
+  return out;
+}
+
+std::vector<std::string> oracle_names(const std::string& sql) {
+  std::vector<std::string> out;
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(sql)) out.push_back(row[0]);
+  return out;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+GridAxis subcategories() {
+  GridCoordinate c{"[Product]", {}};
+  for (const auto& row : vtq_testing::SampleOracle::get().rows(
+           "SELECT category, subcategory FROM products GROUP BY 1, 2 ORDER BY min(rowid)"))
+    c.members.push_back("[Product].[" + row[0] + "].[" + row[1] + "]");
+  return GridAxis{{c}};
+}
+
+GridAxis cities() {
+  GridCoordinate c{"[Geography]", {}};
+  for (const auto& row :
+       vtq_testing::SampleOracle::get().rows("SELECT region, country, city FROM cities"))
+    c.members.push_back("[Geography].[" + row[0] + "].[" + row[1] + "].[" + row[2] + "]");
+  return GridAxis{{c}};
+}
+
+GridAxis years() {
+  return GridAxis{{GridCoordinate{
+      "[Time].[Calendar]",
+      {"[Time].[Calendar].[2023]", "[Time].[Calendar].[2024]", "[Time].[Calendar].[2025]"}}}};
+}
+
+// Filters that compare summed measures with numbers keep the tuples SQLite's HAVING keeps, in
+// the axis's order, and the server computes them where that provably gives the grid's answer: a
+// comparison that an empty tuple passes, or members that overlap, stay on the grid. Every grid
+// equals the memory provider's.
+TEST_P(ClickHouseOracleTest, FiltersOnSumsKeepTheTuplesOfTheGrid) {
+  if (GetParam() != "memory") REQUIRE_SERVERS();
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(path()));
+  auto_unuse<memory::MemoryCube> inMemory(memory::loadCube(vtq_testing::sampleCubePath()));
+  auto& log = captureLog(5);
+  auto filtered = [](GridAxis rows, const std::string& filter) {
+    GridQuery query;
+    query.axes.push_back(years());
+    query.axes.push_back(std::move(rows));
+    query.filters.push_back(memory::GridFilter{1, TOVAString(filter), TOVAString("the filter")});
+    return query;
+  };
+  const std::string bySubcategory = std::string(" FROM facts f JOIN products p ON p.item = f.item") +
+                                    " GROUP BY p.category, p.subcategory HAVING ";
+  const std::string inAxisOrder =
+      " ORDER BY (SELECT min(rowid) FROM products q WHERE q.subcategory = p.subcategory)";
+
+  // A stored and a calculated measure, the number on either side.
+  GridQuery both =
+      filtered(subcategories(), "600000 < [Measures].[Sales] AND [Measures].[Margin] >= 300000");
+  EXPECT_EQ(oracle_names("SELECT p.subcategory" + bySubcategory +
+                         "SUM(f.sales) > 600000 AND SUM(f.sales) - SUM(f.cost) >= 300000" +
+                         inAxisOrder),
+            row_names(cube.get(), both));
+  EXPECT_EQ(shown(inMemory.get(), both), shown(cube.get(), both));
+  GridQuery either =
+      filtered(subcategories(), "[Measures].[Quantity] > 12000 OR ([Measures].[Sales] >= 4000000)");
+  EXPECT_EQ(oracle_names("SELECT p.subcategory" + bySubcategory +
+                         "SUM(f.quantity) > 12000 OR SUM(f.sales) >= 4000000" + inAxisOrder),
+            row_names(cube.get(), either));
+  EXPECT_EQ(shown(inMemory.get(), either), shown(cube.get(), either));
+
+  // One item in one month reaches 5 of the 16 cities. An empty city compares as 0: it fails
+  // "> 2" but passes "< 4", which the server's groups cannot tell.
+  auto sliced = [&](const std::string& filter) {
+    GridQuery query = filtered(cities(), filter);
+    query.axes[0] = GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Quantity]", "[Measures].[Margin]"}}}};
+    query.slicer.push_back(GridCoordinate{"[Product]", {"[Product].[Bikes].[Road].[Road-550]"}});
+    query.slicer.push_back(
+        GridCoordinate{"[Time].[Calendar]", {"[Time].[Calendar].[2023].[Q1].[Mar]"}});
+    return query;
+  };
+  const std::vector<std::string> some = {"Lyon", "Berlin", "Munich"};
+  EXPECT_EQ(some, row_names(cube.get(), sliced("[Measures].[Quantity] > 2")));
+  // Regression: the empty cities must be kept, not dropped with the groups the server has not.
+  const std::vector<std::string> emptyToo = {"Paris", "Lyon", "Hamburg", "Milan", "Rome",
+                                             "New York", "Chicago", "Seattle", "Toronto",
+                                             "Vancouver", "Sydney", "Melbourne", "Tokyo", "Osaka"};
+  EXPECT_EQ(emptyToo, row_names(cube.get(), sliced("[Measures].[Quantity] < 4")));
+
+  // A region and one of its countries overlap: a fact row reaches both tuples.
+  GridQuery overlapping = filtered(
+      GridAxis{{GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[Europe].[France]",
+                                               "[Geography].[Pacific]"}}}},
+      "[Measures].[Sales] > 9000000");
+  EXPECT_EQ(shown(inMemory.get(), overlapping), shown(cube.get(), overlapping));
+
+  const std::string lines = log.texts();
+  if (GetParam() == "memory") {
+    EXPECT_EQ(0u, occurrences(lines, "ClausePushdown")) << lines;
+    return;
+  }
+  // The first two grids are read twice: their rows' names, then their text.
+  EXPECT_EQ(5u, occurrences(lines, "the filter of axis 1: computed by the fact source")) << lines;
+  EXPECT_EQ(5u, occurrences(lines, " HAVING ")) << lines;
+  EXPECT_EQ(2u, occurrences(lines, " HAVING (v0 > toFloat64(600000)) AND (v1 >= toFloat64(300000))")) << lines;
+  EXPECT_EQ(1u, occurrences(lines, "stays on the grid: a tuple without facts passes it")) << lines;
+  EXPECT_EQ(1u, occurrences(lines, "stays on the grid: a hierarchy of the axis holds members of several levels"))
+      << lines;
+}
+
+// TopCount and BottomCount over a level's members are ranked by the server; where the last kept
+// tuple ties with the next one they stay on the grid, whose order among ties is the set's, and
+// where fewer tuples have facts than are asked for, the empty ones follow in the set's order as
+// on the grid. Every grid equals the memory provider's.
+TEST_P(ClickHouseOracleTest, RankingsKeepTheGridsTiesAndEmptyTuples) {
+  if (GetParam() != "memory") REQUIRE_SERVERS();
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(path()));
+  auto_unuse<memory::MemoryCube> inMemory(memory::loadCube(vtq_testing::sampleCubePath()));
+  auto& log = captureLog(5);
+  auto ranked = [](GridAxis rows, const std::string& filter) {
+    GridQuery query;
+    query.axes.push_back(years());
+    query.axes.push_back(std::move(rows));
+    query.filters.push_back(memory::GridFilter{1, TOVAString(filter), TOVAString("the ranking")});
+    return query;
+  };
+  GridQuery top = ranked(subcategories(), "TopCount(Members([Product].[Subcategory]), 3, [Measures].[Sales])");
+  std::vector<std::string> expected = oracle_names(
+      "SELECT p.subcategory FROM facts f JOIN products p ON p.item = f.item GROUP BY 1 "
+      "ORDER BY SUM(f.sales) DESC LIMIT 3");
+  std::vector<std::string> names = row_names(cube.get(), top);
+  std::sort(expected.begin(), expected.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(expected, names);
+  EXPECT_EQ(shown(inMemory.get(), top), shown(cube.get(), top));
+  GridQuery bottom =
+      ranked(subcategories(), "BottomCount(Members([Product].[Subcategory]), 2, [Measures].[Margin])");
+  expected = oracle_names(
+      "SELECT p.subcategory FROM facts f JOIN products p ON p.item = f.item GROUP BY 1 "
+      "ORDER BY SUM(f.sales) - SUM(f.cost) LIMIT 2");
+  names = row_names(cube.get(), bottom);
+  std::sort(expected.begin(), expected.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(expected, names);
+  EXPECT_EQ(shown(inMemory.get(), bottom), shown(cube.get(), bottom));
+
+  // Quantities of one item in one month by city: Berlin 4, Munich 4, Lyon 3, New York 2,
+  // Vancouver 2, no facts in the 11 other cities.
+  auto byCity = [&](const char* form, int count) {
+    return ranked(cities(), std::string(form) + "(Members([Geography].[City]), " + std::to_string(count) +
+                                ", Tuple([Measures].[Quantity], [Product].[Bikes].[Road].[Road-550], "
+                                "[Time].[Calendar].[2023].[Q1].[Mar]))");
+  };
+  const std::vector<std::vector<std::string>> expectedByCity = {
+      {"Berlin"},                                                      // Top 1: a tie
+      {"Berlin", "Munich"},                                            // Top 2
+      {"Lyon", "Berlin", "Munich", "New York"},                        // Top 4: a tie
+      {"Paris", "Lyon", "Berlin", "Munich", "Hamburg", "Milan", "New York", "Vancouver"},  // Top 8
+      {"New York"},                                                    // Bottom 1: a tie
+      {"Lyon", "New York", "Vancouver"}};                              // Bottom 3
+  const std::vector<GridQuery> queries = {byCity("TopCount", 1),    byCity("TopCount", 2),
+                                          byCity("TopCount", 4),    byCity("TopCount", 8),
+                                          byCity("BottomCount", 1), byCity("BottomCount", 3)};
+  for (size_t i = 0; i < queries.size(); ++i) {
+    EXPECT_EQ(expectedByCity[i], row_names(cube.get(), queries[i])) << i;
+    EXPECT_EQ(shown(inMemory.get(), queries[i]), shown(cube.get(), queries[i])) << i;
+  }
+
+  const std::string lines = log.texts();
+  if (GetParam() == "memory") {
+    EXPECT_EQ(0u, occurrences(lines, "ClausePushdown")) << lines;
+    return;
+  }
+  // Each statement asks for one more tuple than is kept, to see a tie at the boundary; every
+  // grid is read twice: its rows' names, then its text.
+  EXPECT_EQ(2u, occurrences(lines, "ORDER BY v0 DESC LIMIT 4")) << lines;
+  EXPECT_EQ(2u, occurrences(lines, "ORDER BY v0 ASC LIMIT 3")) << lines;
+  EXPECT_EQ(10u, occurrences(lines, "the ranking of axis 1: computed by the fact source")) << lines;
+  EXPECT_EQ(6u, occurrences(lines, "the ranking of axis 1: stays on the grid: tuples tie at the count's boundary"))
+      << lines;
+}
+
+// A sum of a whole axis whose cells are sums of facts is read from the rollup rows of the grid's
+// statement and equals SQLite's sums; an axis that a filter thins, members that overlap (the
+// grid's total counts a fact under both), or a measure computed from others keep the total on
+// the grid. Every grid equals the memory provider's.
+TEST_P(ClickHouseOracleTest, SumsOfAxesAreTheRollupRowsOfTheGridStatement) {
+  if (GetParam() != "memory") REQUIRE_SERVERS();
+  auto_unuse<memory::MemoryCube> cube(memory::loadCube(path()));
+  auto_unuse<memory::MemoryCube> inMemory(memory::loadCube(vtq_testing::sampleCubePath()));
+  auto& log = captureLog(5);
+  auto totalled = [](GridAxis columns, GridAxis rows) {
+    GridQuery query;
+    query.axes.push_back(std::move(columns));
+    query.axes.push_back(std::move(rows));
+    query.subtotals.push_back(memory::GridSubtotal{1, 0, 0, 1, TOVAString("Sum"), TOVAString("[Sum]"),
+                                                   TOVAString("the sum")});
+    query.subtotals.push_back(memory::GridSubtotal{1, 1, 0, 0, TOVAString("Average"),
+                                                   TOVAString("[Average]"), TOVAString("the average")});
+    return query;
+  };
+  GridQuery bySubcategory = totalled(years(), subcategories());
+  std::map<std::string, double> sums;
+  for (const auto& [key, value] : cells_of(cube.get(), bySubcategory))
+    if (key.rfind("Sum|", 0) == 0) sums[key] = value;
+  expect_same(oracle(std::string("SELECT 'Sum', m.year, SUM(f.sales)") + kJoined + " GROUP BY 2"), sums);
+  EXPECT_EQ(shown(inMemory.get(), bySubcategory), shown(cube.get(), bySubcategory));
+  // A linear measure beside a stored one, the years totalled on the columns.
+  GridQuery margins = totalled(
+      GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Sales]", "[Measures].[Margin]"}}}}, years());
+  margins.axes[0].hierarchies.push_back(
+      GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[Pacific]"}});
+  EXPECT_EQ(shown(inMemory.get(), margins), shown(cube.get(), margins));
+
+  GridQuery thinned = totalled(years(), subcategories());
+  thinned.filters.push_back(memory::GridFilter{1, TOVAString("[Measures].[Sales] > 600000"), TOVAString("the filter")});
+  EXPECT_EQ(shown(inMemory.get(), thinned), shown(cube.get(), thinned));
+  // Regression: France's facts lie under Europe too, and the grid's total counts them twice.
+  GridQuery overlapping = totalled(
+      years(), GridAxis{{GridCoordinate{"[Geography]", {"[Geography].[Europe]", "[Geography].[Europe].[France]"}}}});
+  const auto overlapped = cells_of(cube.get(), overlapping);
+  EXPECT_NEAR(overlapped.at("Europe|2024") + overlapped.at("France|2024"), overlapped.at("Sum|2024"), 1e-6);
+  EXPECT_EQ(shown(inMemory.get(), overlapping), shown(cube.get(), overlapping));
+  GridQuery ratios = totalled(
+      GridAxis{{GridCoordinate{"[Measures]", {"[Measures].[Sales]", "[Measures].[Margin %]"}}}}, subcategories());
+  EXPECT_EQ(shown(inMemory.get(), ratios), shown(cube.get(), ratios));
+
+  const std::string lines = log.texts();
+  if (GetParam() == "memory") {
+    EXPECT_EQ(0u, occurrences(lines, "ClausePushdown")) << lines;
+    return;
+  }
+  // The first grid is read twice: its cells, then its text.
+  EXPECT_EQ(3u, occurrences(lines, "the sum of axis 1: added up by the fact source with the cells")) << lines;
+  EXPECT_EQ(3u, occurrences(lines, " WITH ROLLUP")) << lines;
+  EXPECT_EQ(1u, occurrences(lines, "the sum of axis 1 stays on the grid: a filter removes tuples of the axis"))
+      << lines;
+  EXPECT_EQ(2u, occurrences(lines, "the sum of axis 1 stays on the grid: a hierarchy of the axis holds members of "
+                                   "several levels"))
+      << lines;
+  EXPECT_EQ(1u, occurrences(lines, "the sum of axis 1 stays on the grid: a measure of the grid is computed from "
+                                   "others"))
+      << lines;
+}
+
 INSTANTIATE_TEST_SUITE_P(Configurations, ClickHouseOracleTest,
                          ::testing::Values("memory", "single", "cluster"));
 

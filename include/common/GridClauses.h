@@ -20,6 +20,13 @@ VTQ_EXPORT std::vector<size_t> filterRows(CellSource& source, const EvaluationRo
                                           NUVA_o::Expression& expression, int32_t currentMeasure,
                                           const TOVAString& context);
 
+// Indexes of the rows, in row order, whose members on the hierarchies that a set's tuples share
+// with the axis form one of its tuples (tuple t's member of setHierarchies[k] is
+// members[t * setHierarchies.size() + k]). Throws COMMON_E_EVAL_INVALID naming `context` when
+// they share no hierarchy.
+VTQ_EXPORT std::vector<size_t> rowsInSet(const EvaluationRows& axis, const std::vector<int32_t>& setHierarchies,
+                                         const std::vector<int32_t>& members, const TOVAString& context);
+
 // One sort: the value of every row at the sort's tuple, and how to order by it.
 struct RowSortKey {
   std::vector<double> values;

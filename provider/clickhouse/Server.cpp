@@ -114,6 +114,34 @@ size_t on_data(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+using Request = std::unique_ptr<CURL, void (*)(CURL*)>;
+
+// A request that posts `body` to `url` as the settings' user within their timeouts, its answer
+// handed to `write` with `user`. `url` and `body` must outlive it. Throws
+// CLICKHOUSE_E_UNREACHABLE naming `server` and `purpose` when libcurl gives no handle.
+Request new_request(const ServerSettings& settings, const std::string& url, const std::string& body,
+                    curl_write_callback write, void* user, const TOVAString& server,
+                    const TOVAString& purpose) {
+  Request easy(curl_easy_init(), curl_easy_cleanup);
+  if (!easy)
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, "no HTTP handle");
+  curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(easy.get(), CURLOPT_USERNAME, settings.user.c_str());
+  // The password is read when needed and never kept nor logged.
+  const char* password =
+      settings.passwordVariable.empty() ? nullptr : std::getenv(settings.passwordVariable.c_str());
+  curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, password ? password : "");
+  curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
+  curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, settings.timeoutMs);
+  curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, write);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, user);
+  return easy;
+}
+
 }  // namespace
 
 ServerConnection::ServerConnection(ServerSettings settings) : m_Settings(std::move(settings)) {
@@ -144,25 +172,11 @@ void ServerConnection::select(
 
   Transfer transfer(onRow);
   transfer.checkTypes = &checkTypes;
-  std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
+  Request easy = new_request(m_Settings, url, body, on_data, &transfer, server, purpose);
   std::unique_ptr<CURLM, CURLMcode (*)(CURLM*)> multi(curl_multi_init(), curl_multi_cleanup);
-  if (!easy || !multi)
+  if (!multi)
     raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, "no HTTP handle");
   transfer.easy = easy.get();
-  curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(easy.get(), CURLOPT_USERNAME, m_Settings.user.c_str());
-  const char* password = m_Settings.passwordVariable.empty()
-                             ? nullptr
-                             : std::getenv(m_Settings.passwordVariable.c_str());
-  curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, password ? password : "");
-  curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT_MS, m_Settings.connectTimeoutMs);
-  curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, m_Settings.timeoutMs);
-  curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, on_data);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https");
   curl_multi_add_handle(multi.get(), easy.get());
 
   int running = 1;
@@ -232,28 +246,13 @@ void ServerConnection::execute(const std::string& sql, const TOVAString& purpose
   const TOVAString server(describe());
   const std::string url = m_Settings.url + "/?database=" + url_encode(m_Settings.database);
   std::string answer;
-  std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
-  if (!easy)
-    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_UNREACHABLE, server, purpose, "no HTTP handle");
-  curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDS, sql.data());
-  curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(sql.size()));
-  curl_easy_setopt(easy.get(), CURLOPT_USERNAME, m_Settings.user.c_str());
-  const char* password = m_Settings.passwordVariable.empty()
-                             ? nullptr
-                             : std::getenv(m_Settings.passwordVariable.c_str());
-  curl_easy_setopt(easy.get(), CURLOPT_PASSWORD, password ? password : "");
-  curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT_MS, m_Settings.connectTimeoutMs);
-  curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, m_Settings.timeoutMs);
-  curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(
-      easy.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* user) {
-        auto* out = static_cast<std::string*>(user);
-        if (out->size() < 65536) out->append(data, std::min(size * count, 65536 - out->size()));
-        return size * count;
-      });
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &answer);
+  // Only the start of an answer is kept: it is an error's text at most.
+  const curl_write_callback keep = [](char* data, size_t size, size_t count, void* user) {
+    auto* out = static_cast<std::string*>(user);
+    if (out->size() < 65536) out->append(data, std::min(size * count, 65536 - out->size()));
+    return size * count;
+  };
+  Request easy = new_request(m_Settings, url, sql, keep, &answer, server, purpose);
   const CURLcode result = curl_easy_perform(easy.get());
   if (result == CURLE_OPERATION_TIMEDOUT)
     raise<RunTimeExceptionImpl>(CLICKHOUSE_E_TIMEOUT, server, purpose, m_Settings.timeoutMs);

@@ -100,118 +100,51 @@ class ServerFacts final : public memory::FactSource {
 
   void aggregate(const memory::FactRequest& request, std::vector<double>& values,
                  std::vector<uint8_t>& filled, const std::atomic<bool>* interrupt) const override {
-    // Keys with the same cell offsets form one group, so that the server sums them together.
-    struct Groups {
-      std::vector<const std::vector<int64_t>*> offsets;  // per group id - 1
-      std::vector<uint32_t> ids;                         // per key
-    };
-    std::vector<Groups> groups(request.dimensions.size());
-    std::string select = "SELECT ";
-    std::string where;
-    std::string groupBy;
-    for (size_t d = 0; d < request.dimensions.size(); ++d) {
-      const memory::FactRequest::Dimension& dimension = request.dimensions[d];
-      std::map<std::vector<int64_t>, uint32_t> known;
-      std::string keys, ids;
-      for (size_t k = 0; k < dimension.keys.size(); ++k) {
-        auto [it, added] =
-            known.emplace(dimension.offsets[k], static_cast<uint32_t>(known.size() + 1));
-        if (added) groups[d].offsets.push_back(&dimension.offsets[k]);
-        if (k) keys += ',', ids += ',';
-        keys += quoteLiteral(dimension.keys[k].string());
-        ids += std::to_string(it->second);
-      }
-      const std::string& column = m_Keys.at(dimension.keyColumn);
-      const std::string alias = "g" + std::to_string(d);
-      select += "toUInt32(transform(" + column + ", [" + keys + "], [" + ids + "], 0)) AS " +
-                alias + ", ";
-      // Filtering on every key costs the server more than the rows of unknown keys it keeps,
-      // which come back in group 0 and are dropped.
-      if (!dimension.allKeys)
-        where += (where.empty() ? " WHERE " : " AND ") + column + " IN (" + keys + ")";
-      groupBy += (groupBy.empty() ? " GROUP BY " : ", ") + alias;
-    }
-    // Each stored measure or combination of them is summed once, whatever number of terms
-    // read it. A combination is written as the evaluator computes it on the grid, from the sums
-    // of its measures, so that its cells are the same either way.
-    std::map<std::vector<int64_t>, size_t> known;
-    std::vector<size_t> column;  // per term, its value's index
-    std::string pushed;
-    for (const memory::FactRequest::Term& term : request.terms) {
-      std::vector<int64_t> key = term.coefficients;
-      if (key.empty()) {
-        key.assign(m_Values.size(), 0);
-        key.at(term.measure) = 1;
-      }
-      if (key.size() != m_Values.size())
-        raise<InvalidArgumentExceptionImpl>(
-            CLICKHOUSE_E_SOURCE, TOVAString("a sum of measures that the fact table does not hold"));
-      auto [it, added] = known.emplace(std::move(key), known.size());
-      column.push_back(it->second);
-      if (!added) continue;
-      const std::string expression = term.coefficients.empty()
-                                         ? "toFloat64(sum(" + m_Values[term.measure] + "))"
-                                         : combination_sql(term.coefficients);
-      select += expression + " AS v" + std::to_string(it->second) + ", ";
-      if (!term.calculation.empty())
-        pushed += (pushed.empty() ? "" : ", ") + term.calculation.string() + " as " + expression;
-    }
-    const size_t width = known.size();
-    if (!pushed.empty())
-      facts_log().logAt(5, "%s: calculated measures summed by the server: %s", request.purpose,
-                        TOVAString(pushed));
-    select += "count() AS n FROM " + m_Table + where + groupBy;
+    aggregate_into(request, 0, values, filled, nullptr, nullptr, interrupt);
+  }
 
+  bool aggregateWithTotals(const memory::FactRequest& request, size_t totalled,
+                           std::vector<double>& values, std::vector<uint8_t>& filled,
+                           std::vector<double>& totals, std::vector<uint8_t>& totalsFilled,
+                           const std::atomic<bool>* interrupt) const override {
+    if (totalled == 0 || totalled > request.dimensions.size() || totals.size() != values.size() ||
+        totalsFilled.size() != values.size())
+      return false;
+    aggregate_into(request, totalled, values, filled, &totals, &totalsFilled, interrupt);
+    return true;
+  }
+
+  bool selectCells(const memory::FactRequest& request, const memory::SumCondition* condition,
+                   const memory::SumRanking* ranking, std::vector<memory::CellSums>& cells,
+                   const std::atomic<bool>* interrupt) const override {
+    // Rows of keys that no member holds must not pass the condition nor take a rank.
+    const Statement statement = grid_statement(request, true);
+    std::string sql = statement.sql;
+    std::string pushed;
+    if (condition) {
+      sql += " HAVING " + condition_sql(*condition, statement);
+      pushed = "the filter as HAVING";
+    }
+    if (ranking) {
+      sql += " ORDER BY v" + std::to_string(statement.column.at(ranking->term)) +
+             (ranking->descending ? " DESC" : " ASC") + " LIMIT " + std::to_string(ranking->limit);
+      pushed += std::string(pushed.empty() ? "" : ", ") + "the ranking as ORDER BY with LIMIT";
+    }
+    facts_log().logAt(5, "%s: %s", request.purpose, TOVAString(pushed));
     const size_t dims = request.dimensions.size();
-    auto check = [&](const std::vector<std::string>&,
-                     const std::vector<std::string>& types) -> std::string {
-      if (types.size() != dims + width + 1)
-        return "the answer has " + std::to_string(types.size()) + " columns";
-      for (size_t i = 0; i < types.size(); ++i) {
-        const char* expected = i < dims ? "UInt32" : i + 1 < types.size() ? "Float64" : "UInt64";
-        if (types[i] != expected)
-          return "column " + std::to_string(i + 1) + " is " + types[i] + ", not " + expected;
-      }
-      return std::string();
-    };
-    std::vector<double> sums(width);
-    std::vector<size_t> at(dims);
+    std::vector<const std::vector<int64_t>*> lists(dims);
     auto on_row = [&](const std::vector<std::string>& fields) {
-      const auto bad = [&](const std::string& what) {
-        raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, TOVAString(m_pServer->describe()),
-                                    request.purpose, TOVAString(what));
-      };
-      std::vector<const std::vector<int64_t>*> lists(dims);
+      if (!statement.read(*this, request, fields, lists)) return;
+      memory::CellSums& out = cells.emplace_back();
       for (size_t d = 0; d < dims; ++d) {
-        double id = 0;
-        if (!parse_number(fields[d], id) || id < 0 ||
-            id > static_cast<double>(groups[d].offsets.size()) ||
-            (id == 0 && !request.dimensions[d].allKeys))
-          bad("a group '" + fields[d] + "' the statement did not ask for");
-        if (id == 0) return;  // keys that no member holds
-        lists[d] = groups[d].offsets[static_cast<size_t>(id) - 1];
+        if (lists[d]->size() != 1) bad_response(request, "a group of several cells");
+        out.cell += lists[d]->front();
       }
-      for (size_t m = 0; m < width; ++m)
-        if (!parse_number(fields[dims + m], sums[m]))
-          bad("'" + fields[dims + m] + "' is not a number");
-      if (fields.back() == "0") return;
-      // Every combination of the groups' offsets is one cell the rows reach.
-      std::fill(at.begin(), at.end(), 0);
-      for (;;) {
-        int64_t cell = 0;
-        for (size_t d = 0; d < dims; ++d) cell += (*lists[d])[at[d]];
-        for (size_t t = 0; t < request.terms.size(); ++t) {
-          const int64_t c = cell + request.terms[t].offset;
-          if (c < 0 || static_cast<size_t>(c) >= values.size()) bad("a cell outside the grid");
-          values[static_cast<size_t>(c)] += sums[column[t]];
-          filled[static_cast<size_t>(c)] = 1;
-        }
-        size_t d = 0;
-        while (d < dims && ++at[d] == lists[d]->size()) at[d++] = 0;
-        if (d == dims) break;
-      }
+      for (size_t t = 0; t < request.terms.size(); ++t)
+        out.sums.push_back(statement.sums[statement.column[t]]);
     };
-    m_pServer->select(select, request.purpose, check, on_row, interrupt);
+    m_pServer->select(sql, request.purpose, statement.checker(dims), on_row, interrupt);
+    return true;
   }
 
   void checkKeys(size_t keyColumn, const TOVAString& dimension,
@@ -329,6 +262,196 @@ class ServerFacts final : public memory::FactSource {
   const TOVAString& providerName() const override { return clickhouse::providerName(); }
 
  private:
+  // The grid's cells and, with `totalled`, the rows that the statement's rollup adds where the
+  // last `totalled` group ids are 0 (the rolled-up keys read as 0; real groups start at 1, and
+  // rows of keys no member holds are left out), which are the totals over those dimensions.
+  void aggregate_into(const memory::FactRequest& request, size_t totalled, std::vector<double>& values,
+                      std::vector<uint8_t>& filled, std::vector<double>* totals,
+                      std::vector<uint8_t>* totalsFilled, const std::atomic<bool>* interrupt) const {
+    const Statement statement = grid_statement(request, totalled > 0);
+    const size_t dims = request.dimensions.size();
+    const size_t kept = dims - totalled;  // dimensions whose groups a total keeps
+    std::string sql = statement.sql;
+    if (totalled) {
+      sql += " WITH ROLLUP";
+      facts_log().logAt(5, "%s: the sums over the last %d dimensions read from rollup rows",
+                        request.purpose, static_cast<int>(totalled));
+    }
+    const std::vector<int64_t> none{0};
+    std::vector<const std::vector<int64_t>*> lists(dims);
+    std::vector<size_t> at(dims);
+    auto on_row = [&](const std::vector<std::string>& fields) {
+      if (!statement.read(*this, request, fields, lists, totalled > 0)) return;
+      size_t rolled = 0;
+      bool total = true;
+      for (size_t d = 0; d < dims; ++d) {
+        if (lists[d]) continue;
+        ++rolled;
+        total = total && d >= kept;
+      }
+      // A rollup row of fewer or more dimensions than the totalled ones is no total asked for.
+      if (rolled && (!total || rolled != totalled)) return;
+      std::vector<double>& into = rolled ? *totals : values;
+      std::vector<uint8_t>& reached = rolled ? *totalsFilled : filled;
+      for (size_t d = kept; d < dims && rolled; ++d) lists[d] = &none;
+      // Every combination of the groups' offsets is one cell the rows reach.
+      std::fill(at.begin(), at.end(), 0);
+      for (;;) {
+        int64_t cell = 0;
+        for (size_t d = 0; d < dims; ++d) cell += (*lists[d])[at[d]];
+        for (size_t t = 0; t < request.terms.size(); ++t) {
+          const int64_t c = cell + request.terms[t].offset;
+          if (c < 0 || static_cast<size_t>(c) >= into.size())
+            bad_response(request, "a cell outside the grid");
+          into[static_cast<size_t>(c)] += statement.sums[statement.column[t]];
+          reached[static_cast<size_t>(c)] = 1;
+        }
+        size_t d = 0;
+        while (d < dims && ++at[d] == lists[d]->size()) at[d++] = 0;
+        if (d == dims) break;
+      }
+    };
+    m_pServer->select(sql, request.purpose, statement.checker(dims), on_row, interrupt);
+  }
+
+  [[noreturn]] void bad_response(const memory::FactRequest& request, const std::string& what) const {
+    raise<RunTimeExceptionImpl>(CLICKHOUSE_E_BAD_RESPONSE, TOVAString(m_pServer->describe()),
+                                request.purpose, TOVAString(what));
+  }
+
+  // One statement over the facts of a grid request: per dimension the group id of a row's key
+  // (g0, g1, ...), the sums v0, v1, ... and count() as n, grouped by the ids.
+  struct Statement {
+    std::string sql;
+    // Per dimension, the offsets of each group id - 1: keys with the same cell offsets form one
+    // group, so that the server sums them together.
+    std::vector<std::vector<const std::vector<int64_t>*>> groups;
+    std::vector<size_t> column;  // per term, the index of its sum
+    size_t width = 0;            // number of sums
+    mutable std::vector<double> sums;  // of the row read last
+
+    std::function<std::string(const std::vector<std::string>&, const std::vector<std::string>&)>
+    checker(size_t dims) const {
+      const size_t w = width;
+      return [dims, w](const std::vector<std::string>&, const std::vector<std::string>& types) {
+        if (types.size() != dims + w + 1)
+          return "the answer has " + std::to_string(types.size()) + " columns";
+        for (size_t i = 0; i < types.size(); ++i) {
+          const char* expected = i < dims ? "UInt32" : i + 1 < types.size() ? "Float64" : "UInt64";
+          if (types[i] != expected)
+            return "column " + std::to_string(i + 1) + " is " + types[i] + ", not " + expected;
+        }
+        return std::string();
+      };
+    }
+
+    // Reads a row's groups into `lists` and its sums into `sums`; false for a row that reaches
+    // no cell. With `rollup`, a group 0 is a rolled-up key and reads as null. Throws
+    // CLICKHOUSE_E_BAD_RESPONSE for a group or a number the statement did not ask for.
+    bool read(const ServerFacts& facts, const memory::FactRequest& request,
+              const std::vector<std::string>& fields,
+              std::vector<const std::vector<int64_t>*>& lists, bool rollup = false) const {
+      const size_t dims = request.dimensions.size();
+      for (size_t d = 0; d < dims; ++d) {
+        double id = 0;
+        if (!parse_number(fields[d], id) || id < 0 ||
+            id > static_cast<double>(groups[d].size()) ||
+            (id == 0 && !request.dimensions[d].allKeys && !rollup))
+          facts.bad_response(request, "a group '" + fields[d] + "' the statement did not ask for");
+        if (id == 0 && rollup) {
+          lists[d] = nullptr;
+          continue;
+        }
+        if (id == 0) return false;  // keys that no member holds
+        lists[d] = groups[d][static_cast<size_t>(id) - 1];
+      }
+      sums.resize(width);
+      for (size_t m = 0; m < width; ++m)
+        if (!parse_number(fields[dims + m], sums[m]))
+          facts.bad_response(request, "'" + fields[dims + m] + "' is not a number");
+      return fields.back() != "0";
+    }
+  };
+
+  // With `everyKey`, rows whose key no member holds are left out by the statement itself.
+  Statement grid_statement(const memory::FactRequest& request, bool everyKey) const {
+    Statement out;
+    out.groups.resize(request.dimensions.size());
+    std::string select = "SELECT ";
+    std::string where;
+    std::string groupBy;
+    for (size_t d = 0; d < request.dimensions.size(); ++d) {
+      const memory::FactRequest::Dimension& dimension = request.dimensions[d];
+      std::map<std::vector<int64_t>, uint32_t> known;
+      std::string keys, ids;
+      for (size_t k = 0; k < dimension.keys.size(); ++k) {
+        auto [it, added] =
+            known.emplace(dimension.offsets[k], static_cast<uint32_t>(known.size() + 1));
+        if (added) out.groups[d].push_back(&dimension.offsets[k]);
+        if (k) keys += ',', ids += ',';
+        keys += quoteLiteral(dimension.keys[k].string());
+        ids += std::to_string(it->second);
+      }
+      const std::string& column = m_Keys.at(dimension.keyColumn);
+      const std::string alias = "g" + std::to_string(d);
+      select += "toUInt32(transform(" + column + ", [" + keys + "], [" + ids + "], 0)) AS " +
+                alias + ", ";
+      // Filtering on every key costs the server more than the rows of unknown keys it keeps,
+      // which come back in group 0 and are dropped.
+      if (!dimension.allKeys || everyKey)
+        where += (where.empty() ? " WHERE " : " AND ") + column + " IN (" + keys + ")";
+      groupBy += (groupBy.empty() ? " GROUP BY " : ", ") + alias;
+    }
+    // Each stored measure or combination of them is summed once, whatever number of terms
+    // read it. A combination is written as the evaluator computes it on the grid, from the sums
+    // of its measures, so that its cells are the same either way.
+    std::map<std::vector<int64_t>, size_t> known;
+    std::string pushed;
+    for (const memory::FactRequest::Term& term : request.terms) {
+      std::vector<int64_t> key = term.coefficients;
+      if (key.empty()) {
+        key.assign(m_Values.size(), 0);
+        key.at(term.measure) = 1;
+      }
+      if (key.size() != m_Values.size())
+        raise<InvalidArgumentExceptionImpl>(
+            CLICKHOUSE_E_SOURCE, TOVAString("a sum of measures that the fact table does not hold"));
+      auto [it, added] = known.emplace(std::move(key), known.size());
+      out.column.push_back(it->second);
+      if (!added) continue;
+      const std::string expression = term.coefficients.empty()
+                                         ? "toFloat64(sum(" + m_Values[term.measure] + "))"
+                                         : combination_sql(term.coefficients);
+      select += expression + " AS v" + std::to_string(it->second) + ", ";
+      if (!term.calculation.empty())
+        pushed += (pushed.empty() ? "" : ", ") + term.calculation.string() + " as " + expression;
+    }
+    out.width = known.size();
+    if (!pushed.empty())
+      facts_log().logAt(5, "%s: calculated measures summed by the server: %s", request.purpose,
+                        TOVAString(pushed));
+    out.sql = select + "count() AS n FROM " + m_Table + where + groupBy;
+    return out;
+  }
+
+  // A condition on the sums, each comparison written as the evaluator computes it on the
+  // grid's values.
+  static std::string condition_sql(const memory::SumCondition& c, const Statement& statement) {
+    switch (c.kind) {
+      case memory::SumCondition::SC_AND:
+        return "(" + condition_sql(*c.left, statement) + ") AND (" +
+               condition_sql(*c.right, statement) + ")";
+      case memory::SumCondition::SC_OR:
+        return "(" + condition_sql(*c.left, statement) + ") OR (" +
+               condition_sql(*c.right, statement) + ")";
+      case memory::SumCondition::SC_COMPARE:
+        break;
+    }
+    static const char* const operators[] = {" = ", " != ", " < ", " <= ", " > ", " >= "};
+    return "v" + std::to_string(statement.column.at(c.term)) + operators[c.comparison] +
+           number_sql(c.number);
+  }
+
   // Of the stored measures' sums, the multiples that `coefficients` gives, in the measures'
   // order: sum(a) - sum(b) for a minus b.
   std::string combination_sql(const std::vector<int64_t>& coefficients) const {

@@ -12,10 +12,7 @@
 
 namespace memory {
 
-namespace {
-
-
-common::EvaluationRows rows_of(const common::CellSource& source, const ResolvedAxis& axis,
+common::EvaluationRows axis_rows(const common::CellSource& source, const ResolvedAxis& axis,
                                const std::vector<uint64_t>& tuples) {
   common::EvaluationRows rows;
   rows.count = tuples.size();
@@ -30,8 +27,6 @@ common::EvaluationRows rows_of(const common::CellSource& source, const ResolvedA
   return rows;
 }
 
-// Drops the members no chosen tuple holds, so that the cross join to aggregate is no larger
-// than needed, and renumbers the order in the smaller cross join.
 void shrink_cross_join(ResolvedAxis& axis) {
   const size_t n = axis.hierarchies.size();
   std::vector<std::vector<int32_t>> newIndex(n);
@@ -61,8 +56,6 @@ void shrink_cross_join(ResolvedAxis& axis) {
   }
 }
 
-}  // namespace
-
 auto_unuse<NUVA_o::Expression> parse_clause(CubeImpl* cube, const TOVAString& text, const TOVAString& context) {
   auto_unuse<NUVA_o::Expression> tree(createCommonExpression(cube));
   bool parsed = false;
@@ -91,20 +84,24 @@ void apply_axis_clauses(CubeImpl* cube, const GridQuery& query, ResolvedQuery& r
     for (const ResolvedCoordinate& c : axis.hierarchies)
       if (c.isMeasures)
         raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "an axis of measures is neither filtered nor sorted");
-    std::vector<uint64_t> tuples(static_cast<size_t>(axis.tupleCount));
-    for (size_t t = 0; t < tuples.size(); ++t) tuples[t] = t;
+    // An axis that the fact source filtered already starts from the tuples it kept.
+    std::vector<uint64_t> tuples = axis.order;
+    if (!axis.ordered) {
+      tuples.resize(static_cast<size_t>(axis.tupleCount));
+      for (size_t t = 0; t < tuples.size(); ++t) tuples[t] = t;
+    }
     for (const GridFilter& filter : query.filters) {
       if (filter.axis != a) continue;
       auto_unuse<NUVA_o::Expression> tree = parse_clause(cube, filter.expression, filter.context);
       const std::vector<size_t> kept =
-          common::filterRows(*source, rows_of(*source, axis, tuples), *tree, measure, filter.context);
+          common::filterRows(*source, axis_rows(*source, axis, tuples), *tree, measure, filter.context);
       std::vector<uint64_t> left;
       left.reserve(kept.size());
       for (size_t r : kept) left.push_back(tuples[r]);
       tuples = std::move(left);
     }
     if (sorted) {
-      const common::EvaluationRows rows = rows_of(*source, axis, tuples);
+      const common::EvaluationRows rows = axis_rows(*source, axis, tuples);
       std::vector<common::RowSortKey> keys;
       for (const GridSort& sort : query.sorts)
         if (sort.axis == a) {

@@ -17,7 +17,7 @@ namespace {
 // the cells of its rows at the same place on the other axes; a calculation's stay empty until
 // every axis has its entries (compute_calculations).
 void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntry>& entries,
-                    const std::vector<int>& operations) {
+                    const std::vector<int>& operations, const std::vector<uint8_t>& summedBySource) {
   const size_t axes = grid.axes.size();
   std::vector<uint64_t> counts(axes), strides(axes);
   uint64_t total = 1;
@@ -45,6 +45,11 @@ void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntr
       continue;
     }
     if (entry.calculation >= 0) continue;
+    if (summedBySource[entry.subtotal]) {
+      values[to] = grid.totals[static_cast<size_t>(base)];
+      filled[to] = grid.totalsFilled[static_cast<size_t>(base)];
+      continue;
+    }
     gathered.clear();
     for (size_t r : entry.rows) {
       const auto from = static_cast<size_t>(base + r * grid.cellStrides[a]);
@@ -57,6 +62,9 @@ void relayout_cells(GridData& grid, size_t a, const std::vector<common::AxisEntr
   grid.band = std::move(band);
   grid.cellStrides = std::move(strides);
   grid.axes[a].tupleCount = counts[a];
+  // The totals' numbering is the grid's before the entries.
+  grid.totals.clear();
+  grid.totalsFilled.clear();
 }
 
 // A calculation laid out on its axis, computed once every axis has its entries, so that its
@@ -270,7 +278,12 @@ void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vecto
       layout.push_back(-1 - static_cast<int64_t>(grid.added[a].size()));
       grid.added[a].push_back(std::move(nodes));
     }
-    relayout_cells(grid, a, entries, operations);
+    // The source summed this axis whole with the cells, before any other axis got entries.
+    std::vector<uint8_t> summedBySource(subtotals.size(), 0);
+    if (grid.totalsAxis == static_cast<int>(a) && !grid.totals.empty())
+      for (size_t s = 0; s < subtotals.size(); ++s)
+        summedBySource[s] = subtotals[s].operation == 0 && subtotals[s].type == 0;
+    relayout_cells(grid, a, entries, operations, summedBySource);
     rowsOf[a] = std::move(rows);
   }
   // The calculations, over the axes as shown: at another axis's total, from the total's cells.

@@ -42,6 +42,11 @@ std::unique_ptr<common::CellSource> make_cell_source(CubeImpl* cube, const Resol
                                                      const std::atomic<bool>* interrupt,
                                                      const GridData* known = nullptr);
 
+// The evaluation rows of those tuples (ordinals in the cross join) of the axis, with the
+// hierarchies numbered as `source` numbers them.
+common::EvaluationRows axis_rows(const common::CellSource& source, const ResolvedAxis& axis,
+                                 const std::vector<uint64_t>& tuples);
+
 // Fills the cells of the calculated measures of the query (on an axis or in the slicer) in
 // `grid`, whose stored cells are already aggregated. Throws the evaluator's exceptions for a
 // calculation it refuses.

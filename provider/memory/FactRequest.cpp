@@ -6,12 +6,24 @@
 #include "FlatQuery.h"
 #include "common/FlatQueryPlan.h"
 
+#include <algorithm>
 #include <limits>
 #include <unordered_map>
 
 namespace memory {
 
 FactSource::~FactSource() = default;
+
+bool FactSource::aggregateWithTotals(const FactRequest&, size_t, std::vector<double>&,
+                                     std::vector<uint8_t>&, std::vector<double>&,
+                                     std::vector<uint8_t>&, const std::atomic<bool>*) const {
+  return false;
+}
+
+bool FactSource::selectCells(const FactRequest&, const SumCondition*, const SumRanking*,
+                             std::vector<CellSums>&, const std::atomic<bool>*) const {
+  return false;
+}
 CubeSource::~CubeSource() = default;
 
 namespace {
@@ -31,7 +43,41 @@ std::map<std::string, CubeSourceFactory>& sources() {
   return map;
 }
 
+// Number of key columns of the fact layout: one per dimension but Measures.
+size_t dimensions_key_columns(const CubeImpl& cube) {
+  size_t n = 0;
+  for (const auto& dimension : cube.dimensions()) n += dimension->m_IsMeasures ? 0 : 1;
+  return n;
+}
+
+// The key column of dimension `d` (not Measures).
+size_t key_column(const CubeImpl& cube, size_t d) {
+  size_t column = 0;
+  for (size_t k = 0; k < d; ++k) column += cube.dimensions()[k]->m_IsMeasures ? 0 : 1;
+  return column;
+}
+
 }  // namespace
+
+bool summed_term(const CubeImpl& cube, const HierarchyImpl& measures, int32_t member,
+                 int64_t offset, FactRequest::Term& term) {
+  const size_t measureCount = cube.m_FactLayout.valueColumns.size();
+  term = FactRequest::Term();
+  term.offset = offset;
+  if (!is_calculated(measures, member)) {
+    if (member < 0 || static_cast<size_t>(member) >= measureCount)
+      raise_query<InvalidArgumentExceptionImpl>(MEMORY_E_QUERY, "a measure without values");
+    term.measure = static_cast<size_t>(member);
+    return true;
+  }
+  std::vector<int64_t> coefficients = linear_coefficients(cube, measures, member);
+  if (coefficients.empty()) return false;
+  // Calculated members follow the stored ones, and no sum holds a calculated measure.
+  coefficients.resize(measureCount);
+  term.coefficients = std::move(coefficients);
+  term.calculation = measures.member(member).uniqueName;
+  return true;
+}
 
 FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, GridData& grid) {
   const auto& dimensions = cube.dimensions();
@@ -67,19 +113,10 @@ FactRequest make_fact_request(const CubeImpl& cube, const ResolvedQuery& query, 
     term.measure = static_cast<size_t>(member);
     term.offset = offset;
   };
-  // A calculated measure that sums stored ones times constants is summed by the source; any
-  // other gets no term: its cells are computed from the stored ones later.
   auto add_member = [&](const ResolvedCoordinate& coordinate, int32_t member, int64_t offset) {
-    const HierarchyImpl& measures = *coordinate.hierarchy;
-    if (!is_calculated(measures, member)) return add_term(member, offset);
-    std::vector<int64_t> coefficients = linear_coefficients(cube, measures, member);
-    if (coefficients.empty()) return;
-    // Calculated members follow the stored ones, and no sum holds a calculated measure.
-    coefficients.resize(measureCount);
-    FactRequest::Term& term = request.terms.emplace_back();
-    term.offset = offset;
-    term.coefficients = std::move(coefficients);
-    term.calculation = measures.member(member).uniqueName;
+    FactRequest::Term term;
+    if (summed_term(cube, *coordinate.hierarchy, member, offset, term))
+      request.terms.push_back(std::move(term));
   };
   if (axisMeasure) {
     for (size_t i = 0; i < axisMeasure->members.size(); ++i)
@@ -148,6 +185,36 @@ void aggregate_elsewhere(const CubeImpl& cube, const ResolvedQuery& query, GridD
   for (const FactRequest::Dimension& dimension : request.dimensions)
     if (dimension.keys.empty()) return;
   request.purpose = TOVAString().build("a grid query of cube '%s'", cube.getName());
+  if (query.totalsAxis >= 0 && grid.totalsAxis == query.totalsAxis) {
+    const size_t a = static_cast<size_t>(query.totalsAxis);
+    std::vector<uint8_t> onAxis(dimensions_key_columns(cube), 0);
+    for (const ResolvedCoordinate& c : query.axes[a].hierarchies) onAxis[key_column(cube, c.dimension)] = 1;
+    // The axis's dimensions go last: the source totals over the trailing ones.
+    std::stable_partition(request.dimensions.begin(), request.dimensions.end(),
+                          [&](const FactRequest::Dimension& d) { return !onAxis[d.keyColumn]; });
+    size_t totalled = 0;
+    bool single = true;
+    for (const FactRequest::Dimension& d : request.dimensions)
+      if (onAxis[d.keyColumn]) {
+        ++totalled;
+        for (const auto& offsets : d.offsets) single = single && offsets.size() == 1;
+      }
+    if (single && totalled &&
+        cube.factSource()->aggregateWithTotals(request, totalled, grid.values, grid.filled, grid.totals,
+                                               grid.totalsFilled, interrupt)) {
+      const uint64_t stride = grid.cellStrides[a], count = query.axes[a].tupleCount;
+      for (uint64_t c = 0; c < grid.totals.size(); ++c) {
+        const uint64_t t = (c / stride) % count;
+        if (t == 0) continue;
+        grid.totals[static_cast<size_t>(c)] = grid.totals[static_cast<size_t>(c - t * stride)];
+        grid.totalsFilled[static_cast<size_t>(c)] = grid.totalsFilled[static_cast<size_t>(c - t * stride)];
+      }
+      return;
+    }
+    grid.totalsAxis = -1;
+    grid.totals.clear();
+    grid.totalsFilled.clear();
+  }
   cube.factSource()->aggregate(request, grid.values, grid.filled, interrupt);
 }
 

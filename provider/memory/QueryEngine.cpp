@@ -9,6 +9,7 @@
 #include <limits>
 #include <mutex>
 #include <type_traits>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "support/CoreLog.h"
@@ -572,9 +573,10 @@ CubeImpl* require_cube(MemoryCube* cube) {
   return impl;
 }
 
-// The cells of the ordered axes' tuples only, in their order: the grid was evaluated over the
-// cross joins.
-void keep_ordered_tuples(GridData& grid) {
+// The cells of the ordered axes' tuples only, in their order. The grid holds the cells of an
+// ordered axis's tuples at their ordinals in its cross join or, with `at`, at at[a] (positions
+// among the axis's tuples in the grid).
+void keep_ordered_tuples(GridData& grid, const std::vector<std::vector<uint64_t>>* at = nullptr) {
   const size_t axes = grid.axes.size();
   std::vector<uint64_t> counts(axes), strides(axes);
   uint64_t total = 1;
@@ -586,18 +588,28 @@ void keep_ordered_tuples(GridData& grid) {
   }
   std::vector<double> values(static_cast<size_t>(total));
   std::vector<uint8_t> filled(static_cast<size_t>(total));
+  const bool totals = !grid.totals.empty();
+  std::vector<double> totalValues(totals ? static_cast<size_t>(total) : 0);
+  std::vector<uint8_t> totalsFilled(totals ? static_cast<size_t>(total) : 0);
   for (uint64_t c = 0; c < total; ++c) {
     uint64_t from = 0;
     for (size_t a = 0; a < axes; ++a) {
       const uint64_t t = (c / strides[a]) % counts[a];
       const ResolvedAxis& axis = grid.axes[a];
-      from += (axis.ordered ? axis.order[static_cast<size_t>(t)] : t) * grid.cellStrides[a];
+      const uint64_t tuple = !axis.ordered ? t : at ? (*at)[a][static_cast<size_t>(t)] : axis.order[static_cast<size_t>(t)];
+      from += tuple * grid.cellStrides[a];
     }
     values[static_cast<size_t>(c)] = grid.values[static_cast<size_t>(from)];
     filled[static_cast<size_t>(c)] = grid.filled[static_cast<size_t>(from)];
+    if (totals) {
+      totalValues[static_cast<size_t>(c)] = grid.totals[static_cast<size_t>(from)];
+      totalsFilled[static_cast<size_t>(c)] = grid.totalsFilled[static_cast<size_t>(from)];
+    }
   }
   grid.values = std::move(values);
   grid.filled = std::move(filled);
+  grid.totals = std::move(totalValues);
+  grid.totalsFilled = std::move(totalsFilled);
   grid.cellStrides = std::move(strides);
   for (size_t a = 0; a < axes; ++a) grid.axes[a].tupleCount = counts[a];
 }
@@ -685,6 +697,11 @@ std::shared_ptr<GridData> evaluate_grid(CubeImpl* cube, ResolvedQuery query,
   }
   grid->values.assign(static_cast<size_t>(query.cellCount), 0.0);
   grid->filled.assign(static_cast<size_t>(query.cellCount), 0);
+  if (query.totalsAxis >= 0 && cube->factSource()) {
+    grid->totalsAxis = query.totalsAxis;
+    grid->totals.assign(static_cast<size_t>(query.cellCount), 0.0);
+    grid->totalsFilled.assign(static_cast<size_t>(query.cellCount), 0);
+  }
   if (cube->factSource())
     aggregate_elsewhere(*cube, query, *grid, interrupt);
   else
@@ -703,18 +720,38 @@ uint64_t countGridCells(MemoryCube* cube, const GridQuery& query) {
 std::shared_ptr<GridData> evaluate_query(CubeImpl* cube, const GridQuery& query, ResolvedQuery resolved,
                                          const std::atomic<bool>* interrupt) {
   const std::vector<ResolvedCoordinate> slicer = resolved.slicer;
+  // The clauses left once the fact source has computed those it can.
+  GridQuery rest;
+  const GridQuery* clauses = &query;
+  if (cube->factSource() && !query.filters.empty()) {
+    rest = query;
+    push_axis_filters(cube, rest, resolved, interrupt);
+    clauses = &rest;
+  }
+  choose_totals_axis(*cube, query, resolved);
   std::shared_ptr<GridData> grid;
-  if ((!query.filters.empty() || !query.sorts.empty()) && resolved.cellCount <= cube->getQueryCellLimit()) {
+  if ((!clauses->filters.empty() || !clauses->sorts.empty()) && resolved.cellCount <= cube->getQueryCellLimit()) {
     // The grid of the whole cross joins costs the one pass over the facts that the grid needs
     // anyway, and the filters and sorts read their values from it instead of passes of their
     // own; the tuples they keep are then picked from it.
     grid = evaluate_grid(cube, resolved, interrupt);
-    apply_axis_clauses(cube, query, resolved, grid.get(), interrupt);
-    for (size_t a = 0; a < resolved.axes.size(); ++a)
-      if (resolved.axes[a].ordered) grid->axes[a] = std::move(resolved.axes[a]);
-    keep_ordered_tuples(*grid);
+    apply_axis_clauses(cube, *clauses, resolved, grid.get(), interrupt);
+    // Axes that the source filtered hold only the tuples it kept: pick among those.
+    std::vector<std::vector<uint64_t>> at(resolved.axes.size());
+    for (size_t a = 0; a < resolved.axes.size(); ++a) {
+      if (!resolved.axes[a].ordered) continue;
+      if (grid->axes[a].ordered) {
+        std::unordered_map<uint64_t, uint64_t> position;
+        for (size_t t = 0; t < grid->axes[a].order.size(); ++t) position.emplace(grid->axes[a].order[t], t);
+        for (uint64_t t : resolved.axes[a].order) at[a].push_back(position.at(t));
+      } else {
+        at[a] = resolved.axes[a].order;
+      }
+      grid->axes[a] = std::move(resolved.axes[a]);
+    }
+    keep_ordered_tuples(*grid, &at);
   } else {
-    apply_axis_clauses(cube, query, resolved, nullptr, interrupt);
+    apply_axis_clauses(cube, *clauses, resolved, nullptr, interrupt);
     grid = evaluate_grid(cube, std::move(resolved), interrupt);
   }
   apply_highlights(cube, query, slicer, *grid, interrupt);

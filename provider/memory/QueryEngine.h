@@ -58,6 +58,8 @@ struct ResolvedQuery {
   std::vector<ResolvedAxis> axes;
   std::vector<ResolvedCoordinate> slicer;
   uint64_t cellCount = 1;  // saturating
+  // An axis whose whole sum the fact source adds up with the cells (GridData::totals), or -1.
+  int totalsAxis = -1;
 };
 
 // Per leaf key of the dimension, the indexes in the coordinate's list of the members that cover
@@ -67,6 +69,10 @@ std::vector<std::vector<uint32_t>> covering(const DimensionImpl& dimension,
 
 // Sets the strides and the tuple count of an axis from its coordinates.
 void finish_axis(ResolvedAxis& axis);
+
+// Drops the members of an ordered axis that no tuple of its order holds, so that the cross join
+// to aggregate is no larger than needed, and renumbers the order in the smaller cross join.
+void shrink_cross_join(ResolvedAxis& axis);
 
 // Throws InvalidArgumentException for unknown names, a hierarchy used twice, a [Measures]
 // slicer without exactly one member.
@@ -80,6 +86,12 @@ struct GridData {
   std::vector<TOVAString> slicer;     // slicer members and the measure when no axis has one
   std::vector<double> values;
   std::vector<uint8_t> filled;        // 1 where a fact row reached the cell
+  // Where the fact source summed axis `totalsAxis` whole: per cell, the sum over that axis's
+  // tuples at the cell's place on the other axes (the same along the axis). Empty otherwise,
+  // and once entries are added.
+  int totalsAxis = -1;
+  std::vector<double> totals;
+  std::vector<uint8_t> totalsFilled;
   // Per cell the index in `rules` of its highlighting rule, or -1; empty without rules.
   std::vector<int32_t> band;
   std::vector<GridHighlight> rules;
@@ -140,6 +152,12 @@ void apply_axis_entries(CubeImpl* cube, const GridQuery& query, const std::vecto
 // entries of subtotals and calculations. Throws as the steps do.
 std::shared_ptr<GridData> evaluate_query(CubeImpl* cube, const GridQuery& query, ResolvedQuery resolved,
                                          const std::atomic<bool>* interrupt);
+
+// Chooses the axis whose sum subtotal the cube's fact source adds up with the grid's cells
+// (resolved.totalsAxis): the first axis with entries, when its tuples are those the facts
+// group by and every cell is a sum of facts. `resolved` has the filters that the source
+// computed applied already.
+void choose_totals_axis(const CubeImpl& cube, const GridQuery& query, ResolvedQuery& resolved);
 
 // A result set over the grid, with one reference for the caller.
 MemoryResultSet* make_result_set(std::shared_ptr<const GridData> grid);

@@ -90,6 +90,31 @@ struct FlatFactRequest {
   TOVAString purpose;
 };
 
+// A test of one cell's sums: AND and OR of comparisons of one term's sum with a number.
+struct SumCondition {
+  enum Kind { SC_AND, SC_OR, SC_COMPARE };
+  enum Comparison { SC_EQ, SC_NE, SC_LT, SC_LE, SC_GT, SC_GE };
+  Kind kind = SC_COMPARE;
+  std::unique_ptr<SumCondition> left, right;
+  size_t term = 0;  // index in FactRequest::terms; the sum stands left of the comparison
+  Comparison comparison = SC_GT;
+  double number = 0;
+};
+
+// The cells of a request ordered by one term's sum (largest first when descending), at most
+// `limit` of them.
+struct SumRanking {
+  size_t term = 0;
+  bool descending = true;
+  uint64_t limit = 0;
+};
+
+// One cell that fact rows reached, with the sum of each term of the request.
+struct CellSums {
+  int64_t cell = 0;
+  std::vector<double> sums;
+};
+
 // Aggregates facts held elsewhere. Shared by a cube and the queries running on it; its
 // operations may be called from several threads at once.
 class VTQ_EXPORT FactSource {
@@ -113,6 +138,22 @@ class VTQ_EXPORT FactSource {
       const FlatFactRequest& request,
       const std::function<void(int64_t group, const std::vector<double>& sums)>& onGroup,
       const std::atomic<bool>* interrupt) const = 0;
+  // As aggregate, and also adds into `totals` (with `totalsFilled`) the sums over every key of
+  // the last `totalled` dimensions of the request, each key of those reaching one cell at most:
+  // at the cells the other dimensions' offsets give, the totalled ones' taken as 0. False, with
+  // nothing done, when the source does not total; then the caller aggregates.
+  virtual bool aggregateWithTotals(const FactRequest& request, size_t totalled,
+                                   std::vector<double>& values, std::vector<uint8_t>& filled,
+                                   std::vector<double>& totals, std::vector<uint8_t>& totalsFilled,
+                                   const std::atomic<bool>* interrupt) const;
+  // For a request whose keys each reach one cell at most and whose terms all stand at offset
+  // 0: appends to `cells` the cells that rows reached and whose sums pass `condition` (null:
+  // every one), in the order of `ranking` and no more than its limit (null: any order). False,
+  // with nothing appended, when the source does not select cells itself. Interruption and
+  // errors as aggregate.
+  virtual bool selectCells(const FactRequest& request, const SumCondition* condition,
+                           const SumRanking* ranking, std::vector<CellSums>& cells,
+                           const std::atomic<bool>* interrupt) const;
   // The provider name its cubes report.
   virtual const TOVAString& providerName() const = 0;
 };
