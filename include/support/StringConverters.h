@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "support/TOVAString.h"
@@ -28,4 +29,17 @@ class VTQ_EXPORT StringConverters {
   static bool convertStringToReal(const TOVAString& text, double& value);
   // The same reading of UTF-8 text, without converting it (bulk loading).
   static bool convertUtf8ToReal(std::string_view text, double& value);
+
+  // A plain decimal as its digits: "-1234.50" is 123450 with 2 decimals, negative.
+  struct PlainDecimal {
+    uint64_t digits = 0;
+    int decimals = 0;
+    bool negative = false;
+    // The double convertUtf8ToReal reads from the same text.
+    double value() const;
+  };
+  // Reads an optional '-', digits and at most one '.' with digits, at most 15 of them
+  // significant and at most 22 decimals. False for any other text (a '+', an exponent, blanks,
+  // more digits), which convertUtf8ToReal may still read.
+  static bool readPlainDecimal(std::string_view text, PlainDecimal& decimal);
 };

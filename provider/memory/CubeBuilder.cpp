@@ -365,6 +365,8 @@ void CubeBuilder::addFact(const std::vector<int32_t>& leafIndexes, const std::ve
   s.facts.addRow(leafIndexes.data(), values.data());
 }
 
+FactTableBuilder& factColumns(CubeBuilder& builder) { return builder.m_pState->facts; }
+
 void CubeBuilder::reserveFacts(size_t rows) {
   FactTableBuilder& facts = m_pState->facts;
   try {

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/StringConverters.h"
+
 namespace memory {
 
 // Leaf indexes of one dimension, one per fact row.
@@ -33,11 +35,19 @@ class KeyColumn {
   }
   size_t bytes() const { return m_Size * m_Width; }
 
-  void append(uint32_t key);
+  void append(uint32_t key) {
+    if (m_Width == 1 && key <= 0xFF) {
+      m_8.push_back(static_cast<uint8_t>(key));
+      ++m_Size;
+      return;
+    }
+    append_wide(key);
+  }
   void reserve(size_t rows);
   void shrink();
 
  private:
+  void append_wide(uint32_t key);
   void widen(unsigned width);
 
   unsigned m_Width = 1;
@@ -86,6 +96,8 @@ class MeasureColumn {
   static MeasureColumn fromScaled(std::vector<int64_t> scaled, int decimals);
 
   void append(double value);
+  // Stores decimal.value() exactly as append would, from its digits.
+  void appendDecimal(const StringConverters::PlainDecimal& decimal);
   void reserve(size_t rows);
   // Keeps integer storage only where a sum of the whole column cannot overflow; shrinks.
   void finish();
@@ -94,6 +106,16 @@ class MeasureColumn {
   void to_doubles();
   void rescale(int decimals);
   void to_int64();
+  // Appends value * scale() to an integer column.
+  void push_scaled(int64_t scaled) {
+    if (m_Storage == MS_INT32 && scaled == static_cast<int32_t>(scaled))
+      m_32.push_back(static_cast<int32_t>(scaled));
+    else
+      push_wide(scaled);
+    m_Magnitude += static_cast<double>(scaled < 0 ? -scaled : scaled);
+    ++m_Size;
+  }
+  void push_wide(int64_t scaled);
 
   Storage m_Storage = MS_INT32;
   int m_Decimals = 0;
