@@ -96,36 +96,6 @@ constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e
 
 }  // namespace
 
-bool StringConverters::readPlainDecimal(std::string_view text, PlainDecimal& decimal) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  const bool negative = p < end && *p == '-';
-  p += negative;
-  const char* const first = p;
-  // Unsigned arithmetic may wrap on long digit strings; those have too many significant digits
-  // and are refused below.
-  uint64_t digits = 0;
-  for (unsigned d; p < end && (d = static_cast<unsigned>(*p - '0')) < 10; ++p) digits = digits * 10 + d;
-  const char* const point = p;
-  if (p < end && *p == '.')
-    for (unsigned d; ++p < end && (d = static_cast<unsigned>(*p - '0')) < 10;) digits = digits * 10 + d;
-  if (p != end) return false;
-  const ptrdiff_t decimals = point == end ? 0 : end - point - 1;
-  const ptrdiff_t count = end - first - (point != end);
-  // A number needs a digit before or after the point ("." and "-" are not numbers).
-  if (count == 0 || decimals > 22) return false;
-  if (count > 15) {
-    // Leading zeros are not significant.
-    ptrdiff_t significant = count;
-    for (const char* q = first; q < end && (*q == '0' || *q == '.'); ++q) significant -= *q == '0';
-    if (significant > 15) return false;
-  }
-  decimal.digits = digits;
-  decimal.decimals = static_cast<int>(decimals);
-  decimal.negative = negative;
-  return true;
-}
-
 double StringConverters::PlainDecimal::value() const {
   // At most 15 significant digits and 22 decimals: the digits and the power of ten are exact
   // doubles, so one division rounds as correctly as from_chars would.

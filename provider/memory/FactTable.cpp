@@ -18,11 +18,6 @@ constexpr uint64_t kExactDigits[] = {9'000'000'000'000'000, 900'000'000'000'000,
 // Integer columns whose summed magnitudes reach this could overflow an int64 sum.
 constexpr double kSumLimit = 4.0e18;
 
-constexpr uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
-                                     1000000000, 10000000000, 100000000000, 1000000000000,
-                                     10000000000000, 100000000000000, 1000000000000000,
-                                     10000000000000000, 100000000000000000, 1000000000000000000};
-
 int64_t power_of_ten(int n) {
   int64_t p = 1;
   while (n-- > 0) p *= 10;
@@ -154,30 +149,19 @@ void MeasureColumn::push_wide(int64_t scaled) {
   m_64.push_back(scaled);
 }
 
-void MeasureColumn::appendDecimal(const StringConverters::PlainDecimal& decimal) {
+void MeasureColumn::append_decimal(const StringConverters::PlainDecimal& decimal) {
   // The same decisions as append(decimal.value()) makes from the double: with at most 15
-  // significant digits, no other decimal of at most kMaxDecimals decimals reads as that double.
+  // significant digits, no other decimal of at most kMaxDecimals decimals reads as that double,
+  // and the digits hold no zeros ending the fraction, so they have the fewest decimals.
   if (m_Storage != MS_DOUBLE) {
-    uint64_t digits = decimal.digits;
-    int decimals = decimal.decimals;
-    // Zeros ending the fraction add no decimals ("4350.00" in a whole column).
-    if (decimals > m_Decimals && decimals - m_Decimals < 19 &&
-        digits % kPowersOfTen[decimals - m_Decimals] == 0) {
-      digits /= kPowersOfTen[decimals - m_Decimals];
-      decimals = m_Decimals;
-    }
-    while (decimals > m_Decimals && digits % 10 == 0) {
-      digits /= 10;
-      --decimals;
-    }
-    if (decimals > kMaxDecimals)
+    if (decimal.decimals > kMaxDecimals)
       to_doubles();
-    else if (decimals > m_Decimals)
-      rescale(decimals);
+    else if (decimal.decimals > m_Decimals)
+      rescale(decimal.decimals);
     if (m_Storage != MS_DOUBLE) {
       // 10^15 digits times a factor of at most 10^kMaxDecimals would overflow: compared first.
-      if (digits < kExactDigits[m_Decimals - decimals]) {
-        const auto scaled = static_cast<int64_t>(digits * kPowersOfTen[m_Decimals - decimals]);
+      if (decimal.digits < kExactDigits[m_Decimals - decimal.decimals]) {
+        const auto scaled = static_cast<int64_t>(decimal.digits * kPowersOfTen[m_Decimals - decimal.decimals]);
         push_scaled(decimal.negative ? -scaled : scaled);
         return;
       }

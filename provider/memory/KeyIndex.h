@@ -13,16 +13,22 @@ namespace memory {
 
 class KeyIndex {
  public:
-  // The index stored for `key`, or -1.
-  int32_t find(std::string_view key) const {
+  // The index stored for `key`, or -1. Not const: it remembers the key found.
+  int32_t find(std::string_view key) {
     if (m_Slots.empty()) return -1;
+    // Fact tables are often sorted by some keys, which then repeat row after row.
+    const Slot& last = m_Slots[m_Last];
+    if (last.index >= 0 && last.length == key.size() && same_text(m_Text.data() + last.offset, key))
+      return last.index;
     const uint64_t hash = hash_of(key);
     const size_t mask = m_Slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const Slot& slot = m_Slots[i];
       if (slot.index < 0) return -1;
-      if (slot.hash == hash && slot.length == key.size() && same_text(m_Text.data() + slot.offset, key))
+      if (slot.hash == hash && slot.length == key.size() && same_text(m_Text.data() + slot.offset, key)) {
+        m_Last = i;
         return slot.index;
+      }
     }
   }
   // Stores `index` (at least 0) for a key that is not stored yet; the index keeps a copy of the text.
@@ -75,6 +81,8 @@ class KeyIndex {
   std::vector<Slot> m_Slots;
   std::string m_Text;
   size_t m_Count = 0;
+  // The slot of the key found last.
+  size_t m_Last = 0;
 };
 
 }  // namespace memory
