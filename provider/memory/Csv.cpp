@@ -67,6 +67,16 @@ TOVAString to_text(std::string_view bytes) { return TOVAString(support::utf8ToUt
 
 }  // namespace
 
+void CsvBlock::resize(size_t size) {
+  // Default-initialised: no byte is set.
+  std::unique_ptr<char[]> block(new char[size]);
+  if (m_Size > 0) std::memcpy(block.get(), m_pData, std::min(m_Size, size));
+  m_pOwned = std::move(block);
+  std::string().swap(m_Given);
+  m_pData = m_pOwned.get();
+  m_Size = size;
+}
+
 void csvError(const std::string& path, int line, const TOVAString& problem) {
   raise<InvalidArgumentExceptionImpl>(MEMORY_E_CSV, TOVAString(path), line, problem);
 }
