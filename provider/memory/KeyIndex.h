@@ -70,10 +70,13 @@ class KeyIndex {
         static_cast<unsigned __int128>(a ^ 0x9E3779B97F4A7C15ULL ^ n) * (b ^ 0x94D049BB133111EBULL);
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
   }
+  // Short keys are compared as two words that may overlap, as they are hashed.
   static bool same_text(const char* stored, std::string_view key) {
     const size_t n = key.size();
     if (n >= 8 && n <= 16)
       return load(stored, 8) == load(key.data(), 8) && load(stored + n - 8, 8) == load(key.data() + n - 8, 8);
+    if (n >= 4 && n < 8)
+      return load(stored, 4) == load(key.data(), 4) && load(stored + n - 4, 4) == load(key.data() + n - 4, 4);
     return n == 0 || std::memcmp(stored, key.data(), n) == 0;
   }
   void grow();
