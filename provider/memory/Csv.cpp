@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "MemoryCubeImpl.h"
 
 namespace memory {
@@ -58,6 +62,20 @@ int line_breaks(const char* begin, const char* end) {
 
 size_t count_bytes(const char* begin, const char* end, char byte) {
   size_t count = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes a step: each byte lane counts its matches (a match compares as -1 and is
+  // subtracted) for at most 255 steps, then the lanes are summed.
+  const __m128i wanted = _mm_set1_epi8(byte);
+  while (end - begin >= 16) {
+    __m128i lanes = _mm_setzero_si128();
+    for (int step = 0; step < 255 && end - begin >= 16; ++step, begin += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(bytes, wanted));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    count += static_cast<size_t>(_mm_cvtsi128_si32(sums)) + static_cast<size_t>(_mm_extract_epi16(sums, 4));
+  }
+#endif
   for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, byte, static_cast<size_t>(end - p)))); ++p)
     ++count;
   return count;
