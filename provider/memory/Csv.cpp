@@ -29,19 +29,23 @@ struct Separators {
 };
 constexpr Separators kSeparators;
 
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+// Every byte that ends or quotes a field is below ',' + 1.
+static_assert(',' > '\n' && ',' > '\r' && ',' > '"');
+
+// Flags the bytes of a word below ',' + 1, and maybe bytes above one of them (the borrow of the
+// subtraction), which their readers then refuse by looking at the byte.
+uint64_t low_bytes(uint64_t word) { return (word - kOnes * (',' + 1)) & ~word & kHighs; }
+
 // The first separator at or after p, read a word at a time where the bytes allow it: most
 // fields are shorter than a word, so one test finds their end.
 const char* separator_at_or_after(const char* p, const char* limit) {
   if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr uint64_t kHighs = 0x8080808080808080ULL;
-    // Every separator is below ',' + 1. The flags mark each such byte, and maybe bytes above
-    // one (the borrow of the subtraction), which the table then refuses.
-    static_assert(',' > '\n' && ',' > '\r');
     while (limit - p >= 8) {
       uint64_t word;
       std::memcpy(&word, p, sizeof word);
-      for (uint64_t flags = (word - kOnes * (',' + 1)) & ~word & kHighs; flags; flags &= flags - 1) {
+      for (uint64_t flags = low_bytes(word); flags; flags &= flags - 1) {
         const char* const at = p + std::countr_zero(flags) / 8;
         if (kSeparators.table[static_cast<unsigned char>(*at)]) return at;
       }
@@ -50,6 +54,41 @@ const char* separator_at_or_after(const char* p, const char* limit) {
   }
   while (p < limit && !kSeparators.table[static_cast<unsigned char>(*p)]) ++p;
   return p;
+}
+
+// Reads a record that holds no quote and ends before `limit`, a word at a time: appends its
+// fields and returns the first byte after its line end. Returns null, leaving the record to the
+// general reading, on a quote, an empty line, or a line end the bytes read may not complete.
+const char* unquoted_record(const char* p, const char* limit, std::vector<std::string_view>& fields) {
+  if constexpr (std::endian::native != std::endian::little) return nullptr;
+  if (p == limit || *p == '\n' || *p == '\r') return nullptr;
+  const char* start = p;
+  for (const char* q = p; limit - q >= 8; q += 8) {
+    uint64_t word;
+    std::memcpy(&word, q, sizeof word);
+    for (uint64_t flags = low_bytes(word); flags; flags &= flags - 1) {
+      const char* const at = q + std::countr_zero(flags) / 8;
+      switch (*at) {
+        case ',':
+          fields.emplace_back(start, static_cast<size_t>(at - start));
+          start = at + 1;
+          break;
+        case '\n':
+          fields.emplace_back(start, static_cast<size_t>(at - start));
+          return at + 1;
+        case '\r':
+          // "\r\n" or a lone "\r"; the next byte decides, so it must have been read.
+          if (at + 1 == limit) return nullptr;
+          fields.emplace_back(start, static_cast<size_t>(at - start));
+          return at[1] == '\n' ? at + 2 : at + 1;
+        case '"':
+          return nullptr;
+        default:
+          break;
+      }
+    }
+  }
+  return nullptr;
 }
 
 // Line breaks in [begin, end): "\r\n", "\n" and a lone "\r" count once each.
@@ -231,6 +270,13 @@ CsvReader::ParseResult CsvReader::parse_record(std::vector<std::string_view>& fi
     fields.clear();
     m_Unquoted.clear();
     m_UnquotedFields.clear();
+    if (const char* const next = unquoted_record(p, limit, fields)) {
+      m_Begin = static_cast<size_t>(next - base);
+      m_Line = lineNumber + 1;
+      line = recordLine;
+      return PR_RECORD;
+    }
+    fields.clear();
     bool blank = true;
     for (;;) {
       if (p < limit && *p == '"') {
