@@ -61,12 +61,18 @@ inline bool StringConverters::readPlainDecimal(std::string_view text, PlainDecim
   ptrdiff_t decimals = 0;
   if (p < end) {
     if (*p != '.') return false;
-    while (++p < end)
-      if (static_cast<unsigned>(*p - '0') >= 10) return false;
-    // Zeros ending the fraction add nothing.
-    while (end > point + 1 && end[-1] == '0') --end;
-    decimals = end - point - 1;
-    for (p = point + 1; p < end; ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
+    // Zeros ending the fraction add nothing: the digits are kept as they were at its last
+    // other digit (chosen without a branch, the digits being unpredictable).
+    uint64_t kept = digits;
+    for (ptrdiff_t count = 1; ++p < end; ++count) {
+      const auto d = static_cast<unsigned>(*p - '0');
+      if (d >= 10) return false;
+      digits = digits * 10 + d;
+      kept = d != 0 ? digits : kept;
+      decimals = d != 0 ? count : decimals;
+    }
+    digits = kept;
+    end = point + 1 + decimals;
   }
   // A number needs a digit before or after the point ("." and "-" are not numbers).
   if (text.size() == static_cast<size_t>(negative) + (point != text.data() + text.size()) || decimals > 22)
