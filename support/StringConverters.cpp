@@ -91,39 +91,24 @@ bool StringConverters::convertStringToReal(const TOVAString& text, double& value
 
 namespace {
 
-// Plain decimals ("-1234.56") of at most 15 digits and 22 decimals: the digits and the power of
-// ten are exact doubles, so one division rounds as correctly as from_chars would. False for
-// anything else, left to from_chars.
-bool read_plain_decimal(std::string_view text, double& value) {
-  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  const bool negative = *p == '-';
-  p += negative;
-  const char* const first = p;
-  // Unsigned arithmetic may wrap on long digit strings; those are refused below.
-  uint64_t digits = 0;
-  while (p < end && static_cast<unsigned>(*p - '0') < 10) digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
-  ptrdiff_t count = p - first, decimals = 0;
-  if (p < end && *p == '.') {
-    const char* const fraction = ++p;
-    while (p < end && static_cast<unsigned>(*p - '0') < 10) digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
-    decimals = p - fraction;
-    count += decimals;
-  }
-  // A number needs a digit before or after the point ("." and "-" are not numbers).
-  if (p != end || count == 0 || count > 15 || decimals > 22) return false;
-  const double magnitude = static_cast<double>(digits) / kPowers[decimals];
-  value = negative ? -magnitude : magnitude;
-  return true;
-}
+constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 }  // namespace
 
+double StringConverters::PlainDecimal::value() const {
+  // At most 15 significant digits and 22 decimals: the digits and the power of ten are exact
+  // doubles, so one division rounds as correctly as from_chars would.
+  const double magnitude = static_cast<double>(digits) / kPowers[decimals];
+  return negative ? -magnitude : magnitude;
+}
+
 bool StringConverters::convertUtf8ToReal(std::string_view text, double& value) {
-  if (!text.empty() && read_plain_decimal(text, value)) return true;
+  PlainDecimal decimal;
+  if (readPlainDecimal(text, decimal)) {
+    value = decimal.value();
+    return true;
+  }
   const size_t b = text.find_first_not_of(" \t\r\n");
   if (b == std::string_view::npos) return false;
   text = text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1);

@@ -504,8 +504,16 @@ std::u16string utf8ToUtf16(std::string_view text) {
 
 size_t firstInvalidUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
-    // Tables are mostly ASCII: eight bytes at a time until one has its high bit set.
+    // Tables are mostly ASCII: 32, then eight bytes at a time until one has its high bit set.
     uint64_t word;
+    if (i + 4 * sizeof word <= text.size()) {
+      uint64_t words[4];
+      std::memcpy(words, text.data() + i, sizeof words);
+      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ULL) == 0) {
+        i += sizeof words;
+        continue;
+      }
+    }
     if (i + sizeof word <= text.size()) {
       std::memcpy(&word, text.data() + i, sizeof word);
       if ((word & 0x8080808080808080ULL) == 0) {

@@ -204,6 +204,56 @@ TEST_F(MemoryDefinitionTest, BrokenTablesNameTheRecordsLine) {
                                    .find(at("months.csv", 4) + "column 'year' of level 'Year' is empty"));
 }
 
+// Tables read alike whatever their records hold and however their lines end: records without a
+// quote are split a word at a time, the others by the general reading, and the two meet at
+// every record boundary (blank lines, a quoted field spanning lines, a quote inside a field,
+// fields longer than a word, a last record without a line end).
+TEST_F(MemoryDefinitionTest, EveryRecordFormReadsAlikeWithEveryLineEnd) {
+  const std::string definition =
+      "<Cube name='Forms'><Dimension name='D' table='d.csv' key='k'><Hierarchy name='D'>"
+      "<Level name='Name' column='name'/></Hierarchy></Dimension><Measures><Measure name='M' "
+      "column='m'/></Measures><Facts table='f.csv'><Key dimension='D' column='k'/></Facts></Cube>";
+  for (const std::string eol : {"\n", "\r\n", "\r"}) {
+    const std::string table = "k,name" + eol + "k1,Plain" + eol + "k2,\"Quoted, with comma\"" + eol +
+                              "k3,\"Doubled \"\"quote\"\"\"" + eol + eol + "k4,Mid\"quote" + eol +
+                              "k5,\"Two" + eol + "lines\"" + eol + "k6,A name longer than two words" + eol +
+                              "k7,Last";
+    std::string facts = "k,m" + eol;
+    for (int i = 1; i <= 7; ++i) facts += "k" + std::to_string(i) + "," + std::to_string(i) + eol + (i == 3 ? eol : "");
+    memory::FileSet files{{"/t/c.cube.xml", definition}, {"/t/d.csv", table}, {"/t/f.csv", facts}};
+    auto_unuse<memory::MemoryCube> cube(memory::loadCube("/t/c.cube.xml", files));
+    EXPECT_EQ(7, cube->getFactCount());
+    NUVA_o::Level* level = cube->getDimensionByName("D")->getDefaultHierarchy()->getLevel(1);
+    auto_unuse<NUVA_o::MemberSet> set(level->createMemberSet(NUVA_o::CS_CREATEALL));
+    std::string names;
+    for (const TOVAString& name : memory::memberUniqueNames(set.get())) names += name.string() + "|";
+    EXPECT_EQ("[D].[Plain]|[D].[Quoted, with comma]|[D].[Doubled \"quote\"]|[D].[Mid\"quote]|[D].[Two" + eol +
+                  "lines]|[D].[A name longer than two words]|[D].[Last]|",
+              names);
+
+    // Errors name the record's own line, counted across blank lines and the two-line field.
+    std::string badTable = table;
+    replace(badTable, "k6,A name", "k6,,A name");
+    files["/t/d.csv"] = badTable;
+    try {
+      auto_unuse<memory::MemoryCube> broken(memory::loadCube("/t/c.cube.xml", files));
+      ADD_FAILURE() << "loaded a record of three fields";
+    } catch (const olap_api::InvalidArgumentException& e) {
+      EXPECT_EQ("/t/d.csv, line 9: the record has 3 fields; the header has 2", e.getMessage().string());
+    }
+    files["/t/d.csv"] = table;
+    std::string badFacts = facts;
+    replace(badFacts, "k6,6", "k6,6x");
+    files["/t/f.csv"] = badFacts;
+    try {
+      auto_unuse<memory::MemoryCube> broken(memory::loadCube("/t/c.cube.xml", files));
+      ADD_FAILURE() << "loaded a value that is no number";
+    } catch (const olap_api::InvalidArgumentException& e) {
+      EXPECT_EQ("/t/f.csv, line 8: '6x' in column 'm' is not a number", e.getMessage().string());
+    }
+  }
+}
+
 // Each case once loaded silently, merged different data or read the wrong bytes.
 TEST_F(MemoryDefinitionTest, HostileTablesFailNamingTheFileTheLineAndTheProblem) {
   auto at = [&](const char* file, int line) { return path(file) + ", line " + std::to_string(line) + ": "; };

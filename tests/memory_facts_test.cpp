@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "provider/memory/MemoryQuery.h"
 #include "sql_command.h"
 #include "support/Exceptions.h"
+#include "support/StringConverters.h"
 
 namespace {
 
@@ -106,6 +108,66 @@ TEST_F(MemoryFactsTest, ValuesReadBackAsGivenInTheNarrowestColumns) {
   leaves.axes.push_back(GridAxis{
       {GridCoordinate{"[A]", {"[A].[A0]", "[A].[A5]", "[A].[A300]", "[A].[A69999]", "[A].[A7]"}}}});
   EXPECT_EQ((Cells{0.5, 5.5, 300.5, 69999.5, 7.5}), cells_of(wideCube.get(), leaves));
+}
+
+// A fact table's value texts are read from their digits where they are plain decimals, and by
+// the general conversion otherwise. Either way the loaded column holds, in the same storage,
+// what a builder given the general conversion of each text holds: signs, leading and trailing
+// zeros, widening past 32 bits, more decimals arriving, values at the edge of exact integers,
+// and texts only the general conversion reads.
+TEST_F(MemoryFactsTest, LoadedValueTextsEqualTheirGeneralConversion) {
+  const std::vector<std::vector<const char*>> columns{
+      {"4350.00", "3", "-2730.50", "0.07", "007.10", "-0", "-0.00", ".5", "5."},
+      {"1", "2147483647", "2147483648", "-2147483649", "0.5"},
+      {"2147483.00", "2147483647", "-2147483648.0000"},
+      {"12.5", "0.00001", "3"},
+      {"0.0001", "899999999999", "-899999999999"},
+      {"0.0001", "89999999999.9999", "900000000000"},
+      {"123456789012345", "1.5", "-999999999999999"},
+      {"000000000000000000000012.25", "0.0000000000000000000001", "1.0000000000000000000000"},
+      {"1e3", "+2.5", "2.5E-2", "1234567890123456789", "0.1234567890123456", "-12345678901234567"},
+  };
+  for (const auto& texts : columns) {
+    const int n = static_cast<int>(texts.size());
+    memory::CubeBuilder builder("Expected");
+    builder.addDimension("A");
+    builder.addHierarchy("A", "A", {"Leaf"});
+    std::string keys = "a\n", facts = "a,m\n";
+    for (int i = 0; i < n; ++i) {
+      const std::string key = "A" + std::to_string(i);
+      builder.addPath("[A]", TOVAString(key), {TOVAString(key)});
+      keys += key + "\n";
+      facts += key + "," + texts[static_cast<size_t>(i)] + "\n";
+    }
+    builder.addMeasure("M");
+    for (int i = 0; i < n; ++i) {
+      double value = 0;
+      ASSERT_TRUE(StringConverters::convertUtf8ToReal(texts[static_cast<size_t>(i)], value)) << texts[static_cast<size_t>(i)];
+      builder.addFact(std::vector<int32_t>{i}, std::vector<double>{value});
+    }
+    auto_unuse<memory::MemoryCube> expected(builder.build());
+    const memory::FileSet files{
+        {"/t/c.cube.xml",
+         "<Cube name='Loaded'><Dimension name='A' table='a.csv' key='a'><Hierarchy name='A'>"
+         "<Level name='Leaf' column='a'/></Hierarchy></Dimension><Measures><Measure name='M' "
+         "column='m'/></Measures><Facts table='f.csv'><Key dimension='A' column='a'/></Facts></Cube>"},
+        {"/t/a.csv", keys},
+        {"/t/f.csv", facts}};
+    auto_unuse<memory::MemoryCube> loaded(memory::loadCube("/t/c.cube.xml", files));
+    const std::string story = facts;
+    // The storage: 1 key byte and 4 or 8 value bytes a row.
+    EXPECT_EQ(expected->getFactBytes(), loaded->getFactBytes()) << story;
+    GridQuery query;
+    query.axes.push_back(GridAxis{{GridCoordinate{"[A]", names("[A].[A%d]", n)}}});
+    const Cells want = cells_of(expected.get(), query);
+    const Cells got = cells_of(loaded.get(), query);
+    ASSERT_EQ(want.size(), got.size()) << story;
+    for (size_t i = 0; i < want.size(); ++i) {
+      ASSERT_TRUE(want[i] && got[i]) << story << i;
+      // Bit for bit: the sign of zero included.
+      EXPECT_EQ(std::bit_cast<uint64_t>(*want[i]), std::bit_cast<uint64_t>(*got[i])) << texts[i] << ": " << *got[i];
+    }
+  }
 }
 
 // A cube of `rows` facts spread over 4 x 3 cells, each row with Cents = 0.1 and Fine = 1/3.

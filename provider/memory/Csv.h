@@ -5,6 +5,7 @@
 // inside) and then hold commas and line breaks. Tables are UTF-8, with or without a byte order
 // mark.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,31 @@
 #include "support/TOVAString.h"
 
 namespace memory {
+
+// The bytes a reader holds: its own block, which grows without clearing the bytes it adds (every
+// byte used is read from the file first), or the whole table handed to it.
+class CsvBlock {
+ public:
+  CsvBlock() = default;
+  explicit CsvBlock(std::string bytes)
+      : m_Given(std::move(bytes)), m_pData(m_Given.data()), m_Size(m_Given.size()) {}
+  // m_pData may point into m_Given's own storage.
+  CsvBlock(const CsvBlock&) = delete;
+  CsvBlock& operator=(const CsvBlock&) = delete;
+
+  char* data() { return m_pData; }
+  const char* data() const { return m_pData; }
+  size_t size() const { return m_Size; }
+  char operator[](size_t i) const { return m_pData[i]; }
+  // Grows or shrinks to `size` bytes keeping those before it; bytes added are not set.
+  void resize(size_t size);
+
+ private:
+  std::string m_Given;
+  std::unique_ptr<char[]> m_pOwned;
+  char* m_pData = nullptr;
+  size_t m_Size = 0;
+};
 
 // Reads a table record by record from blocks of its bytes, so that a large fact table is never
 // held whole, and hands out fields as views into the block instead of strings. Every problem
@@ -60,7 +86,7 @@ class CsvReader {
   bool m_bFromFile = false;
   // Bytes [m_Begin, m_End) of the block are not parsed yet; those before m_Checked are known
   // to be UTF-8. m_Offset is the file offset of the block's first byte.
-  std::string m_Block;
+  CsvBlock m_Block;
   size_t m_Begin = 0;
   size_t m_End = 0;
   size_t m_Checked = 0;

@@ -195,15 +195,22 @@ void CubeBuilder::addPath(const TOVAString& hierarchyUniqueName, const TOVAStrin
     failf("key '%s' is placed twice in hierarchy '%s'", leafKey, hierarchyUniqueName);
   if (hierarchy->hasAll && path[0] == "All")
     failf("a top member of hierarchy '%s' may not be named 'All'", hierarchyUniqueName);
-  // Check before changing anything, so that a refused path leaves the builder as it was.
+  // Check before changing anything, so that a refused path leaves the builder as it was. The
+  // members found and the unique names of those to make are kept for the changes below.
+  std::vector<int32_t> found(path.size(), -1);
+  std::vector<TOVAString> uniqueNames(path.size());
   {
     TOVAString uniqueName = hierarchy->uniqueName;
     for (size_t i = 0; i < path.size(); ++i) {
       uniqueName.append(".").append(bracket(path[i]));
       auto it = hierarchy->nodeIndex.find(uniqueName);
-      if (it != hierarchy->nodeIndex.end() &&
-          hierarchy->nodes[static_cast<size_t>(it->second)].level != static_cast<int32_t>(i + firstLevel))
+      if (it == hierarchy->nodeIndex.end()) {
+        uniqueNames[i] = uniqueName;
+        continue;
+      }
+      if (hierarchy->nodes[static_cast<size_t>(it->second)].level != static_cast<int32_t>(i + firstLevel))
         failf("member '%s' is placed on two levels", uniqueName);
+      found[i] = it->second;
     }
   }
   if (key < 0) {
@@ -213,24 +220,19 @@ void CubeBuilder::addPath(const TOVAString& hierarchyUniqueName, const TOVAStrin
     for (auto& other : dimension->hierarchies) other.leafNode.push_back(-1);
   }
   int32_t parent = hierarchy->hasAll ? 0 : -1;
-  TOVAString uniqueName = hierarchy->uniqueName;
   for (size_t i = 0; i < path.size(); ++i) {
-    uniqueName.append(".").append(bracket(path[i]));
-    auto it = hierarchy->nodeIndex.find(uniqueName);
-    int32_t node;
-    if (it == hierarchy->nodeIndex.end()) {
+    int32_t node = found[i];
+    if (node < 0) {
       node = static_cast<int32_t>(hierarchy->nodes.size());
       NodeSpec spec;
       spec.name = path[i];
       spec.caption = path[i];
-      spec.uniqueName = uniqueName;
+      spec.uniqueName = uniqueNames[i];
       spec.level = static_cast<int32_t>(i + firstLevel);
       spec.parent = parent;
+      hierarchy->nodeIndex.emplace(std::move(uniqueNames[i]), node);
       hierarchy->nodes.push_back(std::move(spec));
-      hierarchy->nodeIndex.emplace(uniqueName, node);
       if (parent >= 0) hierarchy->nodes[static_cast<size_t>(parent)].children.push_back(node);
-    } else {
-      node = it->second;
     }
     parent = node;
   }
@@ -364,6 +366,8 @@ void CubeBuilder::addFact(const std::vector<int32_t>& leafIndexes, const std::ve
       failf("leaf index %d is out of range for dimension '%s'", leafIndexes[i], s.dimensions[i].name);
   s.facts.addRow(leafIndexes.data(), values.data());
 }
+
+FactTableBuilder& factColumns(CubeBuilder& builder) { return builder.m_pState->facts; }
 
 void CubeBuilder::reserveFacts(size_t rows) {
   FactTableBuilder& facts = m_pState->facts;

@@ -521,34 +521,49 @@ void DefinitionReader::read_facts(const DOMElement* element) {
   std::vector<int> valueColumns;
   for (const auto& [measureElement, column] : m_Measures) valueColumns.push_back(table_column(measureElement, table, column));
 
-  std::vector<int32_t> keys(m_Dimensions.size());
-  std::vector<double> values(valueColumns.size());
+  std::vector<uint32_t> keys(m_Dimensions.size());
+  // Each value is read as its digits where it is a plain decimal, so that an integer column
+  // stores it without a round trip through a double; other text takes the general conversion.
+  std::vector<StringConverters::PlainDecimal> decimals(valueColumns.size());
+  std::vector<double> reals(valueColumns.size());
+  std::vector<char> plain(valueColumns.size());
   // Each dimension's key texts as seen in the table: the builder is asked once per distinct key.
   std::vector<KeyIndex> leaves(m_Dimensions.size());
   m_pBuilder->reserveFacts(table.estimatedRecords());
+  FactTableBuilder& columns = factColumns(*m_pBuilder);
   std::vector<std::string_view> row;
   int line = 0;
   while (table.next(row, line)) {
     for (size_t d = 0; d < keys.size(); ++d) {
       const std::string_view key = row[static_cast<size_t>(keyColumns[d])];
-      keys[d] = leaves[d].find(key);
-      if (keys[d] >= 0) continue;
-      const TOVAString text(support::utf8ToUtf16(key));
-      keys[d] = m_pBuilder->leafIndex(m_Dimensions[d].first, text);
-      if (keys[d] < 0)
-        csvError(table.path(), line,
-                 TOVAString().build("unknown %s '%s' in column '%s'", m_Dimensions[d].first, text,
-                                    table.header()[static_cast<size_t>(keyColumns[d])]));
-      leaves[d].insert(key, keys[d]);
+      int32_t leaf = leaves[d].find(key);
+      if (leaf < 0) {
+        const TOVAString text(support::utf8ToUtf16(key));
+        leaf = m_pBuilder->leafIndex(m_Dimensions[d].first, text);
+        if (leaf < 0)
+          csvError(table.path(), line,
+                   TOVAString().build("unknown %s '%s' in column '%s'", m_Dimensions[d].first, text,
+                                      table.header()[static_cast<size_t>(keyColumns[d])]));
+        leaves[d].insert(key, leaf);
+      }
+      keys[d] = static_cast<uint32_t>(leaf);
     }
-    for (size_t m = 0; m < values.size(); ++m) {
+    for (size_t m = 0; m < valueColumns.size(); ++m) {
       const std::string_view text = row[static_cast<size_t>(valueColumns[m])];
-      if (!StringConverters::convertUtf8ToReal(text, values[m]))
+      plain[m] = StringConverters::readPlainDecimal(text, decimals[m]);
+      if (!plain[m] && !StringConverters::convertUtf8ToReal(text, reals[m]))
         csvError(table.path(), line,
                  TOVAString().build("'%s' in column '%s' is not a number", std::string(text),
                                     table.header()[static_cast<size_t>(valueColumns[m])]));
     }
-    m_pBuilder->addFact(keys, values);
+    // The whole row is read before any column grows, so that the columns stay of one length.
+    for (size_t d = 0; d < keys.size(); ++d) columns.key(d).append(keys[d]);
+    for (size_t m = 0; m < valueColumns.size(); ++m) {
+      if (plain[m])
+        columns.measure(m).appendDecimal(decimals[m]);
+      else
+        columns.measure(m).append(reals[m]);
+    }
   }
 }
 

@@ -12,6 +12,9 @@ namespace {
 // Integers up to this magnitude are exact in a double, so a value read back as
 // integer / scale is the very double that was stored.
 constexpr double kExact = 9.0e15;
+// The digits below which digits * 10^n stays below kExact, by n up to kMaxDecimals.
+constexpr uint64_t kExactDigits[] = {9'000'000'000'000'000, 900'000'000'000'000, 90'000'000'000'000,
+                                     9'000'000'000'000, 900'000'000'000};
 // Integer columns whose summed magnitudes reach this could overflow an int64 sum.
 constexpr double kSumLimit = 4.0e18;
 
@@ -53,7 +56,7 @@ void KeyColumn::widen(unsigned width) {
   m_Width = width;
 }
 
-void KeyColumn::append(uint32_t key) {
+void KeyColumn::append_wide(uint32_t key) {
   if (m_Width == 1 && key > 0xFF) widen(key > 0xFFFF ? 4 : 2);
   if (m_Width == 2 && key > 0xFFFF) widen(4);
   if (m_Width == 1)
@@ -133,20 +136,39 @@ void MeasureColumn::append(double value) {
     if (std::fabs(scaled) >= kExact) {
       to_doubles();
     } else {
-      const auto integer = static_cast<int64_t>(scaled);
-      if (m_Storage == MS_INT32 && (integer > std::numeric_limits<int32_t>::max() ||
-                                    integer < std::numeric_limits<int32_t>::min()))
-        to_int64();
-      if (m_Storage == MS_INT32)
-        m_32.push_back(static_cast<int32_t>(integer));
-      else
-        m_64.push_back(integer);
-      m_Magnitude += std::fabs(scaled);
-      ++m_Size;
+      push_scaled(static_cast<int64_t>(scaled));
       return;
     }
   }
   m_Double.push_back(value);
+  ++m_Size;
+}
+
+void MeasureColumn::push_wide(int64_t scaled) {
+  if (m_Storage == MS_INT32) to_int64();
+  m_64.push_back(scaled);
+}
+
+void MeasureColumn::append_decimal(const StringConverters::PlainDecimal& decimal) {
+  // The same decisions as append(decimal.value()) makes from the double: with at most 15
+  // significant digits, no other decimal of at most kMaxDecimals decimals reads as that double,
+  // and the digits hold no zeros ending the fraction, so they have the fewest decimals.
+  if (m_Storage != MS_DOUBLE) {
+    if (decimal.decimals > kMaxDecimals)
+      to_doubles();
+    else if (decimal.decimals > m_Decimals)
+      rescale(decimal.decimals);
+    if (m_Storage != MS_DOUBLE) {
+      // 10^15 digits times a factor of at most 10^kMaxDecimals would overflow: compared first.
+      if (decimal.digits < kExactDigits[m_Decimals - decimal.decimals]) {
+        const auto scaled = static_cast<int64_t>(decimal.digits * kPowersOfTen[m_Decimals - decimal.decimals]);
+        push_scaled(decimal.negative ? -scaled : scaled);
+        return;
+      }
+      to_doubles();
+    }
+  }
+  m_Double.push_back(decimal.value());
   ++m_Size;
 }
 

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/StringConverters.h"
+
 namespace memory {
 
 // Leaf indexes of one dimension, one per fact row.
@@ -33,11 +35,19 @@ class KeyColumn {
   }
   size_t bytes() const { return m_Size * m_Width; }
 
-  void append(uint32_t key);
+  void append(uint32_t key) {
+    if (m_Width == 1 && key <= 0xFF) {
+      m_8.push_back(static_cast<uint8_t>(key));
+      ++m_Size;
+      return;
+    }
+    append_wide(key);
+  }
   void reserve(size_t rows);
   void shrink();
 
  private:
+  void append_wide(uint32_t key);
   void widen(unsigned width);
 
   unsigned m_Width = 1;
@@ -86,6 +96,19 @@ class MeasureColumn {
   static MeasureColumn fromScaled(std::vector<int64_t> scaled, int decimals);
 
   void append(double value);
+  // Stores decimal.value() exactly as append would, from its digits.
+  void appendDecimal(const StringConverters::PlainDecimal& decimal) {
+    // Most values fit the column's scale and 32 bits as they are.
+    if (m_Storage == MS_INT32 && decimal.decimals <= m_Decimals &&
+        decimal.digits <= kInt32Digits[m_Decimals - decimal.decimals]) {
+      const auto scaled = static_cast<int32_t>(decimal.digits * kPowersOfTen[m_Decimals - decimal.decimals]);
+      m_32.push_back(decimal.negative ? -scaled : scaled);
+      m_Magnitude += scaled;
+      ++m_Size;
+      return;
+    }
+    append_decimal(decimal);
+  }
   void reserve(size_t rows);
   // Keeps integer storage only where a sum of the whole column cannot overflow; shrinks.
   void finish();
@@ -94,6 +117,24 @@ class MeasureColumn {
   void to_doubles();
   void rescale(int decimals);
   void to_int64();
+  static constexpr uint64_t kPowersOfTen[] = {
+      1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000,
+      10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000,
+      1000000000000000, 10000000000000000, 100000000000000000, 1000000000000000000};
+  // The largest digits whose value times 10^n fits 32 bits, by n up to kMaxDecimals.
+  static constexpr uint64_t kInt32Digits[] = {2147483647, 214748364, 21474836, 2147483, 214748};
+
+  void append_decimal(const StringConverters::PlainDecimal& decimal);
+  // Appends value * scale() to an integer column.
+  void push_scaled(int64_t scaled) {
+    if (m_Storage == MS_INT32 && scaled == static_cast<int32_t>(scaled))
+      m_32.push_back(static_cast<int32_t>(scaled));
+    else
+      push_wide(scaled);
+    m_Magnitude += static_cast<double>(scaled < 0 ? -scaled : scaled);
+    ++m_Size;
+  }
+  void push_wide(int64_t scaled);
 
   Storage m_Storage = MS_INT32;
   int m_Decimals = 0;

@@ -13,16 +13,22 @@ namespace memory {
 
 class KeyIndex {
  public:
-  // The index stored for `key`, or -1.
-  int32_t find(std::string_view key) const {
+  // The index stored for `key`, or -1. Not const: it remembers the key found.
+  int32_t find(std::string_view key) {
     if (m_Slots.empty()) return -1;
+    // Fact tables are often sorted by some keys, which then repeat row after row.
+    const Slot& last = m_Slots[m_Last];
+    if (last.index >= 0 && last.length == key.size() && same_text(m_Text.data() + last.offset, key))
+      return last.index;
     const uint64_t hash = hash_of(key);
     const size_t mask = m_Slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const Slot& slot = m_Slots[i];
       if (slot.index < 0) return -1;
-      if (slot.hash == hash && slot.length == key.size() && same_text(m_Text.data() + slot.offset, key))
+      if (slot.hash == hash && slot.length == key.size() && same_text(m_Text.data() + slot.offset, key)) {
+        m_Last = i;
         return slot.index;
+      }
     }
   }
   // Stores `index` (at least 0) for a key that is not stored yet; the index keeps a copy of the text.
@@ -64,10 +70,13 @@ class KeyIndex {
         static_cast<unsigned __int128>(a ^ 0x9E3779B97F4A7C15ULL ^ n) * (b ^ 0x94D049BB133111EBULL);
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
   }
+  // Short keys are compared as two words that may overlap, as they are hashed.
   static bool same_text(const char* stored, std::string_view key) {
     const size_t n = key.size();
     if (n >= 8 && n <= 16)
       return load(stored, 8) == load(key.data(), 8) && load(stored + n - 8, 8) == load(key.data() + n - 8, 8);
+    if (n >= 4 && n < 8)
+      return load(stored, 4) == load(key.data(), 4) && load(stored + n - 4, 4) == load(key.data() + n - 4, 4);
     return n == 0 || std::memcmp(stored, key.data(), n) == 0;
   }
   void grow();
@@ -75,6 +84,8 @@ class KeyIndex {
   std::vector<Slot> m_Slots;
   std::string m_Text;
   size_t m_Count = 0;
+  // The slot of the key found last.
+  size_t m_Last = 0;
 };
 
 }  // namespace memory

@@ -395,6 +395,12 @@ void CubeImpl::add_calculation_names(const CalculationImpl& calculation) {
 }
 
 void CubeImpl::index_names() {
+  // Room for every name up front: most are members' unique names, names and captions.
+  size_t names = 0;
+  for (const auto& dimension : m_Dimensions)
+    for (const auto& hierarchy : dimension->m_Hierarchies) names += 2 * hierarchy->m_Members.size() + 16;
+  m_NameKinds.reserve(names);
+  m_UpperNameKinds.reserve(names);
   for (const auto& dimension : m_Dimensions) {
     register_name(dimension->getUniqueName(), NB_DIMENSION);
     register_name(dimension->getName(), NB_DIMENSION);
@@ -413,7 +419,8 @@ void CubeImpl::index_names() {
       for (const MemberNode& member : hierarchy->m_Members) {
         register_name(member.uniqueName, memberBits);
         register_name(member.name, memberBits);
-        register_name(member.caption, memberBits);
+        // A caption is most often the name, registered just above.
+        if (member.caption != member.name) register_name(member.caption, memberBits);
       }
       for (const auto& calculation : hierarchy->m_Calculations) add_calculation_names(*calculation);
     }

@@ -35,6 +35,8 @@ class LevelImpl;
 TOVAString bracket(const TOVAString& name);
 // Upper-case copy, for case-insensitive look-ups.
 TOVAString upper(const TOVAString& text);
+// The fact columns a builder fills; leaf indexes appended there are not checked again.
+FactTableBuilder& factColumns(CubeBuilder& builder);
 
 // One member of a hierarchy. Members are stored in depth-first order; a member covers the
 // leaf positions [firstLeaf, endLeaf) of its hierarchy.

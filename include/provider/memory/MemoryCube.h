@@ -99,6 +99,8 @@ VTQ_EXPORT std::vector<TOVAString> memberUniqueNames(const NUVA_o::MemberSet* se
 // followed by the member's path below the All member ("[Product].[Bikes].[Road]"); All
 // member "<hierarchy>.[All]"; measure "[Measures].[M]". Every call that names an unknown
 // object, or repeats one, throws InvalidArgumentException; a builder that threw stays usable.
+class FactTableBuilder;
+
 class VTQ_EXPORT CubeBuilder {
  public:
   explicit CubeBuilder(const TOVAString& cubeName);
@@ -154,6 +156,9 @@ class VTQ_EXPORT CubeBuilder {
   MemoryCube* build();
 
  private:
+  // The definition loader appends checked leaf indexes and values to the columns directly.
+  friend FactTableBuilder& factColumns(CubeBuilder& builder);
+
   struct State;
   std::unique_ptr<State> m_pState;
 };
