@@ -131,3 +131,14 @@ for (const [label, ours, query] of lines) {
   }
   console.log(line);
 }
+
+// The goal: the grid query at most a tenth of DuckDB's time with the same thread count, in the
+// form bench/ratio_summary.sh gathers.
+const sameThreads = { 1: 'BM_GridOneThread', 2: 'BM_GridTwoThreads' };
+console.log('');
+for (const threads of threadCounts) {
+  const ours = benchMs(queryJson, sameThreads[threads]);
+  const theirs = duckMs[threads].grid;
+  console.log(`grid on ${threads} thread${threads > 1 ? 's' : ''}: ours ${ours.toFixed(1)} ms, DuckDB ${theirs.toFixed(1)} ms`);
+  console.log(`ratio ${sameThreads[threads]} / DuckDB_grid_${threads}T = ${(ours / theirs).toFixed(3)} (goal <= 0.10)`);
+}

@@ -62,7 +62,7 @@ quietly() {
 quietly query-dump "$build/bin/query_benchmark" --facts "$facts" --dump-csv "$data"
 quietly flat-dump "$build/bin/flat_benchmark" --facts "$facts" --dump-csv "$data"
 
-quietly query "$build/bin/query_benchmark" --facts "$facts" --benchmark_filter='^BM_(ViewQuery|GridEngine|GridTopCountSorted)$' \
+quietly query "$build/bin/query_benchmark" --facts "$facts" --benchmark_filter='^BM_(ViewQuery|GridEngine|GridTopCountSorted|GridOneThread|GridTwoThreads)$' \
   --benchmark_repetitions=5 --benchmark_out="$data/query.json" --benchmark_out_format=json
 quietly flat "$build/bin/flat_benchmark" --facts "$facts" --benchmark_filter='^BM_FlatQuery' \
   --benchmark_out="$data/flat.json" --benchmark_out_format=json

@@ -37,6 +37,8 @@ namespace {
 
 // 2,000,000 unless --facts N says otherwise; set once before anything is generated.
 size_t kFacts = 2000000;
+// Fewest facts at which the two-thread scan is held to its goal against the one-thread scan.
+constexpr size_t kThreadGoalFacts = 20000000;
 using Item = vtq_bench::GeneratedFacts::Item;
 using Month = vtq_bench::GeneratedFacts::Month;
 using City = vtq_bench::GeneratedFacts::City;
@@ -485,11 +487,13 @@ int main(int argc, char** argv) {
     std::fprintf(topExpected, "%ld %.6f\n", top.filled, top.total);
     return (std::fclose(expected) == 0) & (std::fclose(topExpected) == 0) ? 0 : 1;
   }
-  return vtq_bench::runWithRatios(argc, argv,
-                                  {{"BM_ViewQuery", "BM_SqliteGroupBy", 0.5},
-                                   {"BM_GridCalculatedMeasure", "BM_GridStoredMeasure", 1.3},
-                                   {"BM_GridTwoThreads", "BM_GridOneThread", 0.6},
-                                   {"BM_GridTopCountSorted", "BM_GridEngine", 1.5},
-                                   {"BM_GridTopCountHighlightSubtotal", "BM_GridEngine", 1.5},
-                                   {"BM_GridTopCountSorted", "BM_SqliteTopCount", 0.5}});
+  std::vector<vtq_bench::Ratio> ratios = {{"BM_ViewQuery", "BM_SqliteGroupBy", 0.5},
+                                         {"BM_GridCalculatedMeasure", "BM_GridStoredMeasure", 1.3},
+                                         {"BM_GridTopCountSorted", "BM_GridEngine", 1.5},
+                                         {"BM_GridTopCountHighlightSubtotal", "BM_GridEngine", 1.5},
+                                         {"BM_GridTopCountSorted", "BM_SqliteTopCount", 0.5}};
+  // The threads' goal is set for large tables, where the scan outweighs waking a thread and
+  // merging its grid; bench/run_all.sh runs the two at 20,000,000 facts for it.
+  if (kFacts >= kThreadGoalFacts) ratios.push_back({"BM_GridTwoThreads", "BM_GridOneThread", 0.6});
+  return vtq_bench::runWithRatios(argc, argv, ratios);
 }

@@ -25,6 +25,16 @@ for program in "$build"/bin/*_benchmark; do
   fi
 done
 
+# The threads' goal is set at 20,000,000 facts: the two scans alone, at that size.
+if [[ -x "$build/bin/query_benchmark" ]]; then
+  echo "== query_benchmark, threads at 20,000,000 facts"
+  if ! "$build/bin/query_benchmark" --facts 20000000 --benchmark_filter='^BM_Grid(OneThread|TwoThreads)$' \
+      --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>&1 | tee "$logs/query_benchmark_20M.log"; then
+    failed+=("query_benchmark --facts 20000000")
+    status=1
+  fi
+fi
+
 echo
 echo "== ratio summary"
 bash "$here/ratio_summary.sh" "$logs"/*.log

@@ -9,6 +9,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 instances=${1:-1 2}
 base=${2:-${VTQ_CLICKHOUSE_DIR:-/tmp/vtq-clickhouse}}
+[[ $instances =~ ^[0-9]+( [0-9]+)*$ ]] ||
+  { echo "usage: clickhouse-start.sh [INSTANCES] [FOLDER]: instances are numbers, such as \"1 2\"" >&2; exit 2; }
 command -v clickhouse-server >/dev/null || { echo "clickhouse-server is not installed" >&2; exit 3; }
 mkdir -p "$base"
 for i in $instances; do
