@@ -17,6 +17,18 @@ namespace clickhouse {
 
 namespace {
 
+// What is wrong with the column types of a grouped answer: `dims` keys of `keyType`, `width`
+// sums as Float64 and a row count; empty when nothing is.
+std::string grouped_columns_problem(const std::vector<std::string>& types, size_t dims, const char* keyType,
+                                    size_t width) {
+  if (types.size() != dims + width + 1) return "the answer has " + std::to_string(types.size()) + " columns";
+  for (size_t i = 0; i < types.size(); ++i) {
+    const char* expected = i < dims ? keyType : i + 1 < types.size() ? "Float64" : "UInt64";
+    if (types[i] != expected) return "column " + std::to_string(i + 1) + " is " + types[i] + ", not " + expected;
+  }
+  return std::string();
+}
+
 long milliseconds(const std::map<std::string, TOVAString>& attributes, const char* name,
                   long fallback) {
   auto it = attributes.find(name);
@@ -223,16 +235,8 @@ class ServerFacts final : public memory::FactSource {
     select += "count() AS n FROM " + m_Table + (where.empty() ? "" : " WHERE " + where) + groupBy;
 
     const size_t width = request.measures.size();
-    auto check = [&](const std::vector<std::string>&,
-                     const std::vector<std::string>& types) -> std::string {
-      if (types.size() != dims + width + 1)
-        return "the answer has " + std::to_string(types.size()) + " columns";
-      for (size_t i = 0; i < types.size(); ++i) {
-        const char* expected = i < dims ? "Int64" : i + 1 < types.size() ? "Float64" : "UInt64";
-        if (types[i] != expected)
-          return "column " + std::to_string(i + 1) + " is " + types[i] + ", not " + expected;
-      }
-      return std::string();
+    auto check = [&](const std::vector<std::string>&, const std::vector<std::string>& types) {
+      return grouped_columns_problem(types, dims, "Int64", width);
     };
     std::vector<double> sums(width);
     auto on_row = [&](const std::vector<std::string>& fields) {
@@ -334,14 +338,7 @@ class ServerFacts final : public memory::FactSource {
     checker(size_t dims) const {
       const size_t w = width;
       return [dims, w](const std::vector<std::string>&, const std::vector<std::string>& types) {
-        if (types.size() != dims + w + 1)
-          return "the answer has " + std::to_string(types.size()) + " columns";
-        for (size_t i = 0; i < types.size(); ++i) {
-          const char* expected = i < dims ? "UInt32" : i + 1 < types.size() ? "Float64" : "UInt64";
-          if (types[i] != expected)
-            return "column " + std::to_string(i + 1) + " is " + types[i] + ", not " + expected;
-        }
-        return std::string();
+        return grouped_columns_problem(types, dims, "UInt32", w);
       };
     }
 
