@@ -22,6 +22,7 @@
 #include "BenchRatio.h"
 #include "GeneratedFacts.h"
 #include "SqliteBaseline.h"
+#include "SummingHandler.h"
 #include "NUVA_o/Axis.h"
 #include "NUVA_o/AxisHierarchy.h"
 #include "NUVA_o/MemberSet.h"
@@ -184,30 +185,7 @@ Fixture& fixture() {
   return f;
 }
 
-// Reads every cell of a result in chunks, as a consumer would.
-class SummingHandler final : public NUVA_o::ChunkHandler {
- public:
-  uint32_t use() override { return 1; }
-  uint32_t unuse() override { return 1; }
-  bool handleChunk(NUVA_o::Chunk* chunk, bool) override {
-    auto* cells = static_cast<memory::MemoryCellDataChunk*>(chunk);
-    for (long i = 0; i < cells->getCellCount(); ++i) {
-      if (!cells->isEmpty(i)) {
-        total += cells->getValue(i);
-        ++filled;
-      }
-      banded += cells->getBand(i) >= 0;
-    }
-    chunk->unuse();
-    return true;
-  }
-  NUVA_o::Chunk* GetChunk() override { return nullptr; }
-  void CancelChunks() override {}
-  void StartFetch() override {}
-  double total = 0;
-  long filled = 0;
-  long banded = 0;
-};
+using vtq_bench::SummingHandler;
 
 std::pair<double, long> run_engine(Fixture& f) {
   auto_unuse<memory::MemoryResultSet> result(memory::executeGridQuery(f.cube.get(), f.query));

@@ -21,6 +21,7 @@
 
 #include "BenchRatio.h"
 #include "GeneratedFacts.h"
+#include "SummingHandler.h"
 #include "NUVA_o/Viewpoint.h"
 #include "ViewTesting.h"
 #include "common/ViewpointFactory.h"
@@ -193,21 +194,7 @@ Fixture& fixture() {
 double read_cells(NUVA_o::Viewpoint& view) {
   auto_unuse<NUVA_o::ViewResultSet> held(view.query());
   auto* result = static_cast<memory::MemoryResultSet*>(held.get());
-  struct Handler final : NUVA_o::ChunkHandler {
-    uint32_t use() override { return 1; }
-    uint32_t unuse() override { return 1; }
-    bool handleChunk(NUVA_o::Chunk* chunk, bool) override {
-      auto* cells = static_cast<memory::MemoryCellDataChunk*>(chunk);
-      for (long i = 0; i < cells->getCellCount(); ++i)
-        if (!cells->isEmpty(i)) total += cells->getValue(i);
-      chunk->unuse();
-      return true;
-    }
-    NUVA_o::Chunk* GetChunk() override { return nullptr; }
-    void CancelChunks() override {}
-    void StartFetch() override {}
-    double total = 0;
-  } handler;
+  vtq_bench::SummingHandler handler;
   result->fetchChunksRange(&handler, 0, result->getCellCount());
   result->close();
   return handler.total;
