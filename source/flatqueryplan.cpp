@@ -78,6 +78,15 @@ bool FlatCondition::matches(double value) const {
   return compare(op, value, numbers) != negated;
 }
 
+void FlatCondition::collectConjuncts(std::vector<const FlatCondition*>& out) const {
+  if (kind != FC_AND) {
+    out.push_back(this);
+    return;
+  }
+  left->collectConjuncts(out);
+  right->collectConjuncts(out);
+}
+
 FlatQueryPlan::FlatQueryPlan(const TOVASQLExpression& root) : m_Root(root) {
   if (root.getType() != T::TOVASQL_ET_SELECT || root.getNumChildren() < 2) malformed("no SELECT");
   const TOVASQLExpression* fields = child(root, 0);

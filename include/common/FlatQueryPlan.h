@@ -33,6 +33,8 @@ struct VTQ_EXPORT FlatCondition {
   // characters and _ for one; letters A to Z match either case there.
   bool matches(const TOVAString& value) const;
   bool matches(double value) const;
+  // Appends the parts joined by AND, in order (this node itself when it is no AND).
+  void collectConjuncts(std::vector<const FlatCondition*>& out) const;
 };
 
 // What a SELECT tree asks for, independent of where the facts are stored: the columns, the

@@ -243,41 +243,6 @@ class FlatRequestBuilder {
     return static_cast<size_t>(member);
   }
 
-  // Per leaf key of the predicates' one dimension, 1 when it satisfies `c`.
-  std::vector<uint8_t> mask(const FlatCondition& c) const {
-    if (c.kind != FlatCondition::FC_PREDICATE) {
-      std::vector<uint8_t> l = mask(*c.left), r = mask(*c.right);
-      for (size_t k = 0; k < l.size(); ++k)
-        l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
-      return l;
-    }
-    const TextSource field = source(c.field);
-    const std::vector<int32_t> members = field.leaf_members();
-    std::vector<int8_t> memberPasses(static_cast<size_t>(field.hierarchy->memberCount()), -1);
-    std::vector<uint8_t> out(members.size(), 0);
-    for (size_t k = 0; k < members.size(); ++k) {
-      if (members[k] < 0) continue;
-      int8_t& passes = memberPasses[static_cast<size_t>(members[k])];
-      if (passes < 0) passes = c.matches(field.text(members[k])) ? 1 : 0;
-      out[k] = static_cast<uint8_t>(passes);
-    }
-    return out;
-  }
-
-  // The dimension all text predicates of `c` read (-1: several or none); `measures` tells
-  // whether a measure predicate occurs.
-  int single_dimension(const FlatCondition& c, bool& measures) const {
-    if (c.kind != FlatCondition::FC_PREDICATE) {
-      const int l = single_dimension(*c.left, measures), r = single_dimension(*c.right, measures);
-      return l == r ? l : -1;
-    }
-    if (c.field->isNumeric()) {
-      measures = true;
-      return -2;
-    }
-    return static_cast<int>(source(c.field).dimension);
-  }
-
   std::unique_ptr<FactCondition> compile(const FlatCondition& c) const {
     auto out = std::make_unique<FactCondition>();
     if (c.kind != FlatCondition::FC_PREDICATE) {
@@ -291,21 +256,12 @@ class FlatRequestBuilder {
     } else {
       const TextSource field = source(c.field);
       out->keyColumn = m_KeyColumn[field.dimension];
-      const std::vector<uint8_t> passes = mask(c);
+      const std::vector<uint8_t> passes = key_mask(m_Cube, c);
       const auto& keys = m_Cube.dimensions()[field.dimension]->m_LeafKeys;
       for (size_t k = 0; k < passes.size() && k < keys.size(); ++k)
         if (passes[k]) out->keys.push_back(keys[k]);
     }
     return out;
-  }
-
-  static void conjuncts(const FlatCondition& c, std::vector<const FlatCondition*>& out) {
-    if (c.kind == FlatCondition::FC_AND) {
-      conjuncts(*c.left, out);
-      conjuncts(*c.right, out);
-    } else {
-      out.push_back(&c);
-    }
   }
 
   const CubeImpl& m_Cube;
@@ -343,12 +299,12 @@ common::FlatQueryPlan::Groups group_elsewhere(CubeImpl& cube, const common::Flat
   // rest goes to the source as a row condition.
   if (const common::FlatCondition* condition = plan.condition()) {
     std::vector<const common::FlatCondition*> parts;
-    FlatRequestBuilder::conjuncts(*condition, parts);
+    condition->collectConjuncts(parts);
     for (const common::FlatCondition* c : parts) {
       bool measures = false;
-      const int d = builder.single_dimension(*c, measures);
+      const int d = single_dimension(cube, *c, measures);
       if (!measures && d >= 0) {
-        const std::vector<uint8_t> passes = builder.mask(*c);
+        const std::vector<uint8_t> passes = key_mask(cube, *c);
         std::vector<int64_t>& t = table(static_cast<size_t>(d));
         for (size_t k = 0; k < t.size(); ++k)
           if (k >= passes.size() || !passes[k]) t[k] = -1;

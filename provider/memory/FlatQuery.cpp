@@ -85,7 +85,7 @@ class FlatScan {
     std::vector<std::unique_ptr<RowTest>> residual;
     if (const FlatCondition* condition = m_Plan.condition()) {
       std::vector<const FlatCondition*> conjuncts;
-      collect_conjuncts(*condition, conjuncts);
+      condition->collectConjuncts(conjuncts);
       for (const FlatCondition* c : conjuncts) {
         std::unique_ptr<RowTest> test = compile(*c);
         if (test->kind == FlatCondition::FC_PREDICATE && !test->values) {
@@ -128,7 +128,7 @@ class FlatScan {
     const FlatCondition* condition = m_Plan.condition();
     if (condition && !reads_only(*condition, source.dimension)) return nullptr;
     std::vector<uint8_t> passes = condition
-        ? mask(*condition, source.dimension)
+        ? key_mask(m_Cube, *condition)
         : std::vector<uint8_t>(m_Cube.dimensions()[source.dimension]->m_LeafKeys.size(), 1);
     const FactTable& facts = m_Cube.facts();
     std::vector<uint8_t> reached(passes.size(), 0);
@@ -170,42 +170,19 @@ class FlatScan {
     return offsets[d];
   }
 
-  static void collect_conjuncts(const FlatCondition& c, std::vector<const FlatCondition*>& out) {
-    if (c.kind == FlatCondition::FC_AND) {
-      collect_conjuncts(*c.left, out);
-      collect_conjuncts(*c.right, out);
-    } else {
-      out.push_back(&c);
-    }
-  }
-
   // Whether every predicate of `c` compares a text field of dimension `d`.
   bool reads_only(const FlatCondition& c, size_t d) const {
     if (c.kind != FlatCondition::FC_PREDICATE) return reads_only(*c.left, d) && reads_only(*c.right, d);
     return c.field && !c.field->isNumeric() && text_source(m_Cube, c.field).dimension == d;
   }
 
-  // The dimension all text predicates of `c` read (-1: several or none); `measures` tells
-  // whether a measure predicate occurs.
-  int single_dimension(const FlatCondition& c, bool& measures) const {
-    if (c.kind != FlatCondition::FC_PREDICATE) {
-      int l = single_dimension(*c.left, measures), r = single_dimension(*c.right, measures);
-      return l == r ? l : -1;
-    }
-    if (c.field->isNumeric()) {
-      measures = true;
-      return -2;
-    }
-    return static_cast<int>(text_source(m_Cube, c.field).dimension);
-  }
-
   std::unique_ptr<RowTest> compile(const FlatCondition& c) {
     auto test = std::make_unique<RowTest>();
     bool measures = false;
-    int d = single_dimension(c, measures);
+    int d = single_dimension(m_Cube, c, measures);
     if (!measures && d >= 0) {
       test->keyColumn = m_KeyColumn[static_cast<size_t>(d)];
-      test->mask = mask(c, static_cast<size_t>(d));
+      test->mask = key_mask(m_Cube, c);
     } else if (c.kind == FlatCondition::FC_PREDICATE) {
       test->values = measure_column(m_Cube, c.field);
       test->predicate = &c;
@@ -215,28 +192,6 @@ class FlatScan {
       test->right = compile(*c.right);
     }
     return test;
-  }
-
-  // Which leaf keys of dimension `d` satisfy `c`, whose predicates all read `d`.
-  std::vector<uint8_t> mask(const FlatCondition& c, size_t d) {
-    if (c.kind != FlatCondition::FC_PREDICATE) {
-      std::vector<uint8_t> l = mask(*c.left, d), r = mask(*c.right, d);
-      for (size_t k = 0; k < l.size(); ++k)
-        l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
-      return l;
-    }
-    TextSource source = text_source(m_Cube, c.field);
-    std::vector<int8_t> memberPasses(static_cast<size_t>(source.hierarchy->memberCount()), -1);
-    std::vector<int32_t> members = source.leaf_members();
-    std::vector<uint8_t> out(members.size(), 0);
-    for (size_t k = 0; k < members.size(); ++k) {
-      int32_t m = members[k];
-      if (m < 0) continue;
-      int8_t& passes = memberPasses[static_cast<size_t>(m)];
-      if (passes < 0) passes = c.matches(source.text(m)) ? 1 : 0;
-      out[k] = static_cast<uint8_t>(passes);
-    }
-    return out;
   }
 
   // What one thread adds up: sums per group and measure, integer-stored measures exactly.
@@ -376,6 +331,39 @@ NUVA_o::RowsetDataModel* execute_flat_query(CubeImpl& cube,
   if (root.useRegularLOVRowset())
     if (NUVA_o::RowsetDataModel* values = scan.run_values()) return values;
   return scan.run();
+}
+
+int single_dimension(const CubeImpl& cube, const FlatCondition& c, bool& measures) {
+  if (c.kind != FlatCondition::FC_PREDICATE) {
+    const int l = single_dimension(cube, *c.left, measures), r = single_dimension(cube, *c.right, measures);
+    return l == r ? l : -1;
+  }
+  if (c.field->isNumeric()) {
+    measures = true;
+    return -2;
+  }
+  return static_cast<int>(text_source(cube, c.field).dimension);
+}
+
+std::vector<uint8_t> key_mask(const CubeImpl& cube, const FlatCondition& c) {
+  if (c.kind != FlatCondition::FC_PREDICATE) {
+    std::vector<uint8_t> l = key_mask(cube, *c.left), r = key_mask(cube, *c.right);
+    for (size_t k = 0; k < l.size(); ++k)
+      l[k] = c.kind == FlatCondition::FC_AND ? (l[k] & r[k]) : (l[k] | r[k]);
+    return l;
+  }
+  const TextSource source = text_source(cube, c.field);
+  const std::vector<int32_t> members = source.leaf_members();
+  // Each member's text is matched once, however many leaf keys it holds.
+  std::vector<int8_t> memberPasses(static_cast<size_t>(source.hierarchy->memberCount()), -1);
+  std::vector<uint8_t> out(members.size(), 0);
+  for (size_t k = 0; k < members.size(); ++k) {
+    if (members[k] < 0) continue;
+    int8_t& passes = memberPasses[static_cast<size_t>(members[k])];
+    if (passes < 0) passes = c.matches(source.text(members[k])) ? 1 : 0;
+    out[k] = static_cast<uint8_t>(passes);
+  }
+  return out;
 }
 
 std::vector<KeyDateCut> key_date_cuts(const CubeImpl& cube) {

@@ -6,6 +6,10 @@
 #include "NUVA_o/Flattener.h"
 #include "NUVA_o/TOVASQLExpression.h"
 
+namespace common {
+struct FlatCondition;
+}
+
 namespace memory {
 
 // Executes a SELECT tree in one pass over the facts; the rows with one reference for the
@@ -78,5 +82,12 @@ struct KeyDateCut {
   int32_t endLeaf;
 };
 std::vector<KeyDateCut> key_date_cuts(const CubeImpl& cube);
+
+// The dimension all text predicates of `c` read (-1: several or none); `measures` tells whether
+// a measure predicate occurs.
+int single_dimension(const CubeImpl& cube, const common::FlatCondition& c, bool& measures);
+
+// Per leaf key of the one dimension that the predicates of `c` read, 1 when it satisfies `c`.
+std::vector<uint8_t> key_mask(const CubeImpl& cube, const common::FlatCondition& c);
 
 }  // namespace memory
